@@ -1,0 +1,128 @@
+#include "HelperProtocol/HelperCodec.h"
+
+#include <gtest/gtest.h>
+
+namespace kb {
+namespace {
+
+using R = HelperRequest;
+
+template <class T>
+std::string encoded(const T& value) {
+    auto bytes = HelperCodec::encode(value);
+    EXPECT_TRUE(bytes);
+    return bytes ? *bytes : std::string();
+}
+
+TEST(HelperCodec, WritesTheExactBytesOfTheProtocolTable) {
+    EXPECT_EQ(encoded(HelperRequest{R::GetVersion{}}), R"({"getVersion":{}})");
+    EXPECT_EQ(encoded(HelperRequest{R::TrashItems{{"/Users/user1/old.log"}, 501}}),
+              R"({"trashItems":{"paths":["\/Users\/user1\/old.log"],"uid":501}})");
+    EXPECT_EQ(encoded(HelperRequest{R::TerminateProcess{812, 1700000000, 15}}),
+              R"({"terminateProcess":{"pid":812,"signal":15,"startTime":1700000000}})");
+    EXPECT_EQ(encoded(HelperRequest{R::BootoutLaunchd{"sample-agent", LaunchdDomain::gui(501)}}),
+              R"({"bootoutLaunchd":{"domain":{"gui":{"uid":501}},"label":"sample-agent"}})");
+    EXPECT_EQ(encoded(HelperResponse::version(7)), R"({"version":{"_0":7}})");
+    EXPECT_EQ(encoded(HelperResponse::done()), R"({"done":{}})");
+    EXPECT_EQ(
+        encoded(HelperResponse::items({ItemResult{"/Users/user1/old.log", ItemOutcome::ok(),
+                                                  "/Users/user1/.Trash/old.log"}})),
+        R"({"items":{"_0":[{"outcome":{"ok":{}},"path":"\/Users\/user1\/old.log","trashedPath":"\/Users\/user1\/.Trash\/old.log"}]}})");
+    EXPECT_EQ(encoded(ItemOutcome::failed(13, "Permission denied")),
+              R"({"failed":{"errno":13,"message":"Permission denied"}})");
+    EXPECT_EQ(encoded(ItemResult{"/a", ItemOutcome::notFound(), std::nullopt}),
+              R"({"outcome":{"notFound":{}},"path":"\/a"})");
+    EXPECT_EQ(encoded(HelperResponse::error("é/ü")), "{\"error\":{\"_0\":\"é\\/ü\"}}");
+}
+
+TEST(HelperCodec, EveryValueRoundTrips) {
+    const HelperRequest requests[] = {
+        {R::GetVersion{}},
+        {R::TrashItems{{"/a", "/b c", "/ü"}, 1000}},
+        {R::RemoveItems{{}, 4294967295u}},
+        {R::ClearProtection{"/x", 1001}},
+        {R::TerminateProcess{-1, UINT64_MAX, 9}},
+        {R::BootoutLaunchd{"x", LaunchdDomain::system()}},
+        {R::ForgetReceipt{"com.example.pkg"}},
+        {R::RestoreFromTrash{"/h/.Trash/a", "/h/a", 1000}},
+    };
+    for (const auto& request : requests) {
+        auto back = HelperCodec::decode<HelperRequest>(encoded(request));
+        ASSERT_TRUE(back) << back.error().message;
+        EXPECT_EQ(*back, request);
+    }
+    const HelperResponse responses[] = {
+        HelperResponse::version(INT64_MIN),
+        HelperResponse::done(),
+        HelperResponse::error("no"),
+        HelperResponse::items({
+            {"/a", ItemOutcome::ok(), "/t/a"},
+            {"/b", ItemOutcome::notFound(), std::nullopt},
+            {"/c", ItemOutcome::policyDenied("because"), std::nullopt},
+            {"/d", ItemOutcome::sipProtected(), std::nullopt},
+            {"/e", ItemOutcome::raceDetected(), std::nullopt},
+            {"/f", ItemOutcome::failed(-5, "m"), std::nullopt},
+        }),
+    };
+    for (const auto& response : responses) {
+        auto back = HelperCodec::decode<HelperResponse>(encoded(response));
+        ASSERT_TRUE(back) << back.error().message;
+        EXPECT_EQ(*back, response);
+    }
+}
+
+TEST(HelperCodec, DecodingFollowsTheStrictRules) {
+    struct Case {
+        const char* text;
+        bool decodes;
+    };
+    const Case cases[] = {
+        {R"({"getVersion":{}})", true},
+        {R"({"getVersion":{"ignored":1}})", true},
+        {R"({"getVersion":{},"unknown":5})", true},
+        {R"({"getVersion":{},"trashItems":{"paths":[],"uid":1}})", false},
+        {R"({"getVersion":null})", false},
+        {R"({"getVersion":[]})", false},
+        {R"({})", false},
+        {R"({"nonsense":{}})", false},
+        {R"({"trashItems":{"paths":["/a"],"uid":-1}})", false},
+        {R"({"trashItems":{"paths":["/a"],"uid":1.5}})", false},
+        {R"({"trashItems":{"paths":["/a"],"uid":1.0}})", true},
+        {R"({"trashItems":{"paths":["/a"]}})", false},
+        {R"({"trashItems":{"paths":"/a","uid":1}})", false},
+        {R"({"trashItems":{"paths":[1],"uid":1}})", false},
+        {R"({"terminateProcess":{"pid":2147483648,"startTime":1,"signal":15}})", false},
+        {R"({"terminateProcess":{"pid":1,"startTime":"1","signal":15}})", false},
+        {R"({"bootoutLaunchd":{"label":"x","domain":{"gui":{"uid":1},"system":{}}}})", false},
+        {R"({"bootoutLaunchd":{"label":"x","domain":{"system":{}}}})", true},
+        {R"([{"getVersion":{}}])", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(HelperCodec::decode<HelperRequest>(c.text).ok(), c.decodes);
+    }
+    auto twoKeys = HelperCodec::decode<HelperRequest>(R"({"getVersion":{},"forgetReceipt":{}})");
+    ASSERT_FALSE(twoKeys);
+    EXPECT_EQ(twoKeys.error().message, "Invalid number of keys found, expected one.");
+
+    auto nullTrashed =
+        HelperCodec::decode<ItemResult>(R"({"path":"p","outcome":{"ok":{}},"trashedPath":null})");
+    ASSERT_TRUE(nullTrashed);
+    EXPECT_EQ(nullTrashed->trashedPath, std::nullopt);
+}
+
+TEST(HelperCodec, FallbackIsTheFixedErrorResponse) {
+    EXPECT_EQ(HelperCodec::encodingFailureFallback().size(), 59u);
+    auto decoded = HelperCodec::decode<HelperResponse>(HelperCodec::encodingFailureFallback());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(*decoded, HelperResponse::error("the helper could not encode its response"));
+}
+
+TEST(LaunchdDomain, LaunchctlString) {
+    EXPECT_EQ(LaunchdDomain::system().launchctlString(), "system");
+    EXPECT_EQ(LaunchdDomain::gui(501).launchctlString(), "gui/501");
+}
+
+}  // namespace
+}  // namespace kb

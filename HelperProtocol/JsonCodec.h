@@ -1,0 +1,344 @@
+// The strict JSON codec kit shared by the wire protocol and the domain library.
+//
+// A type T gets a JSON form by specializing kb::json::Codec<T> with
+//     static boost::json::value encode(const T&);
+//     static T decode(const boost::json::value&);   // throws DecodeFailure
+// Built-in forms exist for bool, every integer type, double, std::string, std::vector,
+// std::set and std::optional (an optional field is omitted when absent; see FieldWriter).
+//
+// Conventions, implemented once here:
+//  - Records are objects keyed by field name; required fields must be present with the
+//    right JSON type; optionals read as absent when missing or null; unknown keys are
+//    ignored (FieldReader / FieldWriter).
+//  - An enumeration with payloads is an object with exactly one case-name key; other keys
+//    are ignored; zero or several case-name keys fail with
+//    "Invalid number of keys found, expected one."; the case value must be an object
+//    (caseOf / makeCase). Unlabelled fields are keyed "_0", "_1".
+//  - Integers must fit their C++ type exactly: a negative number for an unsigned field,
+//    a value beyond the range, a non-zero fraction or any non-number fail; 7.0 reads as 7.
+//
+// DecodeFailure is thrown only inside decoding and caught by decode(); nothing outside a
+// codec sees an exception. Decoding errors name what was wrong and never reach a client.
+#pragma once
+
+#include <boost/json/value.hpp>
+#include <cmath>
+#include <concepts>
+#include <initializer_list>
+#include <limits>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "HelperProtocol/JsonSerializer.h"
+#include "HelperProtocol/Result.h"
+
+namespace kb::json {
+
+struct DecodeError {
+    std::string message;
+    bool operator==(const DecodeError&) const = default;
+};
+
+// Thrown by Codec<T>::decode; never escapes decode()/fromValue callers' try blocks.
+struct DecodeFailure {
+    std::string message;
+};
+
+[[noreturn]] void failDecode(std::string message);
+
+inline constexpr std::string_view invalidNumberOfKeysMessage =
+    "Invalid number of keys found, expected one.";
+
+template <class T>
+struct Codec;
+
+template <class T>
+boost::json::value toValue(const T& value) {
+    return Codec<T>::encode(value);
+}
+
+template <class T>
+T fromValue(const boost::json::value& value) {
+    return Codec<T>::decode(value);
+}
+
+// Checks and returns the object inside `value`; `what` names it in the error.
+const boost::json::object& expectObject(const boost::json::value& value, std::string_view what);
+const boost::json::array& expectArray(const boost::json::value& value, std::string_view what);
+
+// ---- integers, bool, double, string ----
+
+namespace detail {
+template <class Int>
+Int decodeInteger(const boost::json::value& value) {
+    using Limits = std::numeric_limits<Int>;
+    if (value.is_int64()) {
+        const std::int64_t n = value.get_int64();
+        if constexpr (std::is_signed_v<Int>) {
+            if (n >= static_cast<std::int64_t>(Limits::min()) &&
+                n <= static_cast<std::int64_t>(Limits::max())) {
+                return static_cast<Int>(n);
+            }
+        } else {
+            if (n >= 0 && static_cast<std::uint64_t>(n) <= Limits::max()) {
+                return static_cast<Int>(n);
+            }
+        }
+        failDecode("integer out of range: " + std::to_string(n));
+    }
+    if (value.is_uint64()) {
+        const std::uint64_t n = value.get_uint64();
+        if (n <= static_cast<std::uint64_t>(Limits::max())) {
+            return static_cast<Int>(n);
+        }
+        failDecode("integer out of range: " + std::to_string(n));
+    }
+    if (value.is_double()) {
+        const double d = value.get_double();
+        if (!std::isfinite(d) || std::trunc(d) != d) {
+            failDecode("number is not an integer");
+        }
+        // Bounds as exact doubles: min is -2^k or 0, max+1 is 2^k.
+        const double low = static_cast<double>(Limits::min());
+        const double highExclusive = std::ldexp(1.0, Limits::digits);
+        if (d < low || d >= highExclusive) {
+            failDecode("integer out of range");
+        }
+        return static_cast<Int>(d);
+    }
+    failDecode("expected a number");
+}
+}  // namespace detail
+
+template <class Int>
+requires(std::integral<Int> && !std::same_as<Int, bool>) struct Codec<Int> {
+    static boost::json::value encode(Int value) {
+        if constexpr (std::is_signed_v<Int>) {
+            return boost::json::value(static_cast<std::int64_t>(value));
+        } else {
+            return boost::json::value(static_cast<std::uint64_t>(value));
+        }
+    }
+    static Int decode(const boost::json::value& value) { return detail::decodeInteger<Int>(value); }
+};
+
+template <>
+struct Codec<bool> {
+    static boost::json::value encode(bool value) { return boost::json::value(value); }
+    static bool decode(const boost::json::value& value);
+};
+
+template <>
+struct Codec<double> {
+    static boost::json::value encode(double value) { return boost::json::value(value); }
+    static double decode(const boost::json::value& value);
+};
+
+template <>
+struct Codec<std::string> {
+    static boost::json::value encode(const std::string& value) {
+        return boost::json::value(boost::json::string_view(value));
+    }
+    static std::string decode(const boost::json::value& value);
+};
+
+template <class T>
+struct Codec<std::vector<T>> {
+    static boost::json::value encode(const std::vector<T>& values) {
+        boost::json::array array;
+        array.reserve(values.size());
+        for (const auto& v : values) {
+            array.push_back(toValue(v));
+        }
+        return array;
+    }
+    static std::vector<T> decode(const boost::json::value& value) {
+        const auto& array = expectArray(value, "array");
+        std::vector<T> out;
+        out.reserve(array.size());
+        for (const auto& element : array) {
+            out.push_back(fromValue<T>(element));
+        }
+        return out;
+    }
+};
+
+// A set is an array whose order carries no meaning; duplicates collapse on decoding.
+template <class T>
+struct Codec<std::set<T>> {
+    static boost::json::value encode(const std::set<T>& values) {
+        boost::json::array array;
+        array.reserve(values.size());
+        for (const auto& v : values) {
+            array.push_back(toValue(v));
+        }
+        return array;
+    }
+    static std::set<T> decode(const boost::json::value& value) {
+        std::set<T> out;
+        for (const auto& element : expectArray(value, "array")) {
+            out.insert(fromValue<T>(element));
+        }
+        return out;
+    }
+};
+
+// ---- records ----
+
+class FieldReader {
+  public:
+    // `what` names the record in error messages.
+    FieldReader(const boost::json::value& value, std::string_view what);
+
+    template <class T>
+    T required(std::string_view key) const {
+        const boost::json::value* v = find(key);
+        if (v == nullptr) {
+            failDecode(std::string(what_) + ": missing key \"" + std::string(key) + "\"");
+        }
+        return decodeField<T>(*v, key);
+    }
+
+    template <class T>
+    std::optional<T> optional(std::string_view key) const {
+        const boost::json::value* v = find(key);
+        if (v == nullptr || v->is_null()) {
+            return std::nullopt;
+        }
+        return decodeField<T>(*v, key);
+    }
+
+    const boost::json::object& object() const { return *object_; }
+
+  private:
+    const boost::json::value* find(std::string_view key) const;
+
+    template <class T>
+    T decodeField(const boost::json::value& v, std::string_view key) const {
+        try {
+            return fromValue<T>(v);
+        } catch (DecodeFailure& failure) {
+            failure.message = std::string(what_) + "." + std::string(key) + ": " + failure.message;
+            throw;
+        }
+    }
+
+    const boost::json::object* object_;
+    std::string_view what_;
+};
+
+class FieldWriter {
+  public:
+    template <class T>
+    FieldWriter& field(std::string_view key, const T& value) {
+        object_[key] = toValue(value);
+        return *this;
+    }
+    // An absent optional is omitted, never written as null.
+    template <class T>
+    FieldWriter& optional(std::string_view key, const std::optional<T>& value) {
+        if (value) {
+            object_[key] = toValue(*value);
+        }
+        return *this;
+    }
+    boost::json::object take() { return std::move(object_); }
+    boost::json::value value() { return boost::json::value(std::move(object_)); }
+
+  private:
+    boost::json::object object_;
+};
+
+// ---- enumerations with payloads ----
+
+// Returns the one case-name key of `value` among `caseNames`; throws the "Invalid number of
+// keys" message when there are zero or several, and requires the case value to be an object.
+struct CaseView {
+    std::string_view name;
+    const boost::json::value* body;  // always an object
+};
+CaseView caseOf(const boost::json::value& value, std::initializer_list<std::string_view> caseNames,
+                std::string_view what);
+
+// {"name": body}
+boost::json::value makeCase(std::string_view name, boost::json::object body = {});
+
+// ---- enumerations without payloads: raw values ----
+
+template <class E>
+struct RawName {
+    E value;
+    std::string_view name;
+};
+
+template <class E, size_t N>
+std::string_view rawNameOf(E value, const RawName<E> (&table)[N]) {
+    for (const auto& entry : table) {
+        if (entry.value == value) {
+            return entry.name;
+        }
+    }
+    return {};
+}
+
+template <class E, size_t N>
+E decodeRawName(const boost::json::value& value, const RawName<E> (&table)[N],
+                std::string_view what) {
+    if (!value.is_string()) {
+        failDecode(std::string(what) + ": expected a string");
+    }
+    const auto text = value.get_string();
+    for (const auto& entry : table) {
+        if (entry.name == std::string_view(text)) {
+            return entry.value;
+        }
+    }
+    failDecode(std::string(what) + ": unknown value \"" + std::string(text) + "\"");
+}
+
+// ---- whole documents ----
+
+// Parses strict JSON (no comments, no trailing commas, valid UTF-8, nothing after the
+// value, nesting at most 64 deep).
+Result<boost::json::value, DecodeError> parse(std::string_view bytes);
+
+template <class T>
+Result<T, DecodeError> decode(std::string_view bytes) {
+    auto parsed = parse(bytes);
+    if (!parsed) {
+        return fail(parsed.error());
+    }
+    try {
+        return fromValue<T>(*parsed);
+    } catch (const DecodeFailure& failure) {
+        return fail(DecodeError{failure.message});
+    } catch (const std::exception& e) {
+        return fail(DecodeError{e.what()});
+    }
+}
+
+template <class T>
+Result<T, DecodeError> decodeValue(const boost::json::value& value) {
+    try {
+        return fromValue<T>(value);
+    } catch (const DecodeFailure& failure) {
+        return fail(DecodeError{failure.message});
+    } catch (const std::exception& e) {
+        return fail(DecodeError{e.what()});
+    }
+}
+
+template <class T>
+Result<std::string, EncodeError> encode(const T& value, JsonStyle style) {
+    try {
+        return serialize(toValue(value), style);
+    } catch (const std::exception& e) {
+        return fail(EncodeError{e.what()});
+    }
+}
+
+}  // namespace kb::json

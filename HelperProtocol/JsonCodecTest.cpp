@@ -1,0 +1,179 @@
+#include "HelperProtocol/JsonCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+
+namespace kb::json {
+namespace {
+
+struct Sample {
+    std::string name;
+    std::uint32_t count = 0;
+    std::optional<std::string> note;
+    bool operator==(const Sample&) const = default;
+};
+
+}  // namespace
+
+template <>
+struct Codec<Sample> {
+    static boost::json::value encode(const Sample& s) {
+        return FieldWriter()
+            .field("name", s.name)
+            .field("count", s.count)
+            .optional("note", s.note)
+            .value();
+    }
+    static Sample decode(const boost::json::value& v) {
+        FieldReader r(v, "Sample");
+        return {r.required<std::string>("name"), r.required<std::uint32_t>("count"),
+                r.optional<std::string>("note")};
+    }
+};
+
+namespace {
+
+template <class T>
+std::optional<T> decodeText(std::string_view text) {
+    auto r = decode<T>(text);
+    if (!r) {
+        return std::nullopt;
+    }
+    return std::move(r).value();
+}
+
+TEST(JsonCodec, IntegersMustFitTheirTypeExactly) {
+    struct Case {
+        const char* text;
+        bool asU32, asI32, asU64, asI64, asU8;
+    };
+    const Case cases[] = {
+        {"7", true, true, true, true, true},
+        {"7.0", true, true, true, true, true},
+        {"7.5", false, false, false, false, false},
+        {"-1", false, true, false, true, false},
+        {"0", true, true, true, true, true},
+        {"-0", true, true, true, true, true},
+        {"256", true, true, true, true, false},
+        {"4294967295", true, false, true, true, false},
+        {"4294967296", false, false, true, true, false},
+        {"2147483648", true, false, true, true, false},
+        {"-2147483648", false, true, false, true, false},
+        {"-2147483649", false, false, false, true, false},
+        {"18446744073709551615", false, false, true, false, false},
+        {"18446744073709551616", false, false, false, false, false},
+        {"9223372036854775807", false, false, true, true, false},
+        {"-9223372036854775808", false, false, false, true, false},
+        {"1e3", true, true, true, true, false},
+        {"1e400", false, false, false, false, false},
+        {"\"7\"", false, false, false, false, false},
+        {"true", false, false, false, false, false},
+        {"null", false, false, false, false, false},
+        {"[7]", false, false, false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(decodeText<std::uint32_t>(c.text).has_value(), c.asU32);
+        EXPECT_EQ(decodeText<std::int32_t>(c.text).has_value(), c.asI32);
+        EXPECT_EQ(decodeText<std::uint64_t>(c.text).has_value(), c.asU64);
+        EXPECT_EQ(decodeText<std::int64_t>(c.text).has_value(), c.asI64);
+        EXPECT_EQ(decodeText<std::uint8_t>(c.text).has_value(), c.asU8);
+    }
+    EXPECT_EQ(decodeText<std::uint64_t>("18446744073709551615"), UINT64_MAX);
+    EXPECT_EQ(decodeText<std::int64_t>("-9223372036854775808"), INT64_MIN);
+    EXPECT_EQ(decodeText<std::int32_t>("7.0"), 7);
+}
+
+TEST(JsonCodec, RecordsRequireFieldsIgnoreUnknownKeysAndOmitAbsentOptionals) {
+    struct Case {
+        const char* text;
+        std::optional<Sample> expected;
+    };
+    const Case cases[] = {
+        {R"({"name":"a","count":1})", Sample{"a", 1, std::nullopt}},
+        {R"({"name":"a","count":1,"note":null})", Sample{"a", 1, std::nullopt}},
+        {R"({"name":"a","count":1,"note":"n"})", Sample{"a", 1, "n"}},
+        {R"({"name":"a","count":1,"extra":[1,2,{}]})", Sample{"a", 1, std::nullopt}},
+        {R"({"name":"a"})", std::nullopt},
+        {R"({"name":null,"count":1})", std::nullopt},
+        {R"({"name":1,"count":1})", std::nullopt},
+        {R"({"name":"a","count":-1})", std::nullopt},
+        {R"({"name":"a","count":1,"note":5})", std::nullopt},
+        {R"([])", std::nullopt},
+        {R"("x")", std::nullopt},
+        {R"({"name":"a","count":1} x)", std::nullopt},
+        {R"({"name":"a","count":1,})", std::nullopt},
+        {R"({"name":"a",/*c*/"count":1})", std::nullopt},
+        {"{\"name\":\"\xff\",\"count\":1}", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(decodeText<Sample>(c.text), c.expected);
+    }
+    auto encoded = encode(Sample{"a/b", 2, std::nullopt}, JsonStyle::wire);
+    ASSERT_TRUE(encoded);
+    EXPECT_EQ(*encoded, R"({"count":2,"name":"a\/b"})");
+}
+
+TEST(JsonCodec, CaseOfDemandsExactlyOneCaseKeyWithAnObjectValue) {
+    struct Case {
+        const char* text;
+        const char* expectedCase;  // nullptr: failure
+        bool keysMessage;
+    };
+    const Case cases[] = {
+        {R"({"a":{}})", "a", false},           {R"({"b":{"x":1},"other":3})", "b", false},
+        {R"({"a":{},"b":{}})", nullptr, true}, {R"({})", nullptr, true},
+        {R"({"other":{}})", nullptr, true},    {R"({"a":[]})", nullptr, false},
+        {R"({"a":null})", nullptr, false},     {R"(["a"])", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto parsed = parse(c.text);
+        ASSERT_TRUE(parsed);
+        try {
+            const auto view = caseOf(*parsed, {"a", "b"}, "Thing");
+            ASSERT_NE(c.expectedCase, nullptr);
+            EXPECT_EQ(view.name, c.expectedCase);
+        } catch (const DecodeFailure& failure) {
+            EXPECT_EQ(c.expectedCase, nullptr);
+            EXPECT_EQ(failure.message == invalidNumberOfKeysMessage, c.keysMessage)
+                << failure.message;
+        }
+    }
+}
+
+TEST(JsonSerializer, SortsKeysAtEveryLevelAndEscapesByStyle) {
+    auto parsed = parse(R"({"b":{"z":1,"a":[{"y":"\/x","c":"é\n\u0001"}]},"a":-3.5})");
+    ASSERT_TRUE(parsed);
+    auto wire = serialize(*parsed, JsonStyle::wire);
+    auto domain = serialize(*parsed, JsonStyle::domain);
+    auto pretty = serialize(*parsed, JsonStyle::pretty);
+    ASSERT_TRUE(wire && domain && pretty);
+    EXPECT_EQ(*wire, "{\"a\":-3.5,\"b\":{\"a\":[{\"c\":\"é\\n\\u0001\",\"y\":\"\\/x\"}],\"z\":1}}");
+    EXPECT_EQ(*domain, "{\"a\":-3.5,\"b\":{\"a\":[{\"c\":\"é\\n\\u0001\",\"y\":\"/x\"}],\"z\":1}}");
+    EXPECT_EQ(*pretty,
+              "{\n  \"a\" : -3.5,\n  \"b\" : {\n    \"a\" : [\n      {\n        \"c\" : "
+              "\"é\\n\\u0001\",\n        \"y\" : \"/x\"\n      }\n    ],\n    \"z\" : 1\n  }\n}");
+    EXPECT_EQ(*serialize(boost::json::object{}, JsonStyle::pretty), "{}");
+    EXPECT_FALSE(
+        serialize(boost::json::value(std::numeric_limits<double>::infinity()), JsonStyle::wire));
+}
+
+TEST(JsonCodec, SetsCollapseDuplicatesAndIgnoreOrder) {
+    EXPECT_EQ(decodeText<std::set<int>>("[3,1,3,2]"), (std::set<int>{1, 2, 3}));
+    EXPECT_EQ(decodeText<std::set<int>>("[1,\"2\"]"), std::nullopt);
+}
+
+TEST(JsonCodec, DeepNestingFailsInsteadOfOverflowing) {
+    std::string deep(100000, '[');
+    EXPECT_FALSE(parse(deep));
+    std::string ok = std::string(60, '[') + std::string(60, ']');
+    EXPECT_TRUE(parse(ok));
+}
+
+}  // namespace
+}  // namespace kb::json

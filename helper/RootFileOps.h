@@ -1,0 +1,27 @@
+// The root-side executor: runs one decoded request with root privileges and yields its
+// response. Never throws; every failure is expressed in the response.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "HelperProtocol/HelperMessages.h"
+#include "helper/RootFileOpsSettings.h"
+
+namespace kb {
+
+// The account a path-carrying request acts for, built by admission once per request.
+struct RootFileOps {
+    std::uint32_t uid = 0;
+    std::uint32_t gid = 0;
+    std::string home;  // from the password database, lexically normalized
+
+    // Runs `request` to completion on the calling thread; items of one request are handled
+    // strictly in order. Calls for different requests may run at the same time.
+    static HelperResponse perform(const HelperRequest& request,
+                                  const RootFileOpsSettings& settings = {});
+
+    bool operator==(const RootFileOps&) const = default;
+};
+
+}  // namespace kb

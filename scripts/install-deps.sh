@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs every Debian package that building, testing, fuzzing and benchmarking need.
+# Idempotent: packages already present are left alone; the package lists are refreshed
+# only when something is missing.
+set -eu
+
+packages="
+cmake g++ make pkg-config git
+libboost-json1.81-dev libasio-dev libsystemd-dev libutf8proc-dev uuid-dev libfmt-dev
+libgtest-dev libgmock-dev libbenchmark-dev
+clang libclang-rt-14-dev
+systemd acl attr e2fsprogs passwd util-linux coreutils findutils
+"
+
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+
+if [ -n "$missing" ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    # shellcheck disable=SC2086
+    apt-get install -y --no-install-recommends $missing
+fi

@@ -1,0 +1,19 @@
+// Runs a program as a real child process and collects what it wrote and how it ended.
+// For tests only: no time-out, output read whole.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kb::testing {
+
+struct ChildResult {
+    int exitStatus = -1;  // exit status, or -1 when killed by a signal
+    int signal = 0;       // the terminating signal, if any
+    std::string out;
+    std::string err;
+};
+
+ChildResult runChild(const std::vector<std::string>& argv, const std::string& input = {});
+
+}  // namespace kb::testing

@@ -1,0 +1,64 @@
+#include "testing/TempDir.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace kb::testing {
+
+TempDir::TempDir(std::string_view parent) {
+    std::string pattern = std::string(parent) + "/kbtest.XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr) {
+        ADD_FAILURE() << "mkdtemp " << pattern << " failed";
+        return;
+    }
+    path_ = buffer.data();
+    ::chmod(path_.c_str(), 0755);
+}
+
+TempDir::~TempDir() {
+    if (path_.empty()) {
+        return;
+    }
+    // Immutable or append-only attributes left by a test would make removal fail.
+    std::string command = "chattr -R -i -a '" + path_ + "' >/dev/null 2>&1";
+    [[maybe_unused]] int rc = std::system(command.c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void writeFile(const std::string& path, std::string_view contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(out) << "cannot write " << path;
+    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in) << "cannot read " << path;
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void makeDirectories(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    ASSERT_FALSE(ec) << "mkdir -p " << path << ": " << ec.message();
+}
+
+bool pathExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace kb::testing
