@@ -1,0 +1,137 @@
+#include "CleanerCore/model/FileURL.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <unordered_set>
+
+namespace kb {
+namespace {
+
+using Kind = FileURL::Kind;
+
+TEST(FileURL, FromPathPercentEncodesLikeAFileURL) {
+    struct Case {
+        const char* path;
+        Kind kind;
+        const char* url;
+        const char* pathBack;
+    };
+    const Case cases[] = {
+        {"/Users/alice/Library/Application Support/x", Kind::file,
+         "file:///Users/alice/Library/Application%20Support/x",
+         "/Users/alice/Library/Application Support/x"},
+        {"/Users/alice/Library/Caches", Kind::directory, "file:///Users/alice/Library/Caches/",
+         "/Users/alice/Library/Caches"},
+        {"/a/b/", Kind::file, "file:///a/b", "/a/b"},
+        {"/a/b///", Kind::directory, "file:///a/b/", "/a/b"},
+        {"/", Kind::file, "file:///", "/"},
+        {"/", Kind::directory, "file:///", "/"},
+        {"/100%/q?x#y", Kind::file, "file:///100%25/q%3Fx%23y", "/100%/q?x#y"},
+        {"/caf\xC3\xA9", Kind::file, "file:///caf%C3%A9", "/caf\xC3\xA9"},
+        {"/keep!$&'()*+,-.:;=@_~", Kind::file, "file:///keep!$&'()*+,-.:;=@_~",
+         "/keep!$&'()*+,-.:;=@_~"},
+        {"/quote\"back\\slash", Kind::file, "file:///quote%22back%5Cslash", "/quote\"back\\slash"},
+        {"/a/../b", Kind::file, "file:///a/../b", "/a/../b"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto url = FileURL::fromPath(c.path, c.kind);
+        ASSERT_TRUE(url.has_value());
+        EXPECT_EQ(url->absoluteString(), c.url);
+        EXPECT_EQ(url->path(), c.pathBack);
+        EXPECT_EQ(url->isDirectory(), std::string_view(c.url).ends_with("/"));
+        const auto parsed = FileURL::parse(c.url);
+        ASSERT_TRUE(parsed.has_value());
+        EXPECT_EQ(*parsed, *url);
+    }
+}
+
+TEST(FileURL, FromPathRefusesRelativeEmptyAndNulPaths) {
+    using namespace std::string_view_literals;
+    for (const auto path : {""sv, "relative/x"sv, "./x"sv, "~/x"sv, "/a\0b"sv}) {
+        EXPECT_FALSE(FileURL::fromPath(path).has_value());
+    }
+}
+
+TEST(FileURL, ParseAcceptsOnlyWellFormedFileURLs) {
+    struct Case {
+        const char* text;
+        const char* canonical;  // nullptr: refused
+    };
+    const Case cases[] = {
+        {"file:///x", "file:///x"},
+        {"file://localhost/x/", "file:///x/"},
+        {"file:///a%2fb", "file:///a%2fb"},
+        {"file:///", "file:///"},
+        {"file://", nullptr},
+        {"file://host/x", nullptr},
+        {"file:x", nullptr},
+        {"http:///x", nullptr},
+        {"FILE:///x", nullptr},
+        {"/x", nullptr},
+        {"file:///a b", nullptr},
+        {"file:///a%2", nullptr},
+        {"file:///a%zz", nullptr},
+        {"file:///a%00b", nullptr},
+        {"file:///a?q", nullptr},
+        {"file:///a#f", nullptr},
+        {"file:///caf\xC3\xA9", nullptr},
+        {"file:///tab\t", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto url = FileURL::parse(c.text);
+        if (c.canonical == nullptr) {
+            EXPECT_FALSE(url.has_value());
+        } else {
+            ASSERT_TRUE(url.has_value());
+            EXPECT_EQ(url->absoluteString(), c.canonical);
+        }
+    }
+    EXPECT_EQ(FileURL::parse("file:///a%2Fb%20c")->path(), "/a/b c");
+}
+
+TEST(FileURL, EqualityIsByTheURLString) {
+    const auto file = *FileURL::fromPath("/a/b");
+    const auto dir = *FileURL::fromPath("/a/b", Kind::directory);
+    EXPECT_NE(file, dir);
+    EXPECT_EQ(file.path(), dir.path());
+    EXPECT_EQ(*FileURL::parse("file:///a/b"), file);
+    EXPECT_NE(*FileURL::parse("file:///a/%62"), file);
+    const std::unordered_set<FileURL> hashed{file, dir, *FileURL::fromPath("/a/b")};
+    EXPECT_EQ(hashed.size(), 2u);
+    const std::set<FileURL> ordered{dir, file};
+    EXPECT_EQ(ordered.size(), 2u);
+}
+
+TEST(FileURL, AppendingBuildsChildURLs) {
+    const auto home = *FileURL::fromPath("/home/alice", Kind::directory);
+    EXPECT_EQ(home.appending("Library/Application Support/dev.kestrelbay", Kind::directory)
+                  .absoluteString(),
+              "file:///home/alice/Library/Application%20Support/dev.kestrelbay/");
+    EXPECT_EQ(home.appending("/x.json").absoluteString(), "file:///home/alice/x.json");
+    EXPECT_EQ(FileURL::fromPath("/home/alice")->appending("x").absoluteString(),
+              "file:///home/alice/x");
+    EXPECT_EQ(home.appending("").absoluteString(), "file:///home/alice");
+    EXPECT_EQ(FileURL::fromPath("/")->appending("etc").absoluteString(), "file:///etc");
+    EXPECT_EQ(home.appending("a b").lastPathComponent(), "a b");
+    EXPECT_EQ(FileURL::fromPath("/")->lastPathComponent(), "");
+}
+
+TEST(FileURL, JsonFormIsTheURLString) {
+    const auto url = *FileURL::fromPath("/Users/alice/My Files", Kind::directory);
+    const auto text = json::encode(url, json::JsonStyle::domain);
+    ASSERT_TRUE(text.ok());
+    EXPECT_EQ(*text, "\"file:///Users/alice/My%20Files/\"");
+    const auto back = json::decode<FileURL>(*text);
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(*back, url);
+    for (const char* bad : {"\"/Users/alice\"", "\"https://x.example/\"", "42", "null", "[]"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(json::decode<FileURL>(bad).ok());
+    }
+}
+
+}  // namespace
+}  // namespace kb
