@@ -1,0 +1,15 @@
+// Hash combination for value types hashed field by field.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace kb {
+
+// Mixes the hash of `value` into `seed` (order matters: fields are combined in order).
+template <class T>
+void hashCombine(std::size_t& seed, const T& value) {
+    seed ^= std::hash<T>{}(value) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+}
+
+}  // namespace kb
