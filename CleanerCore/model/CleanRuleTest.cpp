@@ -1,0 +1,253 @@
+#include "CleanerCore/model/CleanRule.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace kb {
+namespace {
+
+template <class T>
+std::string encoded(const T& value) {
+    auto text = json::encode(value, json::JsonStyle::domain);
+    EXPECT_TRUE(text.ok());
+    return text.ok() ? *text : std::string();
+}
+
+template <class T>
+void expectRoundTrip(const T& value) {
+    const auto text = encoded(value);
+    SCOPED_TRACE(text);
+    const auto back = json::decode<T>(text);
+    ASSERT_TRUE(back.ok()) << back.error().message;
+    EXPECT_EQ(*back, value);
+}
+
+FileURL url(const char* path) {
+    return *FileURL::fromPath(path);
+}
+
+Date at(std::int64_t seconds) {
+    return Date(std::chrono::seconds(seconds));
+}
+
+CleanRule sampleRule() {
+    return CleanRule{"xcode.derivedData",
+                     "developerJunk",
+                     RuleProvider::globs({"~/Library/Developer/Xcode/DerivedData/*"}),
+                     SafetyLevel::safe,
+                     RegenerationCost::local,
+                     false,
+                     false,
+                     BusyCheck::processRunning({"Xcode", "xcodebuild"}),
+                     DeletionMode::unlink,
+                     std::nullopt,
+                     {},
+                     3};
+}
+
+TEST(CleanRule, RawValueEnumsConvertExactly) {
+    EXPECT_EQ(rawValue(SafetyLevel::review), "review");
+    EXPECT_EQ(rawValue(RegenerationCost::irreplaceable), "irreplaceable");
+    EXPECT_EQ(rawValue(DeletionMode::unlinkContents), "unlinkContents");
+    EXPECT_EQ(fromRawValue<SafetyLevel>("risky"), SafetyLevel::risky);
+    EXPECT_EQ(fromRawValue<RegenerationCost>("network"), RegenerationCost::network);
+    EXPECT_EQ(fromRawValue<DeletionMode>("command"), DeletionMode::command);
+    EXPECT_EQ(fromRawValue<SafetyLevel>("Safe"), std::nullopt);
+    EXPECT_EQ(fromRawValue<DeletionMode>(""), std::nullopt);
+    EXPECT_EQ(encoded(DeletionMode::trash), "\"trash\"");
+}
+
+TEST(CleanRule, SafetyLevelsSortSafeReviewRisky) {
+    std::vector<SafetyLevel> levels{SafetyLevel::risky, SafetyLevel::safe, SafetyLevel::review};
+    std::sort(levels.begin(), levels.end());
+    EXPECT_EQ(levels, (std::vector{SafetyLevel::safe, SafetyLevel::review, SafetyLevel::risky}));
+    EXPECT_LT(SafetyLevel::safe, SafetyLevel::review);
+    EXPECT_LE(SafetyLevel::review, SafetyLevel::review);
+    EXPECT_GT(SafetyLevel::risky, SafetyLevel::review);
+    EXPECT_GE(SafetyLevel::risky, SafetyLevel::safe);
+}
+
+TEST(CleanRule, EnumsWithPayloadsHaveTheirExactJson) {
+    EXPECT_EQ(encoded(BusyCheck::none()), R"({"none":{}})");
+    EXPECT_EQ(encoded(BusyCheck::processRunning({"Xcode", "swift/x"})),
+              R"({"processRunning":{"_0":["Xcode","swift/x"]}})");
+    EXPECT_EQ(encoded(BusyCheck::owningApplication()), R"({"owningApplication":{}})");
+    EXPECT_EQ(encoded(RuleProvider::globs({"~/a/*"})), R"({"globs":{"_0":["~/a/*"]}})");
+    EXPECT_EQ(encoded(RuleProvider::builtin("apps")), R"({"builtin":{"key":"apps"}})");
+    EXPECT_EQ(encoded(SkipReason::busy("Xcode")), R"({"busy":{"process":"Xcode"}})");
+    EXPECT_EQ(encoded(SkipReason::needsHelper()), R"({"needsHelper":{}})");
+}
+
+TEST(CleanRule, EveryRecordRoundTrips) {
+    for (const auto& busy :
+         {BusyCheck::none(), BusyCheck::processRunning({}), BusyCheck::processRunning({"a", "b"}),
+          BusyCheck::openHandle(), BusyCheck::sqliteLive(), BusyCheck::gradleDaemon(),
+          BusyCheck::dockerRunning(), BusyCheck::owningApplication()}) {
+        expectRoundTrip(busy);
+    }
+    for (const auto& reason : {SkipReason::busy("Safari"), SkipReason::needsFullDiskAccess(),
+                               SkipReason::needsHelper(), SkipReason::absent()}) {
+        expectRoundTrip(reason);
+    }
+    expectRoundTrip(RuleProvider::builtin("launchAgents"));
+    expectRoundTrip(CleanGroup{"systemJunk", -4, "shippingbox"});
+
+    auto rule = sampleRule();
+    expectRoundTrip(rule);
+    EXPECT_EQ(encoded(rule).find("minimumAge"), std::string::npos);
+    rule.minimumAge = 86400;
+    expectRoundTrip(rule);
+    rule.minimumAge = 0.1;
+    rule.excludes = {"com.apple.*", "*/Application Support/Google/*"};
+    rule.provider = RuleProvider::builtin("k");
+    rule.mode = DeletionMode::command;
+    rule.phase = -2;
+    expectRoundTrip(rule);
+
+    const ScannedItem withDate{url("/Users/a/Library/Caches/x y"), 4096, at(1796545868), true};
+    const ScannedItem withoutDate{url("/tmp/f"), 0, std::nullopt, false};
+    EXPECT_EQ(encoded(withoutDate), R"({"isDirectory":false,"path":"file:///tmp/f","size":0})");
+    EXPECT_EQ(encoded(withDate), R"({"isDirectory":true,"modifiedAt":"2026-12-06T08:31:08Z",)"
+                                 R"("path":"file:///Users/a/Library/Caches/x%20y","size":4096})");
+    const ScanResult result{
+        "user.caches",
+        {withDate, withoutDate},
+        {{url("/private/x"), SkipReason::busy("Xcode")}, {url("/y"), SkipReason::absent()}},
+        {"could not read /z"}};
+    expectRoundTrip(result);
+    expectRoundTrip(ScanResult{"empty", {}, {}, {}});
+}
+
+TEST(CleanRule, DecodingRefusesMalformedInput) {
+    const auto valid = encoded(sampleRule());
+    struct Case {
+        std::string text;
+        std::string message;  // empty: any failure; else the end of the message
+    };
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = valid;
+        const auto at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return text.replace(at, from.size(), to);
+    };
+    const Case cases[] = {
+        {replaced(R"("safety":"safe")", R"("safety":"Safe")"), ""},
+        {replaced(R"("safety":"safe")", R"("safety":0)"), ""},
+        {replaced(R"("mode":"unlink")", R"("mode":"shred")"), ""},
+        {replaced(R"("regenerationCost":"local",)", ""), ""},
+        {replaced(R"("phase":3)", R"("phase":3.5)"), ""},
+        {replaced(R"("requiresRoot":false)", R"("requiresRoot":0)"), ""},
+        {replaced(R"("excludes":[])", R"("excludes":"x")"), ""},
+        {replaced(R"("busy":{"processRunning")", R"("busy":{"none":{},"processRunning")"),
+         std::string(json::invalidNumberOfKeysMessage)},
+        {replaced(R"("busy":{"processRunning")", R"("busy":{"processrunning")"),
+         std::string(json::invalidNumberOfKeysMessage)},
+        {replaced(R"("provider":{"globs")", R"("provider":{"files")"),
+         std::string(json::invalidNumberOfKeysMessage)},
+        {replaced(R"("busy":{"processRunning":{"_0":["Xcode","xcodebuild"]}})", R"("busy":{})"),
+         std::string(json::invalidNumberOfKeysMessage)},
+        {replaced(R"({"_0":["Xcode","xcodebuild"]})", R"({"_0":"Xcode"})"), ""},
+        {replaced(R"({"_0":["Xcode","xcodebuild"]})", R"([])"), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto decoded = json::decode<CleanRule>(c.text);
+        ASSERT_FALSE(decoded.ok());
+        if (!c.message.empty()) {
+            EXPECT_TRUE(decoded.error().message.ends_with(": " + c.message))
+                << decoded.error().message;
+        }
+    }
+    const auto twoKeys = json::decode<BusyCheck>(R"({"none":{},"openHandle":{}})");
+    ASSERT_FALSE(twoKeys.ok());
+    EXPECT_EQ(twoKeys.error().message, "Invalid number of keys found, expected one.");
+    const auto noKey = json::decode<SkipReason>(R"({})");
+    ASSERT_FALSE(noKey.ok());
+    EXPECT_EQ(noKey.error().message, "Invalid number of keys found, expected one.");
+    EXPECT_FALSE(json::decode<SkipReason>(R"({"busy":{}})").ok());
+    EXPECT_FALSE(
+        json::decode<ScannedItem>(R"({"path":"/tmp/x","size":1,"isDirectory":false})").ok());
+    EXPECT_FALSE(
+        json::decode<ScannedItem>(R"({"path":"file:///x","size":-1,"isDirectory":false})").ok());
+    EXPECT_FALSE(json::decode<ScannedItem>(
+                     R"({"path":"file:///x","size":1,"isDirectory":false,"modifiedAt":1})")
+                     .ok());
+}
+
+TEST(CleanRule, UnknownKeysAreIgnored) {
+    const auto decoded = json::decode<BusyCheck>(
+        R"({"future":{},"processRunning":{"_0":["a"],"extra":1},"more":[]})");
+    ASSERT_TRUE(decoded.ok());
+    EXPECT_EQ(*decoded, BusyCheck::processRunning({"a"}));
+    const auto item = json::decode<ScannedItem>(
+        R"({"path":"file:///x","size":1,"isDirectory":false,"icon":"y","modifiedAt":null})");
+    ASSERT_TRUE(item.ok());
+    EXPECT_EQ(*item, (ScannedItem{url("/x"), 1, std::nullopt, false}));
+}
+
+TEST(CleanRule, CheckedByDefaultOnlyWhenSafeAndCheapToRegenerate) {
+    struct Case {
+        SafetyLevel safety;
+        RegenerationCost cost;
+        bool checked;
+    };
+    const Case cases[] = {
+        {SafetyLevel::safe, RegenerationCost::free, true},
+        {SafetyLevel::safe, RegenerationCost::local, true},
+        {SafetyLevel::safe, RegenerationCost::network, false},
+        {SafetyLevel::safe, RegenerationCost::irreplaceable, false},
+        {SafetyLevel::review, RegenerationCost::free, false},
+        {SafetyLevel::risky, RegenerationCost::local, false},
+    };
+    for (const auto& c : cases) {
+        auto rule = sampleRule();
+        rule.safety = c.safety;
+        rule.regenerationCost = c.cost;
+        EXPECT_EQ(rule.isCheckedByDefault(), c.checked)
+            << rawValue(c.safety) << " " << rawValue(c.cost);
+    }
+}
+
+TEST(CleanRule, ScanResultSumsAndExclusions) {
+    const auto a = url("/a");
+    const auto b = url("/b");
+    const auto c = url("/c");
+    const ScanResult result{
+        "r",
+        {{a, 10, std::nullopt, false}, {b, 20, std::nullopt, true}, {c, 30, std::nullopt, false}},
+        {},
+        {}};
+    EXPECT_EQ(result.totalBytes(), 60u);
+    EXPECT_EQ(result.itemsExcluding({}), result.items);
+    EXPECT_EQ(
+        result.itemsExcluding({url("/d"), *FileURL::fromPath("/a", FileURL::Kind::directory)}),
+        result.items);
+    EXPECT_EQ(result.itemsExcluding({b}),
+              (std::vector<ScannedItem>{result.items[0], result.items[2]}));
+    EXPECT_EQ(result.bytesExcluding({b}), 40u);
+    EXPECT_TRUE(result.itemsExcluding({a, b, c}).empty());
+    EXPECT_EQ(result.bytesExcluding({a, b, c}), 0u);
+
+    constexpr auto max = std::numeric_limits<std::uint64_t>::max();
+    const ScanResult huge{"r",
+                          {{a, max - 5, std::nullopt, false},
+                           {b, 10, std::nullopt, false},
+                           {c, 1, std::nullopt, false}},
+                          {},
+                          {}};
+    EXPECT_EQ(huge.totalBytes(), max);
+    EXPECT_EQ(huge.bytesExcluding({b}), max - 4);
+}
+
+TEST(CleanRule, GenuinelyEmptyOnlyWithoutItemsSkipsAndErrors) {
+    EXPECT_TRUE((ScanResult{"r", {}, {}, {}}.isGenuinelyEmpty()));
+    EXPECT_FALSE((ScanResult{"r", {}, {}, {"boom"}}.isGenuinelyEmpty()));
+    EXPECT_FALSE((ScanResult{"r", {}, {{url("/x"), SkipReason::absent()}}, {}}.isGenuinelyEmpty()));
+    EXPECT_FALSE(
+        (ScanResult{"r", {{url("/x"), 0, std::nullopt, false}}, {}, {}}.isGenuinelyEmpty()));
+}
+
+}  // namespace
+}  // namespace kb
