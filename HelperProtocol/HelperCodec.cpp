@@ -15,14 +15,14 @@ std::string LaunchdDomain::launchctlString() const {
 namespace kb::json {
 namespace {}  // namespace
 
-boost::json::value Codec<LaunchdDomain>::encode(const LaunchdDomain& value) {
-    return std::visit(Overloaded{
-                          [](const LaunchdDomain::System&) { return makeCase("system"); },
-                          [](const LaunchdDomain::Gui& gui) {
-                              return makeCase("gui", FieldWriter().field("uid", gui.uid).take());
-                          },
-                      },
-                      value.kind);
+void Codec<LaunchdDomain>::write(JsonWriter& w, const LaunchdDomain& value) {
+    if (const auto* gui = std::get_if<LaunchdDomain::Gui>(&value.kind)) {
+        beginCase(w, "gui");
+        writeField(w, "uid", gui->uid);
+        endCase(w);
+        return;
+    }
+    writeEmptyCase(w, "system");
 }
 
 LaunchdDomain Codec<LaunchdDomain>::decode(const boost::json::value& value) {
@@ -34,48 +34,55 @@ LaunchdDomain Codec<LaunchdDomain>::decode(const boost::json::value& value) {
     return LaunchdDomain::gui(r.required<std::uint32_t>("uid"));
 }
 
-boost::json::value Codec<HelperRequest>::encode(const HelperRequest& value) {
+void Codec<HelperRequest>::write(JsonWriter& w, const HelperRequest& value) {
     using R = HelperRequest;
-    return std::visit(
-        Overloaded{
-            [](const R::GetVersion&) { return makeCase("getVersion"); },
-            [](const R::TrashItems& v) {
-                return makeCase("trashItems",
-                                FieldWriter().field("paths", v.paths).field("uid", v.uid).take());
-            },
-            [](const R::RemoveItems& v) {
-                return makeCase("removeItems",
-                                FieldWriter().field("paths", v.paths).field("uid", v.uid).take());
-            },
-            [](const R::ClearProtection& v) {
-                return makeCase("clearProtection",
-                                FieldWriter().field("path", v.path).field("uid", v.uid).take());
-            },
-            [](const R::TerminateProcess& v) {
-                return makeCase("terminateProcess", FieldWriter()
-                                                        .field("pid", v.pid)
-                                                        .field("startTime", v.startTime)
-                                                        .field("signal", v.signal)
-                                                        .take());
-            },
-            [](const R::BootoutLaunchd& v) {
-                return makeCase(
-                    "bootoutLaunchd",
-                    FieldWriter().field("label", v.label).field("domain", v.domain).take());
-            },
-            [](const R::ForgetReceipt& v) {
-                return makeCase("forgetReceipt",
-                                FieldWriter().field("packageID", v.packageID).take());
-            },
-            [](const R::RestoreFromTrash& v) {
-                return makeCase("restoreFromTrash", FieldWriter()
-                                                        .field("trashedPath", v.trashedPath)
-                                                        .field("originalPath", v.originalPath)
-                                                        .field("uid", v.uid)
-                                                        .take());
-            },
-        },
-        value.kind);
+    std::visit(Overloaded{
+                   [&](const R::GetVersion&) { writeEmptyCase(w, "getVersion"); },
+                   [&](const R::TrashItems& v) {
+                       beginCase(w, "trashItems");
+                       writeField(w, "paths", v.paths);
+                       writeField(w, "uid", v.uid);
+                       endCase(w);
+                   },
+                   [&](const R::RemoveItems& v) {
+                       beginCase(w, "removeItems");
+                       writeField(w, "paths", v.paths);
+                       writeField(w, "uid", v.uid);
+                       endCase(w);
+                   },
+                   [&](const R::ClearProtection& v) {
+                       beginCase(w, "clearProtection");
+                       writeField(w, "path", v.path);
+                       writeField(w, "uid", v.uid);
+                       endCase(w);
+                   },
+                   [&](const R::TerminateProcess& v) {
+                       beginCase(w, "terminateProcess");
+                       writeField(w, "pid", v.pid);
+                       writeField(w, "signal", v.signal);
+                       writeField(w, "startTime", v.startTime);
+                       endCase(w);
+                   },
+                   [&](const R::BootoutLaunchd& v) {
+                       beginCase(w, "bootoutLaunchd");
+                       writeField(w, "domain", v.domain);
+                       writeField(w, "label", v.label);
+                       endCase(w);
+                   },
+                   [&](const R::ForgetReceipt& v) {
+                       beginCase(w, "forgetReceipt");
+                       writeField(w, "packageID", v.packageID);
+                       endCase(w);
+                   },
+                   [&](const R::RestoreFromTrash& v) {
+                       beginCase(w, "restoreFromTrash");
+                       writeField(w, "originalPath", v.originalPath);
+                       writeField(w, "trashedPath", v.trashedPath);
+                       writeField(w, "uid", v.uid);
+                       endCase(w);
+                   },
+               },
+               value.kind);
 }
 
 HelperRequest Codec<HelperRequest>::decode(const boost::json::value& value) {
@@ -118,24 +125,26 @@ HelperRequest Codec<HelperRequest>::decode(const boost::json::value& value) {
                                 r.required<std::uint32_t>("uid")}};
 }
 
-boost::json::value Codec<ItemOutcome>::encode(const ItemOutcome& value) {
+void Codec<ItemOutcome>::write(JsonWriter& w, const ItemOutcome& value) {
     using O = ItemOutcome;
-    return std::visit(
-        Overloaded{
-            [](const O::Ok&) { return makeCase("ok"); },
-            [](const O::NotFound&) { return makeCase("notFound"); },
-            [](const O::PolicyDenied& v) {
-                return makeCase("policyDenied", FieldWriter().field("reason", v.reason).take());
-            },
-            [](const O::SipProtected&) { return makeCase("sipProtected"); },
-            [](const O::RaceDetected&) { return makeCase("raceDetected"); },
-            [](const O::Failed& v) {
-                return makeCase(
-                    "failed",
-                    FieldWriter().field("errno", v.errnum).field("message", v.message).take());
-            },
-        },
-        value.kind);
+    std::visit(Overloaded{
+                   [&](const O::Ok&) { writeEmptyCase(w, "ok"); },
+                   [&](const O::NotFound&) { writeEmptyCase(w, "notFound"); },
+                   [&](const O::PolicyDenied& v) {
+                       beginCase(w, "policyDenied");
+                       writeField(w, "reason", v.reason);
+                       endCase(w);
+                   },
+                   [&](const O::SipProtected&) { writeEmptyCase(w, "sipProtected"); },
+                   [&](const O::RaceDetected&) { writeEmptyCase(w, "raceDetected"); },
+                   [&](const O::Failed& v) {
+                       beginCase(w, "failed");
+                       writeField(w, "errno", v.errnum);
+                       writeField(w, "message", v.message);
+                       endCase(w);
+                   },
+               },
+               value.kind);
 }
 
 ItemOutcome Codec<ItemOutcome>::decode(const boost::json::value& value) {
@@ -162,12 +171,14 @@ ItemOutcome Codec<ItemOutcome>::decode(const boost::json::value& value) {
                                r.required<std::string>("message"));
 }
 
-boost::json::value Codec<ItemResult>::encode(const ItemResult& value) {
-    return FieldWriter()
-        .field("path", value.path)
-        .field("outcome", value.outcome)
-        .optional("trashedPath", value.trashedPath)
-        .value();
+void Codec<ItemResult>::write(JsonWriter& w, const ItemResult& value) {
+    w.beginObject();
+    writeField(w, "outcome", value.outcome);
+    writeField(w, "path", value.path);
+    if (value.trashedPath) {
+        writeField(w, "trashedPath", *value.trashedPath);
+    }
+    w.endObject();
 }
 
 ItemResult Codec<ItemResult>::decode(const boost::json::value& value) {
@@ -176,21 +187,27 @@ ItemResult Codec<ItemResult>::decode(const boost::json::value& value) {
                       r.optional<std::string>("trashedPath")};
 }
 
-boost::json::value Codec<HelperResponse>::encode(const HelperResponse& value) {
+void Codec<HelperResponse>::write(JsonWriter& w, const HelperResponse& value) {
     using P = HelperResponse;
-    return std::visit(Overloaded{
-                          [](const P::Version& v) {
-                              return makeCase("version", FieldWriter().field("_0", v.value).take());
-                          },
-                          [](const P::Items& v) {
-                              return makeCase("items", FieldWriter().field("_0", v.results).take());
-                          },
-                          [](const P::Done&) { return makeCase("done"); },
-                          [](const P::Error& v) {
-                              return makeCase("error", FieldWriter().field("_0", v.message).take());
-                          },
-                      },
-                      value.kind);
+    std::visit(Overloaded{
+                   [&](const P::Version& v) {
+                       beginCase(w, "version");
+                       writeField(w, "_0", v.value);
+                       endCase(w);
+                   },
+                   [&](const P::Items& v) {
+                       beginCase(w, "items");
+                       writeField(w, "_0", v.results);
+                       endCase(w);
+                   },
+                   [&](const P::Done&) { writeEmptyCase(w, "done"); },
+                   [&](const P::Error& v) {
+                       beginCase(w, "error");
+                       writeField(w, "_0", v.message);
+                       endCase(w);
+                   },
+               },
+               value.kind);
 }
 
 HelperResponse Codec<HelperResponse>::decode(const boost::json::value& value) {

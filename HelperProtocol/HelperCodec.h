@@ -15,27 +15,27 @@ namespace kb::json {
 
 template <>
 struct Codec<LaunchdDomain> {
-    static boost::json::value encode(const LaunchdDomain& value);
+    static void write(JsonWriter& writer, const LaunchdDomain& value);
     static LaunchdDomain decode(const boost::json::value& value);
 };
 template <>
 struct Codec<HelperRequest> {
-    static boost::json::value encode(const HelperRequest& value);
+    static void write(JsonWriter& writer, const HelperRequest& value);
     static HelperRequest decode(const boost::json::value& value);
 };
 template <>
 struct Codec<ItemOutcome> {
-    static boost::json::value encode(const ItemOutcome& value);
+    static void write(JsonWriter& writer, const ItemOutcome& value);
     static ItemOutcome decode(const boost::json::value& value);
 };
 template <>
 struct Codec<ItemResult> {
-    static boost::json::value encode(const ItemResult& value);
+    static void write(JsonWriter& writer, const ItemResult& value);
     static ItemResult decode(const boost::json::value& value);
 };
 template <>
 struct Codec<HelperResponse> {
-    static boost::json::value encode(const HelperResponse& value);
+    static void write(JsonWriter& writer, const HelperResponse& value);
     static HelperResponse decode(const boost::json::value& value);
 };
 

@@ -112,6 +112,25 @@ TEST(HelperCodec, DecodingFollowsTheStrictRules) {
     EXPECT_EQ(nullTrashed->trashedPath, std::nullopt);
 }
 
+// The streamed bytes equal what the generic sorted serializer makes of the same value, so
+// a field written out of order by hand would show here.
+TEST(HelperCodec, StreamedFormEqualsTheSortedValueForm) {
+    const HelperResponse response = HelperResponse::items(
+        {{"/a", ItemOutcome::failed(2, "No such file or directory"), std::nullopt},
+         {"/b", ItemOutcome::policyDenied("r"), "/t"}});
+    const HelperRequest requests[] = {
+        {R::TerminateProcess{1, 2, 3}},
+        {R::RestoreFromTrash{"/t", "/o", 1000}},
+        {R::BootoutLaunchd{"l", LaunchdDomain::gui(1000)}},
+        {R::ClearProtection{"/p", 1000}},
+    };
+    for (const auto& request : requests) {
+        EXPECT_EQ(encoded(request),
+                  *json::serialize(json::toValue(request), json::JsonStyle::wire));
+    }
+    EXPECT_EQ(encoded(response), *json::serialize(json::toValue(response), json::JsonStyle::wire));
+}
+
 TEST(HelperCodec, FallbackIsTheFixedErrorResponse) {
     EXPECT_EQ(HelperCodec::encodingFailureFallback().size(), 59u);
     auto decoded = HelperCodec::decode<HelperResponse>(HelperCodec::encodingFailureFallback());

@@ -82,6 +82,14 @@ boost::json::value makeCase(std::string_view name, boost::json::object body) {
     return outer;
 }
 
+boost::json::value parseWritten(const std::string& text) {
+    auto parsed = parse(text);
+    if (!parsed) {
+        throw std::runtime_error(parsed.error().message);
+    }
+    return std::move(parsed).value();
+}
+
 Result<boost::json::value, DecodeError> parse(std::string_view bytes) {
     boost::json::parse_options options;
     options.max_depth = 64;

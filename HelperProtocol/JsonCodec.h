@@ -1,8 +1,11 @@
 // The strict JSON codec kit shared by the wire protocol and the domain library.
 //
 // A type T gets a JSON form by specializing kb::json::Codec<T> with
-//     static boost::json::value encode(const T&);
 //     static T decode(const boost::json::value&);   // throws DecodeFailure
+// and one or both of
+//     static boost::json::value encode(const T&);    // builds a value (keys in any order)
+//     static void write(JsonWriter&, const T&);      // streams, keys written in sorted order
+// The streaming form is the fast one (the wire types use it); encode() is simpler.
 // Built-in forms exist for bool, every integer type, double, std::string, std::vector,
 // std::set and std::optional (an optional field is omitted when absent; see FieldWriter).
 //
@@ -28,6 +31,7 @@
 #include <limits>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -57,8 +61,64 @@ template <class T>
 struct Codec;
 
 template <class T>
+concept StreamingCodec = requires(JsonWriter& writer, const T& value) {
+    Codec<T>::write(writer, value);
+};
+
+template <class T>
+concept ValueCodec = requires(const T& value) {
+    { Codec<T>::encode(value) } -> std::convertible_to<boost::json::value>;
+};
+
+// Parses text that our own writer produced (used to turn a streamed form into a value).
+boost::json::value parseWritten(const std::string& text);
+
+// Writes `value` with its streaming form if it has one, else through its value form.
+template <class T>
+void writeValue(JsonWriter& writer, const T& value) {
+    if constexpr (StreamingCodec<T>) {
+        Codec<T>::write(writer, value);
+    } else {
+        writer.value(Codec<T>::encode(value));
+    }
+}
+
+template <class T>
 boost::json::value toValue(const T& value) {
-    return Codec<T>::encode(value);
+    if constexpr (ValueCodec<T>) {
+        return Codec<T>::encode(value);
+    } else {
+        JsonWriter writer(JsonStyle::domain);
+        Codec<T>::write(writer, value);
+        auto text = writer.finish();
+        if (!text) {
+            throw std::runtime_error(text.error().message);
+        }
+        return parseWritten(*text);
+    }
+}
+
+// Streaming helpers: a field, and an enumeration case {"name":{...}}.
+template <class T>
+void writeField(JsonWriter& writer, std::string_view key, const T& value) {
+    writer.key(key);
+    writeValue(writer, value);
+}
+
+inline void beginCase(JsonWriter& writer, std::string_view name) {
+    writer.beginObject();
+    writer.key(name);
+    writer.beginObject();
+}
+
+inline void endCase(JsonWriter& writer) {
+    writer.endObject();
+    writer.endObject();
+}
+
+inline void writeEmptyCase(JsonWriter& writer, std::string_view name) {
+    beginCase(writer, name);
+    endCase(writer);
 }
 
 template <class T>
@@ -123,18 +183,27 @@ requires(std::integral<Int> && !std::same_as<Int, bool>) struct Codec<Int> {
             return boost::json::value(static_cast<std::uint64_t>(value));
         }
     }
+    static void write(JsonWriter& writer, Int value) {
+        if constexpr (std::is_signed_v<Int>) {
+            writer.integer(value);
+        } else {
+            writer.unsignedInteger(value);
+        }
+    }
     static Int decode(const boost::json::value& value) { return detail::decodeInteger<Int>(value); }
 };
 
 template <>
 struct Codec<bool> {
     static boost::json::value encode(bool value) { return boost::json::value(value); }
+    static void write(JsonWriter& writer, bool value) { writer.boolean(value); }
     static bool decode(const boost::json::value& value);
 };
 
 template <>
 struct Codec<double> {
     static boost::json::value encode(double value) { return boost::json::value(value); }
+    static void write(JsonWriter& writer, double value) { writer.number(value); }
     static double decode(const boost::json::value& value);
 };
 
@@ -143,6 +212,7 @@ struct Codec<std::string> {
     static boost::json::value encode(const std::string& value) {
         return boost::json::value(boost::json::string_view(value));
     }
+    static void write(JsonWriter& writer, const std::string& value) { writer.string(value); }
     static std::string decode(const boost::json::value& value);
 };
 
@@ -155,6 +225,13 @@ struct Codec<std::vector<T>> {
             array.push_back(toValue(v));
         }
         return array;
+    }
+    static void write(JsonWriter& writer, const std::vector<T>& values) {
+        writer.beginArray();
+        for (const auto& v : values) {
+            writeValue(writer, v);
+        }
+        writer.endArray();
     }
     static std::vector<T> decode(const boost::json::value& value) {
         const auto& array = expectArray(value, "array");
@@ -177,6 +254,13 @@ struct Codec<std::set<T>> {
             array.push_back(toValue(v));
         }
         return array;
+    }
+    static void write(JsonWriter& writer, const std::set<T>& values) {
+        writer.beginArray();
+        for (const auto& v : values) {
+            writeValue(writer, v);
+        }
+        writer.endArray();
     }
     static std::set<T> decode(const boost::json::value& value) {
         std::set<T> out;
@@ -335,7 +419,9 @@ Result<T, DecodeError> decodeValue(const boost::json::value& value) {
 template <class T>
 Result<std::string, EncodeError> encode(const T& value, JsonStyle style) {
     try {
-        return serialize(toValue(value), style);
+        JsonWriter writer(style);
+        writeValue(writer, value);
+        return writer.finish();
     } catch (const std::exception& e) {
         return fail(EncodeError{e.what()});
     }

@@ -163,6 +163,52 @@ TEST(JsonSerializer, SortsKeysAtEveryLevelAndEscapesByStyle) {
         serialize(boost::json::value(std::numeric_limits<double>::infinity()), JsonStyle::wire));
 }
 
+TEST(JsonWriter, RefusesUnsortedKeysAndUnbalancedDocuments) {
+    const auto finishWith = [](auto steps) {
+        JsonWriter w(JsonStyle::wire);
+        steps(w);
+        return w.finish();
+    };
+    EXPECT_FALSE(finishWith([](JsonWriter& w) {
+        w.beginObject();
+        w.key("b");
+        w.integer(1);
+        w.key("a");
+        w.integer(2);
+        w.endObject();
+    }));
+    EXPECT_FALSE(finishWith([](JsonWriter& w) {
+        w.beginObject();
+        w.key("a");
+        w.integer(1);
+        w.key("a");
+        w.integer(2);
+        w.endObject();
+    }));
+    EXPECT_FALSE(finishWith([](JsonWriter& w) { w.beginArray(); }));
+    EXPECT_FALSE(finishWith([](JsonWriter& w) {
+        w.beginObject();
+        w.key("a");
+        w.endObject();
+    }));
+    EXPECT_FALSE(finishWith([](JsonWriter&) {}));
+    auto ok = finishWith([](JsonWriter& w) {
+        w.beginObject();
+        w.key("a");
+        w.beginArray();
+        w.integer(-1);
+        w.unsignedInteger(UINT64_MAX);
+        w.boolean(false);
+        w.null();
+        w.endArray();
+        w.key("b");
+        w.string("x/y");
+        w.endObject();
+    });
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(*ok, R"({"a":[-1,18446744073709551615,false,null],"b":"x\/y"})");
+}
+
 TEST(JsonCodec, SetsCollapseDuplicatesAndIgnoreOrder) {
     EXPECT_EQ(decodeText<std::set<int>>("[3,1,3,2]"), (std::set<int>{1, 2, 3}));
     EXPECT_EQ(decodeText<std::set<int>>("[1,\"2\"]"), std::nullopt);

@@ -1,6 +1,6 @@
-// Our JSON writer over Boost.JSON values. Keys of every object are written in sorted
-// (byte-wise) order at every level. Strings are escaped minimally: quote, backslash and
-// control characters; non-ASCII text is written as raw UTF-8.
+// Our JSON writer. Keys of every object are written in sorted (byte-wise) order at every
+// level. Strings are escaped minimally: quote, backslash and control characters; non-ASCII
+// text is written as raw UTF-8.
 //
 //  - JsonStyle::wire:   compact, and "/" written as "\/" (the helper protocol's bytes).
 //  - JsonStyle::domain: compact, slashes unescaped (one line per journal entry).
@@ -8,11 +8,14 @@
 //                       (store files).
 //
 // Doubles are written in their shortest round-trip form; a non-finite double cannot be
-// written and makes serialize() fail.
+// written and makes the writer fail.
 #pragma once
 
 #include <boost/json/value.hpp>
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "HelperProtocol/Result.h"
 
@@ -23,6 +26,49 @@ enum class JsonStyle { wire, domain, pretty };
 struct EncodeError {
     std::string message;
     bool operator==(const EncodeError&) const = default;
+};
+
+// A streaming writer. Within one object, key() must be called in ascending byte order
+// (streaming encoders write their fields sorted by hand); a key out of order, a non-finite
+// number or unbalanced nesting makes finish() fail rather than write unsorted JSON.
+// value() writes a Boost.JSON value, sorting its keys itself.
+class JsonWriter {
+  public:
+    explicit JsonWriter(JsonStyle style) : style_(style) { levels_.reserve(16); }
+
+    void beginObject();
+    void endObject();
+    void beginArray();
+    void endArray();
+    void key(std::string_view name);
+
+    void string(std::string_view text);
+    void integer(std::int64_t number);
+    void unsignedInteger(std::uint64_t number);
+    void number(double number);
+    void boolean(bool value);
+    void null();
+    void value(const boost::json::value& value);
+
+    Result<std::string, EncodeError> finish();
+
+  private:
+    struct Level {
+        bool isObject;
+        bool empty = true;
+        std::string_view lastKey;  // keys written by streaming encoders are literals
+    };
+
+    void beforeValue();
+    void newline(size_t depth);
+    void appendEscaped(std::string_view text);
+    void writeObjectSorted(const boost::json::object& object);
+
+    JsonStyle style_;
+    std::string out_;
+    std::vector<Level> levels_;
+    bool afterKey_ = false;
+    const char* failure_ = nullptr;
 };
 
 Result<std::string, EncodeError> serialize(const boost::json::value& value, JsonStyle style);
