@@ -1,0 +1,225 @@
+#include "CleanerCore/model/DirectorySizer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "testing/TempDir.h"
+#include "testing/TestAccount.h"
+
+namespace kb {
+namespace {
+
+using testing::makeDirectories;
+using testing::TempDir;
+using testing::writeFile;
+
+std::uint64_t allocatedBytesOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+    return static_cast<std::uint64_t>(status.st_blocks) * 512;
+}
+
+// What the sizer should find: regular files below `root`, each name counted, no link
+// followed.
+std::uint64_t expectedTotal(const std::string& root) {
+    std::uint64_t total = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file() && !entry.is_symlink()) {
+            total += allocatedBytesOf(entry.path());
+        }
+    }
+    return total;
+}
+
+std::uint64_t sizeOf(const std::string& path, unsigned threads = 0) {
+    const auto result = DirectorySizer::allocatedSize(path, {}, {.maxThreads = threads});
+    EXPECT_TRUE(result.ok());
+    return result.ok() ? *result : 0;
+}
+
+// `entries` files and directories spread below `root`, `perDirectory` names a directory.
+void makeTree(const std::string& root, int entries, int perDirectory) {
+    int made = 0;
+    for (int d = 0; made < entries; ++d) {
+        const std::string directory = root + "/d" + std::to_string(d);
+        makeDirectories(directory);
+        ++made;
+        for (int f = 0; f < perDirectory - 1 && made < entries; ++f, ++made) {
+            writeFile(directory + "/f" + std::to_string(f), "x");
+        }
+    }
+}
+
+TEST(DirectorySizer, TenByteFileReportsWholeBlocks) {
+    TempDir dir;
+    writeFile(dir / "small", "0123456789");
+    const auto size = sizeOf(dir.path());
+    EXPECT_EQ(size, allocatedBytesOf(dir / "small"));
+    EXPECT_NE(size, 10u);
+    EXPECT_EQ(size % 512, 0u);
+}
+
+TEST(DirectorySizer, CountsOnlyRegularFilesWithoutFollowingLinks) {
+    const std::string big(1 << 20, 'b');
+    struct Case {
+        const char* name;
+        std::function<void(const TempDir& outside, const std::string& root)> make;
+        std::function<std::uint64_t(const TempDir& outside, const std::string& root)> expected;
+    };
+    const Case cases[] = {
+        {"empty directory", [](auto&, auto&) {}, [](auto&, auto&) { return 0; }},
+        {"symbolic link to a large file adds nothing",
+         [&](const TempDir& outside, const std::string& root) {
+             writeFile(outside / "big", big);
+             ASSERT_EQ(::symlink((outside / "big").c_str(), (root + "/link").c_str()), 0);
+         },
+         [](auto&, auto&) { return 0; }},
+        {"symbolic link to a directory is not entered",
+         [&](const TempDir& outside, const std::string& root) {
+             writeFile(outside / "big", big);
+             ASSERT_EQ(::symlink(outside.path().c_str(), (root + "/dirlink").c_str()), 0);
+         },
+         [](auto&, auto&) { return 0; }},
+        {"hard link counts each time it is met",
+         [&](const TempDir&, const std::string& root) {
+             makeDirectories(root + "/sub");
+             writeFile(root + "/one", big);
+             ASSERT_EQ(::link((root + "/one").c_str(), (root + "/sub/two").c_str()), 0);
+         },
+         [](auto&, const std::string& root) { return 2 * allocatedBytesOf(root + "/one"); }},
+        {"hidden files and nested directories count, directories themselves do not",
+         [&](const TempDir&, const std::string& root) {
+             makeDirectories(root + "/.hidden/a/b/c");
+             writeFile(root + "/.hidden/.dot", big);
+             writeFile(root + "/.hidden/a/b/c/deep", "deep");
+             writeFile(root + "/top", "top");
+         },
+         [](auto&, const std::string& root) { return expectedTotal(root); }},
+        {"a named pipe adds nothing",
+         [&](const TempDir&, const std::string& root) {
+             ASSERT_EQ(::mkfifo((root + "/pipe").c_str(), 0600), 0);
+         },
+         [](auto&, auto&) { return 0; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir outside;
+        TempDir root;
+        c.make(outside, root.path());
+        const auto expected = c.expected(outside, root.path());
+        EXPECT_EQ(sizeOf(root.path(), 1), expected);
+        EXPECT_EQ(sizeOf(root.path(), 4), expected);
+    }
+}
+
+TEST(DirectorySizer, PathsThatAreNotDirectoriesYieldZero) {
+    TempDir dir;
+    writeFile(dir / "file", std::string(100000, 'f'));
+    makeDirectories(dir / "real");
+    writeFile(dir / "real/inside", std::string(100000, 'i'));
+    ASSERT_EQ(::symlink((dir / "real").c_str(), (dir / "link").c_str()), 0);
+    for (const std::string& path :
+         {dir / "missing", dir / "missing/below", dir / "file", dir / "link", std::string()}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(sizeOf(path), 0u);
+    }
+}
+
+TEST(DirectorySizer, ManyThreadsAgreeWithOneOnAWideDeepTree) {
+    TempDir dir;
+    makeTree(dir.path(), 2000, 7);
+    std::string deep = dir / "chain";
+    for (int level = 0; level < 200; ++level) {
+        deep += "/n";
+    }
+    makeDirectories(deep);
+    writeFile(deep + "/bottom", std::string(9000, 'z'));
+    const auto expected = expectedTotal(dir.path());
+    EXPECT_EQ(sizeOf(dir.path(), 1), expected);
+    EXPECT_EQ(sizeOf(dir.path(), 2), expected);
+    EXPECT_EQ(sizeOf(dir.path(), 4), expected);
+}
+
+TEST(DirectorySizer, StopsAtCheckpointsOnly) {
+    struct Case {
+        const char* name;
+        int entries;
+        int perDirectory;
+        unsigned threads;
+        bool cancelled;
+    };
+    const Case cases[] = {
+        {"511 entries in one directory, one thread", 511, 1000, 1, false},
+        {"511 entries spread out, four threads", 511, 5, 4, false},
+        {"several thousand entries in one directory", 2100, 4000, 1, true},
+        {"several thousand entries spread out, one thread", 2100, 7, 1, true},
+        {"several thousand entries spread out, four threads", 2100, 7, 4, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        if (c.perDirectory >= c.entries) {
+            for (int f = 0; f < c.entries; ++f) {
+                writeFile(dir / ("f" + std::to_string(f)), "x");
+            }
+        } else {
+            makeTree(dir.path(), c.entries, c.perDirectory);
+        }
+        std::stop_source source;
+        source.request_stop();
+        const auto result = DirectorySizer::allocatedSize(dir.path(), source.get_token(),
+                                                          {.maxThreads = c.threads});
+        if (c.cancelled) {
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error(), CleanerError::cancelled());
+        } else {
+            ASSERT_TRUE(result.ok());
+            EXPECT_EQ(*result, expectedTotal(dir.path()));
+        }
+    }
+}
+
+TEST(DirectorySizer, StopRequestedWhileWalkingEndsTheWalk) {
+    TempDir dir;
+    makeTree(dir.path(), 5000, 50);
+    std::stop_source source;
+    std::jthread stopper([&] { source.request_stop(); });
+    const auto result = DirectorySizer::allocatedSize(dir.path(), source.get_token());
+    stopper.join();
+    // The stop may land after the walk has ended; if it did not, the walk must say so.
+    if (!result.ok()) {
+        EXPECT_EQ(result.error(), CleanerError::cancelled());
+    } else {
+        EXPECT_EQ(*result, expectedTotal(dir.path()));
+    }
+    const auto again = DirectorySizer::allocatedSize(dir.path(), source.get_token());
+    ASSERT_FALSE(again.ok());
+}
+
+TEST(DirectorySizer, SkipsASubdirectoryTheCallerCannotRead) {
+    testing::TestAccount account("kbdomb");
+    ASSERT_TRUE(account.valid());
+    TempDir dir;
+    makeDirectories(dir / "open");
+    writeFile(dir / "open/visible", std::string(50000, 'v'));
+    makeDirectories(dir / "locked");
+    writeFile(dir / "locked/hidden", std::string(70000, 'h'));
+    ASSERT_EQ(::chmod((dir / "locked").c_str(), 0700), 0);
+    const auto visible = allocatedBytesOf(dir / "open/visible");
+    const int status = account.runAs([&] {
+        const auto result = DirectorySizer::allocatedSize(dir.path());
+        return result.ok() && *result == visible ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(sizeOf(dir.path()), visible + allocatedBytesOf(dir / "locked/hidden"));
+}
+
+}  // namespace
+}  // namespace kb
