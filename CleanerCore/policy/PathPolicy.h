@@ -59,6 +59,10 @@ class PathPolicy {
   private:
     struct Candidates;
 
+    // The normalized path with its parents' symbolic links resolved through the nearest
+    // existing ancestor (the final component is never followed), or an error number.
+    Result<std::string, int> resolve(const std::string& normalized) const;
+
     std::string homeDirectory_;
     std::vector<std::string> userProtectedPaths_;
     std::shared_ptr<const PolicyFileSystem> fileSystem_;

@@ -1,0 +1,142 @@
+#include "CleanerCore/errors/CleanerError.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <unordered_set>
+
+namespace kb {
+namespace {
+
+std::string domainJson(const CleanerError& error) {
+    auto bytes = json::encode(error, json::JsonStyle::domain);
+    EXPECT_TRUE(bytes);
+    return bytes ? *bytes : std::string();
+}
+
+struct ErrorCase {
+    CleanerError error;
+    std::string message;
+    std::string json;
+};
+
+std::vector<ErrorCase> everyCase() {
+    return {
+        {CleanerError::policyDenied("/etc/passwd", PolicyReason::deniedSubtree("/etc")),
+         "Refused to touch /etc/passwd: inside protected subtree '/etc'",
+         R"({"policyDenied":{"path":"/etc/passwd","reason":{"deniedSubtree":{"_0":"/etc"}}}})"},
+        {CleanerError::sipProtected("/usr/bin/x"),
+         "/usr/bin/x is protected by System Integrity Protection",
+         R"({"sipProtected":{"path":"/usr/bin/x"}})"},
+        {CleanerError::inUse("/opt/a b", {412, 9001}),
+         "/opt/a b is in use by processes [412, 9001]",
+         R"({"inUse":{"path":"/opt/a b","pids":[412,9001]}})"},
+        {CleanerError::inUse("/x", {}), "/x is in use by processes []",
+         R"({"inUse":{"path":"/x","pids":[]}})"},
+        {CleanerError::permissionDenied("/Apps/X", RequiredPermission::appManagement),
+         "/Apps/X requires appManagement",
+         R"({"permissionDenied":{"needs":"appManagement","path":"/Apps/X"}})"},
+        {CleanerError::helperUnavailable("socket closed"),
+         "Privileged helper unavailable: socket closed",
+         R"({"helperUnavailable":{"_0":"socket closed"}})"},
+        {CleanerError::helperTimeout(), "Privileged helper did not respond in time",
+         R"({"helperTimeout":{}})"},
+        {CleanerError::raceDetected("/h/a"), "/h/a changed between check and delete",
+         R"({"raceDetected":{"path":"/h/a"}})"},
+        {CleanerError::notFound("/h/gone"), "/h/gone does not exist",
+         R"({"notFound":{"path":"/h/gone"}})"},
+        {CleanerError::io("/h/x", 13), "/h/x: " + std::string(std::strerror(13)) + " (13)",
+         R"({"io":{"errno":13,"path":"/h/x"}})"},
+        {CleanerError::io("/h/y", 9999), "/h/y: " + std::string(std::strerror(9999)) + " (9999)",
+         R"({"io":{"errno":9999,"path":"/h/y"}})"},
+        {CleanerError::io("/h/z", -4), "/h/z: " + std::string(std::strerror(-4)) + " (-4)",
+         R"({"io":{"errno":-4,"path":"/h/z"}})"},
+        {CleanerError::invalidArgument("uid 0"), "Invalid argument: uid 0",
+         R"({"invalidArgument":{"_0":"uid 0"}})"},
+        {CleanerError::cancelled(), "Cancelled", R"({"cancelled":{}})"},
+    };
+}
+
+TEST(CleanerError, EveryCaseHasItsMessageAndJsonAndRoundTrips) {
+    for (const auto& c : everyCase()) {
+        SCOPED_TRACE(c.json);
+        EXPECT_EQ(c.error.userMessage(), c.message);
+        EXPECT_EQ(domainJson(c.error), c.json);
+        auto back = json::decode<CleanerError>(c.json);
+        ASSERT_TRUE(back) << back.error().message;
+        EXPECT_EQ(*back, c.error);
+    }
+}
+
+TEST(CleanerError, EqualityAndHashCoverEveryField) {
+    const auto cases = everyCase();
+    std::unordered_set<CleanerError> set;
+    for (const auto& c : cases) {
+        set.insert(c.error);
+        set.insert(c.error);  // an equal copy adds nothing
+    }
+    EXPECT_EQ(set.size(), cases.size());
+    EXPECT_NE(CleanerError::inUse("/x", {1, 2}), CleanerError::inUse("/x", {2, 1}));
+    EXPECT_NE(CleanerError::io("/x", 1), CleanerError::io("/x", 2));
+    EXPECT_NE(CleanerError::notFound("/x"), CleanerError::raceDetected("/x"));
+    EXPECT_EQ(std::hash<CleanerError>{}(CleanerError::io("/x", 5)),
+              std::hash<CleanerError>{}(CleanerError::io("/x", 5)));
+}
+
+TEST(CleanerError, DecodingRefusesMalformedDocuments) {
+    const std::string keysMessage(json::invalidNumberOfKeysMessage);
+    struct Bad {
+        std::string json;
+        bool keysRule;  // fails with the one-key message
+    };
+    const Bad cases[] = {
+        {R"({})", true},
+        {R"({"other":{}})", true},
+        {R"({"notFound":{"path":"/a"},"cancelled":{}})", true},
+        {R"({"notFound":{}})", false},
+        {R"({"notFound":{"path":7}})", false},
+        {R"({"io":{"path":"/a","errno":"13"}})", false},
+        {R"({"io":{"path":"/a","errno":2147483648}})", false},
+        {R"({"inUse":{"path":"/a","pids":[1,"2"]}})", false},
+        {R"({"permissionDenied":{"path":"/a","needs":"FullDiskAccess"}})", false},
+        {R"({"policyDenied":{"path":"/a","reason":{"emptyPath":{},"notAbsolute":{}}}})", false},
+        {R"({"cancelled":[]})", false},
+        {R"("cancelled")", false},
+    };
+    for (const auto& c : cases) {
+        auto decoded = json::decode<CleanerError>(c.json);
+        ASSERT_FALSE(decoded) << c.json;
+        if (c.keysRule) {
+            EXPECT_EQ(decoded.error().message, keysMessage) << c.json;
+        }
+    }
+}
+
+TEST(CleanerError, DecodingIgnoresUnknownKeys) {
+    auto decoded =
+        json::decode<CleanerError>(R"({"extra":1,"notFound":{"path":"/a","more":true}})");
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(*decoded, CleanerError::notFound("/a"));
+}
+
+TEST(RequiredPermission, RawValuesAreTheCaseNamesExactly) {
+    const std::pair<RequiredPermission, std::string_view> table[] = {
+        {RequiredPermission::fullDiskAccess, "fullDiskAccess"},
+        {RequiredPermission::appManagement, "appManagement"},
+        {RequiredPermission::privilegedHelper, "privilegedHelper"},
+    };
+    for (const auto& [permission, raw] : table) {
+        EXPECT_EQ(rawValue(permission), raw);
+        EXPECT_EQ(requiredPermissionFromRawValue(raw), permission);
+        auto bytes = json::encode(permission, json::JsonStyle::domain);
+        ASSERT_TRUE(bytes);
+        EXPECT_EQ(*bytes, "\"" + std::string(raw) + "\"");
+        EXPECT_EQ(json::decode<RequiredPermission>(*bytes).value(), permission);
+    }
+    for (const std::string_view other : {"", "FullDiskAccess", "appmanagement", "admin"}) {
+        EXPECT_EQ(requiredPermissionFromRawValue(other), std::nullopt) << other;
+    }
+}
+
+}  // namespace
+}  // namespace kb

@@ -1,0 +1,96 @@
+#include "CleanerCore/policy/PolicyReason.h"
+
+#include <gtest/gtest.h>
+
+#include <unordered_set>
+
+#include "CleanerCore/policy/PolicyDecision.h"
+
+namespace kb {
+namespace {
+
+struct ReasonCase {
+    PolicyReason reason;
+    std::string description;
+    std::string json;
+};
+
+std::vector<ReasonCase> everyReason() {
+    return {
+        {PolicyReason::emptyPath(), "empty path", R"({"emptyPath":{}})"},
+        {PolicyReason::notAbsolute(), "path is not absolute", R"({"notAbsolute":{}})"},
+        {PolicyReason::containsParentReference(), "path contains '..'",
+         R"({"containsParentReference":{}})"},
+        {PolicyReason::containsControlCharacters(), "path contains control characters",
+         R"({"containsControlCharacters":{}})"},
+        {PolicyReason::deniedRoot("/System"), "'/System' is a protected root",
+         R"({"deniedRoot":{"_0":"/System"}})"},
+        {PolicyReason::deniedSubtree("/etc"), "inside protected subtree '/etc'",
+         R"({"deniedSubtree":{"_0":"/etc"}})"},
+        {PolicyReason::protectedLocation("/home/a/.ssh"), "protected location '/home/a/.ssh'",
+         R"({"protectedLocation":{"_0":"/home/a/.ssh"}})"},
+        {PolicyReason::userProtected("/home/a/Projects"),
+         "protected by user whitelist '/home/a/Projects'",
+         R"({"userProtected":{"_0":"/home/a/Projects"}})"},
+        {PolicyReason::symlinkEscape("/etc/passwd", "inside protected subtree '/etc'"),
+         "resolves to '/etc/passwd' which is denied (inside protected subtree '/etc')",
+         R"({"symlinkEscape":{"resolved":"/etc/passwd","underlying":"inside protected subtree '/etc'"}})"},
+        {PolicyReason::unresolvable(13), "cannot resolve path (errno 13)",
+         R"({"unresolvable":{"errno":13}})"},
+        {PolicyReason::unresolvable(-2), "cannot resolve path (errno -2)",
+         R"({"unresolvable":{"errno":-2}})"},
+    };
+}
+
+TEST(PolicyReason, EveryCaseHasItsDescriptionAndJsonAndRoundTrips) {
+    std::unordered_set<PolicyReason> set;
+    for (const auto& c : everyReason()) {
+        SCOPED_TRACE(c.json);
+        EXPECT_EQ(c.reason.description(), c.description);
+        auto bytes = json::encode(c.reason, json::JsonStyle::domain);
+        ASSERT_TRUE(bytes);
+        EXPECT_EQ(*bytes, c.json);
+        auto back = json::decode<PolicyReason>(c.json);
+        ASSERT_TRUE(back) << back.error().message;
+        EXPECT_EQ(*back, c.reason);
+        set.insert(c.reason);
+        set.insert(*back);
+    }
+    EXPECT_EQ(set.size(), everyReason().size());
+}
+
+TEST(PolicyReason, DecodingCountsOnlyCaseNameKeys) {
+    auto extra = json::decode<PolicyReason>(R"({"note":1,"deniedRoot":{"_0":"/x","y":2}})");
+    ASSERT_TRUE(extra);
+    EXPECT_EQ(*extra, PolicyReason::deniedRoot("/x"));
+
+    const std::string keysMessage(json::invalidNumberOfKeysMessage);
+    for (const char* text : {R"({})", R"({"note":{}})", R"({"emptyPath":{},"notAbsolute":{}})"}) {
+        auto decoded = json::decode<PolicyReason>(text);
+        ASSERT_FALSE(decoded) << text;
+        EXPECT_EQ(decoded.error().message, keysMessage) << text;
+    }
+    for (const char* text : {R"({"deniedRoot":{}})", R"({"unresolvable":{"errno":"13"}})",
+                             R"({"symlinkEscape":{"resolved":"/a"}})", R"({"emptyPath":1})"}) {
+        EXPECT_FALSE(json::decode<PolicyReason>(text)) << text;
+    }
+}
+
+TEST(PolicyDecision, ComparesAndHashesByValue) {
+    const PolicyDecision decisions[] = {
+        PolicyDecision::allowed("/a"),
+        PolicyDecision::allowed("/b"),
+        PolicyDecision::denied(PolicyReason::emptyPath()),
+        PolicyDecision::denied(PolicyReason::deniedRoot("/a")),
+    };
+    std::unordered_set<PolicyDecision> set(std::begin(decisions), std::end(decisions));
+    set.insert(PolicyDecision::allowed("/a"));
+    EXPECT_EQ(set.size(), 4u);
+    EXPECT_EQ(*decisions[0].resolvedPath(), "/a");
+    EXPECT_EQ(decisions[0].reason(), nullptr);
+    EXPECT_EQ(decisions[3].resolvedPath(), nullptr);
+    EXPECT_EQ(*decisions[3].reason(), PolicyReason::deniedRoot("/a"));
+}
+
+}  // namespace
+}  // namespace kb

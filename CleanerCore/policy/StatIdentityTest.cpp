@@ -1,0 +1,256 @@
+#include "CleanerCore/policy/StatIdentity.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <unordered_set>
+
+#include "platform/InodeAttributes.h"
+#include "platform/UniqueFd.h"
+#include "testing/TempDir.h"
+#include "testing/TestAccount.h"
+
+namespace kb {
+namespace {
+
+using testing::TempDir;
+using testing::writeFile;
+
+StatIdentity captured(const std::string& path) {
+    auto identity = StatIdentity::capture(path);
+    EXPECT_TRUE(identity) << path << ": " << identity.error().userMessage();
+    EXPECT_TRUE(identity && identity->has_value()) << path;
+    return identity && identity->has_value() ? **identity : StatIdentity{};
+}
+
+void setModificationTime(const std::string& path, time_t seconds, long nanoseconds) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+TEST(StatIdentity, CapturesEachKindOfEntryWithoutFollowingLinks) {
+    TempDir dir;
+    writeFile(dir / "file", "x");
+    ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0750), 0);
+    ASSERT_EQ(::symlink("/nonexistent/target", (dir / "dangling").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "dirlink").c_str()), 0);
+
+    struct Expected {
+        std::string name;
+        mode_t type;
+        bool directory;
+        bool symlink;
+    };
+    const Expected table[] = {
+        {"file", S_IFREG, false, false},
+        {"sub", S_IFDIR, true, false},
+        {"dangling", S_IFLNK, false, true},
+        {"dirlink", S_IFLNK, false, true},
+    };
+    for (const auto& e : table) {
+        SCOPED_TRACE(e.name);
+        const std::string path = dir / e.name;
+        struct stat st {};
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+        const StatIdentity identity = captured(path);
+        EXPECT_EQ(identity.device, static_cast<std::uint64_t>(st.st_dev));
+        EXPECT_EQ(identity.inode, st.st_ino);
+        EXPECT_EQ(identity.modificationTime, st.st_mtim.tv_sec);
+        EXPECT_EQ(identity.ownerUID, st.st_uid);
+        EXPECT_EQ(identity.mode, st.st_mode);
+        EXPECT_EQ(identity.mode & S_IFMT, e.type);
+        EXPECT_EQ(identity.isDirectory(), e.directory);
+        EXPECT_EQ(identity.isSymlink(), e.symlink);
+        EXPECT_EQ(identity.flags, 0u);
+
+        UniqueFd parent(::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        auto relative = StatIdentity::capture(parent.get(), e.name);
+        ASSERT_TRUE(relative && relative->has_value());
+        EXPECT_EQ(**relative, identity);
+    }
+}
+
+TEST(StatIdentity, MissingEntryYieldsNothingAndOtherFailuresAreIoErrors) {
+    TempDir dir;
+    writeFile(dir / "file", "x");
+    auto missing = StatIdentity::capture(dir / "missing");
+    ASSERT_TRUE(missing);
+    EXPECT_FALSE(missing->has_value());
+
+    auto throughFile = StatIdentity::capture(dir / "file/below");
+    ASSERT_FALSE(throughFile);
+    EXPECT_EQ(throughFile.error(), CleanerError::io(dir / "file/below", ENOTDIR));
+
+    UniqueFd parent(::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    auto named = StatIdentity::capture(parent.get(), "file/below", "/shown/path");
+    ASSERT_FALSE(named);
+    EXPECT_EQ(named.error(), CleanerError::io("/shown/path", ENOTDIR));
+}
+
+TEST(StatIdentity, UnsearchableParentIsAnIoErrorWithPermissionDenied) {
+    TempDir dir;
+    const std::string locked = dir / "locked";
+    ASSERT_EQ(::mkdir(locked.c_str(), 0700), 0);
+    writeFile(locked + "/secret", "x");
+    testing::TestAccount account("kbpol");
+    ASSERT_TRUE(account.valid());
+    const int status = account.runAs([&] {
+        auto result = StatIdentity::capture(locked + "/secret");
+        if (result || result.error() != CleanerError::io(locked + "/secret", EACCES)) {
+            return 1;
+        }
+        auto absent = StatIdentity::capture(dir / "nothing-here");
+        return absent && !absent->has_value() ? 0 : 2;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(StatIdentity, ModificationSecondsDecideMatchingButSubSecondsDoNot) {
+    TempDir dir;
+    const std::string path = dir / "file";
+    writeFile(path, "x");
+    setModificationTime(path, 1700000000, 100);
+    const StatIdentity first = captured(path);
+    EXPECT_EQ(captured(path), first);
+    EXPECT_TRUE(captured(path).matches(first));
+
+    setModificationTime(path, 1700000000, 999999999);
+    EXPECT_EQ(captured(path), first);
+
+    setModificationTime(path, 1700000001, 100);
+    const StatIdentity later = captured(path);
+    EXPECT_NE(later, first);
+    EXPECT_FALSE(later.matches(first));
+
+    // Owner, mode and flags do not take part in matching.
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    ASSERT_EQ(::chown(path.c_str(), 12345, 12345), 0);
+    const StatIdentity changed = captured(path);
+    EXPECT_TRUE(changed.matches(later));
+    EXPECT_NE(changed, later);
+}
+
+TEST(StatIdentity, InodeAttributesMapToFlagBits) {
+    TempDir dir;
+    const std::string path = dir / "file";
+    writeFile(path, "x");
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(fd);
+
+    struct Row {
+        std::uint32_t set;
+        bool systemImmutable;
+    };
+    const Row table[] = {
+        {fileFlagImmutable, true},
+        {fileFlagAppendOnly, false},
+        {fileFlagNoDump, false},
+        {fileFlagImmutable | fileFlagAppendOnly | fileFlagNoDump, true},
+        {0, false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.set);
+        ASSERT_TRUE(setFileFlags(fd.get(), row.set));
+        EXPECT_EQ(readFileFlags(fd.get()).value(), row.set);
+        const StatIdentity identity = captured(path);
+        EXPECT_EQ(identity.flags, row.set);
+        EXPECT_EQ(identity.isSystemImmutable(), row.systemImmutable);
+        EXPECT_EQ(identity.isSystemAppendOnly(), (row.set & fileFlagAppendOnly) != 0);
+        EXPECT_FALSE(identity.isUserImmutable());
+        EXPECT_FALSE(identity.isSIPRestricted());
+        auto opened = StatIdentity::captureOpenFile(fd.get(), path);
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(*opened, identity);
+    }
+    ASSERT_TRUE(setFileFlags(fd.get(), fileFlagImmutable | fileFlagAppendOnly));
+    ASSERT_TRUE(clearFileFlags(fd.get(), fileFlagImmutable));
+    EXPECT_EQ(readFileFlags(fd.get()).value(), fileFlagAppendOnly);
+    ASSERT_TRUE(clearFileFlags(fd.get(), fileFlagAppendOnly));
+    EXPECT_EQ(captured(path).flags, 0u);
+}
+
+TEST(StatIdentity, DerivedTestsReadTheirBits) {
+    struct Row {
+        std::uint32_t flags;
+        std::uint16_t mode;
+        bool userImmutable, systemImmutable, sip, directory, symlink;
+    };
+    const Row table[] = {
+        {0x00000002, 0100644, true, false, false, false, false},
+        {0x00020000, 0040755, false, true, false, true, false},
+        {0x00080000, 0120777, false, false, true, false, true},
+        {0x000A0002, 0010644, true, true, true, false, false},
+    };
+    for (const auto& row : table) {
+        StatIdentity identity;
+        identity.flags = row.flags;
+        identity.mode = row.mode;
+        EXPECT_EQ(identity.isUserImmutable(), row.userImmutable);
+        EXPECT_EQ(identity.isSystemImmutable(), row.systemImmutable);
+        EXPECT_EQ(identity.isSIPRestricted(), row.sip);
+        EXPECT_EQ(identity.isDirectory(), row.directory);
+        EXPECT_EQ(identity.isSymlink(), row.symlink);
+    }
+}
+
+TEST(StatIdentity, JsonHasSixIntegersAndRoundTripsExactly) {
+    const StatIdentity identity{UINT64_MAX, 1234567890123ULL, -5, 501, 0xA1ED, 0x00080000};
+    auto bytes = json::encode(identity, json::JsonStyle::domain);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(*bytes, R"({"device":18446744073709551615,"flags":524288,"inode":1234567890123,)"
+                      R"("mode":41453,"modificationTime":-5,"ownerUID":501})");
+    auto back = json::decode<StatIdentity>(*bytes);
+    ASSERT_TRUE(back) << back.error().message;
+    EXPECT_EQ(*back, identity);
+
+    const char* bad[] = {
+        R"({"device":1,"inode":1,"modificationTime":1,"ownerUID":1,"mode":65536,"flags":0})",
+        R"({"device":1,"inode":1,"modificationTime":1,"ownerUID":-1,"mode":1,"flags":0})",
+        R"({"device":1,"inode":1,"modificationTime":1,"ownerUID":1,"mode":1,"flags":4294967296})",
+        R"({"device":-1,"inode":1,"modificationTime":1,"ownerUID":1,"mode":1,"flags":0})",
+        R"({"device":1,"inode":1,"modificationTime":1.5,"ownerUID":1,"mode":1,"flags":0})",
+        R"({"device":1,"inode":1,"modificationTime":"2023-11-14T22:13:20Z","ownerUID":1,"mode":1,"flags":0})",
+        R"({"device":1,"inode":1,"modificationTime":9223372036854775808,"ownerUID":1,"mode":1,"flags":0})",
+        R"({"device":1,"inode":1,"modificationTime":1,"ownerUID":1,"mode":1})",
+    };
+    for (const char* text : bad) {
+        EXPECT_FALSE(json::decode<StatIdentity>(text)) << text;
+    }
+}
+
+TEST(StatIdentity, EqualIdentitiesHashEquallyAndEveryFieldCounts) {
+    const StatIdentity base{1, 2, 3, 4, 5, 6};
+    std::unordered_set<StatIdentity> set{base, base};
+    for (int field = 0; field < 6; ++field) {
+        StatIdentity other = base;
+        switch (field) {
+            case 0:
+                other.device = 9;
+                break;
+            case 1:
+                other.inode = 9;
+                break;
+            case 2:
+                other.modificationTime = 9;
+                break;
+            case 3:
+                other.ownerUID = 9;
+                break;
+            case 4:
+                other.mode = 9;
+                break;
+            default:
+                other.flags = 9;
+                break;
+        }
+        EXPECT_NE(other, base);
+        set.insert(other);
+    }
+    EXPECT_EQ(set.size(), 7u);
+}
+
+}  // namespace
+}  // namespace kb
