@@ -1,0 +1,177 @@
+#include "CleanerCore/model/DeletionPlan.h"
+
+#include <gtest/gtest.h>
+
+namespace kb {
+namespace {
+
+using Step = DeletionPlan::Step;
+using Origin = DeletionPlan::Origin;
+
+FileURL url(const char* path) {
+    return *FileURL::fromPath(path);
+}
+
+const Uuid planID = *Uuid::parse("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0");
+const Date created = Date(std::chrono::seconds(1796545868));
+
+DeletionPlan planOf(std::vector<Step> steps) {
+    return DeletionPlan{planID, created, Origin::forceDelete(), std::move(steps), 0, false};
+}
+
+template <class T>
+std::string encoded(const T& value) {
+    return *json::encode(value, json::JsonStyle::domain);
+}
+
+TEST(DeletionPlan, EveryCaseHasItsExactJson) {
+    struct Case {
+        Step step;
+        const char* json;
+    };
+    const Case cases[] = {
+        {{Step::QuitApp{"com.example.app"}}, R"({"quitApp":{"bundleID":"com.example.app"}})"},
+        {{Step::Bootout{"com.example.agent", "gui/501"}},
+         R"({"bootout":{"domain":"gui/501","label":"com.example.agent"}})"},
+        {{Step::UnregisterLaunchServices{
+             *FileURL::fromPath("/Applications/My App.app", FileURL::Kind::directory)}},
+         R"({"unregisterLaunchServices":{"_0":"file:///Applications/My%20App.app/"}})"},
+        {{Step::BrewZap{"example"}}, R"({"brewZap":{"cask":"example"}})"},
+        {{Step::ForgetReceipt{"com.example.pkg"}},
+         R"({"forgetReceipt":{"packageID":"com.example.pkg"}})"},
+        {{Step::Remove{url("/Users/a/x"), DeletionMode::trash, true}},
+         R"({"remove":{"_0":"file:///Users/a/x","mode":"trash","requiresRoot":true}})"},
+        {{Step::RunCommand{"brew.cleanup", {"--prune", "all"}, false}},
+         R"({"runCommand":{"arguments":["--prune","all"],"id":"brew.cleanup","requiresRoot":false}})"},
+        {{Step::ForceUnlock{url("/Volumes/X"), ForceRemedy::unmount}},
+         R"({"forceUnlock":{"_0":"file:///Volumes/X","_1":"unmount"}})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.json);
+        EXPECT_EQ(encoded(c.step), c.json);
+        const auto back = json::decode<Step>(c.json);
+        ASSERT_TRUE(back.ok()) << back.error().message;
+        EXPECT_EQ(*back, c.step);
+    }
+}
+
+TEST(DeletionPlan, WholePlanRoundTrips) {
+    for (const auto& origin :
+         {Origin::uninstall("com.example.app"), Origin::clean({"user.caches", "xcode.derivedData"}),
+          Origin::clean({}), Origin::forceDelete(), Origin::orphans()}) {
+        DeletionPlan plan{planID,
+                          created,
+                          origin,
+                          {{Step::QuitApp{"a"}},
+                           {Step::Remove{url("/x"), DeletionMode::unlinkContents, false}},
+                           {Step::ForceUnlock{url("/y"), ForceRemedy::stripACL}}},
+                          18446744073709551615ull,
+                          true};
+        const auto text = encoded(plan);
+        SCOPED_TRACE(text);
+        const auto back = json::decode<DeletionPlan>(text);
+        ASSERT_TRUE(back.ok()) << back.error().message;
+        EXPECT_EQ(*back, plan);
+    }
+    EXPECT_EQ(encoded(planOf({})),
+              R"({"createdAt":"2026-12-06T08:31:08Z","estimatedBytes":0,)"
+              R"("id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","origin":{"forceDelete":{}},)"
+              R"("steps":[],"usesTrash":false})");
+}
+
+TEST(DeletionPlan, DecodingRefusesMalformedPlans) {
+    const std::string valid =
+        encoded(planOf({{Step::ForceUnlock{url("/y"), ForceRemedy::unmount}}}));
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = valid;
+        const auto at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return text.replace(at, from.size(), to);
+    };
+    const std::string invalidKeys(json::invalidNumberOfKeysMessage);
+    struct Case {
+        std::string text;
+        bool oneKeyMessage;
+    };
+    const Case cases[] = {
+        {replaced("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0", "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F"),
+         false},
+        {replaced("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0", "not a uuid"), false},
+        {replaced(R"("unmount")", R"("Unmount")"), false},
+        {replaced(R"("estimatedBytes":0,)", ""), false},
+        {replaced(R"("estimatedBytes":0)", R"("estimatedBytes":"0")"), false},
+        {replaced(R"("usesTrash":false)", R"("usesTrash":null)"), false},
+        {replaced(R"("createdAt":"2026-12-06T08:31:08Z")", R"("createdAt":1796545868)"), false},
+        {replaced(R"("_1":"unmount")", R"("_2":"unmount")"), false},
+        {replaced(R"("_0":"file:///y")", R"("_0":"/y")"), false},
+        {replaced(R"({"forceDelete":{}})", R"({"orphans":{},"forceDelete":{}})"), true},
+        {replaced(R"({"forceDelete":{}})", R"({})"), true},
+        {replaced(R"({"forceUnlock")", R"({"forceunlock")"), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto decoded = json::decode<DeletionPlan>(c.text);
+        ASSERT_FALSE(decoded.ok());
+        if (c.oneKeyMessage) {
+            EXPECT_TRUE(decoded.error().message.ends_with(invalidKeys)) << decoded.error().message;
+        }
+    }
+    const auto twoOrigins = json::decode<Origin>(R"({"orphans": {}, "forceDelete": {}})");
+    ASSERT_FALSE(twoOrigins.ok());
+    EXPECT_EQ(twoOrigins.error().message, invalidKeys);
+    EXPECT_EQ(*json::decode<Origin>(R"({"forceDelete": {}, "note": 1})"), Origin::forceDelete());
+}
+
+TEST(DeletionPlan, NeedsHelperOnlyForRootSteps) {
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+        bool needsHelper;
+    };
+    std::vector<Step> tenRemovesAndAReceipt(
+        10, Step{Step::Remove{url("/x"), DeletionMode::trash, false}});
+    tenRemovesAndAReceipt.push_back({Step::ForgetReceipt{"com.example.pkg"}});
+    const Case cases[] = {
+        {"empty", {}, false},
+        {"system bootout", {{Step::Bootout{"l", "system"}}}, true},
+        {"user bootout", {{Step::Bootout{"l", "gui/501"}}}, false},
+        {"System bootout", {{Step::Bootout{"l", "System"}}}, false},
+        {"ten removes and a receipt", tenRemovesAndAReceipt, false},
+        {"root remove", {{Step::Remove{url("/x"), DeletionMode::unlink, true}}}, true},
+        {"root command", {{Step::RunCommand{"c", {}, true}}}, true},
+        {"user command", {{Step::RunCommand{"c", {}, false}}}, false},
+        {"strip ACL", {{Step::ForceUnlock{url("/x"), ForceRemedy::stripACL}}}, false},
+        {"user immutable",
+         {{Step::ForceUnlock{url("/x"), ForceRemedy::clearUserImmutable}}},
+         false},
+        {"terminate", {{Step::ForceUnlock{url("/x"), ForceRemedy::terminateHolders}}}, false},
+        {"system immutable",
+         {{Step::ForceUnlock{url("/x"), ForceRemedy::clearSystemImmutable}}},
+         true},
+        {"unmount", {{Step::ForceUnlock{url("/x"), ForceRemedy::unmount}}}, true},
+        {"user steps",
+         {{Step::QuitApp{"a"}},
+          {Step::UnregisterLaunchServices{url("/A.app")}},
+          {Step::BrewZap{"a"}}},
+         false},
+        {"root step last",
+         {{Step::QuitApp{"a"}}, {Step::Remove{url("/x"), DeletionMode::unlink, true}}},
+         true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(planOf(c.steps).needsHelper(), c.needsHelper) << c.name;
+    }
+}
+
+TEST(DeletionPlan, ForceRemedyRawValues) {
+    for (const auto remedy :
+         {ForceRemedy::clearUserImmutable, ForceRemedy::clearSystemImmutable, ForceRemedy::stripACL,
+          ForceRemedy::terminateHolders, ForceRemedy::unmount}) {
+        EXPECT_EQ(fromRawValue<ForceRemedy>(rawValue(remedy)), remedy);
+    }
+    EXPECT_EQ(rawValue(ForceRemedy::stripACL), "stripACL");
+    EXPECT_EQ(fromRawValue<ForceRemedy>("stripAcl"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kb
