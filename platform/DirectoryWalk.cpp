@@ -1,0 +1,131 @@
+#include "platform/DirectoryWalk.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace kb {
+namespace {
+
+constexpr int directoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+WalkError systemFailure(SystemError error) {
+    return WalkError{WalkProblem::systemCall, std::move(error)};
+}
+
+}  // namespace
+
+Result<std::vector<WalkEntry>, SystemError> DirectoryStack::list(int fd) {
+    std::vector<WalkEntry> entries;
+    reader_.start(fd);
+    while (auto entry = reader_.next()) {
+        entries.push_back(WalkEntry{entry->name, entry->type});
+    }
+    if (reader_.failed()) {
+        return fail(systemError("getdents64", relativePath()));
+    }
+    return entries;
+}
+
+Result<DirectoryStack, WalkError> DirectoryStack::start(UniqueFd root) {
+    auto status = fileStatusOf(root.get());
+    if (!status) {
+        return fail(systemFailure(status.error()));
+    }
+    DirectoryStack stack;
+    auto entries = stack.list(root.get());
+    if (!entries) {
+        return fail(systemFailure(entries.error()));
+    }
+    stack.frames_.push_back(Frame{std::move(root), *status, {}, std::move(*entries), 0});
+    return stack;
+}
+
+const WalkEntry* DirectoryStack::nextEntry() {
+    Frame& top = frames_.back();
+    if (top.next >= top.entries.size()) {
+        return nullptr;
+    }
+    return &top.entries[top.next++];
+}
+
+Result<EnterResult, WalkError> DirectoryStack::enter(const std::string& name) {
+    UniqueFd child(::openat(fd(), name.c_str(), directoryOpenFlags));
+    if (!child) {
+        switch (errno) {
+            case ENOENT:
+                return EnterResult::gone;
+            case ENOTDIR:
+            case ELOOP:
+                return EnterResult::notDirectory;
+            default:
+                return fail(systemFailure(systemError("openat", relativePath(name))));
+        }
+    }
+    auto status = fileStatusOf(child.get());
+    if (!status) {
+        return fail(systemFailure(status.error()));
+    }
+    const FileStatus& root = rootStatus();
+    if (status->mountRoot || status->device != root.device || status->mountID != root.mountID) {
+        return EnterResult::otherMount;
+    }
+    auto entries = list(child.get());
+    if (!entries) {
+        return fail(systemFailure(entries.error()));
+    }
+    frames_.push_back(Frame{std::move(child), *status, name, std::move(*entries), 0});
+    if (frames_.size() - firstOpen_ > walkDescriptorBudget) {
+        frames_[firstOpen_].fd.reset();
+        ++firstOpen_;
+    }
+    return EnterResult::entered;
+}
+
+Result<std::string, WalkError> DirectoryStack::leave() {
+    const std::size_t parentIndex = frames_.size() - 2;
+    Frame& parent = frames_[parentIndex];
+    if (!parent.fd) {
+        UniqueFd reopened(::openat(fd(), "..", directoryOpenFlags));
+        if (!reopened) {
+            return fail(systemFailure(systemError("openat ..", relativePath())));
+        }
+        auto status = fileStatusOf(reopened.get());
+        if (!status) {
+            return fail(systemFailure(status.error()));
+        }
+        if (status->id() != parent.status.id()) {
+            frames_.pop_back();
+            return fail(WalkError{WalkProblem::directoryChanged,
+                                  systemError(ESTALE, "climb", relativePath())});
+        }
+        parent.fd = std::move(reopened);
+        firstOpen_ = parentIndex;
+    }
+    std::string name = std::move(frames_.back().name);
+    frames_.pop_back();
+    return name;
+}
+
+std::string DirectoryStack::relativePath() const {
+    std::string path;
+    for (std::size_t i = 1; i < frames_.size(); ++i) {
+        if (!path.empty()) {
+            path += '/';
+        }
+        path += frames_[i].name;
+    }
+    return path;
+}
+
+std::string DirectoryStack::relativePath(const std::string& name) const {
+    std::string path = relativePath();
+    if (!path.empty()) {
+        path += '/';
+    }
+    return path + name;
+}
+
+}  // namespace kb

@@ -1,0 +1,159 @@
+#include "platform/TreeOwnership.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace kb {
+namespace {
+
+class Reowner {
+  public:
+    Reowner(uid_t uid, gid_t gid) : uid_(uid), gid_(gid) {}
+
+    ReownReport take() { return std::move(report_); }
+
+    bool owned(const FileStatus& s) const { return s.ownerUID == uid_ && s.groupID == gid_; }
+
+    void note(const SystemError& error) {
+        if (error.code != ENOENT && !report_.firstError) {
+            report_.firstError = error;
+        }
+    }
+
+    // A hard-linked regular file of another account keeps its owner.
+    bool keepsOwner(const FileStatus& s, const std::string& relativePath) {
+        if (!s.isRegular() || s.linkCount <= 1 || s.ownerUID == uid_) {
+            return false;
+        }
+        if (report_.skippedHardLinks.size() < maximumReportedSkips) {
+            report_.skippedHardLinks.push_back(relativePath);
+        }
+        ++report_.skippedCount;
+        return true;
+    }
+
+    // Changes the owner of the object `fd` refers to, whose status is `s`.
+    void change(int fd, const FileStatus& s, const std::string& relativePath) {
+        if (owned(s) || keepsOwner(s, relativePath)) {
+            return;
+        }
+        if (::fchownat(fd, "", uid_, gid_, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0) {
+            note(systemError("fchownat", relativePath));
+        }
+    }
+
+    // A non-directory entry of `dirFd`: read its status by name (cheap, and enough to skip
+    // it), then change it through a descriptor of the entry itself.
+    void changeEntry(int dirFd, const std::string& name, const std::string& relativePath) {
+        auto byName = fileStatusAt(dirFd, name);
+        if (!byName) {
+            note(systemError(byName.error().code, "statx", relativePath));
+            return;
+        }
+        if (owned(*byName)) {
+            return;
+        }
+        UniqueFd fd(::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd) {
+            note(systemError("openat", relativePath));
+            return;
+        }
+        auto status = fileStatusOf(fd.get());
+        if (!status) {
+            note(systemError(status.error().code, "statx", relativePath));
+            return;
+        }
+        if (status->id() != byName->id() || status->isDirectory()) {
+            // Swapped since it was listed; whatever is there now is not walked into.
+            return;
+        }
+        change(fd.get(), *status, relativePath);
+    }
+
+    void walk(DirectoryStack& stack) {
+        for (;;) {
+            const WalkEntry* entry = stack.nextEntry();
+            if (entry == nullptr) {
+                if (stack.depth() == 0) {
+                    return;
+                }
+                if (auto left = stack.leave(); !left) {
+                    note(left.error().error);
+                    return;
+                }
+                continue;
+            }
+            const std::string name = entry->name;
+            if (entry->type != EntryType::directory && entry->type != EntryType::unknown) {
+                changeEntry(stack.fd(), name, stack.relativePath(name));
+                continue;
+            }
+            auto entered = stack.enter(name);
+            if (!entered) {
+                note(entered.error().error);
+                continue;
+            }
+            switch (*entered) {
+                case EnterResult::entered:
+                    change(stack.fd(), stack.status(), stack.relativePath());
+                    break;
+                case EnterResult::notDirectory:
+                    changeEntry(stack.fd(), name, stack.relativePath(name));
+                    break;
+                case EnterResult::otherMount:
+                case EnterResult::gone:
+                    break;
+            }
+        }
+    }
+
+  private:
+    uid_t uid_;
+    gid_t gid_;
+    ReownReport report_;
+};
+
+}  // namespace
+
+ReownReport reownTree(int parentFd, const std::string& name, ObjectId expected, uid_t uid,
+                      gid_t gid) {
+    Reowner reowner(uid, gid);
+    UniqueFd item(::openat(parentFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!item) {
+        reowner.note(systemError("openat", name));
+        return reowner.take();
+    }
+    auto status = fileStatusOf(item.get());
+    if (!status) {
+        reowner.note(status.error());
+        return reowner.take();
+    }
+    if (status->id() != expected) {
+        reowner.note(systemError(ESTALE, "open", name));
+        return reowner.take();
+    }
+    if (!status->isDirectory()) {
+        reowner.change(item.get(), *status, "");
+        return reowner.take();
+    }
+    if (isMountPoint(parentFd, *status)) {
+        return reowner.take();
+    }
+    UniqueFd root(::openat(item.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root) {
+        reowner.note(systemError("openat", name));
+        return reowner.take();
+    }
+    reowner.change(root.get(), *status, "");
+    auto stack = DirectoryStack::start(std::move(root));
+    if (!stack) {
+        reowner.note(stack.error().error);
+        return reowner.take();
+    }
+    reowner.walk(*stack);
+    return reowner.take();
+}
+
+}  // namespace kb

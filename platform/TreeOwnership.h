@@ -1,0 +1,42 @@
+// Giving a whole tree to one account (the safe form of "chown -hR uid:gid").
+//
+// Works through descriptors like the tree removal: links are re-owned as links and never
+// followed, the walk never enters another mount (a mount point is left as it is, its owner
+// included) and an entry is changed only after its status was read through a descriptor
+// of that very entry, so a name swapped during the walk cannot redirect the change.
+// Entries whose owner and group already match are left alone. A regular file with more
+// than one hard link that belongs to another account is left alone too (the other links
+// may be anywhere, a system file included) and reported. Failures do not stop the walk,
+// except a tree rearranged under it. Thread-safe.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/DirectoryWalk.h"
+#include "platform/FileStatus.h"
+
+namespace kb {
+
+struct ReownReport {
+    // The first failure other than "no such file" (an entry that vanished), if any.
+    std::optional<SystemError> firstError;
+    // Relative paths ("" is the item itself) of the hard-linked files left alone; at most
+    // `maximumReportedSkips` are listed, `skippedCount` counts them all.
+    std::vector<std::string> skippedHardLinks;
+    std::size_t skippedCount = 0;
+};
+
+inline constexpr std::size_t maximumReportedSkips = 64;
+
+// Re-owns the entry `name` of `parentFd` and, when it is a directory, everything below it.
+// The entry must be the object `expected` names; otherwise nothing is changed and the
+// report's error is ESTALE.
+ReownReport reownTree(int parentFd, const std::string& name, ObjectId expected, uid_t uid,
+                      gid_t gid);
+
+}  // namespace kb

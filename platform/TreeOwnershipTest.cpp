@@ -1,0 +1,138 @@
+#include "platform/TreeOwnership.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Openat2.h"
+#include "platform/TreeRemoval.h"
+#include "testing/ScratchTree.h"
+#include "testing/TempDir.h"
+
+namespace kb {
+namespace {
+
+using testing::groupOf;
+using testing::makeDirectories;
+using testing::ownerOf;
+using testing::TempDir;
+using testing::writeFile;
+
+// Uid and gid no account on the machine uses; ownership needs no password entry.
+constexpr uid_t someUid = 4242001;
+constexpr gid_t someGid = 4242002;
+
+ObjectId idOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return {static_cast<std::uint64_t>(st.st_dev), st.st_ino};
+}
+
+ReownReport reownAt(const std::string& path) {
+    auto parent = openParentDirectory(path);
+    EXPECT_TRUE(parent.ok()) << path;
+    return reownTree(parent->fd.get(), parent->name, idOf(path), someUid, someGid);
+}
+
+TEST(TreeOwnership, EveryEntryLinksIncludedBelongsToTheAccountButNotLinkTargets) {
+    TempDir dir;
+    TempDir outside;
+    writeFile(outside / "target", "t");
+    makeDirectories(dir / "item/a/b");
+    writeFile(dir / "item/a/b/file", "x");
+    ASSERT_EQ(::symlink((outside / "target").c_str(), (dir / "item/a/link").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "item/dirlink").c_str()), 0);
+
+    const auto report = reownAt(dir / "item");
+    EXPECT_FALSE(report.firstError.has_value());
+    for (const char* relative : {"", "/a", "/a/b", "/a/b/file", "/a/link", "/dirlink"}) {
+        const std::string path = dir / "item" + std::string(relative);
+        EXPECT_EQ(ownerOf(path), someUid) << path;
+        EXPECT_EQ(groupOf(path), someGid) << path;
+    }
+    EXPECT_EQ(ownerOf(outside / "target"), 0u);
+    EXPECT_EQ(ownerOf(outside.path()), 0u);
+}
+
+TEST(TreeOwnership, AForeignHardLinkedFileKeepsItsOwnerAndIsReported) {
+    TempDir dir;
+    TempDir outside;
+    writeFile(outside / "system-file", "secret");
+    makeDirectories(dir / "item");
+    ASSERT_EQ(::link((outside / "system-file").c_str(), (dir / "item/hardlink").c_str()), 0);
+    writeFile(dir / "item/own", "x");
+
+    const auto report = reownAt(dir / "item");
+    EXPECT_EQ(ownerOf(outside / "system-file"), 0u);
+    EXPECT_EQ(ownerOf(dir / "item/own"), someUid);
+    EXPECT_EQ(report.skippedCount, 1u);
+    EXPECT_EQ(report.skippedHardLinks, std::vector<std::string>{"hardlink"});
+}
+
+TEST(TreeOwnership, AMountPointInsideTheTreeIsLeftAlone) {
+    TempDir dir;
+    makeDirectories(dir / "item");
+    testing::ScratchMount mount(dir / "item/mnt");
+    ASSERT_TRUE(mount.mounted());
+    writeFile(dir / "item/mnt/inside", "x");
+    reownAt(dir / "item");
+    EXPECT_EQ(ownerOf(dir / "item"), someUid);
+    EXPECT_EQ(ownerOf(dir / "item/mnt"), 0u);
+    EXPECT_EQ(ownerOf(dir / "item/mnt/inside"), 0u);
+}
+
+TEST(TreeOwnership, ASingleFileOrLinkIsReownedItself) {
+    TempDir dir;
+    writeFile(dir / "file", "x");
+    ASSERT_EQ(::symlink((dir / "file").c_str(), (dir / "link").c_str()), 0);
+    reownAt(dir / "link");
+    EXPECT_EQ(ownerOf(dir / "link"), someUid);
+    EXPECT_EQ(ownerOf(dir / "file"), 0u);
+    reownAt(dir / "file");
+    EXPECT_EQ(ownerOf(dir / "file"), someUid);
+}
+
+TEST(TreeOwnership, ASwappedItemIsNotChanged) {
+    TempDir dir;
+    writeFile(dir / "a", "x");
+    writeFile(dir / "b", "x");
+    auto parent = openParentDirectory(dir / "a");
+    ASSERT_TRUE(parent.ok());
+    const auto report = reownTree(parent->fd.get(), "a", idOf(dir / "b"), someUid, someGid);
+    ASSERT_TRUE(report.firstError.has_value());
+    EXPECT_EQ(report.firstError->code, ESTALE);
+    EXPECT_EQ(ownerOf(dir / "a"), 0u);
+}
+
+TEST(TreeOwnership, DeepTreeIsReownedWithinAFewDescriptors) {
+    TempDir dir;
+    testing::ScratchMount mount(dir / "fs");
+    ASSERT_TRUE(mount.mounted());
+    const std::string item = dir / "fs/item";
+    makeDirectories(item);
+    ASSERT_TRUE(testing::makeDeepChain(item, 5000));
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit tight = saved;
+    tight.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const auto report = reownAt(item);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_FALSE(report.firstError.has_value()) << report.firstError->describe();
+    // Deeper than PATH_MAX: ask the last level through a descriptor chain.
+    UniqueFd fd(::open((dir / "fs").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (int i = 0; i <= 5000 && fd; ++i) {
+        UniqueFd next(::openat(fd.get(), i == 0 ? "item" : "d", O_RDONLY | O_DIRECTORY));
+        struct stat st {};
+        ASSERT_EQ(::fstatat(fd.get(), i == 0 ? "item" : "f", &st, AT_SYMLINK_NOFOLLOW), 0);
+        ASSERT_EQ(st.st_uid, someUid) << "level " << i;
+        fd = std::move(next);
+    }
+    auto parent = openParentDirectory(item);
+    ASSERT_TRUE(removeTree(parent->fd.get(), "item", idOf(item)).ok());
+}
+
+}  // namespace
+}  // namespace kb

@@ -1,0 +1,155 @@
+#include "platform/TreeRemoval.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Openat2.h"
+#include "testing/ScratchTree.h"
+#include "testing/TempDir.h"
+
+namespace kb {
+namespace {
+
+using testing::makeDirectories;
+using testing::pathExists;
+using testing::TempDir;
+using testing::writeFile;
+
+ObjectId idOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return {static_cast<std::uint64_t>(st.st_dev), st.st_ino};
+}
+
+Result<void, WalkError> removeAt(const std::string& path) {
+    auto parent = openParentDirectory(path);
+    EXPECT_TRUE(parent.ok()) << path;
+    return removeTree(parent->fd.get(), parent->name, idOf(path));
+}
+
+TEST(TreeRemoval, RemovesANestedTreeWithLinksAsLinks) {
+    TempDir dir;
+    TempDir outside;
+    writeFile(outside / "keep", "keep");
+    makeDirectories(dir / "item/a/b/c");
+    writeFile(dir / "item/a/b/c/file", "x");
+    writeFile(dir / "item/top", "x");
+    ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "item/a/linkToDir").c_str()), 0);
+    ASSERT_EQ(::symlink((outside / "keep").c_str(), (dir / "item/a/b/linkToFile").c_str()), 0);
+    ASSERT_EQ(::symlink("/nonexistent", (dir / "item/dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / "item/a/fifo").c_str(), 0600), 0);
+
+    ASSERT_TRUE(removeAt(dir / "item").ok());
+    EXPECT_FALSE(pathExists(dir / "item"));
+    EXPECT_EQ(testing::readFile(outside / "keep"), "keep");
+}
+
+TEST(TreeRemoval, ADifferentDirectoryThanTheCapturedOneIsNotTouched) {
+    TempDir dir;
+    makeDirectories(dir / "item");
+    makeDirectories(dir / "other");
+    writeFile(dir / "item/file", "x");
+    const ObjectId other = idOf(dir / "other");
+    auto parent = openParentDirectory(dir / "item");
+    ASSERT_TRUE(parent.ok());
+    auto r = removeTree(parent->fd.get(), "item", other);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().problem, WalkProblem::directoryChanged);
+    EXPECT_TRUE(pathExists(dir / "item/file"));
+}
+
+TEST(TreeRemoval, ALinkInPlaceOfTheDirectoryIsNotFollowed) {
+    TempDir dir;
+    TempDir outside;
+    writeFile(outside / "keep", "keep");
+    const ObjectId captured = idOf(outside.path());
+    ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "item").c_str()), 0);
+    auto parent = openParentDirectory(dir / "item");
+    ASSERT_TRUE(parent.ok());
+    auto r = removeTree(parent->fd.get(), "item", captured);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().error.code, ENOTDIR);
+    EXPECT_TRUE(pathExists(outside / "keep"));
+}
+
+TEST(TreeRemoval, AMountPointInsideTheTreeIsNeitherEnteredNorEmptied) {
+    TempDir dir;
+    makeDirectories(dir / "item/sub");
+    writeFile(dir / "item/sub/before", "x");
+    testing::ScratchMount mount(dir / "item/mnt");
+    ASSERT_TRUE(mount.mounted());
+    writeFile(dir / "item/mnt/mounted", "data");
+
+    auto r = removeAt(dir / "item");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().error.code, EBUSY);
+    EXPECT_EQ(testing::readFile(dir / "item/mnt/mounted"), "data");
+}
+
+TEST(TreeRemoval, AParentThatIsALinkIsRefusedWhenOpened) {
+    TempDir dir;
+    TempDir outside;
+    makeDirectories(outside / "real");
+    ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "link").c_str()), 0);
+    auto parent = openParentDirectory(dir / "link/real");
+    ASSERT_FALSE(parent.ok());
+    EXPECT_EQ(parent.error().code, ELOOP);
+    for (const char* bad : {"/", "relative/x", "/a/..", "/a/."}) {
+        auto r = openParentDirectory(bad);
+        ASSERT_FALSE(r.ok()) << bad;
+        EXPECT_EQ(r.error().code, EINVAL) << bad;
+    }
+    auto top = openParentDirectory("/tmp");
+    ASSERT_TRUE(top.ok());
+    EXPECT_EQ(top->name, "tmp");
+}
+
+TEST(TreeRemoval, DeepTreeIsRemovedWithinAFewDescriptors) {
+    TempDir dir;
+    testing::ScratchMount mount(dir / "fs");
+    ASSERT_TRUE(mount.mounted());
+    const std::string item = dir / "fs/item";
+    makeDirectories(item);
+    ASSERT_TRUE(testing::makeDeepChain(item, 5000));
+    // With fewer descriptors than levels, the walk must not hold one per level.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit tight = saved;
+    tight.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    auto r = removeAt(item);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_TRUE(r.ok()) << r.error().error.describe();
+    EXPECT_FALSE(pathExists(item));
+}
+
+TEST(TreeRemoval, HugeFlatDirectoryIsRemoved) {
+    TempDir dir;
+    // On tmpfs: creating 200 000 files on the shared disk would dominate the suite's time.
+    testing::ScratchMount mount(dir / "fs");
+    ASSERT_TRUE(mount.mounted());
+    makeDirectories(dir / "fs/item");
+    ASSERT_TRUE(testing::makeManyFiles(dir / "fs/item", 200000));
+    ASSERT_TRUE(removeAt(dir / "fs/item").ok());
+    EXPECT_FALSE(pathExists(dir / "fs/item"));
+}
+
+TEST(TreeRemoval, AnImmutableFileStopsTheWalkWithItsErrno) {
+    TempDir dir;
+    makeDirectories(dir / "item");
+    writeFile(dir / "item/locked", "x");
+    if (std::system(("chattr +i '" + (dir / "item/locked") + "' 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "file system keeps no immutable attribute";
+    }
+    auto r = removeAt(dir / "item");
+    std::system(("chattr -i '" + (dir / "item/locked") + "'").c_str());
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().error.code, EPERM);
+    EXPECT_TRUE(pathExists(dir / "item/locked"));
+}
+
+}  // namespace
+}  // namespace kb
