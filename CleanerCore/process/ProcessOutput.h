@@ -1,0 +1,28 @@
+// What a finished external command left behind: how it ended and everything it wrote.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kb {
+
+struct ProcessOutput {
+    // The exit code, or for a child ended by a signal, the signal's number.
+    std::int32_t status = 0;
+    // Raw bytes of standard output and standard error (named so because the C library
+    // claims `stdout` and `stderr` as macros).
+    std::string stdoutBytes;
+    std::string stderrBytes;
+
+    // The streams as UTF-8 text, every invalid sequence replaced by U+FFFD. Never fail.
+    std::string stdoutText() const;
+    std::string stderrText() const;
+
+    bool operator==(const ProcessOutput&) const = default;
+};
+
+// Decodes `bytes` as UTF-8, replacing each maximal invalid subsequence with U+FFFD.
+std::string decodeUtf8Lossy(std::string_view bytes);
+
+}  // namespace kb
