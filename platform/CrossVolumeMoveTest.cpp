@@ -1,0 +1,166 @@
+#include "platform/CrossVolumeMove.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/UniqueFd.h"
+#include "testing/ScratchTree.h"
+#include "testing/TempDir.h"
+
+namespace kb {
+namespace {
+
+using testing::listTree;
+using testing::makeDirectories;
+using testing::pathExists;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+ObjectId idOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return {static_cast<std::uint64_t>(st.st_dev), st.st_ino};
+}
+
+UniqueFd openDir(const std::string& path) {
+    return UniqueFd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+DestinationNames namesFrom(std::vector<std::string> names) {
+    return [names](std::size_t i) -> std::optional<std::string> {
+        if (i < names.size()) {
+            return names[i];
+        }
+        return std::nullopt;
+    };
+}
+
+std::string attribute(const std::string& path, const char* name) {
+    char value[256];
+    const ssize_t n = ::lgetxattr(path.c_str(), name, value, sizeof value);
+    return n < 0 ? std::string() : std::string(value, static_cast<std::size_t>(n));
+}
+
+// A tree with contents, modes, owners, times, a link, an attribute and an ACL.
+void buildSample(const std::string& root) {
+    makeDirectories(root + "/sub/deeper");
+    writeFile(root + "/sub/deeper/data", std::string(300000, 'x'));
+    writeFile(root + "/top", "top");
+    ASSERT_EQ(::symlink("sub/deeper/data", (root + "/link").c_str()), 0);
+    ASSERT_EQ(::chmod((root + "/top").c_str(), 0640), 0);
+    ASSERT_EQ(::chmod((root + "/sub").c_str(), 0750), 0);
+    ASSERT_EQ(::lchown((root + "/link").c_str(), 4242001, 4242002), 0);
+    ASSERT_EQ(::chown((root + "/sub/deeper/data").c_str(), 4242001, 4242002), 0);
+    ASSERT_EQ(::setxattr((root + "/top").c_str(), "user.kind", "sample", 6, 0), 0);
+    ASSERT_EQ(std::system(("setfacl -m u:4242001:r '" + root + "/top'").c_str()), 0);
+    const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (root + "/sub/deeper").c_str(), past, 0), 0);
+}
+
+TEST(CrossVolumeMove, CopiesATreeWithItsMetadataBetweenExt4AndTmpfs) {
+    TempDir disk;
+    testing::ScratchMount mount(disk / "tmpfs");
+    ASSERT_TRUE(mount.mounted());
+    struct Case {
+        std::string from;
+        std::string to;
+    };
+    const Case cases[] = {{disk / "src", disk / "tmpfs"}, {disk / "tmpfs/src", disk.path()}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        makeDirectories(c.from);
+        buildSample(c.from + "/item");
+        const auto before = listTree(c.from + "/item");
+        const std::string acl = attribute(c.from + "/item/top", "system.posix_acl_access");
+        auto fromFd = openDir(c.from);
+        auto toFd = openDir(c.to);
+        auto moved = moveAcrossVolumes(fromFd.get(), "item", idOf(c.from + "/item"), toFd.get(),
+                                       namesFrom({"item"}));
+        ASSERT_TRUE(moved.ok()) << moved.error().message();
+        EXPECT_EQ(moved->name, "item");
+        EXPECT_FALSE(moved->originalLeft.has_value());
+        EXPECT_FALSE(pathExists(c.from + "/item"));
+        EXPECT_EQ(listTree(c.to + "/item"), before);
+        EXPECT_EQ(readFile(c.to + "/item/sub/deeper/data"), std::string(300000, 'x'));
+        EXPECT_EQ(attribute(c.to + "/item/top", "user.kind"), "sample");
+        EXPECT_FALSE(acl.empty());
+        EXPECT_EQ(attribute(c.to + "/item/top", "system.posix_acl_access"), acl);
+        struct stat st {};
+        ASSERT_EQ(::stat((c.to + "/item/sub/deeper").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+        EXPECT_EQ(moved->id, idOf(c.to + "/item"));
+    }
+}
+
+TEST(CrossVolumeMove, NeverReplacesAnExistingEntry) {
+    TempDir disk;
+    testing::ScratchMount mount(disk / "tmpfs");
+    ASSERT_TRUE(mount.mounted());
+    writeFile(disk / "file", "mine");
+    writeFile(disk / "tmpfs/file", "theirs");
+    writeFile(disk / "tmpfs/file 2", "theirs too");
+    auto fromFd = openDir(disk.path());
+    auto toFd = openDir(disk / "tmpfs");
+    auto moved = moveAcrossVolumes(fromFd.get(), "file", idOf(disk / "file"), toFd.get(),
+                                   namesFrom({"file", "file 2", "file 3"}));
+    ASSERT_TRUE(moved.ok());
+    EXPECT_EQ(moved->name, "file 3");
+    EXPECT_EQ(readFile(disk / "tmpfs/file"), "theirs");
+    EXPECT_EQ(readFile(disk / "tmpfs/file 2"), "theirs too");
+    EXPECT_EQ(readFile(disk / "tmpfs/file 3"), "mine");
+
+    writeFile(disk / "again", "again");
+    const auto before = listTree(disk / "tmpfs");
+    auto refused = moveAcrossVolumes(fromFd.get(), "again", idOf(disk / "again"), toFd.get(),
+                                     namesFrom({"file"}));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().kind, MoveFailure::Kind::noFreeName);
+    EXPECT_EQ(readFile(disk / "again"), "again");
+    EXPECT_EQ(listTree(disk / "tmpfs"), before);
+}
+
+TEST(CrossVolumeMove, AFailedCopyRemovesItsPartialCopyAndKeepsTheOriginal) {
+    TempDir disk;
+    makeDirectories(disk / "small");
+    ASSERT_EQ(::mount("kbscratch", (disk / "small").c_str(), "tmpfs", 0, "size=256k"), 0);
+    makeDirectories(disk / "item/a");
+    writeFile(disk / "item/a/first", "small");
+    writeFile(disk / "item/a/big", std::string(2 << 20, 'b'));
+    ASSERT_EQ(::mkfifo((disk / "fifo").c_str(), 0600), 0);
+    const auto before = listTree(disk / "item");
+    auto fromFd = openDir(disk.path());
+    auto toFd = openDir(disk / "small");
+
+    auto full = moveAcrossVolumes(fromFd.get(), "item", idOf(disk / "item"), toFd.get(),
+                                  namesFrom({"item"}));
+    ASSERT_FALSE(full.ok());
+    EXPECT_EQ(full.error().kind, MoveFailure::Kind::failed);
+    EXPECT_EQ(full.error().error.code, ENOSPC);
+    EXPECT_EQ(full.error().message(), "could not copy 'item/a/big': " + errorText(ENOSPC));
+    EXPECT_EQ(listTree(disk / "item"), before);
+    EXPECT_EQ(listTree(disk / "small").size(), 1u);
+
+    auto special = moveAcrossVolumes(fromFd.get(), "fifo", idOf(disk / "fifo"), toFd.get(),
+                                     namesFrom({"fifo"}));
+    ASSERT_FALSE(special.ok());
+    EXPECT_EQ(special.error().error.code, ENOTSUP);
+    EXPECT_TRUE(pathExists(disk / "fifo"));
+    EXPECT_EQ(listTree(disk / "small").size(), 1u);
+
+    auto swapped = moveAcrossVolumes(fromFd.get(), "item", idOf(disk / "fifo"), toFd.get(),
+                                     namesFrom({"item"}));
+    ASSERT_FALSE(swapped.ok());
+    EXPECT_EQ(swapped.error().error.code, ESTALE);
+    EXPECT_EQ(listTree(disk / "item"), before);
+    ::umount2((disk / "small").c_str(), MNT_DETACH);
+}
+
+}  // namespace
+}  // namespace kb
