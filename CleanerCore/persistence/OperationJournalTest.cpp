@@ -1,0 +1,298 @@
+#include "CleanerCore/persistence/OperationJournal.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <thread>
+
+#include "testing/TempDir.h"
+
+namespace kb {
+namespace {
+
+using testing::pathExists;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+using Action = JournalEntry::Action;
+
+const Uuid planA = *Uuid::parse("AAAAAAAA-0000-4000-8000-000000000001");
+const Uuid planB = *Uuid::parse("BBBBBBBB-0000-4000-8000-000000000002");
+const Date now = Date(std::chrono::seconds(1796545868));
+
+Date secondsAgo(std::int64_t seconds) {
+    return now - std::chrono::seconds(seconds);
+}
+
+JournalEntry entry(Action action, std::string path, Uuid plan = planA,
+                   std::optional<std::string> trashedPath = std::nullopt, Date when = now) {
+    return JournalEntry{Uuid::random(),
+                        plan,
+                        DeletionPlan::Origin::clean({"user.caches"}),
+                        action,
+                        JournalEntry::Actor::user,
+                        std::move(path),
+                        std::move(trashedPath),
+                        4096,
+                        std::nullopt,
+                        when,
+                        std::nullopt};
+}
+
+FileURL urlOf(const std::string& path) {
+    return *FileURL::fromPath(path);
+}
+
+std::string line(const JournalEntry& e) {
+    return *json::encode(e, json::JsonStyle::domain) + "\n";
+}
+
+TEST(JournalEntry, JsonLineHasSortedKeysAndOmitsAbsentOptionals) {
+    JournalEntry full{*Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f"),
+                      planA,
+                      DeletionPlan::Origin::uninstall("com.example.app"),
+                      Action::trashed,
+                      JournalEntry::Actor::root,
+                      "/Users/a/x y",
+                      "/Users/a/.Trash/x y",
+                      18446744073709551615ull,
+                      StatIdentity{66306, 1234, -5, 501, 0xA1ED, 0x00080000},
+                      now,
+                      "caf\xC3\xA9 \"q\""};
+    EXPECT_EQ(*json::encode(full, json::JsonStyle::domain),
+              R"({"action":"trashed","actor":"root","bytes":18446744073709551615,)"
+              R"("id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","identity":{"device":66306,)"
+              R"("flags":524288,"inode":1234,"mode":41453,"modificationTime":-5,"ownerUID":501},)"
+              "\"note\":\"caf\xC3\xA9 \\\"q\\\"\",\"origin\":{\"uninstall\":{\"bundleID\":"
+              R"("com.example.app"}},"path":"/Users/a/x y",)"
+              R"("planID":"AAAAAAAA-0000-4000-8000-000000000001",)"
+              R"("timestamp":"2026-12-06T08:31:08Z","trashedPath":"/Users/a/.Trash/x y"})");
+    const auto bare = entry(Action::removed, "/x");
+    const auto text = *json::encode(bare, json::JsonStyle::domain);
+    for (const char* key : {"trashedPath", "identity", "note", "null"}) {
+        EXPECT_EQ(text.find(key), std::string::npos) << key;
+    }
+    for (const auto& e : {full, bare}) {
+        EXPECT_EQ(*json::decode<JournalEntry>(*json::encode(e, json::JsonStyle::domain)), e);
+    }
+    for (const auto action :
+         {Action::trashed, Action::removed, Action::commandRun, Action::restored, Action::failed}) {
+        auto e = bare;
+        e.action = action;
+        EXPECT_EQ(*json::decode<JournalEntry>(line(e)), e) << rawValue(action);
+    }
+}
+
+TEST(JournalEntry, DecodingRefusesBadFields) {
+    const std::string valid = line(entry(Action::trashed, "/x", planA, "/t"));
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = valid;
+        const auto at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return text.replace(at, from.size(), to);
+    };
+    for (const auto& bad : {
+             replaced(R"("action":"trashed")", R"("action":"Trashed")"),
+             replaced(R"("actor":"user")", R"("actor":"admin")"),
+             replaced(R"("planID":"AAAAAAAA-0000-4000-8000-000000000001")", R"("planID":"AAAA")"),
+             replaced(R"("bytes":4096)", R"("bytes":-1)"),
+             replaced(R"("timestamp":"2026-12-06T08:31:08Z")", R"("timestamp":1796545868)"),
+             replaced(R"("path":"/x",)", ""),
+             replaced(R"("trashedPath":"/t")", R"("trashedPath":7)"),
+             replaced(R"({"clean":{"ruleIDs":["user.caches"]}})",
+                      R"({"clean":{"ruleIDs":[]},"orphans":{}})"),
+         }) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(json::decode<JournalEntry>(bad).ok());
+    }
+    EXPECT_TRUE(json::decode<JournalEntry>(replaced(R"("bytes")", R"("future":[1],"bytes")")).ok());
+}
+
+TEST(OperationJournal, AppendToAMissingFileInAMissingDirectoryCreatesBoth) {
+    TempDir dir;
+    const auto path = dir / "Library/Application Support/dev.kestrelbay/journal.jsonl";
+    OperationJournal journal(urlOf(path));
+    EXPECT_EQ(journal.fileURL(), urlOf(path));
+    EXPECT_FALSE(pathExists(dir / "Library"));
+    const auto e = entry(Action::trashed, "/Users/a/x", planA, "/Users/a/.Trash/x");
+    ASSERT_TRUE(journal.append(e).ok());
+    EXPECT_EQ(readFile(path), line(e));
+    EXPECT_EQ(journal.readAll(), std::vector{e});
+}
+
+TEST(OperationJournal, ReadSkipsBadLinesAndKeepsFileOrder) {
+    TempDir dir;
+    const auto path = dir / "journal.jsonl";
+    const auto first = entry(Action::trashed, "/a", planA, "/t/a");
+    const auto second = entry(Action::removed, "/b");
+    const std::string firstLine = line(first);
+    writeFile(path, "\n" + firstLine + "garbage\n{\"id\":1}\n\n" +
+                        firstLine.substr(0, firstLine.size() - 1) + "x\n[]\n" + line(second) +
+                        "\xFF\xFE\n");
+    OperationJournal journal(urlOf(path));
+    EXPECT_EQ(journal.readAll(), (std::vector{first, second}));
+    EXPECT_TRUE(OperationJournal(urlOf(dir / "missing.jsonl")).readAll().empty());
+    EXPECT_TRUE(OperationJournal(urlOf(dir.path())).readAll().empty());  // a directory
+}
+
+TEST(OperationJournal, RestorableEntriesMatchRestoresByPlanAndPath) {
+    TempDir dir;
+    OperationJournal journal(urlOf(dir / "journal.jsonl"));
+    const auto restoredLater = entry(Action::trashed, "/a", planA, "/t/a");
+    const auto restoredElsewhere = entry(Action::trashed, "/b", planA, "/t/b");
+    const auto noTrashedPath = entry(Action::trashed, "/c", planA);
+    const auto removed = entry(Action::removed, "/d", planA, "/t/d");
+    const auto otherPlan = entry(Action::trashed, "/a", planB, "/t/a2");
+    for (const auto& e :
+         {restoredLater, restoredElsewhere, noTrashedPath, removed, otherPlan,
+          entry(Action::restored, "/a", planA), entry(Action::restored, "/b", planB)}) {
+        ASSERT_TRUE(journal.append(e).ok());
+    }
+    EXPECT_EQ(journal.restorableEntries(), (std::vector{restoredElsewhere, otherPlan}));
+}
+
+TEST(OperationJournal, PruneKeepsOnlyEntriesYoungerThanMaxAge) {
+    TempDir dir;
+    const auto path = dir / "journal.jsonl";
+    OperationJournal journal(urlOf(path));
+    const auto old = entry(Action::removed, "/old", planA, std::nullopt, secondsAgo(100));
+    const auto exact = entry(Action::removed, "/exact", planA, std::nullopt, secondsAgo(60));
+    const auto young = entry(Action::removed, "/young", planA, std::nullopt, secondsAgo(59));
+    const auto future = entry(Action::removed, "/future", planA, std::nullopt, secondsAgo(-3600));
+    writeFile(path, line(old) + "garbage\n" + line(exact) + line(young) + line(future));
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_TRUE(journal.prune(60, now).ok());
+    EXPECT_EQ(readFile(path), line(young) + line(future));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    ASSERT_TRUE(journal.prune(-7200, now).ok());
+    EXPECT_EQ(readFile(path), "");
+    EXPECT_TRUE(journal.readAll().empty());
+
+    const auto refused = journal.prune(std::nan(""), now);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(std::holds_alternative<PersistenceError::InvalidArgument>(refused.error().kind));
+}
+
+TEST(OperationJournal, PruneOfAMissingFileNeedsItsDirectory) {
+    TempDir dir;
+    ASSERT_TRUE(OperationJournal(urlOf(dir / "journal.jsonl")).prune(60, now).ok());
+    EXPECT_EQ(readFile(dir / "journal.jsonl"), "");
+    EXPECT_FALSE(OperationJournal(urlOf(dir / "missing/journal.jsonl")).prune(60, now).ok());
+    EXPECT_FALSE(pathExists(dir / "missing"));
+}
+
+TEST(OperationJournal, FilesThatCannotBeOpenedAreNeverReplaced) {
+    TempDir dir;
+    const auto path = dir / "journal.jsonl";
+    const std::string contents = line(entry(Action::removed, "/x"));
+    writeFile(path, contents);
+    // Root ignores permission bits; the immutable attribute stops it from opening for
+    // writing, so chattr stands in for a file the user may not write.
+    ASSERT_EQ(std::system(("chattr +i '" + path + "'").c_str()), 0);
+    OperationJournal journal(urlOf(path));
+    const auto appended = journal.append(entry(Action::removed, "/y"));
+    ASSERT_FALSE(appended.ok());
+    const auto* io = std::get_if<PersistenceError::Io>(&appended.error().kind);
+    ASSERT_NE(io, nullptr);
+    EXPECT_EQ(io->error.code, EPERM);
+    EXPECT_EQ(journal.readAll().size(), 1u);
+    ASSERT_EQ(std::system(("chattr -i '" + path + "'").c_str()), 0);
+    EXPECT_EQ(readFile(path), contents);
+
+    // A journal that exists but cannot be read: prune reports it and leaves it alone.
+    const auto unreadable = dir / "dir.jsonl";
+    testing::makeDirectories(unreadable);
+    EXPECT_FALSE(OperationJournal(urlOf(unreadable)).prune(0, now).ok());
+    EXPECT_TRUE(pathExists(unreadable + "/."));
+}
+
+TEST(OperationJournal, TornLastLineIsSkippedAndNotGluedOnto) {
+    TempDir dir;
+    const auto path = dir / "journal.jsonl";
+    const auto first = entry(Action::trashed, "/a", planA, "/t/a");
+    const auto torn = entry(Action::trashed, "/torn", planA, "/t/torn");
+    const auto next = entry(Action::removed, "/b");
+    const std::string tornLine = line(torn);
+    writeFile(path, line(first) + tornLine.substr(0, tornLine.size() / 2));
+    OperationJournal journal(urlOf(path));
+    EXPECT_EQ(journal.readAll(), std::vector{first});
+    ASSERT_TRUE(journal.append(next).ok());
+    EXPECT_EQ(journal.readAll(), (std::vector{first, next}));
+    EXPECT_EQ(readFile(path),
+              line(first) + tornLine.substr(0, tornLine.size() / 2) + "\n" + line(next));
+}
+
+TEST(OperationJournal, TruncationAtEveryOffsetOfTheLastLineKeepsEveryWholeLine) {
+    TempDir dir;
+    const auto path = dir / "journal.jsonl";
+    const auto first = entry(Action::trashed, "/a", planA, "/t/a");
+    auto last = entry(Action::trashed, "/b/caf\xC3\xA9", planB, "/t/b");
+    last.identity = StatIdentity{1, 2, 3, 4, 5, 6};
+    last.note = "n";
+    const std::string head = line(first);
+    const std::string lastLine = line(last);
+    OperationJournal journal(urlOf(path));
+    for (size_t cut = 0; cut <= lastLine.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        writeFile(path, head + lastLine.substr(0, cut));
+        const auto entries = journal.readAll();
+        // Only the complete JSON object (with or without its line feed) counts as a line.
+        const bool lastIsWhole = cut >= lastLine.size() - 1;
+        ASSERT_EQ(entries.size(), lastIsWhole ? 2u : 1u);
+        EXPECT_EQ(entries[0], first);
+        if (lastIsWhole) {
+            EXPECT_EQ(entries[1], last);
+        }
+    }
+}
+
+TEST(OperationJournal, TwoJournalsAppendingFromManyThreadsLoseAndMixNothing) {
+    TempDir dir;
+    const auto path = dir / "shared/journal.jsonl";
+    OperationJournal one(urlOf(path));
+    OperationJournal two(urlOf(path));
+    constexpr int threadsPerJournal = 4;
+    constexpr int entriesPerThread = 150;
+    std::vector<std::thread> threads;
+    std::vector<std::vector<JournalEntry>> written(2 * threadsPerJournal);
+    for (int t = 0; t < 2 * threadsPerJournal; ++t) {
+        threads.emplace_back([&, t] {
+            OperationJournal& journal = t % 2 == 0 ? one : two;
+            for (int i = 0; i < entriesPerThread; ++i) {
+                auto e = entry(Action::trashed, "/t" + std::to_string(t) + "/" + std::to_string(i),
+                               planA, "/trash/" + std::string(static_cast<size_t>(i * 7), 'x'));
+                ASSERT_TRUE(journal.append(e).ok());
+                written[static_cast<size_t>(t)].push_back(std::move(e));
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    std::map<Uuid, int> seen;
+    for (const auto& e : one.readAll()) {
+        ++seen[e.id];
+    }
+    size_t total = 0;
+    for (const auto& perThread : written) {
+        for (const auto& e : perThread) {
+            EXPECT_EQ(seen[e.id], 1);
+            ++total;
+        }
+    }
+    EXPECT_EQ(seen.size(), total);
+    // Every line of the file decodes: nothing was interleaved inside a line.
+    const std::string contents = readFile(path);
+    EXPECT_EQ(static_cast<size_t>(std::count(contents.begin(), contents.end(), '\n')), total);
+}
+
+}  // namespace
+}  // namespace kb
