@@ -1,12 +1,37 @@
 #include "helper/RemoveOperation.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/TreeRemoval.h"
+
 namespace kb {
 
-HelperResponse removeItems(const HelperRequest::RemoveItems& request,
-                           const RootFileOpsSettings& settings) {
-    (void)request;
-    (void)settings;
-    return HelperResponse::error("this helper cannot remove items yet");
+ItemResult removeItem(const CapturedItem& item) {
+    const int parentFd = item.parent.fd.get();
+    const std::string& name = item.parent.name;
+    ItemOutcome outcome = ItemOutcome::ok();
+    if (item.identity.isDirectory()) {
+        auto removed = removeTree(parentFd, name, {item.identity.device, item.identity.inode});
+        if (!removed) {
+            const WalkError& e = removed.error();
+            if (e.problem == WalkProblem::directoryChanged) {
+                outcome = ItemOutcome::raceDetected();
+            } else if (e.error.code != ENOENT) {
+                outcome = failedOutcome(e.error.code);
+            }
+        }
+    } else if (::unlinkat(parentFd, name.c_str(), 0) != 0 && errno != ENOENT) {
+        outcome = failedOutcome(errno);
+    }
+    return ItemResult{item.path, std::move(outcome), std::nullopt};
+}
+
+HelperResponse removeItems(const HelperRequest::RemoveItems& request, const RootFileOpsSettings&) {
+    return runItemPipeline(request.paths, request.uid,
+                           [](CapturedItem& item, const RootFileOps&) { return removeItem(item); });
 }
 
 }  // namespace kb

@@ -1,12 +1,178 @@
 #include "helper/RestoreOperation.h"
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "CleanerCore/policy/PathPolicy.h"
+#include "CleanerCore/policy/StatIdentity.h"
+#include "helper/Admission.h"
+#include "helper/ItemPipeline.h"
+#include "helper/Logger.h"
+#include "platform/CrossVolumeMove.h"
+#include "platform/Openat2.h"
+
 namespace kb {
+namespace {
+
+bool withinLimits(const std::string& path) {
+    if (path.empty() || path.front() != '/' || path.size() > maximumTrashedPathLength) {
+        return false;
+    }
+    for (unsigned char c : path) {
+        if (c < 0x20 || c == 0x7f) {
+            return false;
+        }
+    }
+    std::size_t components = 0;
+    for (std::size_t start = 0; start < path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        const std::string_view piece(path.data() + start, end - start);
+        if (piece == "." || piece == "..") {
+            return false;
+        }
+        components += piece.empty() ? 0 : 1;
+        start = end + 1;
+    }
+    return components >= 2;
+}
+
+std::optional<std::string> realPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&::free)> resolved(::realpath(path.c_str(), nullptr), &::free);
+    if (!resolved) {
+        return std::nullopt;
+    }
+    return std::string(resolved.get());
+}
+
+std::string parentOf(const std::string& normalized) {
+    const auto slash = normalized.find_last_of('/');
+    return slash == 0 ? "/" : normalized.substr(0, slash);
+}
+
+}  // namespace
+
+std::optional<std::string> validateTrashedPath(const std::string& trashedPath,
+                                               const std::string& home) {
+    if (!withinLimits(trashedPath)) {
+        return std::nullopt;
+    }
+    std::string normalized = PathPolicy::normalize(trashedPath);
+    const std::string trash = home + "/.Trash";
+    if (normalized.rfind(trash + "/", 0) != 0) {
+        return std::nullopt;
+    }
+    // A Trash that is a link could lead anywhere, /etc included.
+    struct stat st {};
+    if (::lstat(trash.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return std::nullopt;
+    }
+    const auto realTrash = realPath(trash);
+    const auto realParent = realPath(parentOf(normalized));
+    if (!realTrash || !realParent) {
+        return std::nullopt;
+    }
+    if (*realParent != *realTrash && realParent->rfind(*realTrash + "/", 0) != 0) {
+        return std::nullopt;
+    }
+    return normalized;
+}
+
+ItemResult restoreItem(const std::string& trashedPath, const std::string& originalPath,
+                       const std::string& resolvedOriginal, const RootFileOps& ops) {
+    auto result = [&](ItemOutcome outcome) {
+        return ItemResult{originalPath, std::move(outcome), std::nullopt};
+    };
+    const auto validated = validateTrashedPath(trashedPath, ops.home);
+    if (!validated) {
+        return result(ItemOutcome::policyDenied("'" + trashedPath + "' is not an item inside " +
+                                                ops.home + "/.Trash"));
+    }
+    // The item's real parent (no links) holds it; open that, refusing any link on the way.
+    const auto realParent = realPath(parentOf(*validated));
+    const std::string itemName = validated->substr(validated->find_last_of('/') + 1);
+    if (!realParent) {
+        return result(ItemOutcome::notFound());
+    }
+    auto trashed = openResolvedParent(*realParent + "/" + itemName);
+    if (auto* outcome = std::get_if<ItemOutcome>(&trashed)) {
+        if (std::holds_alternative<ItemOutcome::Failed>(outcome->kind)) {
+            return result(ItemOutcome::notFound());
+        }
+        return result(std::move(*outcome));
+    }
+    auto& from = std::get<ParentDirectory>(trashed);
+    auto identity = StatIdentity::capture(from.fd.get(), from.name, *validated);
+    if (!identity || !identity->has_value()) {
+        return result(ItemOutcome::notFound());
+    }
+    const auto occupied = [&] {
+        return result(
+            ItemOutcome::failed(EEXIST, "something already exists at " + resolvedOriginal));
+    };
+    auto original = openResolvedParent(resolvedOriginal);
+    if (auto* outcome = std::get_if<ItemOutcome>(&original)) {
+        return result(std::move(*outcome));
+    }
+    auto& to = std::get<ParentDirectory>(original);
+    auto there = StatIdentity::capture(to.fd.get(), to.name, resolvedOriginal);
+    if (there && there->has_value()) {
+        return occupied();
+    }
+    if (::renameat2(from.fd.get(), from.name.c_str(), to.fd.get(), to.name.c_str(),
+                    RENAME_NOREPLACE) == 0) {
+        return result(ItemOutcome::ok());
+    }
+    if (errno == EEXIST) {
+        return occupied();
+    }
+    if (errno != EXDEV) {
+        return result(failedOutcome(errno));
+    }
+    const std::string name = to.name;
+    auto moved =
+        moveAcrossVolumes(from.fd.get(), from.name, {(*identity)->device, (*identity)->inode},
+                          to.fd.get(), [&name](std::size_t index) -> std::optional<std::string> {
+                              if (index == 0) {
+                                  return name;
+                              }
+                              return std::nullopt;
+                          });
+    if (!moved) {
+        if (moved.error().kind == MoveFailure::Kind::noFreeName) {
+            return occupied();
+        }
+        return result(ItemOutcome::failed(EXDEV, moved.error().message()));
+    }
+    if (moved->originalLeft) {
+        operationsLogger().error(
+            "restored " + *validated + " to " + resolvedOriginal +
+            " but could not delete it from the Trash: " + moved->originalLeft->describe());
+    }
+    return result(ItemOutcome::ok());
+}
 
 HelperResponse restoreFromTrash(const HelperRequest::RestoreFromTrash& request,
-                                const RootFileOpsSettings& settings) {
-    (void)request;
-    (void)settings;
-    return HelperResponse::error("this helper cannot restore items yet");
+                                const RootFileOpsSettings&) {
+    const std::vector<std::string> paths{request.originalPath};
+    const auto admitted = admitRequest(paths, request.uid);
+    if (!admitted) {
+        return HelperResponse::error(refusalMessage(paths, request.uid));
+    }
+    auto evaluated = evaluateItem(admitted->policy, request.originalPath);
+    if (auto* denied = std::get_if<ItemResult>(&evaluated)) {
+        return HelperResponse::items({std::move(*denied)});
+    }
+    return HelperResponse::items({restoreItem(request.trashedPath, request.originalPath,
+                                              std::get<std::string>(evaluated), admitted->ops)});
 }
 
 }  // namespace kb

@@ -1,11 +1,31 @@
+// restoreFromTrash: moves an item out of the account's Trash back to its original path (as
+// the policy resolved it), never replacing anything there.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "HelperProtocol/HelperMessages.h"
+#include "helper/RootFileOps.h"
 #include "helper/RootFileOpsSettings.h"
 
 namespace kb {
 
 HelperResponse restoreFromTrash(const HelperRequest::RestoreFromTrash& request,
                                 const RootFileOpsSettings& settings);
+
+// Limits of a trashed path.
+inline constexpr std::size_t maximumTrashedPathLength = 1024;
+
+// The normalized `trashedPath` when it names an item inside home + "/.Trash": it starts with
+// "/", has at most 1024 bytes, no control character, at least two components and no "." or
+// ".." component; the Trash is a real directory (not a link); and the item's parent
+// directory, links resolved, is the Trash or lies below it. The item itself may be a link.
+std::optional<std::string> validateTrashedPath(const std::string& trashedPath,
+                                               const std::string& home);
+
+// The action, after the policy allowed `originalPath` as `resolvedOriginal`.
+ItemResult restoreItem(const std::string& trashedPath, const std::string& originalPath,
+                       const std::string& resolvedOriginal, const RootFileOps& ops);
 
 }  // namespace kb

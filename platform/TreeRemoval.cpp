@@ -113,8 +113,9 @@ Result<void, WalkError> removeTree(int parentFd, const std::string& name, Object
     UniqueFd root(
         ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!root) {
-        if (errno == ELOOP) {
-            errno = ENOTDIR;
+        if (errno == ELOOP || errno == ENOTDIR) {
+            return fail(
+                WalkError{WalkProblem::directoryChanged, systemError(ENOTDIR, "openat", name)});
         }
         return fail(systemFailure(systemError("openat", name)));
     }

@@ -18,7 +18,7 @@ namespace kb {
 
 // Removes the directory `name` of `parentFd` and everything below it. The directory opened
 // must be the object `expected` names; otherwise the walk stops with `directoryChanged`
-// before anything is removed. A `name` that is not a directory (any more) fails with ENOTDIR.
+// before anything is removed; so does a `name` that is not a directory (any more).
 Result<void, WalkError> removeTree(int parentFd, const std::string& name, ObjectId expected);
 
 }  // namespace kb

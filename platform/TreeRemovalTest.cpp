@@ -71,7 +71,7 @@ TEST(TreeRemoval, ALinkInPlaceOfTheDirectoryIsNotFollowed) {
     ASSERT_TRUE(parent.ok());
     auto r = removeTree(parent->fd.get(), "item", captured);
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().error.code, ENOTDIR);
+    EXPECT_EQ(r.error().problem, WalkProblem::directoryChanged);
     EXPECT_TRUE(pathExists(outside / "keep"));
 }
 

@@ -1,0 +1,99 @@
+#include "helper/Admission.h"
+
+#include <gtest/gtest.h>
+
+#include "testing/FileOpsScenario.h"
+
+namespace kb {
+namespace {
+
+using testing::FileOpsScenario;
+using testing::listTree;
+using testing::writeFile;
+
+constexpr std::uint32_t noSuchAccount = 4242999;
+
+TEST(Admission, RefusalTextsDependOnlyOnTheNumberOfPaths) {
+    FileOpsScenario world;
+    const std::vector<std::string> one{world.at("x")};
+    struct Case {
+        std::vector<std::string> paths;
+        std::uint32_t uid;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {{}, world.uid(), "the request carried no paths"},
+        {std::vector<std::string>(10001, world.at("x")), world.uid(),
+         "a single request may not carry 10001 paths"},
+        {one, 0, "uid 0 is not a user account this helper will act for"},
+        {one, 499, "uid 499 is not a user account this helper will act for"},
+        {one, 999, "uid 999 is not a user account this helper will act for"},
+        {one, noSuchAccount, "uid 4242999 is not a user account this helper will act for"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EXPECT_FALSE(admitRequest(c.paths, c.uid).has_value());
+        EXPECT_EQ(refusalMessage(c.paths, c.uid), c.expected);
+    }
+}
+
+TEST(Admission, AnAccountIsAdmittedWithItsGroupAndNormalizedHome) {
+    FileOpsScenario world;
+    const auto admitted = admitRequest(std::vector<std::string>(10000, world.at("x")), world.uid());
+    ASSERT_TRUE(admitted.has_value());
+    EXPECT_EQ(admitted->ops, (RootFileOps{world.uid(), world.account().gid(),
+                                          PathPolicy::normalize(world.home())}));
+    EXPECT_EQ(admitted->policy.userProtectedPaths().size(), 0u);
+}
+
+TEST(Admission, ARefusedRequestOfEveryPathKindAnswersErrorAndTouchesNothing) {
+    FileOpsScenario world;
+    testing::makeDirectories(world.at("dir/sub"));
+    writeFile(world.at("dir/sub/file"), "x");
+    writeFile(world.at("file"), "x");
+    const auto before = listTree(world.home());
+    const std::vector<std::string> paths{world.at("dir"), world.at("file")};
+    const std::string uidText = "uid 999 is not a user account this helper will act for";
+    const std::pair<HelperResponse, std::string> cases[] = {
+        {world.perform(HelperRequest::TrashItems{paths, 999}), uidText},
+        {world.perform(HelperRequest::RemoveItems{paths, 999}), uidText},
+        {world.perform(HelperRequest::RemoveItems{{}, world.uid()}),
+         "the request carried no paths"},
+        {world.perform(HelperRequest::TrashItems{std::vector<std::string>(10001, world.at("file")),
+                                                 world.uid()}),
+         "a single request may not carry 10001 paths"},
+        {world.perform(
+             HelperRequest::RestoreFromTrash{world.at("file"), world.at("dir/x"), noSuchAccount}),
+         "uid 4242999 is not a user account this helper will act for"},
+    };
+    for (const auto& [response, text] : cases) {
+        EXPECT_EQ(response, HelperResponse::error(text));
+    }
+    EXPECT_EQ(listTree(world.home()), before);
+    EXPECT_FALSE(testing::pathExists(world.settings.stagingDirectory));
+}
+
+TEST(ItemPipeline, DeniedAndAllowedPathsGiveResultsInRequestOrderAndTheDenialIsLogged) {
+    FileOpsScenario world;
+    writeFile(world.at("file"), "x");
+    const auto before = listTree(world.home());
+    const std::string relative = "not/absolute";
+    const auto results = testing::itemsOf(
+        world.remove({relative, world.home(), "/etc/passwd", world.at("file"), world.at("file")}));
+    ASSERT_EQ(results.size(), 5u);
+    EXPECT_EQ(results[0], (ItemResult{relative, ItemOutcome::policyDenied("path is not absolute"),
+                                      std::nullopt}));
+    EXPECT_EQ(results[1].outcome,
+              ItemOutcome::policyDenied("'" + world.home() + "' is a protected root"));
+    EXPECT_TRUE(std::holds_alternative<ItemOutcome::PolicyDenied>(results[2].outcome.kind));
+    EXPECT_EQ(results[3], (ItemResult{world.at("file"), ItemOutcome::ok(), std::nullopt}));
+    EXPECT_EQ(results[4], (ItemResult{world.at("file"), ItemOutcome::notFound(), std::nullopt}));
+    const auto logs = world.logs();
+    ASSERT_GE(logs.size(), 1u);
+    EXPECT_EQ(logs[0], (LogRecord{"service", LogLevel::standard,
+                                  "refused not/absolute: path is not absolute"}));
+    EXPECT_TRUE(testing::pathExists("/etc/passwd"));
+}
+
+}  // namespace
+}  // namespace kb

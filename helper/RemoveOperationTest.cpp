@@ -1,0 +1,116 @@
+#include "helper/RemoveOperation.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "testing/FileOpsScenario.h"
+
+namespace kb {
+namespace {
+
+using testing::FileOpsScenario;
+using testing::HomeLocation;
+using testing::makeDirectories;
+using testing::onlyItem;
+using testing::pathExists;
+using testing::TempDir;
+using testing::writeFile;
+
+TEST(RemoveItems, RemovesFilesTreesAndLinksAsLinks) {
+    FileOpsScenario world;
+    TempDir outside;
+    writeFile(outside / "keep", "keep");
+    makeDirectories(world.at("tree/a/b/c"));
+    writeFile(world.at("tree/a/b/c/f"), "x");
+    ASSERT_EQ(::symlink(outside.path().c_str(), world.at("tree/a/out").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.path().c_str(), world.at("dirlink").c_str()), 0);
+    ASSERT_EQ(::symlink("/nonexistent", world.at("dangling").c_str()), 0);
+    writeFile(world.at("file"), "x");
+    const std::vector<std::string> paths{world.at("tree"), world.at("dirlink"),
+                                         world.at("dangling"), world.at("file")};
+    for (const auto& result : testing::itemsOf(world.remove(paths))) {
+        EXPECT_EQ(result.outcome, ItemOutcome::ok()) << result.path;
+        EXPECT_FALSE(pathExists(result.path)) << result.path;
+    }
+    EXPECT_EQ(testing::readFile(outside / "keep"), "keep");
+}
+
+TEST(RemoveItems, APathThroughALinkIsRemovedAtItsResolvedPlaceAndReportedAsGiven) {
+    FileOpsScenario world;
+    makeDirectories(world.at("real"));
+    writeFile(world.at("real/file"), "x");
+    ASSERT_EQ(::symlink("real", world.at("via").c_str()), 0);
+    const auto result = onlyItem(world.remove({world.at("via/file")}));
+    EXPECT_EQ(result, (ItemResult{world.at("via/file"), ItemOutcome::ok(), std::nullopt}));
+    EXPECT_FALSE(pathExists(world.at("real/file")));
+    EXPECT_TRUE(pathExists(world.at("via")));
+}
+
+TEST(RemoveItems, AnImmutableFileFailsWithItsErrnoAndText) {
+    FileOpsScenario world;
+    makeDirectories(world.at("dir"));
+    writeFile(world.at("dir/locked"), "x");
+    writeFile(world.at("locked"), "x");
+    if (std::system(
+            ("chattr +i '" + world.at("dir/locked") + "' '" + world.at("locked") + "'").c_str()) !=
+        0) {
+        GTEST_SKIP() << "no immutable attribute here";
+    }
+    const auto results = testing::itemsOf(world.remove({world.at("locked"), world.at("dir")}));
+    std::system(
+        ("chattr -i '" + world.at("dir/locked") + "' '" + world.at("locked") + "'").c_str());
+    ASSERT_EQ(results.size(), 2u);
+    for (const auto& result : results) {
+        EXPECT_EQ(result.outcome, testing::failedWith(EPERM, "Operation not permitted"));
+    }
+    EXPECT_TRUE(pathExists(world.at("dir/locked")));
+}
+
+TEST(RemoveItems, AMountInsideTheItemIsNotEmptiedAndItsErrnoIsTheOutcome) {
+    FileOpsScenario world;
+    makeDirectories(world.at("item"));
+    testing::ScratchMount mount(world.at("item/mnt"));
+    ASSERT_TRUE(mount.mounted());
+    writeFile(world.at("item/mnt/data"), "data");
+    const auto result = onlyItem(world.remove({world.at("item")}));
+    EXPECT_EQ(result.outcome, testing::failedWith(EBUSY, "Device or resource busy"));
+    EXPECT_EQ(testing::readFile(world.at("item/mnt/data")), "data");
+}
+
+TEST(RemoveItems, ParentSwappedForALinkAfterTheVerdictIsARaceAndNothingIsTouched) {
+    FileOpsScenario world;
+    TempDir outside;
+    makeDirectories(outside / "victim");
+    writeFile(outside / "victim/keep", "keep");
+    makeDirectories(world.at("parent/victim"));
+    // The verdict is taken on the real directory; then the directory becomes a link.
+    auto policy = PathPolicy::forUser(world.uid());
+    ASSERT_TRUE(policy.has_value());
+    auto verdict = evaluateItem(*policy, world.at("parent/victim"));
+    ASSERT_TRUE(std::holds_alternative<std::string>(verdict));
+    ASSERT_EQ(std::system(("rm -rf '" + world.at("parent") + "'").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.path().c_str(), world.at("parent").c_str()), 0);
+    auto captured = captureItem(world.at("parent/victim"), std::get<std::string>(verdict));
+    ASSERT_TRUE(std::holds_alternative<ItemOutcome>(captured));
+    EXPECT_EQ(std::get<ItemOutcome>(captured), ItemOutcome::raceDetected());
+    EXPECT_TRUE(pathExists(outside / "victim/keep"));
+}
+
+TEST(RemoveItems, DeepTreeAndHugeDirectoryAreRemoved) {
+    FileOpsScenario world(HomeLocation::tmpfs);
+    makeDirectories(world.at("deep"));
+    ASSERT_TRUE(testing::makeDeepChain(world.at("deep"), 5000));
+    makeDirectories(world.at("wide"));
+    ASSERT_TRUE(testing::makeManyFiles(world.at("wide"), 200000));
+    for (const auto& result :
+         testing::itemsOf(world.remove({world.at("deep"), world.at("wide")}))) {
+        EXPECT_EQ(result.outcome, ItemOutcome::ok()) << result.path;
+        EXPECT_FALSE(pathExists(result.path));
+    }
+}
+
+}  // namespace
+}  // namespace kb

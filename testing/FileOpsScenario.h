@@ -1,0 +1,101 @@
+// A scratch world for the root file-operation tests: a real account (home directory made by
+// useradd), a scratch staging directory, helpers to build requests and read responses, and
+// a capture of the helper's log lines. Optionally the account's home lies on a tmpfs (fast
+// for huge trees, and a second file system for cross-volume cases).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "HelperProtocol/HelperMessages.h"
+#include "helper/Logger.h"
+#include "helper/RootFileOps.h"
+#include "helper/RootFileOpsSettings.h"
+#include "testing/ScratchTree.h"
+#include "testing/TempDir.h"
+#include "testing/TestAccount.h"
+
+namespace kb::testing {
+
+enum class HomeLocation { disk, tmpfs };
+
+class FileOpsScenario {
+  public:
+    explicit FileOpsScenario(HomeLocation location = HomeLocation::disk) {
+        if (location == HomeLocation::tmpfs) {
+            mount_ = std::make_unique<ScratchMount>(scratch_ / "fs");
+            EXPECT_TRUE(mount_->mounted());
+            account_ = std::make_unique<TestAccount>("kbops", scratch_ / "fs");
+            settings.stagingDirectory = scratch_ / "fs/staging";
+        } else {
+            account_ = std::make_unique<TestAccount>("kbops");
+            settings.stagingDirectory = scratch_ / "staging";
+        }
+        setLogSink([this](const LogRecord& record) {
+            std::lock_guard lock(logLock_);
+            logs_.push_back(record);
+        });
+    }
+    ~FileOpsScenario() {
+        setLogSink({});
+        account_.reset();
+    }
+
+    const TestAccount& account() const { return *account_; }
+    std::uint32_t uid() const { return account_->uid(); }
+    const std::string& home() const { return account_->home(); }
+    std::string at(const std::string& relative) const { return home() + "/" + relative; }
+    std::string trash(const std::string& name) const { return home() + "/.Trash/" + name; }
+    const TempDir& scratch() const { return scratch_; }
+
+    HelperResponse trash(std::vector<std::string> paths) const {
+        return perform(HelperRequest::TrashItems{std::move(paths), uid()});
+    }
+    HelperResponse remove(std::vector<std::string> paths) const {
+        return perform(HelperRequest::RemoveItems{std::move(paths), uid()});
+    }
+    HelperResponse restore(std::string trashed, std::string original) const {
+        return perform(HelperRequest::RestoreFromTrash{std::move(trashed), std::move(original), uid()});
+    }
+    template <class R>
+    HelperResponse perform(R request) const {
+        return RootFileOps::perform(HelperRequest{std::move(request)}, settings);
+    }
+
+    std::vector<LogRecord> logs() const {
+        std::lock_guard lock(logLock_);
+        return logs_;
+    }
+
+    RootFileOpsSettings settings;
+
+  private:
+    TempDir scratch_;
+    std::unique_ptr<ScratchMount> mount_;
+    std::unique_ptr<TestAccount> account_;
+    mutable std::mutex logLock_;
+    std::vector<LogRecord> logs_;
+};
+
+// The results of an `items` response (a test failure for any other response).
+inline std::vector<ItemResult> itemsOf(const HelperResponse& response) {
+    const auto* items = std::get_if<HelperResponse::Items>(&response.kind);
+    EXPECT_NE(items, nullptr) << "not an items response";
+    return items != nullptr ? items->results : std::vector<ItemResult>{};
+}
+
+inline ItemResult onlyItem(const HelperResponse& response) {
+    auto items = itemsOf(response);
+    EXPECT_EQ(items.size(), 1u);
+    return items.empty() ? ItemResult{} : items.front();
+}
+
+inline ItemOutcome failedWith(int errnum, std::string message) {
+    return ItemOutcome::failed(errnum, std::move(message));
+}
+
+}  // namespace kb::testing
