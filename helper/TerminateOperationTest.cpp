@@ -1,0 +1,162 @@
+// terminateProcess against real child processes.
+#include "helper/TerminateOperation.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "helper/Logger.h"
+#include "platform/ProcessStartTime.h"
+
+namespace kb {
+namespace {
+
+using Request = HelperRequest::TerminateProcess;
+
+HelperResponse terminate(pid_t pid, std::uint64_t startTime, int signal) {
+    return terminateProcess(Request{pid, startTime, signal}, RootFileOpsSettings{});
+}
+
+// A child that waits to be signalled; reaped by the destructor if the test did not.
+class Sleeper {
+  public:
+    Sleeper() : pid_(::fork()) {
+        if (pid_ == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+        startTime_ = processStartTime(pid_).value_or(0);
+    }
+    ~Sleeper() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+    std::uint64_t startTime() const { return startTime_; }
+
+    // The signal that ended the child, waiting for it; 0 if it exited normally.
+    int reap() {
+        int status = 0;
+        ::waitpid(std::exchange(pid_, -1), &status, 0);
+        return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+    // Whether the child is still running after a short grace period.
+    bool stillRunning() const {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        siginfo_t info{};
+        ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+        return info.si_pid == 0;
+    }
+
+  private:
+    pid_t pid_;
+    std::uint64_t startTime_ = 0;
+};
+
+class CapturedLog {
+  public:
+    CapturedLog() {
+        setLogSink([this](const LogRecord& r) { records.push_back(r); });
+    }
+    ~CapturedLog() { setLogSink({}); }
+    std::vector<LogRecord> records;
+};
+
+TEST(TerminateProcess, RefusalsComeInTheOrderOfTheChecks) {
+    Sleeper child;
+    const auto self = ::getpid();
+    const auto selfStart = processStartTime(self).value_or(0);
+    struct Case {
+        pid_t pid;
+        std::uint64_t startTime;
+        int signal;
+        std::string message;
+    };
+    const Case cases[] = {
+        {child.pid(), child.startTime(), 2, "signal 2 is not one this helper delivers"},
+        {1, 0, SIGINT, "signal 2 is not one this helper delivers"},
+        {child.pid(), child.startTime(), 0, "signal 0 is not one this helper delivers"},
+        {child.pid(), child.startTime(), -9, "signal -9 is not one this helper delivers"},
+        {1, 1, SIGTERM, "refusing to signal pid 1"},
+        {0, 1, SIGTERM, "refusing to signal pid 0"},
+        {-1, 1, SIGKILL, "refusing to signal pid -1"},
+        {-child.pid(), 1, SIGKILL, "refusing to signal pid -" + std::to_string(child.pid())},
+        {self, selfStart, SIGTERM, "refusing to signal pid " + std::to_string(self)},
+        {child.pid(), child.startTime() + 1, SIGKILL,
+         "pid " + std::to_string(child.pid()) + " has been reused since it was inspected"},
+        {child.pid(), child.startTime() - 1, SIGTERM,
+         "pid " + std::to_string(child.pid()) + " has been reused since it was inspected"},
+    };
+    CapturedLog log;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(terminate(c.pid, c.startTime, c.signal), HelperResponse::error(c.message));
+    }
+    EXPECT_TRUE(child.stillRunning());
+    EXPECT_TRUE(log.records.empty());
+}
+
+TEST(TerminateProcess, DeliversTermAndKillToTheInspectedProcess) {
+    for (int signal : {SIGTERM, SIGKILL}) {
+        Sleeper child;
+        ASSERT_NE(child.startTime(), 0u);
+        CapturedLog log;
+        EXPECT_EQ(terminate(child.pid(), child.startTime(), signal), HelperResponse::done());
+        const std::string line =
+            "signalled pid " + std::to_string(child.pid()) + " with " + std::to_string(signal);
+        EXPECT_EQ(child.reap(), signal);
+        EXPECT_EQ(log.records, (std::vector<LogRecord>{{"operations", LogLevel::standard, line}}));
+    }
+}
+
+TEST(TerminateProcess, AnEndedProcessIsNeverSignalledWithItsOldStartTime) {
+    // Reaped: the pid is free and may belong to someone else by now.
+    Sleeper reaped;
+    const pid_t pid = reaped.pid();
+    const auto startTime = reaped.startTime();
+    ::kill(pid, SIGKILL);
+    reaped.reap();
+    const auto answer = terminate(pid, startTime, SIGKILL);
+    if (processStartTime(pid).has_value()) {
+        // Reused at once by an unrelated process: it must not be the one signalled.
+        EXPECT_EQ(answer, HelperResponse::error("pid " + std::to_string(pid) +
+                                                " has been reused since it was inspected"));
+    } else {
+        EXPECT_EQ(answer,
+                  HelperResponse::error("no process " + std::to_string(pid) + " is running"));
+    }
+
+    // Ended but not yet reaped: a zombie is not running either.
+    Sleeper zombie;
+    ::kill(zombie.pid(), SIGKILL);
+    siginfo_t info{};
+    ::waitid(P_PID, static_cast<id_t>(zombie.pid()), &info, WEXITED | WNOWAIT);
+    EXPECT_EQ(terminate(zombie.pid(), zombie.startTime(), SIGTERM),
+              HelperResponse::error("no process " + std::to_string(zombie.pid()) + " is running"));
+}
+
+TEST(TerminateProcess, AThreadOfThisProcessIsNotAProcess) {
+    std::promise<pid_t> tid;
+    std::promise<void> release;
+    std::thread thread([&] {
+        tid.set_value(::gettid());
+        release.get_future().wait();
+    });
+    const pid_t id = tid.get_future().get();
+    const auto start = processStartTime(id).value_or(0);
+    EXPECT_EQ(terminate(id, start, SIGKILL),
+              HelperResponse::error("no process " + std::to_string(id) + " is running"));
+    release.set_value();
+    thread.join();
+}
+
+}  // namespace
+}  // namespace kb

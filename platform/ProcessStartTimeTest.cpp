@@ -1,0 +1,94 @@
+// Start times of real processes, and the parsing of the /proc records behind them.
+#include "platform/ProcessStartTime.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <ctime>
+
+#include <gtest/gtest.h>
+
+namespace kb {
+namespace {
+
+// Fields 3..21 of a stat record, then field 22 (start), then a few more.
+std::string statRecord(const std::string& comm, const std::string& state,
+                       const std::string& start) {
+    std::string text = "1234 (" + comm + ") " + state;
+    for (int field = 4; field < 22; ++field) {
+        text += " " + std::to_string(field);
+    }
+    return text + " " + start + " 23 24 25\n";
+}
+
+TEST(ProcessStartTime, ParsesTheStartFieldAfterTheLastParenthesis) {
+    struct Case {
+        std::string text;
+        std::optional<std::uint64_t> ticks;
+    };
+    const Case cases[] = {
+        {statRecord("bash", "S", "98765"), 98765},
+        {statRecord("a) (b 1 2 3", "R", "5"), 5},
+        {statRecord(") ) )", "D", "0"), 0},
+        {statRecord("gone", "Z", "98765"), std::nullopt},
+        {statRecord("gone", "X", "98765"), std::nullopt},
+        {statRecord("bad", "S", "12x"), std::nullopt},
+        {statRecord("bad", "S", "-1"), std::nullopt},
+        {"1234 (short) S 1 2 3\n", std::nullopt},
+        {"no parenthesis at all", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(startTicksFromStat(c.text), c.ticks);
+    }
+}
+
+TEST(ProcessStartTime, FindsTheBootTimeLine) {
+    EXPECT_EQ(bootTimeFromSystemStat("cpu  1 2 3\nintr 5\nbtime 1700000000\nprocesses 9\n"),
+              1700000000u);
+    EXPECT_EQ(bootTimeFromSystemStat("cpu 1\nbtime 42"), 42u);
+    EXPECT_EQ(bootTimeFromSystemStat("cpu 1\nxbtime 42\n"), std::nullopt);
+    EXPECT_EQ(bootTimeFromSystemStat("btime\n"), std::nullopt);
+    EXPECT_EQ(bootTimeFromSystemStat(""), std::nullopt);
+}
+
+TEST(ProcessStartTime, AFreshChildStartedAboutNow) {
+    const auto before = static_cast<std::uint64_t>(std::time(nullptr));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    const auto start = processStartTime(pid);
+    const auto after = static_cast<std::uint64_t>(std::time(nullptr));
+    ASSERT_TRUE(start.has_value());
+    // The boot time is whole seconds, so allow one second either way.
+    EXPECT_GE(*start + 1, before);
+    EXPECT_LE(*start, after + 1);
+    EXPECT_EQ(processStartTime(pid), start);  // stable across reads
+
+    ::kill(pid, SIGKILL);
+    // Dead but not reaped yet: a zombie is not a running process.
+    siginfo_t info{};
+    ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+    EXPECT_EQ(processStartTime(pid), std::nullopt);
+    ::waitpid(pid, nullptr, 0);
+    EXPECT_EQ(processStartTime(pid), std::nullopt);
+}
+
+TEST(ProcessStartTime, InitAndThisProcessHaveOneNoPidHasNone) {
+    const auto own = processStartTime(::getpid());
+    ASSERT_TRUE(own.has_value());
+    EXPECT_LE(*own, static_cast<std::uint64_t>(std::time(nullptr)) + 1);
+    const auto init = processStartTime(1);
+    ASSERT_TRUE(init.has_value());
+    EXPECT_LE(*init, *own);
+    for (pid_t pid : {0, -1, -12345}) {
+        EXPECT_EQ(processStartTime(pid), std::nullopt);
+    }
+}
+
+}  // namespace
+}  // namespace kb
