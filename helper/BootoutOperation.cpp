@@ -1,12 +1,58 @@
 #include "helper/BootoutOperation.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <optional>
+#include <vector>
+
+#include "HelperProtocol/HelperValidation.h"
+#include "helper/RunTool.h"
+
 namespace kb {
+namespace {
+
+// The account's login name; nothing when there is none or it could confuse systemctl's
+// USER@HOST form.
+std::optional<std::string> accountName(std::uint32_t uid) {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+        !found->pw_name) {
+        return std::nullopt;
+    }
+    const std::string name = found->pw_name;
+    if (name.empty() || name.find('@') != std::string::npos) {
+        return std::nullopt;
+    }
+    return name;
+}
+
+}  // namespace
 
 HelperResponse bootoutLaunchd(const HelperRequest::BootoutLaunchd& request,
                               const RootFileOpsSettings& settings) {
-    (void)request;
-    (void)settings;
-    return HelperResponse::error("this helper cannot stop service jobs yet");
+    const std::string& label = request.label;
+    if (!HelperValidation::isValidIdentifier(label)) {
+        return HelperResponse::error("'" + label + "' is not a valid launchd label");
+    }
+    // "--" keeps a label that starts with '-' from being read as an option.
+    std::vector<std::string> arguments;
+    if (const auto* gui = std::get_if<LaunchdDomain::Gui>(&request.domain.kind)) {
+        const auto name =
+            gui->uid >= HelperValidation::minimumUserUID ? accountName(gui->uid) : std::nullopt;
+        if (!name) {
+            return HelperResponse::error("refusing to touch the gui domain of uid " +
+                                         std::to_string(gui->uid));
+        }
+        arguments = {"--user", "--machine=" + *name + "@.host", "stop", "--", label};
+    } else {
+        arguments = {"stop", "--", label};
+    }
+    return runTool(settings.systemctlPath, arguments, {0, 5},
+                   request.domain.launchctlString() + "/" + label, settings.toolTimeout);
 }
 
 }  // namespace kb

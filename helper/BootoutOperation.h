@@ -1,3 +1,4 @@
+// Stops a service job of the system's service manager or of one user's manager.
 #pragma once
 
 #include "HelperProtocol/HelperMessages.h"
@@ -5,6 +6,14 @@
 
 namespace kb {
 
+// Refuses a label that breaks the identifier rule ("'LABEL' is not a valid launchd label")
+// and a user domain whose uid is below the smallest user uid or has no account ("refusing
+// to touch the gui domain of uid UID"). Otherwise runs, through runTool:
+//   system domain:  systemctl stop -- LABEL
+//   user domain:    systemctl --user --machine=NAME@.host stop -- LABEL
+// with NAME the account's name from the password database. Statuses 0 and 5 (the unit is
+// not loaded, so there is nothing left to stop) answer `done`; the success line names the
+// target as "system/LABEL" or "gui/UID/LABEL".
 HelperResponse bootoutLaunchd(const HelperRequest::BootoutLaunchd& request,
                               const RootFileOpsSettings& settings);
 

@@ -1,12 +1,21 @@
 #include "helper/ForgetReceiptOperation.h"
 
+#include "HelperProtocol/HelperValidation.h"
+#include "helper/RunTool.h"
+
 namespace kb {
 
 HelperResponse forgetReceipt(const HelperRequest::ForgetReceipt& request,
                              const RootFileOpsSettings& settings) {
-    (void)request;
-    (void)settings;
-    return HelperResponse::error("this helper cannot forget receipts yet");
+    const std::string& packageID = request.packageID;
+    if (!HelperValidation::isValidIdentifier(packageID)) {
+        return HelperResponse::error("'" + packageID + "' is not a valid package identifier");
+    }
+    if (settings.receiptToolPath.empty()) {
+        return HelperResponse::error("this system keeps no installer receipts");
+    }
+    return runTool(settings.receiptToolPath, {"--forget", packageID}, {0}, packageID,
+                   settings.toolTimeout);
 }
 
 }  // namespace kb

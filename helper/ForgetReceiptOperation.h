@@ -1,3 +1,4 @@
+// Forgets an installer package receipt, on systems that keep them.
 #pragma once
 
 #include "HelperProtocol/HelperMessages.h"
@@ -5,6 +6,10 @@
 
 namespace kb {
 
+// Refuses a package identifier that breaks the identifier rule ("'ID' is not a valid
+// package identifier"). Without a receipt tool in the settings (the build names one, or
+// none) answers `error` with "this system keeps no installer receipts". Otherwise runs
+// "TOOL --forget ID" through runTool, status 0 answering `done`.
 HelperResponse forgetReceipt(const HelperRequest::ForgetReceipt& request,
                              const RootFileOpsSettings& settings);
 

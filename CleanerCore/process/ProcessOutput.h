@@ -7,9 +7,14 @@
 
 namespace kb {
 
+// How the child ended: by exiting, or by a signal it did not handle.
+enum class TerminationReason { exit, uncaughtSignal };
+
 struct ProcessOutput {
-    // The exit code, or for a child ended by a signal, the signal's number.
+    // The exit code, or for a child ended by a signal, the signal's number; `termination`
+    // tells the two apart (an exit code 9 is not SIGKILL).
     std::int32_t status = 0;
+    TerminationReason termination = TerminationReason::exit;
     // Raw bytes of standard output and standard error (named so because the C library
     // claims `stdout` and `stderr` as macros).
     std::string stdoutBytes;

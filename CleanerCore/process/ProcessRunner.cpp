@@ -315,6 +315,8 @@ Result<ProcessOutput, ProcessRunnerError> run(const std::string& executable,
         return launchFailed("could not collect the exit status: " + end.error().message());
     }
     output.status = end->code;
+    output.termination =
+        end->signalled ? TerminationReason::uncaughtSignal : TerminationReason::exit;
     return output;
 }
 

@@ -68,23 +68,27 @@ std::vector<int> childrenOfThisProcess() {
 }
 
 TEST(ProcessRunner, ReportsStatusAndBothStreams) {
+    constexpr auto exit = TerminationReason::exit;
+    constexpr auto signal = TerminationReason::uncaughtSignal;
     struct Case {
         std::vector<std::string> argv;
         std::int32_t status;
+        TerminationReason termination;
         std::string out;
         std::string err;
     };
     const Case cases[] = {
-        {{"/bin/true"}, 0, "", ""},
-        {{"/bin/false"}, 1, "", ""},
-        {{"/bin/sh", "-c", "printf out; printf err >&2; exit 7"}, 7, "out", "err"},
+        {{"/bin/true"}, 0, exit, "", ""},
+        {{"/bin/false"}, 1, exit, "", ""},
+        {{"/bin/sh", "-c", "printf out; printf err >&2; exit 7"}, 7, exit, "out", "err"},
+        {{"/bin/sh", "-c", "exit 9"}, 9, exit, "", ""},
         // A child ended by a signal reports the signal's number.
-        {{"/bin/sh", "-c", "kill -9 $$"}, 9, "", ""},
-        {{"/bin/sh", "-c", "kill -15 $$"}, 15, "", ""},
+        {{"/bin/sh", "-c", "kill -9 $$"}, 9, signal, "", ""},
+        {{"/bin/sh", "-c", "kill -15 $$"}, 15, signal, "", ""},
         // Arguments reach the child as they are, with no shell in between.
-        {{"/bin/echo", "a b", "$HOME", ";", "*"}, 0, "a b $HOME ; *\n", ""},
+        {{"/bin/echo", "a b", "$HOME", ";", "*"}, 0, exit, "a b $HOME ; *\n", ""},
         // Without input the child reads the null device.
-        {{"/bin/readlink", "/proc/self/fd/0"}, 0, "/dev/null\n", ""},
+        {{"/bin/readlink", "/proc/self/fd/0"}, 0, exit, "/dev/null\n", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argv.back());
@@ -93,6 +97,7 @@ TEST(ProcessRunner, ReportsStatusAndBothStreams) {
             std::nullopt, 10s);
         ASSERT_TRUE(r.ok());
         EXPECT_EQ(r->status, c.status);
+        EXPECT_EQ(r->termination, c.termination);
         EXPECT_EQ(r->stdoutBytes, c.out);
         EXPECT_EQ(r->stderrBytes, c.err);
     }

@@ -1,0 +1,75 @@
+// forgetReceipt with and without a receipt tool; the tool is a script.
+#include "helper/ForgetReceiptOperation.h"
+
+#include <chrono>
+
+#include <gtest/gtest.h>
+
+#include "helper/Logger.h"
+#include "testing/TempDir.h"
+#include "testing/ToolScript.h"
+
+namespace kb {
+namespace {
+
+using Request = HelperRequest::ForgetReceipt;
+using Args = std::vector<std::string>;
+
+TEST(ForgetReceipt, ValidatesTheIdentifierBeforeLookingForATool) {
+    RootFileOpsSettings none;
+    none.receiptToolPath = "";
+    for (const std::string& id : {std::string(""), std::string("com.example pkg"),
+                                  std::string("../x"), std::string(256, 'p')}) {
+        EXPECT_EQ(forgetReceipt(Request{id}, none),
+                  HelperResponse::error("'" + id + "' is not a valid package identifier"));
+    }
+    EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, none),
+              HelperResponse::error("this system keeps no installer receipts"));
+}
+
+TEST(ForgetReceipt, RunsTheNamedToolWithForget) {
+    testing::TempDir dir;
+    RootFileOpsSettings settings;
+    settings.receiptToolPath = dir / "receipts";
+    struct Case {
+        const char* body;
+        HelperResponse answer;
+    };
+    const Case cases[] = {
+        {"exit 0", HelperResponse::done()},
+        {"exit 1", HelperResponse::error(settings.receiptToolPath + " exited with 1")},
+        {"echo 'No receipt for com.example.pkg found.' >&2; exit 1",
+         HelperResponse::error("No receipt for com.example.pkg found.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        const auto tool = testing::makeToolScript(settings.receiptToolPath, c.body);
+        std::vector<LogRecord> log;
+        setLogSink([&](const LogRecord& r) { log.push_back(r); });
+        EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, settings), c.answer);
+        setLogSink({});
+        EXPECT_EQ(tool.lastArguments(), (Args{"--forget", "com.example.pkg"}));
+        if (std::holds_alternative<HelperResponse::Done>(c.answer.kind)) {
+            EXPECT_EQ(log, (std::vector<LogRecord>{
+                               {"operations", LogLevel::standard,
+                                settings.receiptToolPath + " succeeded for com.example.pkg"}}));
+        }
+    }
+}
+
+TEST(ForgetReceipt, AToolStillRunningAfterTenSecondsIsStopped) {
+    testing::TempDir dir;
+    RootFileOpsSettings settings;  // the production time-out
+    settings.receiptToolPath = dir / "receipts";
+    testing::makeToolScript(settings.receiptToolPath, "exec sleep 60");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, settings),
+              HelperResponse::error("could not run " + settings.receiptToolPath +
+                                    ": it did not finish in time and was stopped"));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::seconds(10));
+    EXPECT_LT(elapsed, std::chrono::seconds(20));
+}
+
+}  // namespace
+}  // namespace kb
