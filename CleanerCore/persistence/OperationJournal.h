@@ -6,7 +6,8 @@
 // file is created when missing, never replaced), so appends from several journal objects or
 // processes never interleave inside a line. A crash in the middle of an append leaves at
 // most one torn last line: reads skip it, and the next append first ends it with a line feed
-// so that its own entry starts on a fresh line.
+// so that its own entry starts on a fresh line. (Looking at the end while another process's
+// line is still being copied in costs at most an empty line, which reads ignore.)
 // readAll() never fails: an unreadable file reads as empty and a line that does not decode
 // is skipped. prune() rewrites the file atomically (as the JSON store does) and never
 // replaces a file it could not read. Appends are not flushed to disk; prune is.
