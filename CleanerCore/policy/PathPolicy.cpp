@@ -1,14 +1,14 @@
 #include "CleanerCore/policy/PathPolicy.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <vector>
 
+#include "CleanerCore/policy/KeywordSet.h"
+#include "CleanerCore/policy/OrderedPathList.h"
 #include "CleanerCore/policy/ProtectedPatterns.h"
 #include "CleanerCore/policy/UnicodeText.h"
 
@@ -17,59 +17,33 @@ namespace {
 
 namespace Patterns = ProtectedPatterns;
 
-// An entry with the form it is compared in: `whole` for equality, `under` (the whole
-// form followed by exactly one "/") for "lies inside".
-struct Entry {
-    std::string name;
-    std::string whole;
-    std::string under;
-};
-
-std::string withTrailingSlash(std::string text) {
-    if (text.empty() || text.back() != '/') {
-        text += '/';
+template <class List>
+void addAll(OrderedPathList& target, const List& names) {
+    for (const auto name : names) {
+        target.add(std::string(name));
     }
-    return text;
 }
 
-Entry foldedEntry(std::string name) {
-    std::string whole = UnicodeText::folded(name);
-    std::string under = withTrailingSlash(whole);
-    return Entry{std::move(name), std::move(whole), std::move(under)};
-}
-
-template <std::size_t N, std::size_t M>
-std::vector<Entry> foldedList(const std::array<std::string_view, N>& general,
-                              const std::array<std::string_view, M>& linux) {
-    std::vector<Entry> entries;
-    entries.reserve(N + M);
-    for (const auto name : general) {
-        entries.push_back(foldedEntry(std::string(name)));
-    }
-    for (const auto name : linux) {
-        entries.push_back(foldedEntry(std::string(name)));
-    }
-    return entries;
-}
-
-// The home-independent tables in their compared forms, built once per process.
+// The home-independent tables in their compared forms, built once per process. Each
+// general list is followed by the Linux list of the same kind.
 struct FoldedTables {
-    std::vector<Entry> deniedRoots = foldedList(Patterns::deniedRoots, Patterns::linuxDeniedRoots);
-    std::vector<Entry> deniedSubtrees =
-        foldedList(Patterns::deniedSubtrees, Patterns::linuxDeniedSubtrees);
-    std::vector<std::string> allowedPrefixes;
+    OrderedPathList deniedRoots;
+    OrderedPathList deniedSubtrees;
+    OrderedPathList allowedPrefixes;  // matched with Match::inside
     std::vector<std::string> directoryNames;
-    std::vector<std::string> keywords;
+    KeywordSet keywords;
 
     FoldedTables() {
-        for (const auto prefix : Patterns::allowedPrefixes) {
-            allowedPrefixes.push_back(UnicodeText::folded(prefix));
-        }
+        addAll(deniedRoots, Patterns::deniedRoots);
+        addAll(deniedRoots, Patterns::linuxDeniedRoots);
+        addAll(deniedSubtrees, Patterns::deniedSubtrees);
+        addAll(deniedSubtrees, Patterns::linuxDeniedSubtrees);
+        addAll(allowedPrefixes, Patterns::allowedPrefixes);
         for (const auto name : Patterns::protectedDirectoryNames) {
             directoryNames.push_back(UnicodeText::folded(name));
         }
         for (const auto keyword : Patterns::protectedKeywords) {
-            keywords.push_back(UnicodeText::folded(keyword));
+            keywords.add(UnicodeText::folded(keyword));
         }
     }
 };
@@ -83,34 +57,61 @@ bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-bool equalOrInside(std::string_view path, const Entry& entry) {
-    return path == entry.whole || startsWith(path, entry.under);
+std::size_t pieceCount(std::string_view path) {
+    std::size_t count = 0;
+    bool inPiece = false;
+    for (const char c : path) {
+        if (c == '/') {
+            inPiece = false;
+        } else if (!inPiece) {
+            inPiece = true;
+            ++count;
+        }
+    }
+    return count;
 }
 
-// The "/"-separated non-empty pieces of `path`.
-std::vector<std::string_view> piecesOf(std::string_view path) {
-    std::vector<std::string_view> pieces;
-    std::size_t i = 0;
-    while (i < path.size()) {
-        std::size_t end = path.find('/', i);
-        if (end == std::string_view::npos) {
-            end = path.size();
+bool hasParentReference(std::string_view path) {
+    for (std::size_t i = 0; i + 1 < path.size(); ++i) {
+        if (path[i] == '.' && path[i + 1] == '.' && (i == 0 || path[i - 1] == '/') &&
+            (i + 2 == path.size() || path[i + 2] == '/')) {
+            return true;
         }
-        if (end > i) {
-            pieces.push_back(path.substr(i, end - i));
-        }
-        i = end + 1;
     }
-    return pieces;
+    return false;
 }
 
 std::string joined(std::string_view base, std::string_view relative) {
-    if (relative.empty()) {
-        return std::string(base);
+    std::string text;
+    text.reserve(base.size() + relative.size() + 1);
+    text += base;
+    if (!relative.empty()) {
+        if (text.empty() || text.back() != '/') {
+            text += '/';
+        }
+        text += relative;
     }
-    std::string text = withTrailingSlash(std::string(base));
-    text += relative;
     return text;
+}
+
+bool isNormalized(std::string_view path) {
+    if (path.empty() || path.front() != '/') {
+        return false;
+    }
+    if (path.size() == 1) {
+        return true;
+    }
+    if (path.back() == '/') {
+        return false;
+    }
+    for (std::size_t i = 0; i + 1 < path.size(); ++i) {
+        if (path[i] == '/' &&
+            (path[i + 1] == '/' ||
+             (path[i + 1] == '.' && (i + 2 == path.size() || path[i + 2] == '/')))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The normalized parent of a normalized path other than "/".
@@ -119,12 +120,50 @@ std::string_view parentOf(std::string_view path) {
     return slash == 0 ? std::string_view("/") : path.substr(0, slash);
 }
 
+// The forms one path is compared in: canonical (letter case counts) and folded.
+struct ComparedForms {
+    std::string canonicalStorage;
+    std::string folded;
+    std::string_view canonical;
+
+    explicit ComparedForms(std::string_view path) {
+        if (UnicodeText::isAscii(path)) {
+            canonical = path;
+            folded.resize(path.size());
+            std::transform(path.begin(), path.end(), folded.begin(), [](char c) {
+                return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            });
+        } else {
+            canonicalStorage = UnicodeText::canonical(path);
+            canonical = canonicalStorage;
+            folded = UnicodeText::folded(path);
+        }
+    }
+};
+
+// The letters, marks and digits of a folded piece, into `out`.
+void keywordForm(std::string_view foldedPiece, std::string& out) {
+    if (!UnicodeText::isAscii(foldedPiece)) {
+        out = UnicodeText::lettersMarksAndDigits(foldedPiece);
+        return;
+    }
+    out.resize(foldedPiece.size());
+    std::size_t length = 0;
+    for (const char c : foldedPiece) {
+        out[length] = c;
+        length += static_cast<std::size_t>((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                           (c >= 'A' && c <= 'Z'));
+    }
+    out.resize(length);
+}
+
 }  // namespace
 
 struct PathPolicy::Candidates {
-    std::vector<Entry> homeRoots;      // H and H + "/" + entry, folded
-    std::vector<Entry> homeLocations;  // H + "/" + entry, folded
-    std::vector<Entry> userProtected;  // canonical (letter case counts)
+    OrderedPathList homeRoots;      // H, then H + "/" + each entry
+    OrderedPathList homeLocations;  // H + "/" + each entry
+    // The user's entries in canonical form; letter case counts.
+    std::vector<std::pair<std::string, std::string>> userProtected;  // {canonical, name}
 };
 
 PathPolicy::PathPolicy(std::string_view homeDirectory, std::vector<std::string> userProtectedPaths)
@@ -145,21 +184,19 @@ PathPolicy::PathPolicy(std::string_view homeDirectory, std::vector<std::string> 
 
     auto candidates = std::make_shared<Candidates>();
     for (const auto relative : Patterns::homeDeniedRoots) {
-        candidates->homeRoots.push_back(foldedEntry(joined(homeDirectory_, relative)));
+        candidates->homeRoots.add(joined(homeDirectory_, relative));
     }
     for (const auto relative : Patterns::linuxHomeDeniedRoots) {
-        candidates->homeRoots.push_back(foldedEntry(joined(homeDirectory_, relative)));
+        candidates->homeRoots.add(joined(homeDirectory_, relative));
     }
     for (const auto relative : Patterns::homeProtectedLocations) {
-        candidates->homeLocations.push_back(foldedEntry(joined(homeDirectory_, relative)));
+        candidates->homeLocations.add(joined(homeDirectory_, relative));
     }
     for (const auto relative : Patterns::linuxHomeProtectedLocations) {
-        candidates->homeLocations.push_back(foldedEntry(joined(homeDirectory_, relative)));
+        candidates->homeLocations.add(joined(homeDirectory_, relative));
     }
     for (const auto& path : userProtectedPaths_) {
-        std::string whole = UnicodeText::canonical(path);
-        std::string under = withTrailingSlash(whole);
-        candidates->userProtected.push_back(Entry{path, std::move(whole), std::move(under)});
+        candidates->userProtected.emplace_back(UnicodeText::canonical(path), path);
     }
     candidates_ = std::move(candidates);
 }
@@ -190,79 +227,88 @@ std::optional<PathPolicy> PathPolicy::forUser(uid_t uid,
 std::string PathPolicy::normalize(std::string_view path) {
     std::string out;
     out.reserve(path.size() + 1);
-    for (const auto piece : piecesOf(path)) {
-        if (piece != ".") {
+    std::size_t i = 0;
+    while (i < path.size()) {
+        std::size_t end = path.find('/', i);
+        if (end == std::string_view::npos) {
+            end = path.size();
+        }
+        const std::string_view piece = path.substr(i, end - i);
+        if (!piece.empty() && piece != ".") {
             out += '/';
             out += piece;
         }
+        i = end + 1;
     }
     return out.empty() ? "/" : out;
 }
 
 std::optional<PolicyReason> PathPolicy::classify(std::string_view path) const {
+    using Match = OrderedPathList::Match;
     const FoldedTables& tables = foldedTables();
-    const std::string folded = UnicodeText::folded(path);
-    const std::string canonical = UnicodeText::canonical(path);
+    const ComparedForms forms(path);
+    const std::string_view folded = forms.folded;
+    const std::string_view canonical = forms.canonical;
 
-    for (const auto& root : tables.deniedRoots) {
-        if (folded == root.whole) {
-            return PolicyReason::deniedRoot(root.name);
-        }
+    if (const auto* root = tables.deniedRoots.firstMatch(folded, Match::equal)) {
+        return PolicyReason::deniedRoot(*root);
     }
-    for (const auto& root : candidates_->homeRoots) {
-        if (folded == root.whole) {
-            return PolicyReason::deniedRoot(root.name);
-        }
+    if (const auto* root = candidates_->homeRoots.firstMatch(folded, Match::equal)) {
+        return PolicyReason::deniedRoot(*root);
     }
 
-    const auto canonicalPieces = piecesOf(canonical);
     if (startsWith(canonical, Patterns::temporaryFoldersPrefix) &&
-        canonicalPieces.size() <= Patterns::temporaryFolderMaxPieces) {
+        pieceCount(canonical) <= Patterns::temporaryFolderMaxPieces) {
         return PolicyReason::deniedRoot(std::string(path));
     }
     for (const auto prefix : Patterns::homeParentPrefixes) {
-        if (startsWith(canonical, prefix) && canonicalPieces.size() == 2) {
+        if (startsWith(canonical, prefix) && pieceCount(canonical) == 2) {
             return PolicyReason::deniedRoot(std::string(path));
         }
     }
 
-    for (const auto& entry : candidates_->userProtected) {
-        if (equalOrInside(canonical, entry)) {
-            return PolicyReason::userProtected(entry.name);
+    for (const auto& [entry, name] : candidates_->userProtected) {
+        if (canonical == entry ||
+            (startsWith(canonical, entry) &&
+             (entry.back() == '/' || canonical.substr(entry.size(), 1) == "/"))) {
+            return PolicyReason::userProtected(name);
         }
     }
-    for (const auto& location : candidates_->homeLocations) {
-        if (equalOrInside(folded, location)) {
-            return PolicyReason::protectedLocation(location.name);
-        }
+    if (const auto* location =
+            candidates_->homeLocations.firstMatch(folded, Match::equalOrInside)) {
+        return PolicyReason::protectedLocation(*location);
     }
 
-    // Folding keeps the pieces, so the i-th folded piece is the i-th piece as written.
-    const auto pieces = piecesOf(path);
-    const auto foldedPieces = piecesOf(folded);
-    for (std::size_t i = 0; i < pieces.size() && i < foldedPieces.size(); ++i) {
+    // Folding keeps the pieces, so the folded pieces and the written ones pair up in order.
+    std::string letters;
+    std::size_t written = 0;
+    std::size_t foldedAt = 0;
+    while (written < path.size() && foldedAt < folded.size()) {
+        const std::size_t writtenEnd = std::min(path.find('/', written), path.size());
+        const std::size_t foldedEnd = std::min(folded.find('/', foldedAt), folded.size());
+        const std::string_view piece = path.substr(written, writtenEnd - written);
+        const std::string_view foldedPiece = folded.substr(foldedAt, foldedEnd - foldedAt);
+        written = writtenEnd + 1;
+        foldedAt = foldedEnd + 1;
+        if (piece.empty()) {
+            continue;
+        }
         for (const auto& name : tables.directoryNames) {
-            if (foldedPieces[i] == name) {
-                return PolicyReason::protectedLocation(std::string(pieces[i]));
+            if (foldedPiece == name) {
+                return PolicyReason::protectedLocation(std::string(piece));
             }
         }
-        const std::string letters = UnicodeText::lettersMarksAndDigits(foldedPieces[i]);
-        for (const auto& keyword : tables.keywords) {
-            if (letters.find(keyword) != std::string::npos) {
-                return PolicyReason::protectedLocation(std::string(pieces[i]));
-            }
+        keywordForm(foldedPiece, letters);
+        if (tables.keywords.foundIn(letters)) {
+            return PolicyReason::protectedLocation(std::string(piece));
         }
     }
 
-    for (const auto& prefix : tables.allowedPrefixes) {
-        if (startsWith(folded, prefix)) {
-            return std::nullopt;
-        }
+    if (tables.allowedPrefixes.firstMatch(folded, Match::inside) != nullptr) {
+        return std::nullopt;
     }
-    for (const auto& subtree : tables.deniedSubtrees) {
-        if (equalOrInside(folded, subtree)) {
-            return PolicyReason::deniedSubtree(subtree.name);
-        }
+    if (const auto* subtree = tables.deniedSubtrees.firstMatch(folded, Match::equalOrInside)) {
+        return PolicyReason::deniedSubtree(*subtree);
     }
     if (startsWith(canonical, Patterns::privatePrefix)) {
         return PolicyReason::deniedSubtree(std::string(Patterns::privateSubtree));
@@ -280,13 +326,11 @@ PolicyDecision PathPolicy::evaluate(std::string_view path) const {
     if (path.front() != '/') {
         return PolicyDecision::denied(PolicyReason::notAbsolute());
     }
-    for (const auto piece : piecesOf(path)) {
-        if (piece == "..") {
-            return PolicyDecision::denied(PolicyReason::containsParentReference());
-        }
+    if (hasParentReference(path)) {
+        return PolicyDecision::denied(PolicyReason::containsParentReference());
     }
 
-    const std::string normalized = normalize(path);
+    std::string normalized = normalize(path);
     if (auto reason = classify(normalized)) {
         return PolicyDecision::denied(std::move(*reason));
     }
@@ -296,8 +340,9 @@ PolicyDecision PathPolicy::evaluate(std::string_view path) const {
         return PolicyDecision::denied(PolicyReason::unresolvable(resolved.error()));
     }
     if (*resolved == normalized ||
-        UnicodeText::canonical(*resolved) == UnicodeText::canonical(normalized)) {
-        return PolicyDecision::allowed(normalized);
+        (!(UnicodeText::isAscii(*resolved) && UnicodeText::isAscii(normalized)) &&
+         UnicodeText::canonical(*resolved) == UnicodeText::canonical(normalized))) {
+        return PolicyDecision::allowed(std::move(normalized));
     }
     if (auto reason = classify(*resolved)) {
         return PolicyDecision::denied(
@@ -321,7 +366,8 @@ Result<std::string, int> PathPolicy::resolve(const std::string& normalized) cons
         // canonicalized, exactly as probing first would.
         auto canonical = fileSystem_->canonicalPath(candidate);
         if (canonical) {
-            return normalize(joined(*canonical, below));
+            std::string result = joined(*canonical, below);
+            return isNormalized(result) ? result : normalize(result);
         }
         auto presence = fileSystem_->entryExists(candidate);
         if (!presence) {
@@ -335,27 +381,6 @@ Result<std::string, int> PathPolicy::resolve(const std::string& normalized) cons
         ancestor = parent;
     }
     return normalized;
-}
-
-Result<EntryPresence, int> RealPolicyFileSystem::entryExists(const std::string& path) const {
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) == 0) {
-        return EntryPresence::exists;
-    }
-    if (errno == ENOENT || errno == ENOTDIR) {
-        return EntryPresence::absent;
-    }
-    return fail(errno);
-}
-
-Result<std::string, int> RealPolicyFileSystem::canonicalPath(const std::string& path) const {
-    char* canonical = ::realpath(path.c_str(), nullptr);
-    if (canonical == nullptr) {
-        return fail(errno);
-    }
-    std::string text(canonical);
-    std::free(canonical);
-    return text;
 }
 
 }  // namespace kb

@@ -1,0 +1,111 @@
+// Evaluating 10000 paths with the path policy against the floor any symlink-resolving
+// policy pays: a bare realpath(3) of each path's parent directory.
+//
+// The mix lives in a scratch home under /tmp: caches below the home, system paths, deep
+// project trees and paths through symbolic links to directories.
+#include <benchmark/benchmark.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "CleanerCore/policy/PathPolicy.h"
+
+namespace {
+
+constexpr int count = 10000;
+
+void makeChain(const std::string& path) {
+    std::string partial;
+    for (std::size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') {
+            partial = path.substr(0, i);
+            ::mkdir(partial.c_str(), 0755);
+        }
+    }
+}
+
+struct Workload {
+    std::string root;
+    std::string home;
+    std::vector<std::string> paths;
+
+    Workload() {
+        char pattern[] = "/tmp/kbpolbench-XXXXXX";
+        root = ::mkdtemp(pattern);
+        home = root + "/home/user";
+        const std::string deep = home + "/src/project/node_modules/pkg/lib/a/b/c/d/e/f";
+        for (int app = 0; app < 20; ++app) {
+            makeChain(home + "/.cache/app-" + std::to_string(app) + "/thumbnails/large");
+        }
+        makeChain(deep);
+        makeChain(home + "/.config/editor/cache");
+        ::symlink((home + "/.cache").c_str(), (home + "/cache-link").c_str());
+        ::symlink((home + "/src/project").c_str(), (root + "/project-link").c_str());
+
+        const std::string system[] = {
+            "/usr/share/doc/bash/README",     "/var/log/apt/history.log.1",
+            "/var/cache/apt/archives/a.deb",  "/etc/ssl/certs/x.pem",
+            "/usr/local/share/tool/data.bin", "/tmp/session.tmp"};
+        for (int i = 0; i < count; ++i) {
+            const std::string n = std::to_string(i);
+            const std::string app = "app-" + std::to_string(i % 20);
+            switch (i % 5) {
+                case 0:
+                case 1:
+                    paths.push_back(home + "/.cache/" + app + "/thumbnails/large/" + n + ".png");
+                    break;
+                case 2:
+                    paths.push_back(system[i % 6]);
+                    break;
+                case 3:
+                    paths.push_back(deep + "/file-" + n + ".js");
+                    break;
+                default:
+                    paths.push_back(i % 2 == 0 ? home + "/cache-link/" + app + "/thumbnails/" + n
+                                               : root + "/project-link/node_modules/pkg/" + n);
+                    break;
+            }
+        }
+    }
+    ~Workload() {
+        const std::string command = "rm -rf '" + root + "'";
+        [[maybe_unused]] int rc = std::system(command.c_str());
+    }
+};
+
+const Workload& workload() {
+    static const Workload instance;
+    return instance;
+}
+
+void PathPolicyEvaluate(benchmark::State& state) {
+    const Workload& w = workload();
+    const kb::PathPolicy policy(w.home);
+    for (auto _ : state) {
+        for (const auto& path : w.paths) {
+            benchmark::DoNotOptimize(policy.evaluate(path));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(PathPolicyEvaluate)->Unit(benchmark::kMillisecond);
+
+void RealpathOfParent(benchmark::State& state) {
+    const Workload& w = workload();
+    char buffer[PATH_MAX];
+    for (auto _ : state) {
+        for (const auto& path : w.paths) {
+            const std::string parent = path.substr(0, path.rfind('/'));
+            benchmark::DoNotOptimize(::realpath(parent.c_str(), buffer));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(RealpathOfParent)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
