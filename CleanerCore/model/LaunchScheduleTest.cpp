@@ -1,0 +1,169 @@
+#include "CleanerCore/model/LaunchSchedule.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace kb {
+namespace {
+
+using S = LaunchSchedule;
+using T = S::PrimaryTrigger;
+
+std::string encodeDomain(const S& schedule) {
+    auto text = json::encode(schedule, json::JsonStyle::domain);
+    EXPECT_TRUE(text.ok());
+    return text.ok() ? *text : std::string();
+}
+
+TEST(LaunchSchedule, PrimaryTriggerFollowsThePrecedenceOfTheRules) {
+    const S::CalendarTrigger atThree{.hour = 3};
+    struct Case {
+        const char* name;
+        S schedule;
+        T expected;
+    };
+    const Case cases[] = {
+        {"unscheduled", S::unscheduled(), T::manual},
+        {"disabled beats everything",
+         {.runsAtLoad = true,
+          .keepAlive = S::KeepAlive::always,
+          .intervalSeconds = 60,
+          .calendarTriggers = {atThree},
+          .isOnDemandViaSocket = true,
+          .isDisabledInPlist = true},
+         T::disabled},
+        {"keep alive always beats a calendar",
+         {.keepAlive = S::KeepAlive::always, .calendarTriggers = {atThree}},
+         T::continuous},
+        {"keep alive always alone", {.keepAlive = S::KeepAlive::always}, T::continuous},
+        {"conditional keep alive loses to a calendar",
+         {.keepAlive = S::KeepAlive::conditional, .calendarTriggers = {atThree}},
+         T::calendar},
+        {"calendar beats interval",
+         {.intervalSeconds = 60, .calendarTriggers = {S::CalendarTrigger{}}},
+         T::calendar},
+        {"interval 0 counts", {.intervalSeconds = 0}, T::interval},
+        {"interval beats watched paths",
+         {.intervalSeconds = 300, .watchedPaths = {"/etc/hosts"}},
+         T::interval},
+        {"watched paths", {.watchedPaths = {"/etc/hosts"}}, T::pathChange},
+        {"queue directories beat run at load",
+         {.runsAtLoad = true, .queueDirectories = {"/var/spool/x"}},
+         T::pathChange},
+        {"run at load beats conditional keep alive",
+         {.runsAtLoad = true, .keepAlive = S::KeepAlive::conditional},
+         T::atLogin},
+        {"conditional keep alive alone", {.keepAlive = S::KeepAlive::conditional}, T::continuous},
+        {"conditional keep alive beats on demand",
+         {.keepAlive = S::KeepAlive::conditional, .isOnDemandViaMachService = true},
+         T::continuous},
+        {"run at load beats on demand",
+         {.runsAtLoad = true, .isOnDemandViaSocket = true},
+         T::atLogin},
+        {"mach service", {.isOnDemandViaMachService = true}, T::onDemand},
+        {"socket", {.isOnDemandViaSocket = true}, T::onDemand},
+        {"session, process type and throttle never count",
+         {.sessionTypes = {S::SessionType::aqua},
+          .processType = S::ProcessType::interactive,
+          .throttleIntervalSeconds = 10},
+         T::manual},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.schedule.primaryTrigger(), c.expected);
+        EXPECT_EQ(c.schedule.hasAutomaticTrigger(),
+                  c.expected != T::disabled && c.expected != T::manual);
+    }
+}
+
+TEST(LaunchSchedule, CalendarTriggerIsEmptyOnlyWithoutFields) {
+    EXPECT_TRUE(S::CalendarTrigger{}.isEmpty());
+    EXPECT_FALSE(S::CalendarTrigger{.hour = 3}.isEmpty());
+    EXPECT_FALSE(S::CalendarTrigger{.month = 0}.isEmpty());
+    const auto decoded = json::decode<S::CalendarTrigger>("{}");
+    ASSERT_TRUE(decoded.ok());
+    EXPECT_TRUE(decoded->isEmpty());
+}
+
+TEST(LaunchSchedule, RawValuesAreTheCaseNames) {
+    std::unordered_set<std::string> seen;
+    for (const auto trigger : S::allPrimaryTriggers) {
+        const auto raw = rawValue(trigger);
+        EXPECT_EQ(primaryTriggerFromRawValue(raw), trigger);
+        seen.emplace(raw);
+    }
+    EXPECT_EQ(seen.size(), 8u);
+    EXPECT_EQ(rawValue(S::PrimaryTrigger::pathChange), "pathChange");
+    EXPECT_EQ(rawValue(S::SessionType::loginWindow), "loginWindow");
+    EXPECT_EQ(rawValue(S::SessionType::standardIO), "standardIO");
+    EXPECT_EQ(rawValue(S::ProcessType::adaptive), "adaptive");
+    EXPECT_EQ(keepAliveFromRawValue("conditional"), S::KeepAlive::conditional);
+    EXPECT_EQ(keepAliveFromRawValue("Always"), std::nullopt);
+    EXPECT_EQ(sessionTypeFromRawValue("Aqua"), std::nullopt);
+    EXPECT_EQ(processTypeFromRawValue(""), std::nullopt);
+    EXPECT_EQ(primaryTriggerFromRawValue("never"), std::nullopt);
+}
+
+TEST(LaunchSchedule, JsonFormOmitsAbsentOptionalsAndRoundTrips) {
+    EXPECT_EQ(
+        encodeDomain(S::unscheduled()),
+        R"({"calendarTriggers":[],"isDisabledInPlist":false,"isOnDemandViaMachService":false,)"
+        R"("isOnDemandViaSocket":false,"queueDirectories":[],"runsAtLoad":false,)"
+        R"("sessionTypes":[],"watchedPaths":[]})");
+    const S full{
+        .runsAtLoad = true,
+        .keepAlive = S::KeepAlive::conditional,
+        .intervalSeconds = 0,
+        .calendarTriggers = {S::CalendarTrigger{}, {.minute = 5, .weekday = 0, .month = 12}},
+        .watchedPaths = {"/Library/Preferences/x.plist"},
+        .queueDirectories = {"/var/spool/q"},
+        .isOnDemandViaMachService = true,
+        .isOnDemandViaSocket = true,
+        .isDisabledInPlist = true,
+        .sessionTypes = {S::SessionType::background, S::SessionType::other},
+        .processType = S::ProcessType::background,
+        .throttleIntervalSeconds = -1,
+    };
+    const auto text = encodeDomain(full);
+    EXPECT_NE(text.find(R"("calendarTriggers":[{},{"minute":5,"month":12,"weekday":0}])"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(R"("intervalSeconds":0)"), std::string::npos) << text;
+    for (const S& schedule : {S::unscheduled(), full}) {
+        const auto decoded = json::decode<S>(encodeDomain(schedule));
+        ASSERT_TRUE(decoded.ok()) << decoded.error().message;
+        EXPECT_EQ(*decoded, schedule);
+        EXPECT_EQ(std::hash<S>()(*decoded), std::hash<S>()(schedule));
+    }
+}
+
+TEST(LaunchSchedule, DecodingRefusesMissingKeysWrongTypesAndUnknownValues) {
+    // `triggers` and `sessions` fill the two lists, `more` adds keys at the end.
+    const auto document = [](std::string triggers, std::string sessions, std::string more) {
+        return R"({"calendarTriggers":[)" + triggers +
+               R"(],"isDisabledInPlist":false,"isOnDemandViaMachService":false,)"
+               R"("isOnDemandViaSocket":false,"queueDirectories":[],"sessionTypes":[)" +
+               sessions + R"(],"watchedPaths":[])" + more + "}";
+    };
+    EXPECT_TRUE(json::decode<S>(document("", "", R"(,"runsAtLoad":false,"extra":1)")).ok());
+    EXPECT_TRUE(json::decode<S>(document("{}", R"("aqua")", R"(,"runsAtLoad":true)")).ok());
+    const std::vector<std::string> bad = {
+        document("", "", ""),
+        document("", "", R"(,"runsAtLoad":"yes")"),
+        document("", "", R"(,"runsAtLoad":false,"keepAlive":"sometimes")"),
+        document("", "", R"(,"runsAtLoad":false,"processType":"Standard")"),
+        document("", "", R"(,"runsAtLoad":false,"intervalSeconds":1.5)"),
+        document(R"({"hour":"3"})", "", R"(,"runsAtLoad":false)"),
+        document("", R"("gui")", R"(,"runsAtLoad":false)"),
+    };
+    for (const auto& text : bad) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(json::decode<S>(text).ok());
+    }
+}
+
+}  // namespace
+}  // namespace kb
