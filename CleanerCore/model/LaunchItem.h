@@ -1,0 +1,91 @@
+// A launchd job or login item that belongs to (or is attributed to) an installed app.
+//
+// A plain value identified by `id`: member-wise (aggregate) construction in declaration
+// order, compared and hashed over every field. `isLoaded` is absent when it is not known
+// whether launchd has the job loaded. The raw values of Kind and LaunchOwnerReason are their
+// case names; converting an unknown text yields nothing.
+//
+// JSON form: an object keyed by field name; "id" and "kind" are required, every other key is
+// omitted when absent (a known `isLoaded` of false is written as false). URLs are absolute
+// file URL strings. Unknown keys are ignored; a wrong type or an unknown raw value fails.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "CleanerCore/model/FileURL.h"
+#include "CleanerCore/model/LaunchSchedule.h"
+#include "HelperProtocol/JsonCodec.h"
+
+namespace kb {
+
+// Why a launch item is attributed to an app.
+enum class LaunchOwnerReason {
+    associatedBundleIdentifiers,  // the job's associated bundle identifiers name the app
+    programInsideBundle,          // the job's program lies inside the app
+    labelEqualsBundleID,
+    labelPrefix,        // the label starts with the app's prefix
+    embeddedBundleID,   // the label equals a bundle embedded in the app
+    authorizedClients,  // the job's authorized clients name the app
+    receipt,            // an installer receipt lists it
+};
+
+struct LaunchItem {
+    enum class Kind {
+        launchAgentUser,
+        launchAgentSystem,
+        launchDaemon,
+        loginItemLegacy,
+        smAppServiceLoginItem,
+        privilegedHelper
+    };
+
+    std::string id{};
+    Kind kind = Kind::launchAgentUser;
+    std::optional<std::string> label{};
+    std::optional<FileURL> plistPath{};
+    std::optional<FileURL> programPath{};
+    std::optional<bool> isLoaded{};
+    std::optional<std::string> ownerBundleID{};
+    std::optional<LaunchOwnerReason> ownerReason{};
+    std::optional<LaunchSchedule> schedule{};
+
+    bool operator==(const LaunchItem&) const = default;
+};
+
+std::string_view rawValue(LaunchOwnerReason value);
+std::string_view rawValue(LaunchItem::Kind value);
+std::optional<LaunchOwnerReason> launchOwnerReasonFromRawValue(std::string_view raw);
+std::optional<LaunchItem::Kind> launchItemKindFromRawValue(std::string_view raw);
+
+}  // namespace kb
+
+template <>
+struct std::hash<kb::LaunchItem> {
+    std::size_t operator()(const kb::LaunchItem& item) const;
+};
+
+namespace kb::json {
+
+template <>
+struct Codec<LaunchOwnerReason> {
+    static boost::json::value encode(LaunchOwnerReason value);
+    static LaunchOwnerReason decode(const boost::json::value& value);
+};
+
+template <>
+struct Codec<LaunchItem::Kind> {
+    static boost::json::value encode(LaunchItem::Kind value);
+    static LaunchItem::Kind decode(const boost::json::value& value);
+};
+
+template <>
+struct Codec<LaunchItem> {
+    static boost::json::value encode(const LaunchItem& value);
+    static LaunchItem decode(const boost::json::value& value);
+};
+
+}  // namespace kb::json
