@@ -1,14 +1,71 @@
 #include "helper/ServiceMode.h"
 
+#include <signal.h>
+
+#include <asio/io_context.hpp>
 #include <cstdlib>
 
+#include "HelperProtocol/HelperConstants.h"
+#include "helper/HelperListener.h"
+#include "helper/IdleExitTimer.h"
 #include "helper/Logger.h"
+#include "platform/Notify.h"
+#include "platform/SocketActivation.h"
+#include "platform/UnixSocket.h"
 
 namespace kb {
+namespace {
+
+// The socket the service manager passed, or the well-known path bound here.
+UniqueFd listeningSocket() {
+    auto passed = SocketActivation::takeListeningSocket();
+    if (!passed) {
+        serviceLogger().fault("cannot take the passed socket: " + passed.error());
+        std::exit(1);
+    }
+    if (*passed) {
+        return std::move(**passed);
+    }
+    const std::string path(HelperConstants::socketPath);
+    auto bound = UnixSocket::listenOnPath(path, 0666, SOMAXCONN);
+    if (!bound) {
+        serviceLogger().fault("cannot listen on " + path + ": " + bound.error().describe());
+        std::exit(1);
+    }
+    return std::move(*bound);
+}
+
+}  // namespace
 
 void runServiceMode() {
-    serviceLogger().fault("service mode is not available in this build");
-    std::exit(1);
+    // A client that goes away mid-reply must not end the process.
+    ::signal(SIGPIPE, SIG_IGN);
+
+    // Deliberately never destroyed: the process ends with exit() from a handler.
+    auto* context = new asio::io_context(1);
+    UniqueFd socket = listeningSocket();
+    const std::string name = UnixSocket::boundPath(socket.get());
+    auto listener =
+        std::make_shared<HelperListener>(*context, std::move(socket), HelperListener::Options{});
+    listener->startAccepting();
+
+    auto& timer = IdleExitTimer::shared();
+    // Once the decision is taken, nothing more is accepted: a late client stays queued on
+    // the socket, which the service manager keeps, and starts the next instance.
+    timer.setExitAction([listener] {
+        listener->stopAccepting();
+        Notify::stopping();
+        std::exit(0);
+    });
+    timer.touch();
+    timer.start(context->get_executor());
+
+    serviceLogger().notice("listening on " + name);
+    Notify::ready();
+    for (;;) {
+        context->run();
+        context->restart();
+    }
 }
 
 }  // namespace kb

@@ -1,0 +1,71 @@
+// The framing of the helper's socket, the same in both directions.
+//
+// Every message is a frame: a 4-byte big-endian length L (at most maximumFrameLength), then
+// L bytes of body. A call's body is the client's 8-byte big-endian call id, one selector
+// byte and, for `perform`, the request bytes. A reply's body is the call's id followed, for
+// `getVersion`, by the version as an 8-byte big-endian signed integer and, for `perform`,
+// by the response bytes. Replies may come in any order. docs/wire-framing.md is the
+// contract for clients.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "HelperProtocol/Result.h"
+
+namespace kb::WireFraming {
+
+inline constexpr std::uint32_t maximumFrameLength = 64u << 20;
+inline constexpr size_t lengthSize = 4;
+inline constexpr size_t callIdSize = 8;
+
+enum class Selector : std::uint8_t { getVersion = 1, perform = 2 };
+
+struct Call {
+    std::uint64_t id = 0;
+    Selector selector = Selector::getVersion;
+    std::string request;  // empty for getVersion
+    bool operator==(const Call&) const = default;
+};
+
+struct Reply {
+    std::uint64_t id = 0;
+    std::string payload;  // the 8 version bytes, or the response bytes
+    bool operator==(const Reply&) const = default;
+};
+
+enum class Violation { frameTooLong, bodyTooShort, unknownSelector, badVersionReply };
+
+// A sentence for the log line that closes the connection.
+std::string_view describe(Violation violation);
+
+// Whole frames, length prefix included.
+std::string encodeCall(const Call& call);
+std::string encodeVersionReply(std::uint64_t id, std::int64_t version);
+std::string encodeResponseReply(std::uint64_t id, std::string_view response);
+
+// Bodies (without the length prefix).
+Result<Call, Violation> decodeCall(std::string_view body);
+Result<Reply, Violation> decodeReply(std::string_view body);
+Result<std::int64_t, Violation> decodeVersion(std::string_view payload);
+
+// Cuts a byte stream into frame bodies. Not thread-safe; one per connection direction.
+class FrameReader {
+  public:
+    void append(const char* bytes, size_t size);
+
+    // The next whole frame's body, nullopt when more bytes are needed, or frameTooLong as
+    // soon as a length over the limit has arrived (nothing after it is meaningful).
+    Result<std::optional<std::string>, Violation> next();
+
+    // True while bytes of an unfinished frame are buffered.
+    bool holdsPartialFrame() const { return buffer_.size() > consumed_; }
+
+  private:
+    std::string buffer_;
+    size_t consumed_ = 0;
+};
+
+}  // namespace kb::WireFraming

@@ -1,0 +1,104 @@
+#include "HelperProtocol/WireFraming.h"
+
+#include <gtest/gtest.h>
+
+namespace kb::WireFraming {
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values) {
+        s.push_back(static_cast<char>(v));
+    }
+    return s;
+}
+
+TEST(WireFraming, FramesAreBigEndianLengthThenBody) {
+    EXPECT_EQ(encodeCall({0x0102030405060708, Selector::getVersion, ""}),
+              bytes({0, 0, 0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 1}));
+    EXPECT_EQ(encodeCall({1, Selector::perform, "{}"}),
+              bytes({0, 0, 0, 11, 0, 0, 0, 0, 0, 0, 0, 1, 2, '{', '}'}));
+    EXPECT_EQ(encodeVersionReply(2, 7),
+              bytes({0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 7}));
+    EXPECT_EQ(encodeVersionReply(2, -1).substr(12), std::string(8, '\xff'));
+    EXPECT_EQ(encodeResponseReply(3, "ok"), bytes({0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 3, 'o', 'k'}));
+}
+
+TEST(WireFraming, CallsAndRepliesDecodeBack) {
+    for (const Call& call : {Call{0, Selector::getVersion, ""}, Call{~0ull, Selector::perform, ""},
+                             Call{42, Selector::perform, std::string("a\0b", 3)}}) {
+        FrameReader reader;
+        const std::string frame = encodeCall(call);
+        reader.append(frame.data(), frame.size());
+        auto body = reader.next();
+        ASSERT_TRUE(body.ok() && body->has_value());
+        EXPECT_EQ(decodeCall(**body).value(), call);
+        EXPECT_FALSE(reader.holdsPartialFrame());
+    }
+    const std::string reply = encodeVersionReply(9, INT64_MIN);
+    auto decoded = decodeReply(std::string_view(reply).substr(4));
+    ASSERT_TRUE(decoded.ok());
+    EXPECT_EQ(decoded->id, 9u);
+    EXPECT_EQ(decodeVersion(decoded->payload).value(), INT64_MIN);
+}
+
+TEST(WireFraming, ViolationsAreReported) {
+    struct Case {
+        std::string body;
+        Violation expected;
+    };
+    const Case cases[] = {
+        {"", Violation::bodyTooShort},
+        {std::string(8, '\0'), Violation::bodyTooShort},
+        {std::string(8, '\0') + '\0', Violation::unknownSelector},
+        {std::string(8, '\0') + '\3', Violation::unknownSelector},
+        {std::string(8, '\0') + '\xff' + "{}", Violation::unknownSelector},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body.size());
+        auto call = decodeCall(c.body);
+        ASSERT_FALSE(call.ok());
+        EXPECT_EQ(call.error(), c.expected);
+    }
+    EXPECT_EQ(decodeReply("1234567").error(), Violation::bodyTooShort);
+    EXPECT_EQ(decodeVersion("1234567").error(), Violation::badVersionReply);
+    EXPECT_EQ(decodeVersion("123456789").error(), Violation::badVersionReply);
+}
+
+TEST(WireFraming, ReaderReassemblesSplitFramesAndRejectsOversizedOnesAtOnce) {
+    std::string stream;
+    for (int i = 0; i < 5; ++i) {
+        stream += encodeCall({static_cast<std::uint64_t>(i), Selector::perform,
+                              std::string(static_cast<size_t>(i * 1000), 'x')});
+    }
+    for (size_t chunk : {1u, 3u, 7u, 4096u}) {
+        SCOPED_TRACE(chunk);
+        FrameReader reader;
+        std::vector<Call> calls;
+        for (size_t at = 0; at < stream.size(); at += chunk) {
+            reader.append(stream.data() + at, std::min(chunk, stream.size() - at));
+            for (;;) {
+                auto body = reader.next();
+                ASSERT_TRUE(body.ok());
+                if (!body->has_value()) {
+                    break;
+                }
+                calls.push_back(decodeCall(**body).value());
+            }
+        }
+        ASSERT_EQ(calls.size(), 5u);
+        EXPECT_EQ(calls[4].request.size(), 4000u);
+        EXPECT_FALSE(reader.holdsPartialFrame());
+    }
+
+    FrameReader reader;
+    reader.append("\x04\x00\x00\x01", 4);  // 64 MiB + 1, with no body yet
+    EXPECT_EQ(reader.next().error(), Violation::frameTooLong);
+    FrameReader limit;
+    limit.append("\x04\x00\x00\x00", 4);  // exactly 64 MiB is allowed: wait for it
+    EXPECT_TRUE(limit.next().ok());
+    EXPECT_TRUE(limit.holdsPartialFrame());
+}
+
+}  // namespace
+}  // namespace kb::WireFraming

@@ -1,0 +1,93 @@
+#include "helper/ClientRequirement.h"
+
+#include <gtest/gtest.h>
+
+#include "HelperProtocol/HelperConstants.h"
+
+namespace kb {
+namespace {
+
+TEST(ClientRequirement, BothFormsOfTheHelpersRequirementParse) {
+    EXPECT_TRUE(ClientRequirement::parse(HelperConstants::clientRequirement(false)).ok());
+    EXPECT_TRUE(ClientRequirement::parse(HelperConstants::clientRequirement(true)).ok());
+}
+
+TEST(ClientRequirement, EvaluatesAttestedIdentities) {
+    const auto strict = ClientRequirement::parse(HelperConstants::clientRequirement(false)).value();
+    const auto development =
+        ClientRequirement::parse(HelperConstants::clientRequirement(true)).value();
+    struct Case {
+        std::optional<Attestation> identity;
+        bool strict;
+        bool development;
+    };
+    const Case cases[] = {
+        {Attestation{"dev.kestrelbay", "Q7Z2K4M9X1", false}, true, true},
+        {Attestation{"dev.kestrelbay", "Q7Z2K4M9X1", true}, true, true},
+        {Attestation{"dev.kestrelbay", "", true}, false, true},
+        {Attestation{"dev.kestrelbay", "OTHERTEAM1", true}, false, true},
+        {Attestation{"dev.kestrelbay", "OTHERTEAM1", false}, false, false},
+        {Attestation{"dev.kestrelbay", "", false}, false, false},
+        {Attestation{"dev.kestrelbay.evil", "Q7Z2K4M9X1", true}, false, false},
+        {Attestation{"DEV.KESTRELBAY", "Q7Z2K4M9X1", false}, false, false},
+        {std::nullopt, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.identity ? formatAttestation(*c.identity) : "none");
+        EXPECT_EQ(strict.isSatisfiedBy(c.identity), c.strict);
+        EXPECT_EQ(development.isSatisfiedBy(c.identity), c.development);
+    }
+}
+
+TEST(ClientRequirement, PrecedenceAndOtherClauses) {
+    const Attestation app{"a", "T", false};
+    struct Case {
+        std::string text;
+        bool satisfied;
+    };
+    const Case cases[] = {
+        {"identifier \"b\" or identifier \"a\" and certificate leaf[subject.OU] = \"T\"", true},
+        {"(identifier \"b\" or identifier \"a\") and certificate leaf[subject.OU] = \"X\"", false},
+        {"identifier a", true},
+        {"identifier = \"a\"", true},
+        {"certificate leaf[subject.CN] = \"T\"", false},
+        {"certificate 2[field.1.2.840.113635.100.6.2.1] exists", false},
+        {"certificate 1[field.1.2.3] exists", false},
+        {"anchor apple generic", true},
+        {"((((anchor apple generic))))", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto parsed = ClientRequirement::parse(c.text);
+        ASSERT_TRUE(parsed.ok()) << parsed.error().message;
+        EXPECT_EQ(parsed->isSatisfiedBy(app), c.satisfied);
+    }
+}
+
+TEST(ClientRequirement, TextsOutsideTheSubsetDoNotParse) {
+    for (const std::string& text : std::vector<std::string>{
+             "",
+             "   ",
+             "anchor apple",
+             "anchor trusted",
+             "identifier",
+             "identifier \"a",
+             "identifier \"a\" and",
+             "identifier \"a\" or or identifier \"b\"",
+             "(identifier \"a\"",
+             "identifier \"a\")",
+             "certificate leaf subject.OU = \"T\"",
+             "certificate root[subject.OU] = \"T\"",
+             "certificate 1[field.1.2]",
+             "info[CFBundleVersion] = \"7\"",
+             "identifier \"a\" ; rm",
+             "not identifier \"a\"",
+             std::string(100, '(') + "anchor apple generic" + std::string(100, ')'),
+         }) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(ClientRequirement::parse(text).ok());
+    }
+}
+
+}  // namespace
+}  // namespace kb

@@ -1,0 +1,137 @@
+#include "helper/HelperListener.h"
+
+#include <fmt/format.h>
+
+#include "HelperProtocol/HelperConstants.h"
+#include "helper/IdleExitTimer.h"
+#include "helper/Logger.h"
+
+namespace kb {
+
+HelperListener::HelperListener(asio::io_context& context, UniqueFd listeningSocket, Options options)
+    : context_(context),
+      acceptor_(context, asio::local::stream_protocol(), listeningSocket.release()),
+      options_(std::move(options)) {}
+
+std::string HelperListener::strictRequirement() {
+    return HelperConstants::clientRequirement(false);
+}
+
+Result<void, std::string> HelperListener::admissionCheck(const PeerIdentity& peer,
+                                                         const ClientRequirement& requirement) {
+    if (!peer.attestation) {
+        return fail(peer.unattestedReason);
+    }
+    if (!requirement.isSatisfiedBy(peer.attestation)) {
+        return fail(std::string("its code identity does not satisfy the requirement"));
+    }
+    if (peer.traced) {
+        return fail(std::string("it is being traced"));
+    }
+    if (!peer.secureExecution) {
+        return fail(std::string("it was not started in secure mode"));
+    }
+    if (peer.credentials.uid != 0 && peer.dumpable) {
+        return fail(std::string("it is dumpable by its user"));
+    }
+    return {};
+}
+
+void HelperListener::startAccepting() {
+    accepting_ = true;
+    acceptNext();
+}
+
+void HelperListener::stopAccepting() {
+    accepting_ = false;
+    std::error_code ignored;
+    acceptor_.close(ignored);
+}
+
+size_t HelperListener::openConnections() const {
+    std::lock_guard guard(countsLock_);
+    return total_;
+}
+
+void HelperListener::acceptNext() {
+    if (!accepting_) {
+        return;
+    }
+    acceptor_.async_accept([self = shared_from_this()](const std::error_code& error,
+                                                       Connection::Socket socket) {
+        if (!self->accepting_) {
+            return;
+        }
+        if (!error) {
+            self->admit(std::move(socket));
+        } else if (error == asio::error::no_descriptors || error == asio::error::no_buffer_space) {
+            listenerLogger().error("cannot accept a client: " + error.message());
+        }
+        self->acceptNext();
+    });
+}
+
+void HelperListener::admit(Connection::Socket socket) {
+    const std::string text = options_.requirement();
+    const auto requirement = ClientRequirement::parse(text);
+    if (!requirement) {
+        listenerLogger().fault("refusing all clients: cannot parse " + text);
+        return;
+    }
+    const int fd = socket.native_handle();
+    auto credentials = peerCredentials(fd);
+    if (!credentials) {
+        listenerLogger().error("refused a client: " + credentials.error().describe());
+        return;
+    }
+    const std::uint32_t uid = credentials->uid;
+    {
+        std::lock_guard guard(countsLock_);
+        if (total_ >= options_.limits.total) {
+            listenerLogger().error(
+                fmt::format("refused a client (pid {}, uid {}): {} connections are open",
+                            credentials->pid, uid, total_));
+            return;
+        }
+        if (perUid_[uid] >= options_.limits.perUid) {
+            listenerLogger().error(
+                fmt::format("refused a client (pid {}, uid {}): uid {} has {} connections open",
+                            credentials->pid, uid, uid, perUid_[uid]));
+            return;
+        }
+        ++perUid_[uid];
+        ++total_;
+    }
+    auto identity = options_.inspect(fd);
+    if (!identity) {
+        listenerLogger().error(fmt::format("refused a client (pid {}, uid {}): {}",
+                                           credentials->pid, uid, identity.error().describe()));
+        released(uid);
+        return;
+    }
+    if (auto verdict = options_.check(*identity, *requirement); !verdict) {
+        listenerLogger().error(fmt::format("refused a client (pid {}, uid {}, executable {}): {}",
+                                           identity->credentials.pid, uid, identity->executable,
+                                           verdict.error()));
+        released(uid);
+        return;
+    }
+    IdleExitTimer::shared().touch();
+    listenerLogger().notice("accepted a client that satisfies the code-signing requirement");
+    Connection::start(std::move(socket), HelperService(uid, options_.performer),
+                      options_.limits.connection, [weak = weak_from_this(), uid] {
+                          if (auto self = weak.lock()) {
+                              self->released(uid);
+                          }
+                      });
+}
+
+void HelperListener::released(std::uint32_t uid) {
+    std::lock_guard guard(countsLock_);
+    if (--perUid_[uid] == 0) {
+        perUid_.erase(uid);
+    }
+    --total_;
+}
+
+}  // namespace kb

@@ -1,0 +1,51 @@
+// The object that serves one accepted connection: answers the version at once and runs
+// each request as its own job on the worker pool. One per connection; it keeps no state
+// between calls beyond the peer's uid, so calls are independent.
+//
+// The uid rule: a peer whose uid is not 0 acts only for itself. A path-carrying request
+// (trashItems, removeItems, clearProtection, restoreFromTrash) with 1 to 10000 paths
+// that names another uid answers "uid N is not a user account this helper will act for"
+// without running; requests with no paths or too many are left to the root operations,
+// which refuse them with their own sentence.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "HelperProtocol/HelperMessages.h"
+#include "helper/IdleExitTimer.h"
+
+namespace kb {
+
+class HelperService {
+  public:
+    // Runs a decoded request; production uses RootFileOps::perform.
+    using Performer = std::function<HelperResponse(const HelperRequest&)>;
+    // Delivers the encoded response; the transport calls `written` exactly once, after the
+    // reply has been written or could not be (connection gone).
+    using Reply = std::function<void(std::string response, std::function<void()> written)>;
+
+    explicit HelperService(std::uint32_t peerUid, Performer performer = {},
+                           IdleExitTimer& timer = IdleExitTimer::shared());
+
+    // Touches the idle timer and gives the build version.
+    std::int64_t getVersion();
+
+    // Counts the call in, starts its job and returns at once. The job replies with the
+    // encoded response (or the fixed fallback) and the call is counted out once written.
+    void perform(std::string request, Reply reply);
+
+    // Request bytes to response; never fails. Runs on the calling thread.
+    HelperResponse handle(std::string_view requestBytes) const;
+
+    std::uint32_t peerUid() const { return peerUid_; }
+
+  private:
+    std::uint32_t peerUid_;
+    Performer performer_;
+    IdleExitTimer& timer_;
+};
+
+}  // namespace kb

@@ -1,0 +1,157 @@
+#include "helper/HelperService.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
+#include "HelperProtocol/HelperCodec.h"
+#include "HelperProtocol/HelperConstants.h"
+#include "helper/Logger.h"
+
+namespace kb {
+namespace {
+
+using R = HelperRequest;
+
+struct LogCapture {
+    std::mutex lock;
+    std::vector<LogRecord> lines;
+    LogCapture() {
+        setLogSink([this](const LogRecord& r) {
+            std::lock_guard guard(lock);
+            lines.push_back(r);
+        });
+    }
+    ~LogCapture() { setLogSink({}); }
+};
+
+// Stands in for the root operations, which other tests exercise: records what reached it.
+struct RecordingPerformer {
+    std::shared_ptr<std::vector<HelperRequest>> seen =
+        std::make_shared<std::vector<HelperRequest>>();
+    HelperService::Performer get() {
+        return [seen = seen](const HelperRequest& r) {
+            seen->push_back(r);
+            return HelperResponse::done();
+        };
+    }
+};
+
+TEST(HelperService, UndecodableBytesAnswerErrorAndLogTheirSize) {
+    IdleExitTimer timer;
+    RecordingPerformer performer;
+    HelperService service(1000, performer.get(), timer);
+    for (const std::string& bytes :
+         {std::string("0123456789"), std::string(), std::string(R"({"launch":{}})")}) {
+        LogCapture logs;
+        EXPECT_EQ(service.handle(bytes),
+                  HelperResponse::error("this helper cannot decode the request"));
+        EXPECT_EQ(logs.lines,
+                  (std::vector<LogRecord>{
+                      {"service", LogLevel::error,
+                       "undecodable request of " + std::to_string(bytes.size()) + " bytes"}}));
+    }
+    EXPECT_TRUE(performer.seen->empty());
+    EXPECT_EQ(HelperCodec::encodeOrFallback(service.handle("0123456789")),
+              R"({"error":{"_0":"this helper cannot decode the request"}})");
+}
+
+TEST(HelperService, APeerOtherThanRootActsOnlyForItsOwnUid) {
+    struct Case {
+        std::uint32_t peer;
+        HelperRequest request;
+        bool refused;
+    };
+    const std::vector<std::string> one = {"/home/a/x"};
+    const Case cases[] = {
+        {1000, {R::TrashItems{one, 1001}}, true},
+        {1000, {R::RemoveItems{{"/a", "/b"}, 0}}, true},
+        {1000, {R::ClearProtection{"/home/a/x", 1001}}, true},
+        {1000, {R::RestoreFromTrash{"/t", "/o", 1001}}, true},
+        {1000, {R::TrashItems{one, 1000}}, false},
+        {1000, {R::RestoreFromTrash{"/t", "/o", 1000}}, false},
+        {0, {R::RemoveItems{one, 1001}}, false},
+        // No paths or too many: the root operations refuse with their own sentence.
+        {1000, {R::TrashItems{{}, 1001}}, false},
+        {1000, {R::TrashItems{std::vector<std::string>(10001, "/x"), 1001}}, false},
+        {1000, {R::TerminateProcess{1, 2, 15}}, false},
+        {1000, {R::ForgetReceipt{"a.b"}}, false},
+        {1000, {R::GetVersion{}}, false},
+    };
+    for (const auto& c : cases) {
+        IdleExitTimer timer;
+        RecordingPerformer performer;
+        HelperService service(c.peer, performer.get(), timer);
+        const auto bytes = HelperCodec::encode(c.request).value();
+        SCOPED_TRACE(bytes.substr(0, 80));
+        const auto response = service.handle(bytes);
+        if (c.refused) {
+            const std::uint32_t named = std::visit(
+                [](const auto& r) -> std::uint32_t {
+                    if constexpr (requires { r.uid; }) {
+                        return r.uid;
+                    }
+                    return 0;
+                },
+                c.request.kind);
+            EXPECT_EQ(response, HelperResponse::error("uid " + std::to_string(named) +
+                                                      " is not a user account this helper will "
+                                                      "act for"));
+            EXPECT_TRUE(performer.seen->empty());
+        } else {
+            EXPECT_EQ(response, HelperResponse::done());
+            EXPECT_EQ(*performer.seen, std::vector<HelperRequest>{c.request});
+        }
+    }
+}
+
+TEST(HelperService, APerformCallIsInFlightUntilItsReplyIsWritten) {
+    double now = 100;
+    IdleExitTimer timer([&] { return now; }, [] {});
+    std::mutex lock;
+    std::condition_variable released;
+    bool release = false;
+    HelperService service(
+        0,
+        [&](const HelperRequest&) {
+            std::unique_lock guard(lock);
+            released.wait(guard, [&] { return release; });
+            return HelperResponse::version(5);
+        },
+        timer);
+    std::vector<std::promise<std::pair<std::string, std::function<void()>>>> replies(2);
+    for (auto& reply : replies) {
+        service.perform(R"({"getVersion":{}})", [&reply](std::string r, std::function<void()> w) {
+            reply.set_value({std::move(r), std::move(w)});
+        });
+    }
+    EXPECT_EQ(timer.state().inFlight, 2);
+    now = 10'000;  // long requests keep the helper alive
+    EXPECT_EQ(timer.check(), IdleExitTimer::Decision::rearm);
+    {
+        std::lock_guard guard(lock);
+        release = true;
+    }
+    released.notify_all();
+    for (auto& reply : replies) {
+        auto [response, written] = reply.get_future().get();
+        EXPECT_EQ(response, R"({"version":{"_0":5}})");
+        EXPECT_GE(timer.state().inFlight, 1);  // not before the write
+        written();
+    }
+    EXPECT_EQ(timer.state(), (IdleExitTimer::State{0, 10'000}));
+}
+
+TEST(HelperService, VersionTouchesTheTimerOnly) {
+    double now = 5;
+    IdleExitTimer timer([&] { return now; }, [] {});
+    HelperService service(0, {}, timer);
+    now = 50;
+    EXPECT_EQ(service.getVersion(), HelperConstants::buildVersion());
+    EXPECT_EQ(timer.state(), (IdleExitTimer::State{0, 50}));
+}
+
+}  // namespace
+}  // namespace kb

@@ -1,0 +1,96 @@
+#include "helper/IdleExitTimer.h"
+
+#include <gtest/gtest.h>
+
+#include <asio/io_context.hpp>
+#include <thread>
+
+#include "helper/Logger.h"
+
+namespace kb {
+namespace {
+
+// A wall clock the test moves by hand, and an exit action that records instead of ending
+// the test process.
+struct Harness {
+    double now = 1'000'000;
+    int exits = 0;
+    std::vector<LogRecord> lines;
+    IdleExitTimer timer{[this] { return now; }, [this] { ++exits; }};
+    Harness() {
+        setLogSink([this](const LogRecord& r) { lines.push_back(r); });
+    }
+    ~Harness() { setLogSink({}); }
+};
+
+TEST(IdleExitTimer, ChecksExitOnlyWhenNothingIsInFlightForSixtySeconds) {
+    struct Case {
+        int inFlight;
+        double idleSeconds;
+        IdleExitTimer::Decision expected;
+    };
+    using D = IdleExitTimer::Decision;
+    const Case cases[] = {
+        {1, 600, D::rearm}, {2, 60, D::rearm},  {0, 59.9, D::rearm}, {0, 0, D::rearm},
+        {0, 60.0, D::exit}, {0, 3600, D::exit}, {0, -120, D::rearm},  // the clock was set back: the
+                                                                      // exit is postponed
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.inFlight) + " " + std::to_string(c.idleSeconds));
+        Harness h;
+        for (int i = 0; i < c.inFlight; ++i) {
+            h.timer.beginRequest();
+        }
+        h.now += c.idleSeconds;
+        EXPECT_EQ(h.timer.check(), c.expected);
+        EXPECT_EQ(h.exits, c.expected == D::exit ? 1 : 0);
+        if (c.expected == D::exit) {
+            EXPECT_EQ(h.lines, (std::vector<LogRecord>{{"service", LogLevel::standard,
+                                                        "idle for 60.000000s; exiting"}}));
+        } else {
+            EXPECT_TRUE(h.lines.empty());
+        }
+    }
+}
+
+TEST(IdleExitTimer, RequestsMoveTheLastActivityAndNeverGoBelowZero) {
+    Harness h;
+    h.timer.endRequest();
+    EXPECT_EQ(h.timer.state().inFlight, 0);
+    h.timer.beginRequest();
+    h.timer.beginRequest();
+    EXPECT_EQ(h.timer.state(), (IdleExitTimer::State{2, h.now}));
+    h.now += 600;  // a long request
+    h.timer.endRequest();
+    EXPECT_EQ(h.timer.check(), IdleExitTimer::Decision::rearm);
+    h.timer.endRequest();
+    EXPECT_EQ(h.timer.state(), (IdleExitTimer::State{0, h.now}));
+    h.now += 59;
+    EXPECT_EQ(h.timer.check(), IdleExitTimer::Decision::rearm);
+    h.timer.touch();
+    h.now += 59;
+    EXPECT_EQ(h.timer.check(), IdleExitTimer::Decision::rearm);
+    h.now += 1;
+    EXPECT_EQ(h.timer.check(), IdleExitTimer::Decision::exit);
+}
+
+TEST(IdleExitTimer, ConcurrentRequestsBalance) {
+    Harness h;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i) {
+                h.timer.beginRequest();
+                h.timer.touch();
+                h.timer.endRequest();
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(h.timer.state().inFlight, 0);
+}
+
+}  // namespace
+}  // namespace kb

@@ -1,0 +1,17 @@
+// Sockets passed by the service manager (socket activation, LISTEN_FDS).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "HelperProtocol/Result.h"
+#include "platform/UniqueFd.h"
+
+namespace kb::SocketActivation {
+
+// The one listening Unix stream socket the service manager passed, or nullopt when none
+// was passed. More than one descriptor, or one of another kind, is an error (its text says
+// which). The LISTEN_* variables are removed from the environment either way.
+Result<std::optional<UniqueFd>, std::string> takeListeningSocket();
+
+}  // namespace kb::SocketActivation

@@ -1,0 +1,68 @@
+// Support for the end-to-end tests of service mode: the real helper started with a
+// listening socket passed the way the service manager passes it, and real client
+// processes run as real accounts.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/PeerIdentity.h"
+#include "testing/TempDir.h"
+
+namespace kb::testing {
+
+// The helper executable serving a fresh socket in `dir`. Killed on destruction if still
+// running. Like the service manager, the harness keeps its own copy of the listening
+// socket, so clients that connect after the helper exited stay queued.
+class RunningHelper {
+  public:
+    explicit RunningHelper(const TempDir& dir);
+    ~RunningHelper();
+    RunningHelper(const RunningHelper&) = delete;
+    RunningHelper& operator=(const RunningHelper&) = delete;
+
+    pid_t pid() const { return pid_; }
+    const std::string& socketPath() const { return socketPath_; }
+    std::string log() const;  // what the helper wrote to standard error
+
+    // The exit status once the process ended within `timeout`; nullopt if still running.
+    std::optional<int> waitExit(std::chrono::milliseconds timeout);
+
+    size_t openDescriptors() const;
+    size_t threads() const;
+
+  private:
+    pid_t pid_ = -1;
+    std::string socketPath_;
+    std::string logPath_;
+    int listeningFd_ = -1;
+};
+
+// A root-owned, set-group-id copy of the command-line client in `dir`, attested with
+// `attestation` unless it is nullopt. `group` owns it (set-group-id to it).
+std::string installClient(const TempDir& dir, const std::string& name, gid_t group,
+                          const std::optional<Attestation>& attestation);
+
+// The attestation of the genuine application.
+Attestation genuineAttestation();
+
+struct ClientRun {
+    int exitStatus = -1;
+    std::string out;
+    std::string err;
+};
+
+enum class Tracing { none, tracedByRoot };
+
+// Runs `argv` as uid/gid (supplementary groups cleared), optionally under a root tracer.
+ClientRun runClientAs(const std::vector<std::string>& argv, uid_t uid, gid_t gid,
+                      Tracing tracing = Tracing::none, const std::string& input = {});
+
+// True when log lines go to the journal rather than to standard error.
+bool journalPresent();
+
+}  // namespace kb::testing

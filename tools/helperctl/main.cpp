@@ -1,0 +1,399 @@
+// kestrelbay-helperctl: talks to the helper over its socket.
+//
+//   kestrelbay-helperctl [--socket PATH] [--timeout SECONDS] [--json] COMMAND
+//
+//   version                               the helper's build version
+//   send FILE|-                           a request given as JSON, sent as it is
+//   trash PATH... --uid N                 move items to the account's Trash
+//   remove PATH... --uid N                delete items for good
+//   restore TRASHED ORIGINAL --uid N      put a trashed item back
+//   clear-protection PATH --uid N         clear immutable/append-only and ACLs
+//   terminate PID START_TIME SIGNAL       signal a process if it is still the same one
+//   bootout LABEL [--gui UID]             stop a service job (system, or a user's)
+//   forget-receipt PACKAGE_ID             forget an installer receipt
+//   attest FILE --identifier ID [--team TEAM] [--development]
+//                                         (root) attest a client executable
+//
+// With --repeat N (and --concurrency K threads, default 1) the call is made N times over
+// one connection, alternating with version calls; every answer must equal the first, and
+// the round-trip times (p50, p99, in microseconds) and the rate are printed instead.
+//
+// The response is printed as text, or with --json as the helper sent it. Exit status:
+// 0 success; 1 the helper refused the request or an item failed; 64 wrong command line;
+// 65 the request file cannot be read; 69 the helper is unavailable; 75 it did not reply in
+// time; 76 it sent a malformed response; 77 attesting failed.
+#include <sysexits.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HelperProtocol/HelperCodec.h"
+#include "HelperProtocol/Overloaded.h"
+#include "HelperProtocol/SocketExecutor.h"
+#include "platform/PeerIdentity.h"
+
+namespace {
+
+using namespace kb;
+
+constexpr std::string_view usageText =
+    "usage: kestrelbay-helperctl [--socket PATH] [--timeout SECONDS] [--json] COMMAND\n"
+    "  version | send FILE|- | trash PATH... --uid N | remove PATH... --uid N\n"
+    "  restore TRASHED ORIGINAL --uid N | clear-protection PATH --uid N\n"
+    "  terminate PID START_TIME SIGNAL | bootout LABEL [--gui UID]\n"
+    "  forget-receipt PACKAGE_ID\n"
+    "  attest FILE --identifier ID [--team TEAM] [--development]\n";
+
+[[noreturn]] void usage() {
+    std::cerr << usageText;
+    std::exit(EX_USAGE);
+}
+
+template <class T>
+T number(const std::string& text) {
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) {
+        usage();
+    }
+    return value;
+}
+
+struct CommandLine {
+    std::string socketPath{HelperConstants::socketPath};
+    double timeout = HelperConstants::requestTimeout;
+    bool json = false;
+    std::string command;
+    std::vector<std::string> operands;
+    std::optional<std::uint32_t> uid;
+    std::optional<std::uint32_t> gui;
+    std::string identifier, team;
+    bool development = false;
+    size_t repeat = 0;
+    size_t concurrency = 1;
+};
+
+CommandLine parse(int argc, char** argv) {
+    CommandLine line;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto valueOf = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) {
+                usage();
+            }
+            return args[++i];
+        };
+        if (a == "--socket") {
+            line.socketPath = valueOf();
+        } else if (a == "--timeout") {
+            line.timeout = number<double>(valueOf());
+        } else if (a == "--json") {
+            line.json = true;
+        } else if (a == "--uid") {
+            line.uid = number<std::uint32_t>(valueOf());
+        } else if (a == "--gui") {
+            line.gui = number<std::uint32_t>(valueOf());
+        } else if (a == "--identifier") {
+            line.identifier = valueOf();
+        } else if (a == "--team") {
+            line.team = valueOf();
+        } else if (a == "--repeat") {
+            line.repeat = number<size_t>(valueOf());
+        } else if (a == "--concurrency") {
+            line.concurrency = number<size_t>(valueOf());
+        } else if (a == "--development") {
+            line.development = true;
+        } else if (a == "--") {
+            line.operands.insert(line.operands.end(), args.begin() + i + 1, args.end());
+            break;
+        } else if (line.command.empty()) {
+            line.command = a;
+        } else {
+            line.operands.push_back(a);
+        }
+    }
+    if (line.command.empty() || !(line.timeout > 0) || line.concurrency == 0) {
+        usage();
+    }
+    return line;
+}
+
+std::optional<std::string> readRequest(const std::string& file) {
+    std::ostringstream bytes;
+    if (file == "-") {
+        bytes << std::cin.rdbuf();
+        return bytes.str();
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::string outcomeText(const ItemOutcome& outcome) {
+    using O = ItemOutcome;
+    return std::visit(Overloaded{
+                          [](const O::Ok&) { return std::string("ok"); },
+                          [](const O::NotFound&) { return std::string("not found"); },
+                          [](const O::PolicyDenied& d) { return "refused: " + d.reason; },
+                          [](const O::SipProtected&) { return std::string("protected"); },
+                          [](const O::RaceDetected&) { return std::string("changed meanwhile"); },
+                          [](const O::Failed& f) { return "failed: " + f.message; },
+                      },
+                      outcome.kind);
+}
+
+int printResponse(const std::string& bytes, bool json) {
+    auto response = HelperCodec::decode<HelperResponse>(bytes);
+    if (!response) {
+        std::cerr << "kestrelbay-helperctl: the helper sent a malformed response\n";
+        return EX_PROTOCOL;
+    }
+    if (json) {
+        std::cout << bytes << '\n';
+    }
+    using H = HelperResponse;
+    return std::visit(Overloaded{
+                          [&](const H::Version& v) {
+                              if (!json) {
+                                  std::cout << v.value << '\n';
+                              }
+                              return 0;
+                          },
+                          [&](const H::Done&) {
+                              if (!json) {
+                                  std::cout << "done\n";
+                              }
+                              return 0;
+                          },
+                          [&](const H::Error& e) {
+                              if (!json) {
+                                  std::cerr << "error: " << e.message << '\n';
+                              }
+                              return 1;
+                          },
+                          [&](const H::Items& items) {
+                              int status = 0;
+                              for (const auto& item : items.results) {
+                                  if (!item.succeeded()) {
+                                      status = 1;
+                                  }
+                                  if (!json) {
+                                      std::cout << item.path << ": " << outcomeText(item.outcome);
+                                      if (item.trashedPath) {
+                                          std::cout << " -> " << *item.trashedPath;
+                                      }
+                                      std::cout << '\n';
+                                  }
+                              }
+                              return status;
+                          },
+                      },
+                      response->kind);
+}
+
+int failure(const PrivilegedExecutorError& error) {
+    std::cerr << "kestrelbay-helperctl: " << error.describe() << '\n';
+    using E = PrivilegedExecutorError;
+    if (std::holds_alternative<E::Timeout>(error.kind)) {
+        return EX_TEMPFAIL;
+    }
+    if (std::holds_alternative<E::MalformedResponse>(error.kind)) {
+        return EX_PROTOCOL;
+    }
+    return EX_UNAVAILABLE;
+}
+
+std::uint32_t requireUid(const CommandLine& line) {
+    if (!line.uid) {
+        usage();
+    }
+    return *line.uid;
+}
+
+std::optional<HelperRequest> buildRequest(const CommandLine& line) {
+    using R = HelperRequest;
+    const auto& ops = line.operands;
+    const auto& c = line.command;
+    if ((c == "trash" || c == "remove") && !ops.empty()) {
+        if (c == "trash") {
+            return R{R::TrashItems{ops, requireUid(line)}};
+        }
+        return R{R::RemoveItems{ops, requireUid(line)}};
+    }
+    if (c == "restore" && ops.size() == 2) {
+        return R{R::RestoreFromTrash{ops[0], ops[1], requireUid(line)}};
+    }
+    if (c == "clear-protection" && ops.size() == 1) {
+        return R{R::ClearProtection{ops[0], requireUid(line)}};
+    }
+    if (c == "terminate" && ops.size() == 3) {
+        return R{R::TerminateProcess{number<std::int32_t>(ops[0]), number<std::uint64_t>(ops[1]),
+                                     number<std::int32_t>(ops[2])}};
+    }
+    if (c == "bootout" && ops.size() == 1) {
+        return R{R::BootoutLaunchd{
+            ops[0], line.gui ? LaunchdDomain::gui(*line.gui) : LaunchdDomain::system()}};
+    }
+    if (c == "forget-receipt" && ops.size() == 1) {
+        return R{R::ForgetReceipt{ops[0]}};
+    }
+    return std::nullopt;
+}
+
+// Makes the call `count` times from `threads` threads; odd calls ask for the version.
+int repeat(SocketExecutor& executor, const std::string& requestBytes, bool withRequest,
+           size_t count, size_t threads) {
+    auto firstVersion = executor.getVersion();
+    if (!firstVersion) {
+        return failure(firstVersion.error());
+    }
+    std::string firstResponse;
+    if (withRequest) {
+        auto first = executor.sendBytes(requestBytes);
+        if (!first) {
+            return failure(first.error());
+        }
+        firstResponse = std::move(*first);
+    }
+    std::mutex lock;
+    std::vector<double> micros;
+    micros.reserve(count);
+    std::optional<PrivilegedExecutorError> error;
+    size_t mismatches = 0;
+    std::atomic<size_t> next{0};
+    const auto started = std::chrono::steady_clock::now();
+    std::vector<std::thread> workers;
+    for (size_t t = 0; t < threads; ++t) {
+        workers.emplace_back([&] {
+            for (size_t i = next++; i < count; i = next++) {
+                const auto before = std::chrono::steady_clock::now();
+                bool same = true;
+                if (withRequest && i % 2 == 0) {
+                    auto r = executor.sendBytes(requestBytes);
+                    if (!r) {
+                        std::lock_guard guard(lock);
+                        error = r.error();
+                        return;
+                    }
+                    same = *r == firstResponse;
+                } else {
+                    auto r = executor.getVersion();
+                    if (!r) {
+                        std::lock_guard guard(lock);
+                        error = r.error();
+                        return;
+                    }
+                    same = *r == *firstVersion;
+                }
+                const std::chrono::duration<double, std::micro> took =
+                    std::chrono::steady_clock::now() - before;
+                std::lock_guard guard(lock);
+                micros.push_back(took.count());
+                mismatches += same ? 0 : 1;
+            }
+        });
+    }
+    for (auto& w : workers) {
+        w.join();
+    }
+    const std::chrono::duration<double> total = std::chrono::steady_clock::now() - started;
+    if (error) {
+        return failure(*error);
+    }
+    std::sort(micros.begin(), micros.end());
+    auto percentile = [&](double p) {
+        return micros.empty()
+                   ? 0.0
+                   : micros[std::min(micros.size() - 1, static_cast<size_t>(p * micros.size()))];
+    };
+    std::cout << "calls " << micros.size() << " mismatches " << mismatches << " p50_us "
+              << percentile(0.50) << " p99_us " << percentile(0.99) << " per_second "
+              << (total.count() > 0 ? micros.size() / total.count() : 0.0) << '\n';
+    return mismatches == 0 ? 0 : 1;
+}
+
+int attest(const CommandLine& line) {
+    if (line.operands.size() != 1 || line.identifier.empty()) {
+        usage();
+    }
+    const Attestation attestation{line.identifier, line.team, line.development};
+    if (auto done = attestExecutable(line.operands[0], attestation); !done) {
+        std::cerr << "kestrelbay-helperctl: cannot attest " << line.operands[0] << ": "
+                  << done.error().step << (done.error().code == EPERM ? "" : ": ")
+                  << (done.error().code == EPERM ? "" : done.error().message()) << '\n';
+        return EX_NOPERM;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const CommandLine line = parse(argc, argv);
+    if (line.command == "attest") {
+        return attest(line);
+    }
+    SocketExecutor executor({line.socketPath, std::chrono::milliseconds(
+                                                  static_cast<std::int64_t>(line.timeout * 1000))});
+    if (line.command == "version") {
+        if (!line.operands.empty()) {
+            usage();
+        }
+        if (line.repeat > 0) {
+            return repeat(executor, {}, false, line.repeat, line.concurrency);
+        }
+        auto version = executor.getVersion();
+        if (!version) {
+            return failure(version.error());
+        }
+        std::cout << *version << '\n';
+        return 0;
+    }
+    std::string requestBytes;
+    if (line.command == "send") {
+        if (line.operands.size() != 1) {
+            usage();
+        }
+        auto bytes = readRequest(line.operands[0]);
+        if (!bytes) {
+            std::cerr << "kestrelbay-helperctl: cannot read " << line.operands[0] << '\n';
+            return EX_DATAERR;
+        }
+        requestBytes = std::move(*bytes);
+    } else {
+        auto request = buildRequest(line);
+        if (!request) {
+            usage();
+        }
+        auto encoded = HelperCodec::encode(*request);
+        if (!encoded) {
+            return EX_SOFTWARE;
+        }
+        requestBytes = std::move(*encoded);
+    }
+    if (line.repeat > 0) {
+        return repeat(executor, requestBytes, true, line.repeat, line.concurrency);
+    }
+    auto response = executor.sendBytes(requestBytes);
+    if (!response) {
+        return failure(response.error());
+    }
+    return printResponse(*response, line.json);
+}
