@@ -49,7 +49,7 @@ class FileOpsScenario {
     std::uint32_t uid() const { return account_->uid(); }
     const std::string& home() const { return account_->home(); }
     std::string at(const std::string& relative) const { return home() + "/" + relative; }
-    std::string trash(const std::string& name) const { return home() + "/.Trash/" + name; }
+    std::string trashed(const std::string& name) const { return home() + "/.Trash/" + name; }
     const TempDir& scratch() const { return scratch_; }
 
     HelperResponse trash(std::vector<std::string> paths) const {
@@ -59,7 +59,8 @@ class FileOpsScenario {
         return perform(HelperRequest::RemoveItems{std::move(paths), uid()});
     }
     HelperResponse restore(std::string trashed, std::string original) const {
-        return perform(HelperRequest::RestoreFromTrash{std::move(trashed), std::move(original), uid()});
+        return perform(
+            HelperRequest::RestoreFromTrash{std::move(trashed), std::move(original), uid()});
     }
     template <class R>
     HelperResponse perform(R request) const {

@@ -1,0 +1,115 @@
+#include "helper/RestoreOperation.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "testing/FileOpsScenario.h"
+
+namespace kb {
+namespace {
+
+using testing::FileOpsScenario;
+using testing::makeDirectories;
+using testing::onlyItem;
+using testing::pathExists;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+TEST(RestoreFromTrash, PutsTheItemBackOrRefusesToReplaceWhatIsThere) {
+    FileOpsScenario world;
+    makeDirectories(world.at("docs"));
+    writeFile(world.at("docs/a.txt"), "mine");
+    const auto trashed = onlyItem(world.trash({world.at("docs/a.txt")}));
+    ASSERT_EQ(trashed.trashedPath, world.trashed("a.txt"));
+
+    writeFile(world.at("docs/a.txt"), "newer");
+    EXPECT_EQ(onlyItem(world.restore(world.trashed("a.txt"), world.at("docs/a.txt"))),
+              (ItemResult{world.at("docs/a.txt"),
+                          testing::failedWith(
+                              EEXIST, "something already exists at " + world.at("docs/a.txt")),
+                          std::nullopt}));
+    EXPECT_EQ(readFile(world.at("docs/a.txt")), "newer");
+
+    ASSERT_EQ(::unlink(world.at("docs/a.txt").c_str()), 0);
+    EXPECT_EQ(onlyItem(world.restore(world.trashed("a.txt"), world.at("docs/a.txt"))),
+              (ItemResult{world.at("docs/a.txt"), ItemOutcome::ok(), std::nullopt}));
+    EXPECT_EQ(readFile(world.at("docs/a.txt")), "mine");
+    EXPECT_FALSE(pathExists(world.trashed("a.txt")));
+
+    EXPECT_EQ(onlyItem(world.restore(world.trashed("a.txt"), world.at("docs/a.txt"))).outcome,
+              ItemOutcome::notFound());
+    EXPECT_EQ(onlyItem(world.restore(world.trashed("a.txt"), world.at("gone/a.txt"))).outcome,
+              ItemOutcome::notFound());
+}
+
+TEST(RestoreFromTrash, PathsThatAreNotItemsInsideTheTrashAreRefused) {
+    FileOpsScenario world;
+    TempDir outside;
+    makeDirectories(world.at(".Trash/box"));
+    writeFile(world.trashed("box/item"), "x");
+    writeFile(outside / "item", "outside");
+    ASSERT_EQ(::symlink(outside.path().c_str(), world.trashed("out").c_str()), 0);
+    ASSERT_EQ(::symlink("box", world.trashed("inside").c_str()), 0);
+    const std::string trash = world.home() + "/.Trash";
+    const std::string refused[] = {
+        trash + "/box/../box/item",           trash + "/./box/item",  trash + "/box/it\tem",
+        trash + "/" + std::string(1100, 'x'), "relative/.Trash/item", world.at("item"),
+        world.home() + "/.Trashy/item",       trash + "/out/item",    "/item",
+    };
+    for (const auto& path : refused) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(onlyItem(world.restore(path, world.at("restored"))).outcome,
+                  ItemOutcome::policyDenied("'" + path + "' is not an item inside " + trash));
+    }
+    EXPECT_FALSE(pathExists(world.at("restored")));
+    EXPECT_EQ(readFile(outside / "item"), "outside");
+    // A link that stays inside the Trash is fine.
+    EXPECT_EQ(onlyItem(world.restore(trash + "//inside/item/", world.at("restored"))).outcome,
+              ItemOutcome::ok());
+}
+
+TEST(RestoreFromTrash, ATrashThatIsALinkIsNotTrusted) {
+    FileOpsScenario world;
+    TempDir system;
+    writeFile(system / "shadow", "secret");
+    ASSERT_EQ(::symlink(system.path().c_str(), world.at(".Trash").c_str()), 0);
+    const std::string path = world.trashed("shadow");
+    EXPECT_EQ(onlyItem(world.restore(path, world.at("stolen"))).outcome,
+              ItemOutcome::policyDenied("'" + path + "' is not an item inside " + world.home() +
+                                        "/.Trash"));
+    EXPECT_EQ(readFile(system / "shadow"), "secret");
+    EXPECT_FALSE(pathExists(world.at("stolen")));
+}
+
+TEST(RestoreFromTrash, ADeniedOriginalPathIsRefusedAndLogged) {
+    FileOpsScenario world;
+    makeDirectories(world.at(".Trash"));
+    writeFile(world.trashed("passwd"), "x");
+    const auto result = onlyItem(world.restore(world.trashed("passwd"), "/etc/passwd"));
+    EXPECT_EQ(result.path, "/etc/passwd");
+    EXPECT_TRUE(std::holds_alternative<ItemOutcome::PolicyDenied>(result.outcome.kind));
+    EXPECT_TRUE(pathExists(world.trashed("passwd")));
+    const auto logs = world.logs();
+    ASSERT_FALSE(logs.empty());
+    EXPECT_EQ(logs.back().message.rfind("refused /etc/passwd: ", 0), 0u);
+}
+
+TEST(RestoreFromTrash, AnItemIsCopiedBackAcrossFileSystems) {
+    FileOpsScenario world;
+    testing::ScratchMount mount(world.at("mnt"));
+    ASSERT_TRUE(mount.mounted());
+    makeDirectories(world.at(".Trash/tree/sub"));
+    writeFile(world.trashed("tree/sub/f"), "data");
+    writeFile(world.at("mnt/tree"), "occupied");
+    EXPECT_EQ(onlyItem(world.restore(world.trashed("tree"), world.at("mnt/tree"))).outcome,
+              testing::failedWith(EEXIST, "something already exists at " + world.at("mnt/tree")));
+    ASSERT_EQ(::unlink(world.at("mnt/tree").c_str()), 0);
+    EXPECT_EQ(onlyItem(world.restore(world.trashed("tree"), world.at("mnt/tree"))).outcome,
+              ItemOutcome::ok());
+    EXPECT_EQ(readFile(world.at("mnt/tree/sub/f")), "data");
+    EXPECT_FALSE(pathExists(world.trashed("tree")));
+}
+
+}  // namespace
+}  // namespace kb
