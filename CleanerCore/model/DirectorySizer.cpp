@@ -203,4 +203,9 @@ Result<std::uint64_t, CleanerError> allocatedSize(const std::string& directoryPa
     return *total;
 }
 
+Result<std::uint64_t, CleanerError> allocatedSize(const FileURL& url, std::stop_token stop,
+                                                  Parallelism parallelism) {
+    return allocatedSize(url.path(), std::move(stop), parallelism);
+}
+
 }  // namespace kb::DirectorySizer

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "CleanerCore/errors/CleanerError.h"
+#include "CleanerCore/model/FileURL.h"
 #include "HelperProtocol/Result.h"
 
 namespace kb::DirectorySizer {
@@ -42,6 +43,10 @@ struct Parallelism {
 
 Result<std::uint64_t, CleanerError> allocatedSize(const std::string& directoryPath,
                                                   std::stop_token stop = {},
+                                                  Parallelism parallelism = {});
+
+// The same for the directory that `url` names.
+Result<std::uint64_t, CleanerError> allocatedSize(const FileURL& url, std::stop_token stop = {},
                                                   Parallelism parallelism = {});
 
 }  // namespace kb::DirectorySizer

@@ -1,0 +1,98 @@
+#include "CleanerCore/model/DiskUsage.h"
+
+#include <gtest/gtest.h>
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <string>
+
+#include "testing/TempDir.h"
+
+namespace kb {
+namespace {
+
+FileURL url(const std::string& path) {
+    return *FileURL::fromPath(path, FileURL::Kind::directory);
+}
+
+TEST(DiskUsageSnapshot, UsedFractionClampsAndAvoidsDividingByZero) {
+    struct Case {
+        std::uint64_t total;
+        std::uint64_t available;
+        double expected;
+    };
+    const Case cases[] = {
+        {100, 25, 0.75}, {100, 150, 0.0}, {0, 0, 0.0}, {0, 10, 0.0}, {100, 100, 0.0}, {100, 0, 1.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.total) + "/" + std::to_string(c.available));
+        const DiskUsageSnapshot snapshot{
+            .volumeURL = url("/"), .totalBytes = c.total, .availableBytes = c.available};
+        EXPECT_DOUBLE_EQ(snapshot.usedFraction(), c.expected);
+    }
+}
+
+TEST(DiskUsage, SnapshotReadsTheVolumeOfTheGivenLocation) {
+    testing::TempDir dir;
+    const auto snapshot = DiskUsage::snapshot(url(dir.path()));
+    ASSERT_TRUE(snapshot.ok());
+    struct statvfs figures {};
+    ASSERT_EQ(::statvfs(dir.path().c_str(), &figures), 0);
+    EXPECT_EQ(snapshot->volumeURL, url(dir.path()));
+    EXPECT_EQ(snapshot->totalBytes, std::uint64_t{figures.f_blocks} * figures.f_frsize);
+    EXPECT_LE(snapshot->availableBytes, snapshot->totalBytes);
+    EXPECT_GT(snapshot->availableBytes, 0u);
+    EXPECT_EQ(snapshot->purgeableBytes, std::uint64_t{0});
+    EXPECT_GT(snapshot->usedFraction(), 0.0);
+    EXPECT_LT(snapshot->usedFraction(), 1.0);
+
+    const auto root = DiskUsage::rootVolume();
+    ASSERT_TRUE(root.ok());
+    EXPECT_EQ(root->volumeURL.absoluteString(), "file:///");
+    EXPECT_GT(root->totalBytes, 0u);
+}
+
+TEST(DiskUsage, FailuresMapToTheLibraryErrors) {
+    testing::TempDir dir;
+    testing::writeFile(dir / "file", "x");
+    struct Case {
+        std::string path;
+        CleanerError expected;
+    };
+    const Case cases[] = {
+        {dir / "missing", CleanerError::io(dir / "missing", ENOENT)},
+        {dir / "file/below", CleanerError::io(dir / "file/below", EIO)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto snapshot = DiskUsage::snapshot(url(c.path));
+        ASSERT_FALSE(snapshot.ok());
+        EXPECT_EQ(snapshot.error(), c.expected);
+    }
+}
+
+TEST(DiskUsageSnapshot, JsonFormRoundTripsAndOmitsAbsentPurgeable) {
+    const DiskUsageSnapshot without{
+        .volumeURL = url("/srv/data"), .totalBytes = 1000, .availableBytes = 250};
+    DiskUsageSnapshot with = without;
+    with.purgeableBytes = 0;
+    const auto text = json::encode(without, json::JsonStyle::domain);
+    ASSERT_TRUE(text.ok());
+    EXPECT_EQ(*text, R"({"availableBytes":250,"totalBytes":1000,"volumeURL":"file:///srv/data/"})");
+    for (const auto& snapshot : {without, with}) {
+        const auto decoded =
+            json::decode<DiskUsageSnapshot>(*json::encode(snapshot, json::JsonStyle::domain));
+        ASSERT_TRUE(decoded.ok()) << decoded.error().message;
+        EXPECT_EQ(*decoded, snapshot);
+        EXPECT_EQ(std::hash<DiskUsageSnapshot>()(*decoded),
+                  std::hash<DiskUsageSnapshot>()(snapshot));
+    }
+    EXPECT_FALSE(
+        json::decode<DiskUsageSnapshot>(R"({"volumeURL":"file:///","totalBytes":1})").ok());
+    EXPECT_FALSE(json::decode<DiskUsageSnapshot>(
+                     R"({"volumeURL":"file:///","totalBytes":1,"availableBytes":-1})")
+                     .ok());
+}
+
+}  // namespace
+}  // namespace kb
