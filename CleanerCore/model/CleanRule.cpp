@@ -108,6 +108,31 @@ std::uint64_t ScanResult::bytesExcluding(const std::unordered_set<FileURL>& excl
 
 }  // namespace kb
 
+std::size_t std::hash<kb::BusyCheck>::operator()(const kb::BusyCheck& value) const {
+    std::size_t seed = kb::hashOf(value.kind.index());
+    if (const auto* running = std::get_if<kb::BusyCheck::ProcessRunning>(&value.kind)) {
+        kb::mixHash(seed, running->processNames);
+    }
+    return seed;
+}
+
+std::size_t std::hash<kb::RuleProvider>::operator()(const kb::RuleProvider& value) const {
+    return std::visit(
+        kb::Overloaded{
+            [](const kb::RuleProvider::Globs& v) { return kb::hashOf(0, v.patterns); },
+            [](const kb::RuleProvider::Builtin& v) { return kb::hashOf(1, v.key); },
+        },
+        value.kind);
+}
+
+std::size_t std::hash<kb::SkipReason>::operator()(const kb::SkipReason& value) const {
+    std::size_t seed = kb::hashOf(value.kind.index());
+    if (const auto* busy = std::get_if<kb::SkipReason::Busy>(&value.kind)) {
+        kb::mixHash(seed, busy->process);
+    }
+    return seed;
+}
+
 namespace kb::json {
 
 boost::json::value Codec<SafetyLevel>::encode(const SafetyLevel& value) {

@@ -24,6 +24,7 @@
 
 #include "CleanerCore/model/FileURL.h"
 #include "CleanerCore/model/IsoDate.h"
+#include "CleanerCore/model/ValueHash.h"
 #include "HelperProtocol/JsonCodec.h"
 
 namespace kb {
@@ -209,6 +210,50 @@ struct ScanResult {
 };
 
 }  // namespace kb
+
+// Hashes over every member (a case's index, then its fields).
+template <>
+struct std::hash<kb::BusyCheck> {
+    std::size_t operator()(const kb::BusyCheck& value) const;
+};
+template <>
+struct std::hash<kb::RuleProvider> {
+    std::size_t operator()(const kb::RuleProvider& value) const;
+};
+template <>
+struct std::hash<kb::SkipReason> {
+    std::size_t operator()(const kb::SkipReason& value) const;
+};
+template <>
+struct std::hash<kb::CleanGroup> {
+    std::size_t operator()(const kb::CleanGroup& v) const {
+        return kb::hashOf(v.id, v.order, v.symbolName);
+    }
+};
+template <>
+struct std::hash<kb::CleanRule> {
+    std::size_t operator()(const kb::CleanRule& v) const {
+        return kb::hashOf(v.id, v.group, v.provider, v.safety, v.regenerationCost, v.requiresRoot,
+                          v.requiresFullDiskAccess, v.busy, v.mode, v.minimumAge, v.excludes,
+                          v.phase);
+    }
+};
+template <>
+struct std::hash<kb::ScannedItem> {
+    std::size_t operator()(const kb::ScannedItem& v) const {
+        return kb::hashOf(v.path, v.size, v.modifiedAt, v.isDirectory);
+    }
+};
+template <>
+struct std::hash<kb::SkippedPath> {
+    std::size_t operator()(const kb::SkippedPath& v) const { return kb::hashOf(v.path, v.reason); }
+};
+template <>
+struct std::hash<kb::ScanResult> {
+    std::size_t operator()(const kb::ScanResult& v) const {
+        return kb::hashOf(v.ruleID, v.items, v.skipped, v.errors);
+    }
+};
 
 namespace kb::json {
 

@@ -251,3 +251,39 @@ TEST(CleanRule, GenuinelyEmptyOnlyWithoutItemsSkipsAndErrors) {
 
 }  // namespace
 }  // namespace kb
+
+namespace kb {
+namespace {
+
+TEST(CleanRule, HashesFollowEquality) {
+    auto network = sampleRule();
+    network.regenerationCost = RegenerationCost::network;
+    auto aged = sampleRule();
+    aged.minimumAge = 60;
+    auto builtin = sampleRule();
+    builtin.provider = RuleProvider::builtin("~/Library/Developer/Xcode/DerivedData/*");
+    auto otherBusy = sampleRule();
+    otherBusy.busy = BusyCheck::processRunning({"Xcode"});
+    const std::unordered_set<CleanRule> rules{sampleRule(), sampleRule(), network,
+                                              aged,         builtin,      otherBusy};
+    EXPECT_EQ(rules.size(), 5u);
+
+    const ScannedItem item{url("/a"), 1, at(5), false};
+    const std::unordered_set<ScannedItem> items{item,
+                                                item,
+                                                {url("/a"), 1, std::nullopt, false},
+                                                {url("/a"), 2, at(5), false},
+                                                {url("/a"), 1, at(5), true}};
+    EXPECT_EQ(items.size(), 4u);
+    const std::unordered_set<SkipReason> reasons{SkipReason::busy("a"), SkipReason::busy("b"),
+                                                 SkipReason::absent(), SkipReason::needsHelper(),
+                                                 SkipReason::absent()};
+    EXPECT_EQ(reasons.size(), 4u);
+    const ScanResult result{"r", {item}, {{url("/b"), SkipReason::absent()}}, {"e"}};
+    EXPECT_EQ(std::hash<ScanResult>()(result), std::hash<ScanResult>()(ScanResult(result)));
+    EXPECT_EQ((std::unordered_set<CleanGroup>{{"a", 0, "s"}, {"a", 0, "s"}, {"a", 1, "s"}}.size()),
+              2u);
+}
+
+}  // namespace
+}  // namespace kb

@@ -55,6 +55,35 @@ bool DeletionPlan::needsHelper() const {
 
 }  // namespace kb
 
+std::size_t std::hash<kb::DeletionPlan::Origin>::operator()(
+    const kb::DeletionPlan::Origin& value) const {
+    using O = kb::DeletionPlan::Origin;
+    return std::visit(kb::Overloaded{
+                          [](const O::Uninstall& v) { return kb::hashOf(0, v.bundleID); },
+                          [](const O::Clean& v) { return kb::hashOf(1, v.ruleIDs); },
+                          [](const O::ForceDelete&) { return kb::hashOf(2); },
+                          [](const O::Orphans&) { return kb::hashOf(3); },
+                      },
+                      value.kind);
+}
+
+std::size_t std::hash<kb::DeletionPlan::Step>::operator()(
+    const kb::DeletionPlan::Step& value) const {
+    using S = kb::DeletionPlan::Step;
+    return std::visit(
+        kb::Overloaded{
+            [](const S::QuitApp& v) { return kb::hashOf(0, v.bundleID); },
+            [](const S::Bootout& v) { return kb::hashOf(1, v.label, v.domain); },
+            [](const S::UnregisterLaunchServices& v) { return kb::hashOf(2, v.url); },
+            [](const S::BrewZap& v) { return kb::hashOf(3, v.cask); },
+            [](const S::ForgetReceipt& v) { return kb::hashOf(4, v.packageID); },
+            [](const S::Remove& v) { return kb::hashOf(5, v.url, v.mode, v.requiresRoot); },
+            [](const S::RunCommand& v) { return kb::hashOf(6, v.id, v.arguments, v.requiresRoot); },
+            [](const S::ForceUnlock& v) { return kb::hashOf(7, v.url, v.remedy); },
+        },
+        value.kind);
+}
+
 namespace kb::json {
 
 boost::json::value Codec<ForceRemedy>::encode(const ForceRemedy& value) {

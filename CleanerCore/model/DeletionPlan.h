@@ -26,6 +26,7 @@
 #include "CleanerCore/model/FileURL.h"
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/model/Uuid.h"
+#include "CleanerCore/model/ValueHash.h"
 #include "HelperProtocol/JsonCodec.h"
 
 namespace kb {
@@ -137,6 +138,22 @@ struct DeletionPlan {
 };
 
 }  // namespace kb
+
+// Hashes over every member (a case's index, then its fields).
+template <>
+struct std::hash<kb::DeletionPlan::Origin> {
+    std::size_t operator()(const kb::DeletionPlan::Origin& value) const;
+};
+template <>
+struct std::hash<kb::DeletionPlan::Step> {
+    std::size_t operator()(const kb::DeletionPlan::Step& value) const;
+};
+template <>
+struct std::hash<kb::DeletionPlan> {
+    std::size_t operator()(const kb::DeletionPlan& v) const {
+        return kb::hashOf(v.id, v.createdAt, v.origin, v.steps, v.estimatedBytes, v.usesTrash);
+    }
+};
 
 namespace kb::json {
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unordered_set>
+
 namespace kb {
 namespace {
 
@@ -171,6 +173,42 @@ TEST(DeletionPlan, ForceRemedyRawValues) {
     }
     EXPECT_EQ(rawValue(ForceRemedy::stripACL), "stripACL");
     EXPECT_EQ(fromRawValue<ForceRemedy>("stripAcl"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kb
+
+namespace kb {
+namespace {
+
+TEST(DeletionPlan, HashesFollowEquality) {
+    const std::vector<Step> steps{
+        {Step::QuitApp{"a"}},
+        {Step::QuitApp{"b"}},
+        {Step::Bootout{"a", "system"}},
+        {Step::Bootout{"system", "a"}},
+        {Step::Remove{url("/x"), DeletionMode::trash, false}},
+        {Step::Remove{url("/x"), DeletionMode::trash, true}},
+        {Step::Remove{url("/x"), DeletionMode::unlink, false}},
+        {Step::UnregisterLaunchServices{url("/x")}},
+        {Step::ForceUnlock{url("/x"), ForceRemedy::unmount}},
+        {Step::ForceUnlock{url("/x"), ForceRemedy::stripACL}},
+        {Step::RunCommand{"c", {"a", "b"}, false}},
+        {Step::RunCommand{"c", {"ab"}, false}},
+    };
+    std::unordered_set<Step> distinct(steps.begin(), steps.end());
+    for (const auto& step : steps) {
+        distinct.insert(Step(step));
+        EXPECT_EQ(std::hash<Step>()(step), std::hash<Step>()(Step(step)));
+    }
+    EXPECT_EQ(distinct.size(), steps.size());
+    std::unordered_set<DeletionPlan> plans{planOf(steps), planOf(steps), planOf({}),
+                                           planOf({steps[1], steps[0]})};
+    EXPECT_EQ(plans.size(), 3u);
+    std::unordered_set<Origin> origins{Origin::forceDelete(),  Origin::orphans(),
+                                       Origin::clean({}),      Origin::clean({"a"}),
+                                       Origin::uninstall("a"), Origin::orphans()};
+    EXPECT_EQ(origins.size(), 5u);
 }
 
 }  // namespace

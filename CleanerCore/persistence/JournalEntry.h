@@ -16,6 +16,7 @@
 #include "CleanerCore/model/DeletionPlan.h"
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/model/Uuid.h"
+#include "CleanerCore/model/ValueHash.h"
 #include "CleanerCore/policy/StatIdentity.h"
 #include "HelperProtocol/JsonCodec.h"
 
@@ -44,6 +45,14 @@ std::string_view rawValue(JournalEntry::Action value);
 std::string_view rawValue(JournalEntry::Actor value);
 
 }  // namespace kb
+
+template <>
+struct std::hash<kb::JournalEntry> {
+    std::size_t operator()(const kb::JournalEntry& v) const {
+        return kb::hashOf(v.id, v.planID, v.origin, v.action, v.actor, v.path, v.trashedPath,
+                          v.bytes, v.identity, v.timestamp, v.note);
+    }
+};
 
 namespace kb::json {
 
