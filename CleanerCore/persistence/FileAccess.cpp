@@ -130,8 +130,10 @@ Result<void, PersistenceError> writeAtomically(int directory, const std::string&
         mode = existing.st_mode & 07777;
     }
     // A hidden sibling with a random suffix, short enough for any name the target fits in.
-    const std::string temporary =
-        "." + name.substr(0, 200) + ".~" + Uuid::random().uuidString().substr(24);
+    std::string temporary = ".";
+    temporary.append(name, 0, 200);
+    temporary += ".~";
+    temporary += std::string_view(Uuid::random().uuidString()).substr(24);
     UniqueFd fd(::openat(directory, temporary.c_str(),
                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd) {

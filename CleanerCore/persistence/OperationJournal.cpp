@@ -84,8 +84,12 @@ std::vector<JournalEntry> decodeLines(std::string_view contents) {
     return entries;
 }
 
+// Plan and path: the plan's 16 bytes stand for its canonical text (one maps to the other).
 std::string restoreKey(const JournalEntry& entry) {
-    return entry.planID.uuidString() + "|" + entry.path;
+    std::string key(reinterpret_cast<const char*>(entry.planID.bytes.data()),
+                    entry.planID.bytes.size());
+    key += entry.path;
+    return key;
 }
 
 }  // namespace
