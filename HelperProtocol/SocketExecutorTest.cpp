@@ -1,0 +1,158 @@
+// The client transport against a scripted server on a real Unix socket.
+#include "HelperProtocol/SocketExecutor.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <functional>
+#include <thread>
+
+#include "HelperProtocol/WireFraming.h"
+#include "platform/UnixSocket.h"
+#include "testing/TempDir.h"
+
+namespace kb {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Accepts connections one after another and hands each to `serve`.
+class ScriptedServer {
+  public:
+    using Serve = std::function<void(int fd)>;
+    ScriptedServer(const std::string& path, Serve serve) {
+        listening_ = std::move(UnixSocket::listenOnPath(path, 0600, 16).value());
+        thread_ = std::thread([this, serve = std::move(serve)] {
+            for (;;) {
+                UniqueFd fd(::accept4(listening_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+                if (!fd) {
+                    return;
+                }
+                serve(fd.get());
+            }
+        });
+    }
+    ~ScriptedServer() {
+        ::shutdown(listening_.get(), SHUT_RDWR);
+        thread_.join();
+    }
+
+  private:
+    UniqueFd listening_;
+    std::thread thread_;
+};
+
+std::vector<WireFraming::Call> readCalls(int fd, size_t count) {
+    WireFraming::FrameReader reader;
+    std::vector<WireFraming::Call> calls;
+    char buffer[4096];
+    while (calls.size() < count) {
+        auto body = reader.next();
+        if (body.ok() && body->has_value()) {
+            calls.push_back(WireFraming::decodeCall(**body).value());
+            continue;
+        }
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            break;
+        }
+        reader.append(buffer, static_cast<size_t>(n));
+    }
+    return calls;
+}
+
+TEST(SocketExecutor, AnUnreachableSocketIsUnavailableWithTheReason) {
+    testing::TempDir dir;
+    SocketExecutor executor({dir / "absent.sock", 1s});
+    const auto r = executor.getVersion();
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error(),
+              PrivilegedExecutorError::unavailable("cannot connect to " + (dir / "absent.sock") +
+                                                   ": No such file or directory"));
+}
+
+TEST(SocketExecutor, AConnectionClosedWithoutAReplyIsUnavailableAndTheNextCallReconnects) {
+    testing::TempDir dir;
+    int connections = 0;
+    ScriptedServer server(dir / "s", [&](int fd) {
+        auto calls = readCalls(fd, 1);
+        if (++connections == 1 || calls.empty()) {
+            return;  // closes without replying
+        }
+        ASSERT_TRUE(UnixSocket::sendAll(fd, WireFraming::encodeVersionReply(calls[0].id, 7)).ok());
+        std::this_thread::sleep_for(50ms);
+    });
+    SocketExecutor executor({dir / "s", 5s});
+    const auto first = executor.getVersion();
+    ASSERT_FALSE(first.ok());
+    EXPECT_EQ(first.error(), PrivilegedExecutorError::unavailable(
+                                 "the helper closed the connection without replying"));
+    const auto second = executor.getVersion();
+    ASSERT_TRUE(second.ok());
+    EXPECT_EQ(*second, 7);
+}
+
+TEST(SocketExecutor, ASilentHelperTimesOut) {
+    testing::TempDir dir;
+    ScriptedServer server(dir / "s", [](int fd) { readCalls(fd, 2); });
+    SocketExecutor executor({dir / "s", 200ms});
+    const auto before = std::chrono::steady_clock::now();
+    const auto r = executor.send({HelperRequest::GetVersion{}});
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error(), PrivilegedExecutorError::timeout());
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 200ms);
+    executor.disconnect();
+}
+
+TEST(SocketExecutor, ConcurrentCallsGetTheirOwnRepliesWhateverTheOrder) {
+    testing::TempDir dir;
+    constexpr size_t callers = 16;
+    ScriptedServer server(dir / "s", [](int fd) {
+        auto calls = readCalls(fd, callers);
+        std::reverse(calls.begin(), calls.end());
+        std::string replies;
+        for (const auto& call : calls) {
+            // The response echoes the request, so each caller can recognise its own.
+            replies += WireFraming::encodeResponseReply(call.id, call.request);
+        }
+        ASSERT_TRUE(UnixSocket::sendAll(fd, replies).ok());
+        readCalls(fd, 1);
+    });
+    SocketExecutor executor({dir / "s", 10s});
+    std::vector<std::thread> threads;
+    std::vector<std::string> answers(callers);
+    for (size_t i = 0; i < callers; ++i) {
+        threads.emplace_back([&, i] {
+            auto r = executor.sendBytes("request " + std::to_string(i));
+            answers[i] = r.ok() ? *r : r.error().describe();
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    for (size_t i = 0; i < callers; ++i) {
+        EXPECT_EQ(answers[i], "request " + std::to_string(i));
+    }
+}
+
+TEST(SocketExecutor, TheConvenienceOperationsMapTheDecodedResponse) {
+    testing::TempDir dir;
+    ScriptedServer server(dir / "s", [](int fd) {
+        for (;;) {
+            auto calls = readCalls(fd, 1);
+            if (calls.empty()) {
+                return;
+            }
+            ASSERT_TRUE(UnixSocket::sendAll(fd, WireFraming::encodeResponseReply(
+                                                    calls[0].id, R"({"error":{"_0":"no"}})"))
+                            .ok());
+        }
+    });
+    SocketExecutor executor({dir / "s", 5s});
+    EXPECT_EQ(executor.forgetReceipt("a.b").error(), PrivilegedExecutorError::remote("no"));
+    EXPECT_EQ(executor.trashItems({"/a"}, 1000).error(), PrivilegedExecutorError::remote("no"));
+}
+
+}  // namespace
+}  // namespace kb

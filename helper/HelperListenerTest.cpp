@@ -1,0 +1,136 @@
+// Connection admission with real sockets. The peer here is the test process itself,
+// which cannot be an attested client, so the identity check is replaced; the real check
+// runs end to end in the service tests.
+#include "helper/HelperListener.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <thread>
+
+#include "helper/Logger.h"
+#include "platform/UnixSocket.h"
+#include "testing/TempDir.h"
+
+namespace kb {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct ListenerHarness {
+    testing::TempDir dir;
+    std::string path = dir / "s";
+    asio::io_context context;
+    std::shared_ptr<HelperListener> listener;
+    std::thread runner;
+    std::mutex lock;
+    std::vector<LogRecord> logs;
+
+    explicit ListenerHarness(HelperListener::Options options) {
+        setLogSink([this](const LogRecord& r) {
+            std::lock_guard guard(lock);
+            logs.push_back(r);
+        });
+        listener = std::make_shared<HelperListener>(
+            context, std::move(UnixSocket::listenOnPath(path, 0666, 64).value()),
+            std::move(options));
+        listener->startAccepting();
+        runner = std::thread([this] { context.run(); });
+    }
+    ~ListenerHarness() {
+        asio::post(context, [this] { listener->stopAccepting(); });
+        context.stop();
+        runner.join();
+        setLogSink({});
+    }
+
+    // Connects and asks for the version; true when a reply came.
+    bool served(UniqueFd& fd) {
+        auto connected = UnixSocket::connectToPath(path);
+        if (!connected) {
+            return false;
+        }
+        fd = std::move(*connected);
+        timeval timeout{5, 0};
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        if (!UnixSocket::sendAll(
+                 fd.get(), WireFraming::encodeCall({1, WireFraming::Selector::getVersion, ""}))
+                 .ok()) {
+            return false;
+        }
+        char reply[20];  // length, id, version
+        return ::recv(fd.get(), reply, sizeof reply, MSG_WAITALL) == 20;
+    }
+    size_t count(const std::string& prefix) {
+        std::lock_guard guard(lock);
+        return static_cast<size_t>(std::count_if(logs.begin(), logs.end(), [&](const LogRecord& r) {
+            return r.message.rfind(prefix, 0) == 0;
+        }));
+    }
+};
+
+Result<PeerIdentity, SystemError> selfAsPeer(int fd) {
+    auto identity = inspectPeer(fd);
+    if (identity) {
+        identity->attestation = Attestation{"dev.kestrelbay", "Q7Z2K4M9X1", false};
+    }
+    return identity;
+}
+
+TEST(HelperListener, ConnectionsPerUidAreLimitedAndReleasedOnClose) {
+    HelperListener::Options options;
+    options.limits.perUid = 3;
+    options.inspect = selfAsPeer;
+    options.check = [](const PeerIdentity& peer,
+                       const ClientRequirement& requirement) -> Result<void, std::string> {
+        if (!requirement.isSatisfiedBy(peer.attestation)) {
+            return fail(std::string("unsatisfied"));
+        }
+        return {};
+    };
+    ListenerHarness h(std::move(options));
+    std::vector<UniqueFd> open(3);
+    for (auto& fd : open) {
+        EXPECT_TRUE(h.served(fd));
+    }
+    UniqueFd fourth;
+    EXPECT_FALSE(h.served(fourth));
+    EXPECT_EQ(h.count("refused a client (pid "), 1u);
+    EXPECT_EQ(h.count("accepted a client that satisfies the code-signing requirement"), 3u);
+    open[0].reset();
+    bool again = false;
+    for (int i = 0; i < 50 && !again; ++i) {
+        std::this_thread::sleep_for(20ms);
+        UniqueFd fd;
+        again = h.served(fd);
+    }
+    EXPECT_TRUE(again);
+}
+
+TEST(HelperListener, AnUnparsableRequirementRefusesEveryClient) {
+    HelperListener::Options options;
+    options.inspect = selfAsPeer;
+    options.requirement = [] { return std::string("anchor apple generic and"); };
+    ListenerHarness h(std::move(options));
+    for (int i = 0; i < 2; ++i) {
+        UniqueFd fd;
+        EXPECT_FALSE(h.served(fd));
+    }
+    std::lock_guard guard(h.lock);
+    ASSERT_EQ(h.logs.size(), 2u);
+    EXPECT_EQ(h.logs[0],
+              (LogRecord{"listener", LogLevel::fault,
+                         "refusing all clients: cannot parse anchor apple generic and"}));
+}
+
+TEST(HelperListener, TheProductionCheckRefusesTheUnattestedTestProgram) {
+    ListenerHarness h(HelperListener::Options{});
+    UniqueFd fd;
+    EXPECT_FALSE(h.served(fd));
+    EXPECT_EQ(
+        h.count("refused a client (pid " + std::to_string(::getpid()) + ", uid 0, executable "),
+        1u);
+}
+
+}  // namespace
+}  // namespace kb
