@@ -1,0 +1,163 @@
+// clearProtection on real ext4 files and directories of a real account, with attributes set
+// by chattr and lists set by setfacl.
+#include "helper/ClearProtectionOperation.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
+#include "testing/TestAccount.h"
+
+namespace kb {
+namespace {
+
+using testing::runChild;
+
+std::string shell(const std::string& command) {
+    const auto r = runChild({"/bin/sh", "-c", command});
+    EXPECT_EQ(r.exitStatus, 0) << command << ": " << r.err;
+    return r.out;
+}
+
+// The attribute letters lsattr shows for the item itself ("-" for none).
+std::string attributes(const std::string& path) {
+    const std::string line = shell("lsattr -d '" + path + "'");
+    return line.substr(0, line.find(' '));
+}
+
+bool hasAttribute(const std::string& path, char letter) {
+    return attributes(path).find(letter) != std::string::npos;
+}
+
+// Extended list entries (nothing for a plain mode).
+std::string extendedAcl(const std::string& path) {
+    return shell("getfacl --skip-base --omit-header --absolute-names '" + path + "'");
+}
+
+mode_t permissionBits(const std::string& path) {
+    struct stat status {};
+    ::lstat(path.c_str(), &status);
+    return status.st_mode & 07777;
+}
+
+class ClearProtectionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(account.valid());
+        root = account.home() + "/Projects";
+        testing::makeDirectories(root);
+    }
+    void TearDown() override {
+        // Leave nothing that userdel could not remove.
+        runChild({"/bin/sh", "-c", "chattr -R -i -a '" + account.home() + "' 2>/dev/null"});
+    }
+    std::vector<ItemResult> clear(const std::string& path, std::uint32_t uid = 0) {
+        const auto answer = clearProtection({path, uid ? uid : account.uid()}, {});
+        const auto* items = std::get_if<HelperResponse::Items>(&answer.kind);
+        return items ? items->results : std::vector<ItemResult>{};
+    }
+    std::vector<ItemResult> okFor(const std::string& path) {
+        return {ItemResult{path, ItemOutcome::ok(), std::nullopt}};
+    }
+
+    testing::TestAccount account{"kbproc"};
+    std::string root;
+};
+
+TEST_F(ClearProtectionTest, ClearsImmutableAndAppendOnlyAndKeepsOtherAttributes) {
+    struct Case {
+        const char* name;
+        bool directory;
+        const char* set;   // chattr argument
+        const char* kept;  // letters that must survive
+    };
+    const Case cases[] = {
+        {"immutable file", false, "+i", ""},
+        {"append-only file", false, "+a", ""},
+        {"both, with no-dump and no-atime", false, "+iadA", "dA"},
+        {"immutable directory", true, "+i", ""},
+        {"append-only directory with no-dump", true, "+ad", "d"},
+        {"nothing set", false, "+d", "d"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string item = root + "/item";
+        shell(std::string(c.directory ? "mkdir '" : "touch '") + item + "'; chattr " + c.set +
+              " '" + item + "'");
+        for (const char* letter = c.set + 1; *letter; ++letter) {
+            ASSERT_TRUE(hasAttribute(item, *letter)) << *letter;
+        }
+        EXPECT_EQ(clear(item), okFor(item));
+        EXPECT_FALSE(hasAttribute(item, 'i'));
+        EXPECT_FALSE(hasAttribute(item, 'a'));
+        for (const char* letter = c.kept; *letter; ++letter) {
+            EXPECT_TRUE(hasAttribute(item, *letter)) << *letter;
+        }
+        shell("rm -r '" + item + "'");  // possible now
+    }
+}
+
+TEST_F(ClearProtectionTest, StripsListsWithoutWideningTheGroup) {
+    const std::string file = root + "/shared.txt";
+    shell("touch '" + file + "'; chmod 0640 '" + file + "'; setfacl -m u:nobody:rwx '" + file +
+          "'");
+    ASSERT_EQ(permissionBits(file), 0670u);  // the group bits now show the mask
+    EXPECT_EQ(clear(file), okFor(file));
+    EXPECT_EQ(extendedAcl(file), "");
+    EXPECT_EQ(permissionBits(file), 0640u);
+
+    // Immutable with a list: the attribute is cleared first, then the list can go.
+    const std::string locked = root + "/locked.txt";
+    shell("touch '" + locked + "'; chmod 0604 '" + locked + "'; setfacl -m g:nogroup:r,m::rw '" +
+          locked + "'; chattr +i '" + locked + "'");
+    EXPECT_EQ(clear(locked), okFor(locked));
+    EXPECT_EQ(attributes(locked).find('i'), std::string::npos);
+    EXPECT_EQ(extendedAcl(locked), "");
+    EXPECT_EQ(permissionBits(locked), 0604u);
+
+    // A directory loses its default list too; its contents keep theirs.
+    const std::string dir = root + "/dir";
+    shell("mkdir '" + dir + "'; chmod 2750 '" + dir + "'; touch '" + dir +
+          "/inner'; setfacl -m u:nobody:r '" + dir +
+          "/inner'; setfacl -m u:nobody:rx -d -m "
+          "u:nobody:rwx '" +
+          dir + "'; chattr +i '" + dir + "'");
+    EXPECT_EQ(clear(dir), okFor(dir));
+    EXPECT_EQ(extendedAcl(dir), "");
+    EXPECT_EQ(permissionBits(dir), 02750u);
+    EXPECT_NE(extendedAcl(dir + "/inner"), "");
+}
+
+TEST_F(ClearProtectionTest, ALinkIsHandledAsTheLinkAndItsTargetIsUntouched) {
+    const std::string target = root + "/target";
+    const std::string link = root + "/link";
+    shell("touch '" + target + "'; setfacl -m u:nobody:r '" + target + "'; chattr +i '" + target +
+          "'; ln -s target '" + link + "'");
+    EXPECT_EQ(clear(link), okFor(link));
+    EXPECT_TRUE(hasAttribute(target, 'i'));
+    EXPECT_NE(extendedAcl(target), "");
+
+    const std::string fifo = root + "/fifo";
+    shell("mkfifo '" + fifo + "'");
+    EXPECT_EQ(clear(fifo), okFor(fifo));  // not opened, so no reader is needed
+}
+
+TEST_F(ClearProtectionTest, RefusalsAndMissingItems) {
+    const std::string missing = root + "/missing";
+    EXPECT_EQ(clear(missing),
+              (std::vector<ItemResult>{{missing, ItemOutcome::notFound(), std::nullopt}}));
+
+    const auto denied = clear("/etc/passwd");
+    ASSERT_EQ(denied.size(), 1u);
+    EXPECT_TRUE(std::holds_alternative<ItemOutcome::PolicyDenied>(denied[0].outcome.kind));
+
+    EXPECT_EQ(clearProtection({root + "/x", 0}, {}),
+              HelperResponse::error("uid 0 is not a user account this helper will act for"));
+    EXPECT_EQ(clearProtection({"", account.uid()}, {}).kind.index(), 1u);  // items
+}
+
+}  // namespace
+}  // namespace kb
