@@ -1,11 +1,13 @@
 // An ordered list of paths compared in folded form (canonical composition and case
 // folding), answering "which is the first entry, in list order, that this path equals or
-// lies inside" with one hash lookup per piece of the path instead of a scan of the list.
+// lies inside". The entries form a tree of pieces, so a lookup walks the path's pieces
+// once and stops at the first piece no entry continues with, however long the list.
 // Immutable after construction; safe to share between threads.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -21,8 +23,10 @@ class OrderedPathList {
         inside,         // the path lies below the entry
     };
 
-    // Adds `name` at the end; it is compared in the form UnicodeText::folded(name), without
-    // a trailing "/" (except for "/" itself).
+    OrderedPathList();
+
+    // Adds `name` at the end; it is compared in the form UnicodeText::folded(name), with
+    // empty and trailing pieces ignored ("/" is the root itself).
     void add(std::string name);
 
     // The name of the first entry the already-folded, normalized `foldedPath` matches, or
@@ -38,14 +42,13 @@ class OrderedPathList {
             return std::hash<std::string_view>{}(text);
         }
     };
-
-    bool hasLength(std::size_t length) const {
-        return length < lengths_.size() && lengths_[length];
-    }
+    struct Node {
+        std::size_t entry;  // index of the first entry ending here, or none
+        std::unordered_map<std::string, std::unique_ptr<Node>, Hash, std::equal_to<>> children;
+    };
 
     std::vector<std::string> names_;
-    std::vector<bool> lengths_;  // the lengths of the folded entries, to skip most lookups
-    std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> firstIndex_;
+    std::unique_ptr<Node> root_;
 };
 
 }  // namespace kb
