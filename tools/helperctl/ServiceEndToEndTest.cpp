@@ -149,6 +149,31 @@ TEST_F(ServiceEndToEnd, AClientActsOnlyForItsOwnUid) {
     EXPECT_EQ(testing::readFile(victim), "mine");
 }
 
+TEST_F(ServiceEndToEnd, AFileGoesToItsOwnersTrashAndComesBack) {
+    RunningHelper helper(dir);
+    const std::string client = genuineClient();
+    const std::string uid = std::to_string(user.uid());
+    const std::string file = user.home() + "/report.txt";
+    testing::writeFile(file, "numbers");
+    ASSERT_EQ(::chown(file.c_str(), user.uid(), user.gid()), 0);
+
+    const auto trashed = run(client, helper, {"trash", file, "--uid", uid});
+    ASSERT_EQ(trashed.exitStatus, 0) << trashed.out << trashed.err;
+    const std::string marker = " -> ";
+    const size_t at = trashed.out.find(marker);
+    ASSERT_NE(at, std::string::npos) << trashed.out;
+    const std::string inTrash =
+        trashed.out.substr(at + marker.size(), trashed.out.size() - at - marker.size() - 1);
+    EXPECT_EQ(inTrash.rfind(user.home() + "/.Trash/", 0), 0u) << inTrash;
+    EXPECT_FALSE(testing::pathExists(file));
+    EXPECT_EQ(testing::readFile(inTrash), "numbers");
+
+    const auto restored = run(client, helper, {"restore", inTrash, file, "--uid", uid});
+    EXPECT_EQ(restored.exitStatus, 0) << restored.out << restored.err;
+    EXPECT_EQ(testing::readFile(file), "numbers");
+    EXPECT_FALSE(testing::pathExists(inTrash));
+}
+
 TEST_F(ServiceEndToEnd, ManyClientsAreAllAnsweredWithoutLeaks) {
     RunningHelper helper(dir);
     TestAccount second("kbsvcb");
