@@ -1,0 +1,97 @@
+#!/bin/sh
+# Service-mode benchmarks against a bare Unix-socket frame echo written in C (pingpong.c),
+# timed by the same C client in the same run:
+#   - warm round trip (p50, p99) of getVersion and of a one-path removeItems;
+#   - calls per second with 16 concurrent clients;
+#   - cold start: from connect on a socket held by systemd-socket-activate to the first
+#     reply, the helper against the echo program started the same way (median of 9).
+# The client is attested and run as a scratch account, as the application would be.
+# Usage: bench/service_bench.sh [BUILD_DIR]   (default: the "bench" preset). Run as root.
+set -eu
+cd "$(dirname "$0")/.."
+build="${1:-}"
+if [ -z "$build" ]; then
+    cmake --preset bench >/dev/null
+    build="$PWD/build/bench"
+fi
+cmake --build "$build" -j 2 --target dev.kestrelbay.helper kestrelbay-helperctl >/dev/null
+helper="$build/helper/dev.kestrelbay.helper"
+ctl="$build/tools/helperctl/kestrelbay-helperctl"
+
+scratch=$(mktemp -d /tmp/kestrelbay-bench.XXXXXX)
+chmod 755 "$scratch"
+account="kbbench$$"
+group="kbbenchg$$"
+pids=""
+cleanup() {
+    for p in $pids; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    userdel -r "$account" >/dev/null 2>&1 || true
+    groupdel "$group" >/dev/null 2>&1 || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT INT TERM
+groupadd "$group"
+useradd --create-home --user-group --shell /bin/sh "$account"
+uid=$(id -u "$account")
+gid=$(id -g "$account")
+home=$(getent passwd "$account" | cut -d: -f6)
+
+cc -O2 -o "$scratch/pingpong.build" bench/pingpong.c
+install -o root -g "$group" -m 2755 "$scratch/pingpong.build" "$scratch/pingpong"
+"$ctl" attest "$scratch/pingpong" --identifier dev.kestrelbay --team Q7Z2K4M9X1
+printf '{"removeItems":{"paths":["%s/absent"],"uid":%s}}' "$home" "$uid" >"$scratch/remove.json"
+
+as_user() { setpriv --reuid="$uid" --regid="$gid" --clear-groups "$scratch/pingpong" "$@"; }
+start() {  # start NAME PROGRAM...: socket-activated, returns once the socket exists
+    sock="$scratch/$1.sock"
+    shift
+    rm -f "$sock"
+    systemd-socket-activate -l "$sock" "$@" 2>>"$scratch/activate.log" &
+    pids="$pids $!"
+    last_pid=$!
+    while [ ! -S "$sock" ]; do sleep 0.01; done
+    chmod 666 "$sock"
+}
+field() { sed -n "s/.*$1 \([0-9.]*\).*/\1/p"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+start helper "$helper"
+helper_sock=$sock
+start echo "$scratch/pingpong" echo
+echo_sock=$sock
+
+echo "== warm round trip, 20000 calls (us)"
+for call in getVersion removeItems; do
+    file=-
+    [ "$call" = removeItems ] && file="$scratch/remove.json"
+    h=$(as_user rtt "$helper_sock" 20000 "$file")
+    e=$(as_user rtt "$echo_sock" 20000 "$file")
+    hp50=$(echo "$h" | field p50_us); hp99=$(echo "$h" | field p99_us)
+    ep50=$(echo "$e" | field p50_us); ep99=$(echo "$e" | field p99_us)
+    echo "$call: helper p50 $hp50 p99 $hp99 | echo p50 $ep50 p99 $ep99 | p50 ratio $(ratio "$hp50" "$ep50")x (goal <= 3x), p99 ratio $(ratio "$hp99" "$ep99")x"
+done
+
+echo "== 16 concurrent clients x 5000 calls (calls/s)"
+for call in getVersion removeItems; do
+    file=-
+    [ "$call" = removeItems ] && file="$scratch/remove.json"
+    h=$(as_user load "$helper_sock" 5000 16 "$file" | field calls_per_second)
+    e=$(as_user load "$echo_sock" 5000 16 "$file" | field calls_per_second)
+    echo "$call: helper $h | echo $e | helper/echo $(ratio "$h" "$e")"
+done
+
+echo "== cold start, connect to first reply (us, median of 9)"
+median() { sort -n | sed -n 5p; }
+hc=""; ec=""
+for i in 1 2 3 4 5 6 7 8 9; do
+    start cold-helper "$helper"
+    hc="$hc $(as_user cold "$sock")"
+    kill "$last_pid"; wait "$last_pid" 2>/dev/null || true
+    start cold-echo "$scratch/pingpong" echo
+    ec="$ec $(as_user cold "$sock")"
+    kill "$last_pid"; wait "$last_pid" 2>/dev/null || true
+done
+h=$(echo $hc | tr ' ' '\n' | median)
+e=$(echo $ec | tr ' ' '\n' | median)
+echo "helper $h | echo $e | ratio $(ratio "$h" "$e")x (goal <= 1.5x)"
