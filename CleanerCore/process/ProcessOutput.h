@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "CleanerCore/errors/Hashing.h"
+
 namespace kb {
 
 // How the child ended: by exiting, or by a signal it did not handle.
@@ -31,3 +33,15 @@ struct ProcessOutput {
 std::string decodeUtf8Lossy(std::string_view bytes);
 
 }  // namespace kb
+
+template <>
+struct std::hash<kb::ProcessOutput> {
+    std::size_t operator()(const kb::ProcessOutput& output) const {
+        std::size_t seed = 0;
+        kb::hashCombine(seed, output.status);
+        kb::hashCombine(seed, output.termination);
+        kb::hashCombine(seed, output.stdoutBytes);
+        kb::hashCombine(seed, output.stderrBytes);
+        return seed;
+    }
+};

@@ -4,6 +4,8 @@
 #include <string>
 #include <variant>
 
+#include "CleanerCore/errors/Hashing.h"
+
 namespace kb {
 
 struct ProcessRunnerError {
@@ -35,3 +37,18 @@ struct ProcessRunnerError {
 };
 
 }  // namespace kb
+
+template <>
+struct std::hash<kb::ProcessRunnerError> {
+    std::size_t operator()(const kb::ProcessRunnerError& error) const {
+        std::size_t seed = error.kind.index();
+        if (const auto* timeout = std::get_if<kb::ProcessRunnerError::Timeout>(&error.kind)) {
+            kb::hashCombine(seed, timeout->executable);
+        } else {
+            const auto& failed = std::get<kb::ProcessRunnerError::LaunchFailed>(error.kind);
+            kb::hashCombine(seed, failed.executable);
+            kb::hashCombine(seed, failed.message);
+        }
+        return seed;
+    }
+};

@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <unordered_set>
 
 #include <gtest/gtest.h>
 
@@ -201,6 +202,17 @@ TEST(ProcessRunner, LaunchFailuresNameTheExecutableAsGiven) {
     }
     EXPECT_EQ(ProcessRunnerError::timeout("/x").description(),
               "it did not finish in time and was stopped");
+    // Usable as keys: equal values hash alike, the cases stay apart.
+    const std::unordered_set<ProcessRunnerError> errors = {
+        ProcessRunnerError::timeout("/x"), ProcessRunnerError::timeout("/x"),
+        ProcessRunnerError::launchFailed("/x", ""), ProcessRunnerError::launchFailed("/x", "m")};
+    EXPECT_EQ(errors.size(), 3u);
+    const std::unordered_set<ProcessOutput> outputs = {
+        {0, TerminationReason::exit, "a", ""},
+        {0, TerminationReason::exit, "a", ""},
+        {9, TerminationReason::exit, "", ""},
+        {9, TerminationReason::uncaughtSignal, "", ""}};
+    EXPECT_EQ(outputs.size(), 3u);
 }
 
 TEST(ProcessRunner, InvalidUtf8IsReplaced) {
