@@ -182,7 +182,9 @@ Result<ProcessOutput, ProcessRunnerError> run(const std::string& executable,
                                                [](const auto& a) { return containsNul(a); })) {
         return launchFailed("the command line contains a NUL byte");
     }
-    const auto deadline = Clock::now() + timeout;
+    // A year stands for "no limit" and keeps the deadline clear of clock overflow.
+    const auto deadline =
+        Clock::now() + std::min<std::chrono::milliseconds>(timeout, std::chrono::hours(24 * 365));
 
     auto out = makePipe(true);
     if (!out) {

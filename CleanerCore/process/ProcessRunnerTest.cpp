@@ -124,6 +124,12 @@ TEST(ProcessRunner, FeedsInputWhileReadingOutput) {
     EXPECT_EQ(r->status, 0);
     EXPECT_EQ(r->stdoutBytes, input);
 
+    // No limit in practice: the deadline must not overflow into the past.
+    const auto unlimited =
+        ProcessRunner::run("/bin/cat", {}, "x", std::chrono::milliseconds::max());
+    ASSERT_TRUE(unlimited.ok());
+    EXPECT_EQ(unlimited->stdoutBytes, "x");
+
     const auto empty = ProcessRunner::run("/bin/cat", {}, std::string(), 10s);
     ASSERT_TRUE(empty.ok());
     EXPECT_EQ(empty->stdoutBytes, "");
