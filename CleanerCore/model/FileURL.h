@@ -2,7 +2,7 @@
 // "file:///Users/alice/Library/Application%20Support/x", compared and hashed by that string.
 //
 // Building from a path percent-encodes every byte outside the URL path character set
-// (letters, digits and "!$&'()*+,-./:;=@_~"), so a blank becomes "%20", "%" becomes "%25" and
+// (letters, digits and "!$&'()*+,-./:=@_~"), so a blank becomes "%20", "%" "%25", ";" "%3B" and
 // non-ASCII text its UTF-8 bytes, each as "%XX" with upper-case hex digits. A directory URL
 // ends with "/"; a file URL does not (except the root, which is always "file:///").
 // No other normalization happens: "." and ".." and repeated slashes stay as they are, so two

@@ -29,8 +29,9 @@ TEST(FileURL, FromPathPercentEncodesLikeAFileURL) {
         {"/", Kind::directory, "file:///", "/"},
         {"/100%/q?x#y", Kind::file, "file:///100%25/q%3Fx%23y", "/100%/q?x#y"},
         {"/caf\xC3\xA9", Kind::file, "file:///caf%C3%A9", "/caf\xC3\xA9"},
-        {"/keep!$&'()*+,-.:;=@_~", Kind::file, "file:///keep!$&'()*+,-.:;=@_~",
-         "/keep!$&'()*+,-.:;=@_~"},
+        {"/keep!$&'()*+,-.:=@_~", Kind::file, "file:///keep!$&'()*+,-.:=@_~",
+         "/keep!$&'()*+,-.:=@_~"},
+        {"/a;b[c]d", Kind::file, "file:///a%3Bb%5Bc%5Dd", "/a;b[c]d"},
         {"/quote\"back\\slash", Kind::file, "file:///quote%22back%5Cslash", "/quote\"back\\slash"},
         {"/a/../b", Kind::file, "file:///a/../b", "/a/../b"},
     };

@@ -72,6 +72,11 @@ TEST(JournalEntry, JsonLineHasSortedKeysAndOmitsAbsentOptionals) {
               R"("com.example.app"}},"path":"/Users/a/x y",)"
               R"("planID":"AAAAAAAA-0000-4000-8000-000000000001",)"
               R"("timestamp":"2026-12-06T08:31:08Z","trashedPath":"/Users/a/.Trash/x y"})");
+    auto multiLine = entry(Action::failed, "/odd\nname");
+    multiLine.note = "first\nsecond\r\n";
+    const auto multiLineText = *json::encode(multiLine, json::JsonStyle::domain);
+    EXPECT_EQ(multiLineText.find('\n'), std::string::npos);
+    EXPECT_EQ(*json::decode<JournalEntry>(multiLineText), multiLine);
     const auto bare = entry(Action::removed, "/x");
     const auto text = *json::encode(bare, json::JsonStyle::domain);
     for (const char* key : {"trashedPath", "identity", "note", "null"}) {
