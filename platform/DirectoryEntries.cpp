@@ -49,7 +49,8 @@ constexpr int directoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 }  // namespace
 
-DirectoryReader::DirectoryReader() : buffer_(std::make_unique<std::byte[]>(bufferSize)) {}
+DirectoryReader::DirectoryReader()
+    : buffer_(std::make_unique_for_overwrite<std::byte[]>(bufferSize)) {}
 
 void DirectoryReader::start(int directoryFd) {
     fd_ = directoryFd;
