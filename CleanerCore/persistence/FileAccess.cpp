@@ -81,7 +81,8 @@ Result<UniqueFd, PersistenceError> createDirectories(const std::string& path, mo
 Result<std::optional<std::string>, PersistenceError> readFile(int directory,
                                                               const std::string& name,
                                                               const std::string& pathForErrors) {
-    UniqueFd fd(::openat(directory, name.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK so that a FIFO planted at the path cannot hang the open; it is refused below.
+    UniqueFd fd(::openat(directory, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
         if (errno == ENOENT) {
             return std::optional<std::string>();
@@ -91,6 +92,9 @@ Result<std::optional<std::string>, PersistenceError> readFile(int directory,
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
         return ioFailure("fstat", pathForErrors);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return ioFailure(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, "read", pathForErrors);
     }
     std::string contents;
     contents.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);

@@ -34,6 +34,7 @@ Result<UniqueFd, PersistenceError> openDirectory(const std::string& path);
 Result<UniqueFd, PersistenceError> createDirectories(const std::string& path, mode_t mode = 0700);
 
 // The whole contents of `name` in `directory`; nothing when it does not exist (ENOENT).
+// Anything but a regular file (a directory, a FIFO, a device) is refused.
 // `pathForErrors` names the file in errors.
 Result<std::optional<std::string>, PersistenceError> readFile(int directory,
                                                               const std::string& name,

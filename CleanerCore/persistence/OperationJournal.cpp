@@ -111,22 +111,25 @@ Result<void, PersistenceError> OperationJournal::append(const JournalEntry& entr
 
     // Read access lets us look at the last byte; a write-only journal is still appended to.
     bool canRead = true;
-    UniqueFd fd(
-        ::openat(directory->get(), name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    constexpr int flags = O_APPEND | O_NONBLOCK | O_CLOEXEC;
+    UniqueFd fd(::openat(directory->get(), name.c_str(), O_RDWR | O_CREAT | flags, 0600));
     if (!fd && errno == EACCES) {
         canRead = false;
-        fd.reset(::openat(directory->get(), name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+        fd.reset(::openat(directory->get(), name.c_str(), O_WRONLY | flags));
     }
     if (!fd) {
         return ioFailure(errno, "open", path_);
     }
-
-    // A previous append that died midway left a line without its line feed: end it first so
-    // that this entry is a line of its own and the torn one stays skippable.
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
         return ioFailure(errno, "fstat", path_);
     }
+    if (!S_ISREG(st.st_mode)) {
+        return ioFailure(EINVAL, "open (not a regular file)", path_);
+    }
+
+    // A previous append that died midway left a line without its line feed: end it first so
+    // that this entry is a line of its own and the torn one stays skippable.
     if (canRead && st.st_size > 0) {
         char last = '\n';
         if (::pread(fd.get(), &last, 1, st.st_size - 1) != 1) {

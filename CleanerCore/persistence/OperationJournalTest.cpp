@@ -143,6 +143,13 @@ TEST(OperationJournal, ReadSkipsBadLinesAndKeepsFileOrder) {
     EXPECT_EQ(journal.readAll(), (std::vector{first, second}));
     EXPECT_TRUE(OperationJournal(urlOf(dir / "missing.jsonl")).readAll().empty());
     EXPECT_TRUE(OperationJournal(urlOf(dir.path())).readAll().empty());  // a directory
+    // A FIFO where the journal should be neither hangs a read nor takes an entry.
+    const auto fifo = dir / "fifo.jsonl";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    OperationJournal fifoJournal(urlOf(fifo));
+    EXPECT_TRUE(fifoJournal.readAll().empty());
+    EXPECT_FALSE(fifoJournal.append(second).ok());
+    EXPECT_FALSE(fifoJournal.prune(60, now).ok());
 }
 
 TEST(OperationJournal, RestorableEntriesMatchRestoresByPlanAndPath) {
