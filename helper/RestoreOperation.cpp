@@ -60,8 +60,15 @@ std::string parentOf(const std::string& normalized) {
 
 }  // namespace
 
-std::optional<std::string> validateTrashedPath(const std::string& trashedPath,
-                                               const std::string& home) {
+namespace {
+
+struct CheckedTrashedPath {
+    std::string normalized;
+    std::string realParent;  // the item's directory, links resolved, inside the real Trash
+};
+
+std::optional<CheckedTrashedPath> checkTrashedPath(const std::string& trashedPath,
+                                                   const std::string& home) {
     if (!withinLimits(trashedPath)) {
         return std::nullopt;
     }
@@ -76,14 +83,25 @@ std::optional<std::string> validateTrashedPath(const std::string& trashedPath,
         return std::nullopt;
     }
     const auto realTrash = realPath(trash);
-    const auto realParent = realPath(parentOf(normalized));
+    auto realParent = realPath(parentOf(normalized));
     if (!realTrash || !realParent) {
         return std::nullopt;
     }
     if (*realParent != *realTrash && realParent->rfind(*realTrash + "/", 0) != 0) {
         return std::nullopt;
     }
-    return normalized;
+    return CheckedTrashedPath{std::move(normalized), std::move(*realParent)};
+}
+
+}  // namespace
+
+std::optional<std::string> validateTrashedPath(const std::string& trashedPath,
+                                               const std::string& home) {
+    auto checked = checkTrashedPath(trashedPath, home);
+    if (!checked) {
+        return std::nullopt;
+    }
+    return std::move(checked->normalized);
 }
 
 ItemResult restoreItem(const std::string& trashedPath, const std::string& originalPath,
@@ -91,18 +109,16 @@ ItemResult restoreItem(const std::string& trashedPath, const std::string& origin
     auto result = [&](ItemOutcome outcome) {
         return ItemResult{originalPath, std::move(outcome), std::nullopt};
     };
-    const auto validated = validateTrashedPath(trashedPath, ops.home);
-    if (!validated) {
+    const auto checked = checkTrashedPath(trashedPath, ops.home);
+    if (!checked) {
         return result(ItemOutcome::policyDenied("'" + trashedPath + "' is not an item inside " +
                                                 ops.home + "/.Trash"));
     }
-    // The item's real parent (no links) holds it; open that, refusing any link on the way.
-    const auto realParent = realPath(parentOf(*validated));
-    const std::string itemName = validated->substr(validated->find_last_of('/') + 1);
-    if (!realParent) {
-        return result(ItemOutcome::notFound());
-    }
-    auto trashed = openResolvedParent(*realParent + "/" + itemName);
+    const std::string& validated = checked->normalized;
+    // Open the very directory that was checked: if any part of it has become a link since,
+    // the open fails (a race) instead of leading elsewhere.
+    const std::string itemName = validated.substr(validated.find_last_of('/') + 1);
+    auto trashed = openResolvedParent(checked->realParent + "/" + itemName);
     if (auto* outcome = std::get_if<ItemOutcome>(&trashed)) {
         if (std::holds_alternative<ItemOutcome::Failed>(outcome->kind)) {
             return result(ItemOutcome::notFound());
@@ -110,7 +126,7 @@ ItemResult restoreItem(const std::string& trashedPath, const std::string& origin
         return result(std::move(*outcome));
     }
     auto& from = std::get<ParentDirectory>(trashed);
-    auto identity = StatIdentity::capture(from.fd.get(), from.name, *validated);
+    auto identity = StatIdentity::capture(from.fd.get(), from.name, validated);
     if (!identity || !identity->has_value()) {
         return result(ItemOutcome::notFound());
     }
@@ -154,7 +170,7 @@ ItemResult restoreItem(const std::string& trashedPath, const std::string& origin
     }
     if (moved->originalLeft) {
         operationsLogger().error(
-            "restored " + *validated + " to " + resolvedOriginal +
+            "restored " + validated + " to " + resolvedOriginal +
             " but could not delete it from the Trash: " + moved->originalLeft->describe());
     }
     return result(ItemOutcome::ok());
