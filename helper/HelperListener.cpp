@@ -9,8 +9,8 @@
 namespace kb {
 
 HelperListener::HelperListener(asio::io_context& context, UniqueFd listeningSocket, Options options)
-    : context_(context),
-      acceptor_(context, asio::local::stream_protocol(), listeningSocket.release()),
+    : acceptor_(context, asio::local::stream_protocol(), listeningSocket.release()),
+      retry_(context),
       options_(std::move(options)) {}
 
 std::string HelperListener::strictRequirement() {
@@ -44,6 +44,7 @@ void HelperListener::startAccepting() {
 
 void HelperListener::stopAccepting() {
     accepting_ = false;
+    retry_.cancel();
     std::error_code ignored;
     acceptor_.close(ignored);
 }
@@ -57,18 +58,25 @@ void HelperListener::acceptNext() {
     if (!accepting_) {
         return;
     }
-    acceptor_.async_accept([self = shared_from_this()](const std::error_code& error,
-                                                       Connection::Socket socket) {
-        if (!self->accepting_) {
-            return;
-        }
-        if (!error) {
-            self->admit(std::move(socket));
-        } else if (error == asio::error::no_descriptors || error == asio::error::no_buffer_space) {
+    acceptor_.async_accept(
+        [self = shared_from_this()](const std::error_code& error, Connection::Socket socket) {
+            if (!self->accepting_) {
+                return;
+            }
+            if (!error) {
+                self->admit(std::move(socket));
+                self->acceptNext();
+                return;
+            }
+            // Out of descriptors or memory: waiting a moment beats spinning on the error.
             listenerLogger().error("cannot accept a client: " + error.message());
-        }
-        self->acceptNext();
-    });
+            self->retry_.expires_after(std::chrono::milliseconds(100));
+            self->retry_.async_wait([self](const std::error_code& e) {
+                if (!e) {
+                    self->acceptNext();
+                }
+            });
+        });
 }
 
 void HelperListener::admit(Connection::Socket socket) {

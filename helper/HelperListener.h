@@ -14,6 +14,7 @@
 
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
+#include <asio/steady_timer.hpp>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -70,8 +71,8 @@ class HelperListener : public std::enable_shared_from_this<HelperListener> {
     void admit(Connection::Socket socket);
     void released(std::uint32_t uid);
 
-    asio::io_context& context_;
     asio::local::stream_protocol::acceptor acceptor_;
+    asio::steady_timer retry_;
     Options options_;
     mutable std::mutex countsLock_;
     std::map<std::uint32_t, size_t> perUid_;
