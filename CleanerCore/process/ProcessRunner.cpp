@@ -50,8 +50,11 @@ Result<void, SystemError> setNonBlocking(const UniqueFd& fd) {
     return {};
 }
 
+// Which end of a pipe this process keeps; the other goes to the child.
+enum class ParentEnd { reads, writes };
+
 // Both ends close-on-exec and above the standard streams; the parent's end non-blocking.
-Result<Pipe, SystemError> makePipe(bool parentReads) {
+Result<Pipe, SystemError> makePipe(ParentEnd parentEnd) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         return fail(systemError("pipe2"));
@@ -62,7 +65,8 @@ Result<Pipe, SystemError> makePipe(bool parentReads) {
             return fail(lifted.error());
         }
     }
-    if (auto nb = setNonBlocking(parentReads ? pipe.readEnd : pipe.writeEnd); !nb) {
+    if (auto nb = setNonBlocking(parentEnd == ParentEnd::reads ? pipe.readEnd : pipe.writeEnd);
+        !nb) {
         return fail(nb.error());
     }
     return pipe;
@@ -186,17 +190,17 @@ Result<ProcessOutput, ProcessRunnerError> run(const std::string& executable,
     const auto deadline =
         Clock::now() + std::min<std::chrono::milliseconds>(timeout, std::chrono::hours(24 * 365));
 
-    auto out = makePipe(true);
+    auto out = makePipe(ParentEnd::reads);
     if (!out) {
         return launchFailed(out.error().message());
     }
-    auto err = makePipe(true);
+    auto err = makePipe(ParentEnd::reads);
     if (!err) {
         return launchFailed(err.error().message());
     }
     std::optional<Pipe> in;
     if (input) {
-        auto pipe = makePipe(false);
+        auto pipe = makePipe(ParentEnd::writes);
         if (!pipe) {
             return launchFailed(pipe.error().message());
         }
