@@ -11,11 +11,35 @@ ItemOutcome failedOutcome(int errnum) {
     return ItemOutcome::failed(errnum, errorText(errnum));
 }
 
+namespace {
+
+std::optional<PolicyReason> insideStaging(const std::string& resolved,
+                                          const std::string& stagingDirectory) {
+    if (stagingDirectory.empty()) {
+        return std::nullopt;
+    }
+    const std::string staging = PathPolicy::normalize(stagingDirectory);
+    if (resolved == staging) {
+        return PolicyReason::deniedRoot(staging);
+    }
+    if (resolved.rfind(staging + "/", 0) == 0) {
+        return PolicyReason::deniedSubtree(staging);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::variant<std::string, ItemResult> evaluateItem(const PathPolicy& policy,
-                                                   const std::string& path) {
+                                                   const std::string& path,
+                                                   const std::string& stagingDirectory) {
     PolicyDecision decision = policy.evaluate(path);
     if (const std::string* resolved = decision.resolvedPath()) {
-        return std::move(*resolved);
+        if (auto reason = insideStaging(*resolved, stagingDirectory)) {
+            decision = PolicyDecision::denied(std::move(*reason));
+        } else {
+            return *resolved;
+        }
     }
     const std::string reason = decision.reason()->description();
     serviceLogger().notice("refused " + path + ": " + reason);
@@ -55,7 +79,7 @@ std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
 }
 
 HelperResponse runItemPipeline(const std::vector<std::string>& paths, std::uint32_t uid,
-                               const ItemAction& action) {
+                               const ItemAction& action, const std::string& stagingDirectory) {
     const auto admitted = admitRequest(paths, uid);
     if (!admitted) {
         return HelperResponse::error(refusalMessage(paths, uid));
@@ -63,7 +87,7 @@ HelperResponse runItemPipeline(const std::vector<std::string>& paths, std::uint3
     std::vector<ItemResult> results;
     results.reserve(paths.size());
     for (const std::string& path : paths) {
-        auto evaluated = evaluateItem(admitted->policy, path);
+        auto evaluated = evaluateItem(admitted->policy, path, stagingDirectory);
         if (auto* denied = std::get_if<ItemResult>(&evaluated)) {
             results.push_back(std::move(*denied));
             continue;

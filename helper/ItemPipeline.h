@@ -32,9 +32,13 @@ struct CapturedItem {
     StatIdentity identity;     // captured relative to `parent`
 };
 
-// The policy step: the resolved path, or the (logged) policyDenied result.
+// The policy step: the resolved path, or the (logged) policyDenied result. When
+// `stagingDirectory` is given, the helper's own staging directory and everything in it
+// (other accounts' items on their way to a Trash) are refused too, as a protected root and
+// a protected subtree.
 std::variant<std::string, ItemResult> evaluateItem(const PathPolicy& policy,
-                                                   const std::string& path);
+                                                   const std::string& path,
+                                                   const std::string& stagingDirectory = {});
 
 // Opens the directory of `resolvedPath` safely and captures the item's identity. Yields the
 // item, or notFound, raceDetected or sipProtected.
@@ -50,9 +54,10 @@ ItemOutcome failedOutcome(int errnum);
 
 using ItemAction = std::function<ItemResult(CapturedItem&, const RootFileOps&)>;
 
-// Admission, then every path through evaluateItem, captureItem and `action`. A refused
+// Admission, then every path through evaluateItem (with `stagingDirectory`), captureItem and
+// `action`. A refused
 // request answers `error` with the refusal text and touches nothing.
 HelperResponse runItemPipeline(const std::vector<std::string>& paths, std::uint32_t uid,
-                               const ItemAction& action);
+                               const ItemAction& action, const std::string& stagingDirectory = {});
 
 }  // namespace kb

@@ -29,9 +29,12 @@ ItemResult removeItem(const CapturedItem& item) {
     return ItemResult{item.path, std::move(outcome), std::nullopt};
 }
 
-HelperResponse removeItems(const HelperRequest::RemoveItems& request, const RootFileOpsSettings&) {
-    return runItemPipeline(request.paths, request.uid,
-                           [](CapturedItem& item, const RootFileOps&) { return removeItem(item); });
+HelperResponse removeItems(const HelperRequest::RemoveItems& request,
+                           const RootFileOpsSettings& settings) {
+    return runItemPipeline(
+        request.paths, request.uid,
+        [](CapturedItem& item, const RootFileOps&) { return removeItem(item); },
+        settings.stagingDirectory);
 }
 
 }  // namespace kb

@@ -177,13 +177,14 @@ ItemResult restoreItem(const std::string& trashedPath, const std::string& origin
 }
 
 HelperResponse restoreFromTrash(const HelperRequest::RestoreFromTrash& request,
-                                const RootFileOpsSettings&) {
+                                const RootFileOpsSettings& settings) {
     const std::vector<std::string> paths{request.originalPath};
     const auto admitted = admitRequest(paths, request.uid);
     if (!admitted) {
         return HelperResponse::error(refusalMessage(paths, request.uid));
     }
-    auto evaluated = evaluateItem(admitted->policy, request.originalPath);
+    auto evaluated =
+        evaluateItem(admitted->policy, request.originalPath, settings.stagingDirectory);
     if (auto* denied = std::get_if<ItemResult>(&evaluated)) {
         return HelperResponse::items({std::move(*denied)});
     }

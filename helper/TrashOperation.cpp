@@ -207,7 +207,8 @@ HelperResponse trashItems(const HelperRequest::TrashItems& request,
                           const RootFileOpsSettings& settings) {
     return runItemPipeline(
         request.paths, request.uid,
-        [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, settings); });
+        [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, settings); },
+        settings.stagingDirectory);
 }
 
 }  // namespace kb

@@ -155,6 +155,26 @@ TEST(TrashItems, AForeignStagingDirectoryIsReplacedOnceThenTheClaimFails) {
     EXPECT_EQ(readFile(world.at("item")), "x");
 }
 
+TEST(TrashItems, TheStagingDirectoryAndItemsLeftInItAreNeverActedOn) {
+    FileOpsScenario world;
+    const std::string staging = world.settings.stagingDirectory;
+    makeDirectories(staging + "/SOME-UUID");
+    ::chmod(staging.c_str(), 0700);
+    writeFile(staging + "/SOME-UUID/another-account's-item", "theirs");
+    const auto before = listTree(staging);
+    const auto trashed = testing::itemsOf(world.trash({staging, staging + "/SOME-UUID"}));
+    const auto removed =
+        testing::itemsOf(world.remove({staging + "/SOME-UUID/another-account's-item"}));
+    ASSERT_EQ(trashed.size(), 2u);
+    ASSERT_EQ(removed.size(), 1u);
+    EXPECT_EQ(trashed[0].outcome,
+              ItemOutcome::policyDenied("'" + staging + "' is a protected root"));
+    const auto inside = ItemOutcome::policyDenied("inside protected subtree '" + staging + "'");
+    EXPECT_EQ(trashed[1].outcome, inside);
+    EXPECT_EQ(removed[0].outcome, inside);
+    EXPECT_EQ(listTree(staging), before);
+}
+
 TEST(TrashItems, AnItemSwappedAfterItsCaptureIsPutBackAndReportedAsARace) {
     FileOpsScenario world;
     writeFile(world.at("item"), "checked");

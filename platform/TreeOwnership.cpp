@@ -44,16 +44,19 @@ class Reowner {
         }
     }
 
-    // A non-directory entry of `dirFd`: read its status by name (cheap, and enough to skip
-    // it), then change it through a descriptor of the entry itself.
+    // A non-directory entry of `dirFd`: changed through a descriptor of the entry itself.
+    // While entries keep needing a change, the status is read on that descriptor only;
+    // otherwise first by name, which is enough to leave an owned entry alone.
     void changeEntry(int dirFd, const std::string& name, const std::string& relativePath) {
-        auto byName = fileStatusAt(dirFd, name);
-        if (!byName) {
-            note(systemError(byName.error().code, "statx", relativePath));
-            return;
-        }
-        if (owned(*byName)) {
-            return;
+        if (!expectChange_) {
+            auto byName = fileStatusAt(dirFd, name);
+            if (!byName) {
+                note(systemError(byName.error().code, "statx", relativePath));
+                return;
+            }
+            if (owned(*byName)) {
+                return;
+            }
         }
         UniqueFd fd(::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         if (!fd) {
@@ -65,10 +68,11 @@ class Reowner {
             note(systemError(status.error().code, "statx", relativePath));
             return;
         }
-        if (status->id() != byName->id() || status->isDirectory()) {
-            // Swapped since it was listed; whatever is there now is not walked into.
+        if (status->isDirectory()) {
+            // Swapped for a directory since it was listed: not walked into.
             return;
         }
+        expectChange_ = !owned(*status);
         change(fd.get(), *status, relativePath);
     }
 
@@ -112,6 +116,7 @@ class Reowner {
   private:
     uid_t uid_;
     gid_t gid_;
+    bool expectChange_ = false;
     ReownReport report_;
 };
 
