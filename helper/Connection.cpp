@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <asio/bind_executor.hpp>
+#include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 
@@ -85,14 +86,23 @@ void Connection::handleCall(WireFraming::Call call) {
         queueReply(WireFraming::encodeVersionReply(call.id, service_.getVersion()), {});
         return;
     }
+    // Until the job's reply is posted back, the guard keeps the executor from running out
+    // of work while nothing else is pending on it. The reply runs once; it hands its
+    // references on, so a finished job holds nothing of the connection.
+    auto work =
+        std::make_shared<asio::executor_work_guard<asio::any_io_executor>>(socket_.get_executor());
     service_.perform(
-        std::move(call.request), [self = shared_from_this(), id = call.id](
-                                     std::string response, std::function<void()> written) {
+        std::move(call.request), [self = shared_from_this(), id = call.id, work](
+                                     std::string response, std::function<void()> written) mutable {
+            auto connection = std::move(self);
+            auto guard = std::move(work);
             std::string frame = WireFraming::encodeResponseReply(id, response);
-            asio::post(self->strand_,
-                       [self, frame = std::move(frame), written = std::move(written)]() mutable {
-                           self->queueReply(std::move(frame), std::move(written));
-                       });
+            auto& strand = connection->strand_;
+            asio::post(strand, [connection = std::move(connection), frame = std::move(frame),
+                                written = std::move(written)]() mutable {
+                connection->queueReply(std::move(frame), std::move(written));
+            });
+            guard->reset();
         });
 }
 
