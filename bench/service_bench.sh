@@ -1,7 +1,8 @@
 #!/bin/sh
 # Service-mode benchmarks against a bare Unix-socket frame echo written in C (pingpong.c),
 # timed by the same C client in the same run:
-#   - warm round trip (p50, p99) of getVersion and of a one-path removeItems;
+#   - warm round trip (p50, p99) of getVersion, of the getVersion request through the
+#     request path, and of a one-path removeItems;
 #   - calls per second with 16 concurrent clients;
 #   - cold start: from connect on a socket held by systemd-socket-activate to the first
 #     reply, the helper against the echo program started the same way (median of 9).
@@ -41,6 +42,8 @@ cc -O2 -o "$scratch/pingpong.build" bench/pingpong.c
 install -o root -g "$group" -m 2755 "$scratch/pingpong.build" "$scratch/pingpong"
 "$ctl" attest "$scratch/pingpong" --identifier dev.kestrelbay --team Q7Z2K4M9X1
 printf '{"removeItems":{"paths":["%s/absent"],"uid":%s}}' "$home" "$uid" >"$scratch/remove.json"
+# getVersion as a request: the transport, the worker pool and the codec without an operation.
+printf '{"getVersion":{}}' >"$scratch/perform.json"
 
 as_user() { setpriv --reuid="$uid" --regid="$gid" --clear-groups "$scratch/pingpong" "$@"; }
 start() {  # start NAME PROGRAM...: socket-activated, returns once the socket exists
@@ -62,9 +65,10 @@ start echo "$scratch/pingpong" echo
 echo_sock=$sock
 
 echo "== warm round trip, 20000 calls (us)"
-for call in getVersion removeItems; do
+for call in getVersion perform removeItems; do
     file=-
     [ "$call" = removeItems ] && file="$scratch/remove.json"
+    [ "$call" = perform ] && file="$scratch/perform.json"
     h=$(as_user rtt "$helper_sock" 20000 "$file")
     e=$(as_user rtt "$echo_sock" 20000 "$file")
     hp50=$(echo "$h" | field p50_us); hp99=$(echo "$h" | field p99_us)
