@@ -8,7 +8,6 @@
 #include <cstdio>
 
 #include "helper/Logger.h"
-#include "helper/StagingDirectory.h"
 #include "helper/TrashNaming.h"
 #include "platform/CrossVolumeMove.h"
 #include "platform/TreeOwnership.h"
@@ -115,39 +114,35 @@ class TrashMove {
         return noFreeName();
     }
 
-    ItemResult run(const RootFileOpsSettings& settings) {
+    ItemResult run(StagingSession& session) {
         const std::string& name = item_.parent.name;
         const int parentFd = item_.parent.fd.get();
-        auto staging = claimStagingDirectory(settings.stagingDirectory);
-        if (!staging) {
-            return result(failedOutcome(staging.error()));
+        auto acquired = session.acquire();
+        if (!acquired) {
+            return result(failedOutcome(acquired.error()));
         }
-        auto sub = makeStagingSubdirectory(staging->get());
-        if (!sub) {
-            return result(failedOutcome(sub.error()));
-        }
-        if (::renameat2(parentFd, name.c_str(), sub->fd.get(), name.c_str(), RENAME_NOREPLACE) !=
+        const StagingSubdirectory& sub = **acquired;
+        if (::renameat2(parentFd, name.c_str(), sub.fd.get(), name.c_str(), RENAME_NOREPLACE) !=
             0) {
             const int e = errno;
-            ::unlinkat(staging->get(), sub->name.c_str(), AT_REMOVEDIR);
+            session.release(name);
             if (e == EXDEV) {
                 return copyIntoTrash(parentFd, name, objectOf(item_.identity),
                                      destination_.firstCandidate);
             }
             return result(failedOutcome(e));
         }
-        const std::string stagedPath = settings.stagingDirectory + "/" + sub->name + "/" + name;
-        auto staged = StatIdentity::capture(sub->fd.get(), name, stagedPath);
+        const std::string stagedPath = session.path() + "/" + sub.name + "/" + name;
+        auto staged = StatIdentity::capture(sub.fd.get(), name, stagedPath);
         if (!staged || !staged->has_value() || !(*staged)->matches(item_.identity)) {
             // Not the item that was checked: put it back, never over something new.
-            ::renameat2(sub->fd.get(), name.c_str(), parentFd, name.c_str(), RENAME_NOREPLACE);
-            ::unlinkat(staging->get(), sub->name.c_str(), AT_REMOVEDIR);
+            ::renameat2(sub.fd.get(), name.c_str(), parentFd, name.c_str(), RENAME_NOREPLACE);
+            session.release(name);
             return result(ItemOutcome::raceDetected());
         }
-        logReown(reownTree(sub->fd.get(), name, objectOf(**staged), ops_.uid, ops_.gid),
-                 stagedPath);
-        ItemResult placed = placeStaged(*sub);
-        ::unlinkat(staging->get(), sub->name.c_str(), AT_REMOVEDIR);
+        logReown(reownTree(sub.fd.get(), name, objectOf(**staged), ops_.uid, ops_.gid), stagedPath);
+        ItemResult placed = placeStaged(sub);
+        session.release(name);
         return placed;
     }
 
@@ -187,8 +182,45 @@ std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops) {
     return trash;
 }
 
+StagingSession::~StagingSession() {
+    if (current_) {
+        ::unlinkat(staging_.get(), current_->name.c_str(), AT_REMOVEDIR);
+    }
+}
+
+Result<const StagingSubdirectory*, int> StagingSession::acquire() {
+    if (!staging_) {
+        auto claimed = claimStagingDirectory(path_);
+        if (!claimed) {
+            return fail(claimed.error());
+        }
+        staging_ = std::move(*claimed);
+    }
+    if (!current_) {
+        auto made = makeStagingSubdirectory(staging_.get());
+        if (!made) {
+            return fail(made.error());
+        }
+        current_ = std::move(*made);
+    }
+    return &*current_;
+}
+
+void StagingSession::release(const std::string& name) {
+    struct stat st {};
+    if (current_ && ::fstatat(current_->fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        // The item stays here after a failed move; the next item gets a new subdirectory.
+        current_.reset();
+    }
+}
+
 ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
                      const RootFileOpsSettings& settings) {
+    StagingSession session(settings.stagingDirectory);
+    return trashItem(item, ops, session);
+}
+
+ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSession& session) {
     auto trash = ensureUserTrash(ops);
     std::optional<std::size_t> first;
     if (trash) {
@@ -200,14 +232,15 @@ ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
                                                           "/" + trashName),
                           std::nullopt};
     }
-    return TrashMove(item, ops, Destination{std::move(*trash), *first}).run(settings);
+    return TrashMove(item, ops, Destination{std::move(*trash), *first}).run(session);
 }
 
 HelperResponse trashItems(const HelperRequest::TrashItems& request,
                           const RootFileOpsSettings& settings) {
+    StagingSession session(settings.stagingDirectory);
     return runItemPipeline(
         request.paths, request.uid,
-        [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, settings); },
+        [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, session); },
         settings.stagingDirectory);
 }
 

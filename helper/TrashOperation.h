@@ -15,6 +15,7 @@
 #include "HelperProtocol/HelperMessages.h"
 #include "helper/ItemPipeline.h"
 #include "helper/RootFileOpsSettings.h"
+#include "helper/StagingDirectory.h"
 #include "platform/UniqueFd.h"
 
 namespace kb {
@@ -22,6 +23,33 @@ namespace kb {
 HelperResponse trashItems(const HelperRequest::TrashItems& request,
                           const RootFileOpsSettings& settings);
 
+// One request's use of the staging directory. The directory is claimed and a subdirectory
+// made on first use; the request's items, handled one after the other, then pass through
+// that same subdirectory (each has left it before the next comes). A subdirectory in which
+// an item stayed after a failed move is left alone and a fresh one is made. The last
+// subdirectory is removed when the session ends. One thread at a time.
+class StagingSession {
+  public:
+    explicit StagingSession(std::string path) : path_(std::move(path)) {}
+    ~StagingSession();
+    StagingSession(const StagingSession&) = delete;
+    StagingSession& operator=(const StagingSession&) = delete;
+
+    const std::string& path() const { return path_; }
+    // The empty subdirectory for the next item, or the errno of the failure.
+    Result<const StagingSubdirectory*, int> acquire();
+    // After an item: keeps the subdirectory for the next one if `name` has left it.
+    void release(const std::string& name);
+
+  private:
+    std::string path_;
+    UniqueFd staging_;
+    std::optional<StagingSubdirectory> current_;
+};
+
+ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSession& session);
+
+// The same with a session of its own.
 ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
                      const RootFileOpsSettings& settings);
 
