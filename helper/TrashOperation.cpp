@@ -164,16 +164,18 @@ std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops) {
         if (!S_ISDIR(st.st_mode)) {
             return std::nullopt;
         }
-    } else if (::mkdirat(home.get(), trashName, 0700) != 0) {
-        return std::nullopt;
-    } else {
+    } else if (::mkdirat(home.get(), trashName, 0700) == 0) {
         UniqueFd made(
             ::openat(home.get(), trashName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!made || ::fchown(made.get(), ops.uid, ops.gid) != 0) {
             return std::nullopt;
         }
         return made;
+    } else if (errno != EEXIST) {
+        return std::nullopt;
     }
+    // Present, or made a moment ago by a concurrent request: used only if it is a directory
+    // (O_NOFOLLOW | O_DIRECTORY refuse anything else).
     UniqueFd trash(
         ::openat(home.get(), trashName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!trash) {
