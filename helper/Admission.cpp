@@ -1,39 +1,9 @@
 #include "helper/Admission.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "HelperProtocol/HelperValidation.h"
+#include "platform/PasswordDatabase.h"
 
 namespace kb {
-namespace {
-
-struct Account {
-    std::uint32_t gid = 0;
-    std::string home;
-};
-
-std::optional<Account> lookUpAccount(std::uint32_t uid) {
-    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 4096);
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    for (;;) {
-        const int rc = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
-        if (rc == ERANGE && buffer.size() < (1u << 20)) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        if (rc != 0 || found == nullptr || entry.pw_dir == nullptr || entry.pw_dir[0] == '\0') {
-            return std::nullopt;
-        }
-        return Account{entry.pw_gid, entry.pw_dir};
-    }
-}
-
-}  // namespace
 
 std::optional<AdmittedRequest> admitRequest(const std::vector<std::string>& paths,
                                             std::uint32_t uid) {
@@ -44,7 +14,7 @@ std::optional<AdmittedRequest> admitRequest(const std::vector<std::string>& path
         return std::nullopt;
     }
     const auto account = lookUpAccount(uid);
-    if (!account) {
+    if (!account || account->home.empty()) {
         return std::nullopt;
     }
     auto policy = PathPolicy::forUser(uid);

@@ -1,13 +1,11 @@
 #include "helper/BootoutOperation.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <optional>
 #include <vector>
 
 #include "HelperProtocol/HelperValidation.h"
 #include "helper/RunTool.h"
+#include "platform/PasswordDatabase.h"
 
 namespace kb {
 namespace {
@@ -15,19 +13,11 @@ namespace {
 // The account's login name; nothing when there is none or it could confuse systemctl's
 // USER@HOST form.
 std::optional<std::string> accountName(std::uint32_t uid) {
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
-        !found->pw_name) {
+    auto entry = lookUpAccount(uid);
+    if (!entry || entry->name.empty() || entry->name.find('@') != std::string::npos) {
         return std::nullopt;
     }
-    const std::string name = found->pw_name;
-    if (name.empty() || name.find('@') != std::string::npos) {
-        return std::nullopt;
-    }
-    return name;
+    return std::move(entry->name);
 }
 
 }  // namespace

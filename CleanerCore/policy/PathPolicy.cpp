@@ -1,6 +1,5 @@
 #include "CleanerCore/policy/PathPolicy.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include "CleanerCore/policy/OrderedPathList.h"
 #include "CleanerCore/policy/ProtectedPatterns.h"
 #include "CleanerCore/policy/UnicodeText.h"
+#include "platform/PasswordDatabase.h"
 
 namespace kb {
 namespace {
@@ -203,25 +203,11 @@ PathPolicy::PathPolicy(std::string_view homeDirectory, std::vector<std::string> 
 
 std::optional<PathPolicy> PathPolicy::forUser(uid_t uid,
                                               std::vector<std::string> userProtectedPaths) {
-    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 4096);
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    for (;;) {
-        const int rc = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
-        if (rc == ERANGE && buffer.size() < (1U << 20)) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        if (rc != 0 || found == nullptr) {
-            return std::nullopt;
-        }
-        break;
-    }
-    if (entry.pw_dir == nullptr || entry.pw_dir[0] == '\0') {
+    const auto entry = lookUpAccount(uid);
+    if (!entry || entry->home.empty()) {
         return std::nullopt;
     }
-    return PathPolicy(entry.pw_dir, std::move(userProtectedPaths));
+    return PathPolicy(entry->home, std::move(userProtectedPaths));
 }
 
 std::string PathPolicy::normalize(std::string_view path) {
