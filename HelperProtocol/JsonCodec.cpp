@@ -43,12 +43,16 @@ double Codec<double>::decode(const boost::json::value& value) {
     failDecode("expected a number");
 }
 
-std::string Codec<std::string>::decode(const boost::json::value& value) {
+std::string_view expectString(const boost::json::value& value, std::string_view what) {
     if (!value.is_string()) {
-        failDecode("expected a string");
+        failDecode(std::string(what) + (what.empty() ? "" : ": ") + "expected a string");
     }
-    const auto& s = value.get_string();
-    return std::string(s.data(), s.size());
+    const auto& text = value.get_string();
+    return std::string_view(text.data(), text.size());
+}
+
+std::string Codec<std::string>::decode(const boost::json::value& value) {
+    return std::string(expectString(value, {}));
 }
 
 FieldReader::FieldReader(const boost::json::value& value, std::string_view what)

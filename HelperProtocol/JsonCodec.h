@@ -129,6 +129,8 @@ T fromValue(const boost::json::value& value) {
 // Checks and returns the object inside `value`; `what` names it in the error.
 const boost::json::object& expectObject(const boost::json::value& value, std::string_view what);
 const boost::json::array& expectArray(const boost::json::value& value, std::string_view what);
+// The text of a string value; fails with "WHAT: expected a string" otherwise.
+std::string_view expectString(const boost::json::value& value, std::string_view what);
 
 // ---- integers, bool, double, string ----
 
@@ -372,12 +374,9 @@ std::string_view rawNameOf(E value, const RawName<E> (&table)[N]) {
 template <class E, size_t N>
 E decodeRawName(const boost::json::value& value, const RawName<E> (&table)[N],
                 std::string_view what) {
-    if (!value.is_string()) {
-        failDecode(std::string(what) + ": expected a string");
-    }
-    const auto text = value.get_string();
+    const std::string_view text = expectString(value, what);
     for (const auto& entry : table) {
-        if (entry.name == std::string_view(text)) {
+        if (entry.name == text) {
             return entry.value;
         }
     }

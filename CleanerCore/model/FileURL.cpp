@@ -142,14 +142,10 @@ boost::json::value Codec<FileURL>::encode(const FileURL& value) {
 }
 
 FileURL Codec<FileURL>::decode(const boost::json::value& value) {
-    if (!value.is_string()) {
-        failDecode("URL: expected a string");
-    }
-    const auto& text = value.get_string();
-    auto url = FileURL::parse(std::string_view(text.data(), text.size()));
+    const std::string_view text = expectString(value, "URL");
+    auto url = FileURL::parse(text);
     if (!url) {
-        failDecode("URL: not an absolute file URL: \"" + std::string(text.data(), text.size()) +
-                   "\"");
+        failDecode("URL: not an absolute file URL: \"" + std::string(text) + "\"");
     }
     return *std::move(url);
 }

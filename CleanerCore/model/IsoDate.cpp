@@ -136,13 +136,10 @@ boost::json::value Codec<Date>::encode(const Date& value) {
 }
 
 Date Codec<Date>::decode(const boost::json::value& value) {
-    if (!value.is_string()) {
-        failDecode("date: expected a string");
-    }
-    const auto& text = value.get_string();
-    auto date = parseIsoDate(std::string_view(text.data(), text.size()));
+    const std::string_view text = expectString(value, "date");
+    auto date = parseIsoDate(text);
     if (!date) {
-        failDecode("date: not an ISO 8601 date: \"" + std::string(text.data(), text.size()) + "\"");
+        failDecode("date: not an ISO 8601 date: \"" + std::string(text) + "\"");
     }
     return *date;
 }

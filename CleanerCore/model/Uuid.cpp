@@ -77,13 +77,10 @@ boost::json::value Codec<Uuid>::encode(const Uuid& value) {
 }
 
 Uuid Codec<Uuid>::decode(const boost::json::value& value) {
-    if (!value.is_string()) {
-        failDecode("UUID: expected a string");
-    }
-    const auto& text = value.get_string();
-    auto uuid = Uuid::parse(std::string_view(text.data(), text.size()));
+    const std::string_view text = expectString(value, "UUID");
+    auto uuid = Uuid::parse(text);
     if (!uuid) {
-        failDecode("UUID: invalid UUID string \"" + std::string(text.data(), text.size()) + "\"");
+        failDecode("UUID: invalid UUID string \"" + std::string(text) + "\"");
     }
     return *uuid;
 }
