@@ -61,7 +61,7 @@ int request(bool trash, std::uint32_t uid, const std::string& staging,
     } else {
         r.kind = kb::HelperRequest::RemoveItems{std::move(paths), uid};
     }
-    const auto response = kb::RootFileOps::perform(r, settings);
+    const auto response = kb::RootFileOps::perform(r, kb::Caller::currentProcess(), settings);
     const auto* items = std::get_if<kb::HelperResponse::Items>(&response.kind);
     if (items == nullptr) {
         std::fprintf(stderr, "request refused\n");

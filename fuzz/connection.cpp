@@ -38,6 +38,12 @@ std::multiset<std::uint64_t> expectedIds(std::string_view bytes) {
     }
 }
 
+Caller peerWithUid(std::uint32_t uid) {
+    Caller peer;
+    peer.uid = uid;
+    return peer;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
@@ -59,10 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     }
     UniqueFd client(fds[1]);
     asio::io_context context;
-    Connection::start(Connection::Socket(context, asio::local::stream_protocol(), fds[0]),
-                      HelperService(
-                          1000, [](const HelperRequest&) { return HelperResponse::done(); }, timer),
-                      Connection::Limits{4, std::chrono::milliseconds(50)});
+    Connection::start(
+        Connection::Socket(context, asio::local::stream_protocol(), fds[0]),
+        HelperService(
+            peerWithUid(1000),
+            [](const HelperRequest&, const Caller&) { return HelperResponse::done(); }, timer),
+        Connection::Limits{4, std::chrono::milliseconds(50)});
     std::thread server([&] { context.run(); });
     std::thread writer([&] {
         for (size_t at = 0; at < bytes.size(); at += piece) {

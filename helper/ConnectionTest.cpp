@@ -78,8 +78,8 @@ class ConnectionTest : public ::testing::Test {
         timeval timeout{10, 0};
         ::setsockopt(client.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         Connection::Socket socket(context, asio::local::stream_protocol(), fds[0]);
-        Connection::start(std::move(socket), HelperService(0, std::move(performer), timer), limits,
-                          [this] { closed.set_value(); });
+        Connection::start(std::move(socket), HelperService(Caller{}, std::move(performer), timer),
+                          limits, [this] { closed.set_value(); });
         runner = std::thread([this] { context.run(); });
     }
 
@@ -136,7 +136,7 @@ std::string receipt(std::string_view id) {
 
 TEST_F(ConnectionTest, RepliesCarryTheirCallsIdsInCompletionOrder) {
     Gate slow;
-    start([&](const HelperRequest& r) {
+    start([&](const HelperRequest& r, const Caller&) {
         if (std::get<HelperRequest::ForgetReceipt>(r.kind).packageID == "slow") {
             slow.pass();
         }
@@ -191,7 +191,7 @@ TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
             void TestBody() override {}
         } f;
         f.SetUp();
-        f.start([](const HelperRequest&) { return HelperResponse::done(); });
+        f.start([](const HelperRequest&, const Caller&) { return HelperResponse::done(); });
         f.send(perform(1, R"({"getVersion":{}})") + c.bytes + perform(2, R"({"getVersion":{}})"));
         auto reply = f.receive();
         ASSERT_TRUE(reply);
@@ -207,7 +207,7 @@ TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
 TEST_F(ConnectionTest, ReadingPausesAtTheInFlightLimitWithoutDroppingCalls) {
     Gate gate;
     start(
-        [&](const HelperRequest& r) {
+        [&](const HelperRequest& r, const Caller&) {
             gate.pass();
             return echoPackage(r);
         },
@@ -233,7 +233,7 @@ TEST_F(ConnectionTest, ReadingPausesAtTheInFlightLimitWithoutDroppingCalls) {
 }
 
 TEST_F(ConnectionTest, APartialFrameFollowedBySilenceIsClosed) {
-    start([](const HelperRequest&) { return HelperResponse::done(); },
+    start([](const HelperRequest&, const Caller&) { return HelperResponse::done(); },
           Connection::Limits{64, 300ms});
     send(perform(1, R"({"getVersion":{}})") + std::string("\x00\x00\x00\x20\x01", 5));
     auto reply = receive();
@@ -247,7 +247,7 @@ TEST_F(ConnectionTest, APartialFrameFollowedBySilenceIsClosed) {
 
 TEST_F(ConnectionTest, AClientThatLeavesMidRequestStillCountsItsCallOut) {
     Gate gate;
-    start([&](const HelperRequest&) {
+    start([&](const HelperRequest&, const Caller&) {
         gate.pass();
         return HelperResponse::done();
     });

@@ -126,7 +126,12 @@ void HelperListener::admit(Connection::Socket socket) {
     }
     IdleExitTimer::shared().touch();
     listenerLogger().notice("accepted a client that satisfies the code-signing requirement");
-    Connection::start(std::move(socket), HelperService(uid, options_.performer),
+    Caller peer{.pid = identity->credentials.pid,
+                .uid = uid,
+                .gid = identity->credentials.gid,
+                .executable = identity->executable,
+                .pidfd = nullptr};
+    Connection::start(std::move(socket), HelperService(std::move(peer), options_.performer),
                       options_.limits.connection, [weak = weak_from_this(), uid] {
                           if (auto self = weak.lock()) {
                               self->released(uid);

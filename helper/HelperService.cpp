@@ -42,10 +42,12 @@ std::optional<PathScope> pathScopeOf(const HelperRequest& request) {
 
 }  // namespace
 
-HelperService::HelperService(std::uint32_t peerUid, Performer performer, IdleExitTimer& timer)
-    : peerUid_(peerUid), performer_(std::move(performer)), timer_(timer) {
+HelperService::HelperService(Caller peer, Performer performer, IdleExitTimer& timer)
+    : peer_(std::move(peer)), performer_(std::move(performer)), timer_(timer) {
     if (!performer_) {
-        performer_ = [](const HelperRequest& request) { return RootFileOps::perform(request); };
+        performer_ = [](const HelperRequest& request, const Caller& caller) {
+            return RootFileOps::perform(request, caller);
+        };
     }
 }
 
@@ -71,15 +73,15 @@ HelperResponse HelperService::handle(std::string_view requestBytes) const {
         serviceLogger().error(fmt::format("undecodable request of {} bytes", requestBytes.size()));
         return HelperResponse::error("this helper cannot decode the request");
     }
-    if (peerUid_ != 0) {
+    if (peer_.uid != 0) {
         const auto scope = pathScopeOf(*request);
-        if (scope && scope->uid != peerUid_ && scope->pathCount >= 1 &&
+        if (scope && scope->uid != peer_.uid && scope->pathCount >= 1 &&
             scope->pathCount <= maximumPathsPerRequest) {
             return HelperResponse::error(
                 fmt::format("uid {} is not a user account this helper will act for", scope->uid));
         }
     }
-    return performer_(*request);
+    return performer_(*request, peer_);
 }
 
 }  // namespace kb

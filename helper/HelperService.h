@@ -1,6 +1,6 @@
 // The object that serves one accepted connection: answers the version at once and runs
 // each request as its own job on the worker pool. One per connection; it keeps no state
-// between calls beyond the peer's uid, so calls are independent.
+// between calls beyond who the peer is, so calls are independent.
 //
 // The uid rule: a peer whose uid is not 0 acts only for itself. A path-carrying request
 // (trashItems, removeItems, clearProtection, restoreFromTrash) with 1 to 10000 paths
@@ -15,19 +15,20 @@
 #include <string_view>
 
 #include "HelperProtocol/HelperMessages.h"
+#include "helper/Caller.h"
 #include "helper/IdleExitTimer.h"
 
 namespace kb {
 
 class HelperService {
   public:
-    // Runs a decoded request; production uses RootFileOps::perform.
-    using Performer = std::function<HelperResponse(const HelperRequest&)>;
+    // Runs a decoded request for the peer; production uses RootFileOps::perform.
+    using Performer = std::function<HelperResponse(const HelperRequest&, const Caller&)>;
     // Delivers the encoded response; the transport calls `written` exactly once, after the
     // reply has been written or could not be (connection gone).
     using Reply = std::function<void(std::string response, std::function<void()> written)>;
 
-    explicit HelperService(std::uint32_t peerUid, Performer performer = {},
+    explicit HelperService(Caller peer, Performer performer = {},
                            IdleExitTimer& timer = IdleExitTimer::shared());
 
     // Touches the idle timer and gives the build version.
@@ -40,10 +41,10 @@ class HelperService {
     // Request bytes to response; never fails. Runs on the calling thread.
     HelperResponse handle(std::string_view requestBytes) const;
 
-    std::uint32_t peerUid() const { return peerUid_; }
+    const Caller& peer() const { return peer_; }
 
   private:
-    std::uint32_t peerUid_;
+    Caller peer_;
     Performer performer_;
     IdleExitTimer& timer_;
 };

@@ -27,12 +27,18 @@ struct LogCapture {
     ~LogCapture() { setLogSink({}); }
 };
 
+Caller peerWithUid(std::uint32_t uid) {
+    Caller peer;
+    peer.uid = uid;
+    return peer;
+}
+
 // Stands in for the root operations, which other tests exercise: records what reached it.
 struct RecordingPerformer {
     std::shared_ptr<std::vector<HelperRequest>> seen =
         std::make_shared<std::vector<HelperRequest>>();
     HelperService::Performer get() {
-        return [seen = seen](const HelperRequest& r) {
+        return [seen = seen](const HelperRequest& r, const Caller&) {
             seen->push_back(r);
             return HelperResponse::done();
         };
@@ -42,7 +48,7 @@ struct RecordingPerformer {
 TEST(HelperService, UndecodableBytesAnswerErrorAndLogTheirSize) {
     IdleExitTimer timer;
     RecordingPerformer performer;
-    HelperService service(1000, performer.get(), timer);
+    HelperService service(peerWithUid(1000), performer.get(), timer);
     for (const std::string& bytes :
          {std::string("0123456789"), std::string(), std::string(R"({"launch":{}})")}) {
         LogCapture logs;
@@ -84,7 +90,7 @@ TEST(HelperService, APeerOtherThanRootActsOnlyForItsOwnUid) {
     for (const auto& c : cases) {
         IdleExitTimer timer;
         RecordingPerformer performer;
-        HelperService service(c.peer, performer.get(), timer);
+        HelperService service(peerWithUid(c.peer), performer.get(), timer);
         const auto bytes = HelperCodec::encode(c.request).value();
         SCOPED_TRACE(bytes.substr(0, 80));
         const auto response = service.handle(bytes);
@@ -115,8 +121,8 @@ TEST(HelperService, APerformCallIsInFlightUntilItsReplyIsWritten) {
     std::condition_variable released;
     bool release = false;
     HelperService service(
-        0,
-        [&](const HelperRequest&) {
+        Caller{},
+        [&](const HelperRequest&, const Caller&) {
             std::unique_lock guard(lock);
             released.wait(guard, [&] { return release; });
             return HelperResponse::version(5);
@@ -148,7 +154,7 @@ TEST(HelperService, APerformCallIsInFlightUntilItsReplyIsWritten) {
 TEST(HelperService, VersionTouchesTheTimerOnly) {
     double now = 5;
     IdleExitTimer timer([&] { return now; }, [] {});
-    HelperService service(0, {}, timer);
+    HelperService service(Caller{}, {}, timer);
     now = 50;
     EXPECT_EQ(service.getVersion(), HelperConstants::buildVersion());
     EXPECT_EQ(timer.state(), (IdleExitTimer::State{0, 50}));

@@ -86,7 +86,7 @@ ExitStatus runOneShot(const std::string& path) {
     auto box = std::make_shared<ResponseBox>();
     auto done = std::make_shared<std::binary_semaphore>(0);
     WorkerPool::run([box, done, request = std::move(request).value()] {
-        HelperResponse response = RootFileOps::perform(request);
+        HelperResponse response = RootFileOps::perform(request, Caller::currentProcess());
         {
             std::lock_guard guard(box->lock);
             box->response = HelperCodec::encodeOrFallback(response);

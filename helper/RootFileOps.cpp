@@ -12,7 +12,7 @@
 
 namespace kb {
 
-HelperResponse RootFileOps::perform(const HelperRequest& request,
+HelperResponse RootFileOps::perform(const HelperRequest& request, const Caller& /*caller*/,
                                     const RootFileOpsSettings& settings) {
     using R = HelperRequest;
     return std::visit(

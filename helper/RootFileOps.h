@@ -6,6 +6,7 @@
 #include <string>
 
 #include "HelperProtocol/HelperMessages.h"
+#include "helper/Caller.h"
 #include "helper/RootFileOpsSettings.h"
 
 namespace kb {
@@ -16,9 +17,9 @@ struct RootFileOps {
     std::uint32_t gid = 0;
     std::string home;  // from the password database, lexically normalized
 
-    // Runs `request` to completion on the calling thread; items of one request are handled
-    // strictly in order. Calls for different requests may run at the same time.
-    static HelperResponse perform(const HelperRequest& request,
+    // Runs `request` for `caller` to completion on the calling thread; items of one request
+    // are handled strictly in order. Calls for different requests may run at the same time.
+    static HelperResponse perform(const HelperRequest& request, const Caller& caller,
                                   const RootFileOpsSettings& settings = {});
 
     bool operator==(const RootFileOps&) const = default;

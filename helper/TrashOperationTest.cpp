@@ -205,7 +205,7 @@ TEST(TrashItems, ItemsOnAnotherFileSystemAreCopiedIntoTheTrashAndReowned) {
         settings.stagingDirectory = staging;
         const auto result = onlyItem(RootFileOps::perform(
             HelperRequest{HelperRequest::TrashItems{{world.at("mnt/tree")}, world.uid()}},
-            settings));
+            Caller::currentProcess(), settings));
         ASSERT_EQ(result.outcome, ItemOutcome::ok());
         ASSERT_TRUE(result.trashedPath.has_value());
         EXPECT_FALSE(pathExists(world.at("mnt/tree")));

@@ -64,7 +64,8 @@ class FileOpsScenario {
     }
     template <class R>
     HelperResponse perform(R request) const {
-        return RootFileOps::perform(HelperRequest{std::move(request)}, settings);
+        return RootFileOps::perform(HelperRequest{std::move(request)}, Caller::currentProcess(),
+                                    settings);
     }
 
     std::vector<LogRecord> logs() const {
