@@ -17,6 +17,14 @@ namespace {
 
 namespace Patterns = ProtectedPatterns;
 
+// Whether whatever lies outside the reachable places is denied (Linux); the tables of the
+// other system list its system locations instead.
+#if defined(__APPLE__)
+constexpr bool deniesOutsideReachablePlaces = false;
+#else
+constexpr bool deniesOutsideReachablePlaces = true;
+#endif
+
 template <class List>
 void addAll(OrderedPathList& target, const List& names) {
     for (const auto name : names) {
@@ -32,8 +40,11 @@ struct FoldedTables {
     OrderedPathList allowedPrefixes;  // matched with Match::inside
     std::vector<std::string> directoryNames;
     KeywordSet keywords;
+    OrderedPathList stagingDirectories;
+    std::string stagingPiece;  // "/" + the folded staging name prefix
 
-    FoldedTables() {
+    FoldedTables() : stagingPiece("/" + UnicodeText::folded(Patterns::stagingNamePrefix)) {
+        addAll(stagingDirectories, Patterns::stagingDirectories);
         addAll(deniedRoots, Patterns::deniedRoots);
         addAll(deniedRoots, Patterns::linuxDeniedRoots);
         addAll(deniedSubtrees, Patterns::deniedSubtrees);
@@ -69,6 +80,11 @@ std::size_t pieceCount(std::string_view path) {
         }
     }
     return count;
+}
+
+bool isOversized(std::string_view path) {
+    return path.size() > PathPolicy::maximumPathBytes ||
+           pieceCount(path) > PathPolicy::maximumPathPieces;
 }
 
 bool hasParentReference(std::string_view path) {
@@ -114,12 +130,6 @@ bool isNormalized(std::string_view path) {
     return true;
 }
 
-// The normalized parent of a normalized path other than "/".
-std::string_view parentOf(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == 0 ? std::string_view("/") : path.substr(0, slash);
-}
-
 // The forms one path is compared in: canonical (letter case counts) and folded.
 struct ComparedForms {
     std::string canonicalStorage;
@@ -157,6 +167,36 @@ void keywordForm(std::string_view foldedPiece, std::string& out) {
     out.resize(length);
 }
 
+// The helper's staging areas: a fixed staging directory, or a piece that starts with the
+// staging name prefix. The directory is a denied root, everything in it its denied subtree.
+std::optional<PolicyReason> stagingReason(std::string_view path, std::string_view folded) {
+    using Match = OrderedPathList::Match;
+    const FoldedTables& tables = foldedTables();
+    if (const auto* directory = tables.stagingDirectories.firstMatch(folded, Match::equal)) {
+        return PolicyReason::deniedRoot(*directory);
+    }
+    if (const auto* directory = tables.stagingDirectories.firstMatch(folded, Match::inside)) {
+        return PolicyReason::deniedSubtree(*directory);
+    }
+    const std::size_t at = folded.find(tables.stagingPiece);
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    // Folding keeps the pieces: the piece is the same one of the path as written.
+    const auto piece =
+        std::count(folded.begin(), folded.begin() + static_cast<std::ptrdiff_t>(at), '/');
+    std::size_t start = 0;
+    for (std::ptrdiff_t i = 0; i < piece; ++i) {
+        start = path.find('/', start + 1);
+    }
+    const std::size_t end = std::min(path.find('/', start + 1), path.size());
+    std::string directory(path.substr(0, end));
+    if (end == path.size()) {
+        return PolicyReason::deniedRoot(std::move(directory));
+    }
+    return PolicyReason::deniedSubtree(std::move(directory));
+}
+
 }  // namespace
 
 struct PathPolicy::Candidates {
@@ -164,6 +204,20 @@ struct PathPolicy::Candidates {
     OrderedPathList homeLocations;  // H + "/" + each entry
     // The user's entries in canonical form; letter case counts.
     std::vector<std::pair<std::string, std::string>> userProtected;  // {canonical, name}
+    // The home directory in canonical form, a reachable place; empty when the home is "/",
+    // which would make every place reachable.
+    std::string reachableHome;
+
+    bool reachable(std::string_view canonicalPath) const {
+        for (const auto place : Patterns::linuxReachablePlaces) {
+            if (startsWith(canonicalPath, place)) {
+                return true;
+            }
+        }
+        return !reachableHome.empty() && startsWith(canonicalPath, reachableHome) &&
+               (canonicalPath.size() == reachableHome.size() ||
+                canonicalPath[reachableHome.size()] == '/');
+    }
 };
 
 PathPolicy::PathPolicy(std::string_view homeDirectory, std::vector<std::string> userProtectedPaths)
@@ -197,6 +251,9 @@ PathPolicy::PathPolicy(std::string_view homeDirectory, std::vector<std::string> 
     }
     for (const auto& path : userProtectedPaths_) {
         candidates->userProtected.emplace_back(UnicodeText::canonical(path), path);
+    }
+    if (homeDirectory_ != "/") {
+        candidates->reachableHome = UnicodeText::canonical(homeDirectory_);
     }
     candidates_ = std::move(candidates);
 }
@@ -236,6 +293,9 @@ std::optional<PolicyReason> PathPolicy::classify(std::string_view path) const {
     const std::string_view folded = forms.folded;
     const std::string_view canonical = forms.canonical;
 
+    if (auto staging = stagingReason(path, folded)) {
+        return staging;
+    }
     if (const auto* root = tables.deniedRoots.firstMatch(folded, Match::equal)) {
         return PolicyReason::deniedRoot(*root);
     }
@@ -299,10 +359,16 @@ std::optional<PolicyReason> PathPolicy::classify(std::string_view path) const {
     if (startsWith(canonical, Patterns::privatePrefix)) {
         return PolicyReason::deniedSubtree(std::string(Patterns::privateSubtree));
     }
+    if (deniesOutsideReachablePlaces && !candidates_->reachable(canonical)) {
+        return PolicyReason::deniedSubtree(std::string(path.substr(0, path.find('/', 1))));
+    }
     return std::nullopt;
 }
 
 PolicyDecision PathPolicy::evaluate(std::string_view path) const {
+    if (isOversized(path)) {
+        return PolicyDecision::denied(PolicyReason::unresolvable(ENAMETOOLONG));
+    }
     if (path.empty()) {
         return PolicyDecision::denied(PolicyReason::emptyPath());
     }
@@ -341,32 +407,11 @@ Result<std::string, int> PathPolicy::resolve(const std::string& normalized) cons
     if (normalized == "/") {
         return normalized;
     }
-    // The components below the nearest existing ancestor, nearest to it first.
-    std::string_view ancestor = parentOf(normalized);
-    std::string_view below =
-        std::string_view(normalized).substr(ancestor.size() == 1 ? 1 : ancestor.size() + 1);
-    while (ancestor != "/") {
-        const std::string candidate(ancestor);
-        // Canonicalizing first settles the common case (the parent exists) with one call;
-        // the probe then tells an absent ancestor from one that exists but cannot be
-        // canonicalized, exactly as probing first would.
-        auto canonical = fileSystem_->canonicalPath(candidate);
-        if (canonical) {
-            std::string result = joined(*canonical, below);
-            return isNormalized(result) ? result : normalize(result);
-        }
-        auto presence = fileSystem_->entryExists(candidate);
-        if (!presence) {
-            return fail(presence.error());
-        }
-        if (*presence == EntryPresence::exists) {
-            return fail(canonical.error());
-        }
-        const std::string_view parent = parentOf(ancestor);
-        below = std::string_view(normalized).substr(parent.size() == 1 ? 1 : parent.size() + 1);
-        ancestor = parent;
+    auto resolved = fileSystem_->resolveParents(normalized);
+    if (resolved && !isNormalized(*resolved)) {
+        return normalize(*resolved);
     }
-    return normalized;
+    return resolved;
 }
 
 }  // namespace kb

@@ -8,7 +8,11 @@
 // evaluate() judges a path by its text and by the real location of its parent
 // directories: malformed paths, system roots and subtrees, users' private data stores and
 // the user's protected paths are denied; symbolic links in the parents are resolved (the
-// final component never is) and the resolved path is judged again. It never throws:
+// final component never is) and the resolved path is judged again. The helper's own
+// staging areas are always denied, and on Linux whatever lies outside the places a cleaner
+// or uninstaller may reach (see ProtectedPatterns.h). A path longer than maximumPathBytes
+// or with more than maximumPathPieces pieces is denied before any of this, so the work for
+// one path is bounded, and resolving its parents is linear in its length. It never throws:
 // every problem, including a file-system error while resolving, is a denial. The verdict
 // reflects the file system at the moment of the call, so callers re-check the item's
 // identity (StatIdentity) before acting on the resolved path.
@@ -30,6 +34,10 @@ namespace kb {
 
 class PathPolicy {
   public:
+    // Longer paths, or paths with more pieces, are unresolvable with ENAMETOOLONG.
+    static constexpr std::size_t maximumPathBytes = 4096;
+    static constexpr std::size_t maximumPathPieces = 256;
+
     // `homeDirectory` is normalized and canonicalized when it exists (else kept normalized);
     // each user-protected path is normalized and kept in order (the first match is named).
     explicit PathPolicy(std::string_view homeDirectory,

@@ -149,6 +149,18 @@ TEST_F(ProtectedVariants, RootsAndSubtrees) {
     for (const auto prefix : Patterns::homeParentPrefixes) {
         expectNeverAllowed(std::string(prefix) + "s\u00f8ren", LetterCase::significant);
     }
+    for (const auto staging : Patterns::stagingDirectories) {
+        expectNeverAllowed(std::string(staging), LetterCase::ignored);
+        expectNeverAllowed(under(staging, "kbpol/item"), LetterCase::ignored);
+    }
+    const std::string inTrash = home + "/.Trash/" + std::string(Patterns::stagingNamePrefix);
+    expectNeverAllowed(inTrash + "-kbPol1", LetterCase::ignored);
+    expectNeverAllowed(inTrash + "-kbPol1/item", LetterCase::ignored);
+#if !defined(__APPLE__)
+    for (const auto unlisted : {"/srv/kbpol/x", "/var/www/kbpol", "/lost+found/kbpol", "/kbpol"}) {
+        expectNeverAllowed(unlisted, LetterCase::ignored);
+    }
+#endif
     EXPECT_GT(checked, 1000u);
 }
 

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <map>
 
 #include "CleanerCore/policy/PathPolicy.h"
@@ -46,6 +48,22 @@ PolicyDecision escape(std::string resolved, const PolicyReason& underlying) {
         PolicyReason::symlinkEscape(std::move(resolved), underlying.description()));
 }
 
+// lstat and realpath(3) of every ancestor, as the resolution is defined: the reference the
+// descriptor walk of RealPolicyFileSystem must agree with.
+class ReferenceFileSystem final : public PolicyFileSystem {
+  public:
+    Result<EntryPresence, int> entryExists(const std::string& path) const override {
+        return RealPolicyFileSystem().entryExists(path);
+    }
+    Result<std::string, int> canonicalPath(const std::string& path) const override {
+        char buffer[PATH_MAX];
+        if (::realpath(path.c_str(), buffer) == nullptr) {
+            return fail(errno);
+        }
+        return std::string(buffer);
+    }
+};
+
 TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
     TempDir dir;
     const PathPolicy policy("/home/nobody-kbpol");
@@ -56,6 +74,20 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
     makeLink(dir / "real", dir / "alias");
     makeLink("/nonexistent-kbpol/x", dir / "dangling");
     makeLink("loop", dir / "loop");
+    makeLink("real/../alias", dir / "relative");
+    makeLink("/", dir / "top");
+    makeLink("file", dir / "filelink");
+    makeLink("/srv", dir / "srv");
+    makeDir(dir / ".dev.kestrelbay.staging-q");
+    makeLink(dir / ".dev.kestrelbay.staging-q", dir / "staged");
+    std::string chain = dir / "real";
+    for (int i = 0; i < 64; ++i) {
+        chain += "/d";
+        makeDir(chain);
+    }
+    makeLink(chain, dir / "deep");
+    makeLink("../../d", chain + "/back");  // the parent of chain, through its grandparent
+    const std::string chainParent = chain.substr(0, chain.size() - 2);
 
     const std::string nfcName = "caf\u00e9";
     const std::string nfdName = "cafe\u0301";
@@ -81,12 +113,26 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
         {dir / "dangling/x", PolicyDecision::denied(PolicyReason::unresolvable(ENOENT))},
         {dir / "loop/x", PolicyDecision::denied(PolicyReason::unresolvable(ELOOP))},
         {dir / (nfcName + "/x"), PolicyDecision::allowed(dir / (nfcName + "/x"))},
-        {"/kbpol-nonexistent/a/b", PolicyDecision::allowed("/kbpol-nonexistent/a/b")},
-        {"/kbpol-nonexistent", PolicyDecision::allowed("/kbpol-nonexistent")},
+        {dir / "relative/x", PolicyDecision::allowed(dir / "real/x")},
+        {dir / "top/tmp/x", PolicyDecision::allowed("/tmp/x")},
+        {dir / "top/etc/x", escape("/etc/x", PolicyReason::deniedSubtree("/etc"))},
+        {dir / "filelink/x", PolicyDecision::allowed(dir / "file/x")},
+        {dir / "file/x/y", PolicyDecision::allowed(dir / "file/x/y")},
+        {dir / "srv/x", escape("/srv/x", PolicyReason::deniedSubtree("/srv"))},
+        {dir / "staged/x", escape(dir / ".dev.kestrelbay.staging-q/x",
+                                  PolicyReason::deniedSubtree(dir / ".dev.kestrelbay.staging-q"))},
+        {dir / "deep/back/missing/x", PolicyDecision::allowed(chainParent + "/missing/x")},
+        {chain + "/back/d/x", PolicyDecision::allowed(chain + "/x")},
     };
+    const PathPolicy reference("/home/nobody-kbpol", {}, std::make_shared<ReferenceFileSystem>());
     for (const auto& row : rows) {
         EXPECT_DECISION(policy, row.path, row.expected);
+        EXPECT_DECISION(reference, row.path, row.expected);
     }
+    // A home outside every other reachable place, none of whose ancestors exists.
+    const PathPolicy elsewhere("/kbpol-nonexistent");
+    EXPECT_DECISION(elsewhere, "/kbpol-nonexistent/a/b",
+                    PolicyDecision::allowed("/kbpol-nonexistent/a/b"));
 }
 
 TEST(PathPolicyResolution, LinksIntoTheHomeAreJudgedByWhereTheyLead) {
@@ -169,10 +215,10 @@ class FakeFileSystem final : public PolicyFileSystem {
 TEST(PathPolicyResolution, FileSystemErrorsBecomeUnresolvable) {
     auto fs = std::make_shared<FakeFileSystem>();
     fs->canonicalForms["/etc"] = "/private/etc";
-    fs->canonicalForms["/data"] = "/data";
+    fs->canonicalForms["/mnt/data"] = "/mnt/data";
     fs->canonicalForms["/Users"] = "/Users";
-    fs->probeErrors["/data/io/sub"] = EIO;
-    fs->canonicalErrors["/data/stale"] = ESTALE;
+    fs->probeErrors["/mnt/data/io/sub"] = EIO;
+    fs->canonicalErrors["/mnt/data/stale"] = ESTALE;
     const PathPolicy policy("/Users/alice", {}, fs);
 
     struct Row {
@@ -180,9 +226,9 @@ TEST(PathPolicyResolution, FileSystemErrorsBecomeUnresolvable) {
         PolicyDecision expected;
     };
     const Row rows[] = {
-        {"/data/io/sub/x", PolicyDecision::denied(PolicyReason::unresolvable(EIO))},
-        {"/data/stale/x", PolicyDecision::denied(PolicyReason::unresolvable(ESTALE))},
-        {"/data/a/b/c", PolicyDecision::allowed("/data/a/b/c")},
+        {"/mnt/data/io/sub/x", PolicyDecision::denied(PolicyReason::unresolvable(EIO))},
+        {"/mnt/data/stale/x", PolicyDecision::denied(PolicyReason::unresolvable(ESTALE))},
+        {"/mnt/data/a/b/c", PolicyDecision::allowed("/mnt/data/a/b/c")},
         {"/Users/alice/Documents/report.txt",
          PolicyDecision::allowed("/Users/alice/Documents/report.txt")},
     };
@@ -195,20 +241,21 @@ TEST(PathPolicyResolution, SystemDirectoriesBehindLinksAreEscapes) {
     // A layout where /etc is a link to /private/etc; the Linux tables deny /etc by its own
     // text, so the link is placed in a scratch location.
     auto fs = std::make_shared<FakeFileSystem>();
-    fs->canonicalForms["/scratch/etc"] = "/private/etc";
-    fs->canonicalForms["/scratch/tmp"] = "/private/tmp";
+    fs->canonicalForms["/mnt/scratch/etc"] = "/private/etc";
+    fs->canonicalForms["/mnt/scratch/tmp"] = "/private/tmp";
     const PathPolicy policy("/Users/alice", {}, fs);
-    EXPECT_DECISION(policy, "/scratch/etc/hosts",
+    EXPECT_DECISION(policy, "/mnt/scratch/etc/hosts",
                     escape("/private/etc/hosts", PolicyReason::deniedSubtree("/private/etc")));
-    EXPECT_DECISION(policy, "/scratch/tmp/x", PolicyDecision::allowed("/private/tmp/x"));
+    EXPECT_DECISION(policy, "/mnt/scratch/tmp/x", PolicyDecision::allowed("/private/tmp/x"));
 
     // The nearest existing ancestor is canonicalized once; absent ancestors are probed.
     fs->calls.clear();
-    EXPECT_DECISION(policy, "/scratch/etc/a/b/c",
+    EXPECT_DECISION(policy, "/mnt/scratch/etc/a/b/c",
                     escape("/private/etc/a/b/c", PolicyReason::deniedSubtree("/private/etc")));
     const std::vector<std::string> expectedCalls = {
-        "canonical /scratch/etc/a/b", "probe /scratch/etc/a/b", "canonical /scratch/etc/a",
-        "probe /scratch/etc/a",       "canonical /scratch/etc",
+        "canonical /mnt/scratch/etc/a/b", "probe /mnt/scratch/etc/a/b",
+        "canonical /mnt/scratch/etc/a",   "probe /mnt/scratch/etc/a",
+        "canonical /mnt/scratch/etc",
     };
     EXPECT_EQ(fs->calls, expectedCalls);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "testing/TestAccount.h"
 
 namespace kb {
@@ -29,6 +31,17 @@ PolicyDecision byUser(std::string name) {
 }
 PolicyDecision denied(PolicyReason reason) {
     return PolicyDecision::denied(std::move(reason));
+}
+// A path no table decides that lies outside the places a cleaner may reach: on Linux the
+// denied subtree named by its first piece.
+PolicyDecision unlisted(std::string path, std::string firstPiece) {
+#if defined(__APPLE__)
+    (void)firstPiece;
+    return allowed(std::move(path));
+#else
+    (void)path;
+    return subtree(std::move(firstPiece));
+#endif
 }
 
 std::string describe(const PolicyDecision& decision) {
@@ -85,6 +98,24 @@ TEST(PathPolicy, MalformedPathsAreDeniedBeforeAnythingElse) {
                         });
 }
 
+TEST(PathPolicy, OverlongPathsAreDeniedBeforeAnyWork) {
+    const PathPolicy policy("/home/alice");
+    std::string pieces = "/tmp";
+    for (int i = 1; i < 256; ++i) {
+        pieces += "/a";
+    }
+    const std::string longest = "/tmp/" + std::string(PathPolicy::maximumPathBytes - 5, 'x');
+    const PolicyDecision tooLong = denied(PolicyReason::unresolvable(ENAMETOOLONG));
+    expectTable(policy, {
+                            {pieces, allowed(pieces)},
+                            {pieces + "/a", tooLong},
+                            {pieces + "//./", tooLong},
+                            {longest, allowed(longest)},
+                            {longest + "x", tooLong},
+                            {longest + "\t/../x", tooLong},
+                        });
+}
+
 // The general tables, with a home directory that does not exist here (so resolution
 // finds no existing ancestor and the text alone decides).
 TEST(PathPolicy, GeneralTablesDecideInTheirOrder) {
@@ -105,9 +136,9 @@ TEST(PathPolicy, GeneralTablesDecideInTheirOrder) {
             {"/users/ALICE/documents", root("/Users/alice/Documents")},
             {"/Users/alice/Documents/report.txt", allowed("/Users/alice/Documents/report.txt")},
             {"/Users/bob", root("/Users/bob")},
-            {"/Users/bob/x", allowed("/Users/bob/x")},
+            {"/Users/bob/x", unlisted("/Users/bob/x", "/Users")},
             {"/Users/Shared", root("/Users/Shared")},
-            {"/Users/Shared/file", allowed("/Users/Shared/file")},
+            {"/Users/Shared/file", unlisted("/Users/Shared/file", "/Users")},
             {"/Users/alice/Library/Keychains/login.keychain-db",
              location("/Users/alice/Library/Keychains")},
             {"/Users/alice/Library/Keychains", location("/Users/alice/Library/Keychains")},
@@ -136,10 +167,10 @@ TEST(PathPolicy, GeneralTablesDecideInTheirOrder) {
              allowed("/private/var/db/receipts/com.example.pkg.bom")},
             {"/private/var/db/dyld", subtree("/private/var/db")},
             {"/private/anything", subtree("/private")},
-            {"/Private/anything", allowed("/Private/anything")},
+            {"/Private/anything", unlisted("/Private/anything", "/Private")},
             {"/private/etc/hosts", subtree("/private/etc")},
             {"/Applications", root("/Applications")},
-            {"/Applications/Foo.app", allowed("/Applications/Foo.app")},
+            {"/Applications/Foo.app", unlisted("/Applications/Foo.app", "/Applications")},
             {"/Applications/Safari.app/Contents", subtree("/Applications/Safari.app")},
             {"/Library/Application Support/com.apple.TCC/TCC.db",
              subtree("/Library/Application Support/com.apple.TCC")},
@@ -183,6 +214,79 @@ TEST(PathPolicy, LinuxTablesProtectTheSystemAndTheHome) {
             {"/home/alice/.config/app/cache/x", allowed("/home/alice/.config/app/cache/x")},
             {"/home/alice/.docker/other.json", allowed("/home/alice/.docker/other.json")},
         });
+}
+
+#if !defined(__APPLE__)
+TEST(PathPolicy, LinuxDeniesWhatLiesOutsideTheReachablePlaces) {
+    const PathPolicy policy("/home/alice");
+    expectTable(policy, {
+                            {"/home/bob/x", allowed("/home/bob/x")},
+                            {"/tmp/x", allowed("/tmp/x")},
+                            {"/opt/app/x", allowed("/opt/app/x")},
+                            {"/media/usb/x", allowed("/media/usb/x")},
+                            {"/mnt/disk/x", allowed("/mnt/disk/x")},
+                            {"/usr/local/bin/tool", allowed("/usr/local/bin/tool")},
+                            {"/var/tmp/x", allowed("/var/tmp/x")},
+                            {"/var/cache/app/x", allowed("/var/cache/app/x")},
+                            {"/var/log/app.log", allowed("/var/log/app.log")},
+                            {"/srv/www/index.html", subtree("/srv")},
+                            {"/srv", root("/srv")},
+                            {"/data", subtree("/data")},
+                            {"/data/x", subtree("/data")},
+                            {"/nix/store/x", subtree("/nix")},
+                            {"/lost+found", subtree("/lost+found")},
+                            {"/lost+found/#1234", subtree("/lost+found")},
+                            {"/swapfile", subtree("/swapfile")},
+                            {"/TMP/x", subtree("/TMP")},
+                            {"/Home/alice/x", subtree("/Home")},
+                            {"/var/www/html/index.php", subtree("/var")},
+                            {"/var/opt/x", subtree("/var")},
+                            {"/var/crash/core", subtree("/var")},
+                            {"/var/tmpx/y", subtree("/var")},
+                            {"/var/lib/dpkg/status", subtree("/var/lib")},
+                            {"/usr/localx/y", subtree("/usr")},
+                        });
+
+    // The account's own home is reachable wherever the password database puts it; "/" as
+    // a home makes nothing reachable.
+    const PathPolicy elsewhere("/srv/users/carol");
+    expectTable(elsewhere, {
+                               {"/srv/users/carol/.cache/x", allowed("/srv/users/carol/.cache/x")},
+                               {"/srv/users/carol", root("/srv/users/carol")},
+                               {"/srv/users/carolyn/x", subtree("/srv")},
+                               {"/srv/users/bob/x", subtree("/srv")},
+                               {"/srv/users", subtree("/srv")},
+                               {"/home/alice/x", allowed("/home/alice/x")},
+                           });
+    expectTable(PathPolicy("/"), {{"/srv/x", subtree("/srv")}, {"/tmp/x", allowed("/tmp/x")}});
+}
+#endif
+
+TEST(PathPolicy, StagingAreasAreDeniedWhereverTheyAre) {
+    const std::string fixed = "/var/tmp/dev.kestrelbay.staging";
+    const std::string inTrash = "/home/alice/.Trash/.dev.kestrelbay.staging-Ab12Cd";
+    const PathPolicy policy("/home/alice", {"/home/alice/.Trash"});
+    const PathPolicy open("/home/alice");
+    expectTable(open,
+                {
+                    {fixed, root(fixed)},
+                    {fixed + "/", root(fixed)},
+                    {"/VAR/tmp/Dev.KestrelBay.Staging", root(fixed)},
+                    {fixed + "/a/item", subtree(fixed)},
+                    {fixed + "2/x", allowed(fixed + "2/x")},
+                    {inTrash, root(inTrash)},
+                    {inTrash + "/item/.ssh", subtree(inTrash)},
+                    {"/home/alice/.Trash/.DEV.kestrelbay.STAGING/x",
+                     subtree("/home/alice/.Trash/.DEV.kestrelbay.STAGING")},
+                    {"/tmp/.dev.kestrelbay.staging", root("/tmp/.dev.kestrelbay.staging")},
+                    {"/srv/.dev.kestrelbay.staging-x/y", subtree("/srv/.dev.kestrelbay.staging-x")},
+                    {"/home/alice/.Trash/dev.kestrelbay.staging-x/item",
+                     allowed("/home/alice/.Trash/dev.kestrelbay.staging-x/item")},
+                    {"/home/alice/.Trash/x.dev.kestrelbay.staging/y",
+                     allowed("/home/alice/.Trash/x.dev.kestrelbay.staging/y")},
+                });
+    // Before every other list, the user's own entries included.
+    expectTable(policy, {{inTrash + "/item", subtree(inTrash)}});
 }
 
 TEST(PathPolicy, UnicodeEquivalentsAndCaseCompareAsTheTablesSay) {

@@ -1,13 +1,199 @@
 #include "CleanerCore/policy/PolicyFileSystem.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/UniqueFd.h"
 
 namespace kb {
+namespace {
+
+// The normalized parent of a normalized path other than "/".
+std::string_view parentOf(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == 0 ? std::string_view("/") : path.substr(0, slash);
+}
+
+// `path` below `ancestor`, without its leading slash.
+std::string_view below(std::string_view path, std::string_view ancestor) {
+    return path.substr(ancestor.size() == 1 ? 1 : ancestor.size() + 1);
+}
+
+std::string joined(std::string_view base, std::string_view relative) {
+    std::string text(base);
+    if (!relative.empty()) {
+        if (text.empty() || text.back() != '/') {
+            text += '/';
+        }
+        text += relative;
+    }
+    return text;
+}
+
+// The pieces of `path` in reverse order (the next one to visit last), empty pieces dropped.
+void pushReversed(std::string_view path, std::vector<std::string>& pending) {
+    std::size_t end = path.size();
+    while (end > 0) {
+        const std::size_t slash = path.rfind('/', end - 1);
+        const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
+        if (end > start) {
+            pending.emplace_back(path.substr(start, end - start));
+        }
+        if (slash == std::string_view::npos) {
+            break;
+        }
+        end = slash;
+    }
+}
+
+// The kernel's and glibc's limit on symbolic links followed while resolving one path.
+constexpr int maximumLinks = 40;
+
+// A walk through the real file system: the entry reached so far as an O_PATH descriptor,
+// and its canonical path (empty for "/"). Each step is one lookup relative to the
+// descriptor, so no step costs more than its own component.
+class DescriptorWalk {
+  public:
+    Result<void, int> start() {
+        directory_.reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        path_.clear();
+        if (!directory_) {
+            return fail(errno);
+        }
+        return {};
+    }
+
+    // Looks `name` up below the current entry without following it: the entry, or the
+    // lookup's error number.
+    Result<UniqueFd, int> lookUp(const std::string& name) const {
+        UniqueFd entry(::openat(directory_.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!entry) {
+            return fail(errno);
+        }
+        return entry;
+    }
+
+    // Moves onto `entry`, found as `name` by lookUp: into it, or along it when it is a
+    // symbolic link (every failure while following it is an error).
+    Result<void, int> enter(UniqueFd entry, const std::string& name) {
+        struct stat status {};
+        if (::fstat(entry.get(), &status) != 0) {
+            return fail(errno);
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            directory_ = std::move(entry);
+            path_ += '/';
+            path_ += name;
+            if (path_.size() >= PATH_MAX) {
+                return fail(ENAMETOOLONG);
+            }
+            return {};
+        }
+        if (++links_ > maximumLinks) {
+            return fail(ELOOP);
+        }
+        char target[PATH_MAX];
+        const ssize_t length = ::readlinkat(entry.get(), "", target, sizeof target);
+        if (length < 0) {
+            return fail(errno);
+        }
+        if (static_cast<std::size_t>(length) >= sizeof target) {
+            return fail(ENAMETOOLONG);
+        }
+        const std::string_view text(target, static_cast<std::size_t>(length));
+        if (text.empty()) {
+            return fail(ENOENT);
+        }
+        if (text.front() == '/') {
+            if (auto restarted = start(); !restarted) {
+                return restarted;
+            }
+        }
+        std::vector<std::string> pending;
+        pushReversed(text, pending);
+        return follow(pending);
+    }
+
+    // Visits every piece of `pending` (in reverse order), following symbolic links;
+    // ".." leaves the canonical directory reached so far. Every failure is an error.
+    Result<void, int> follow(std::vector<std::string>& pending) {
+        while (!pending.empty()) {
+            const std::string name = std::move(pending.back());
+            pending.pop_back();
+            if (name == ".") {
+                continue;
+            }
+            if (name == "..") {
+                if (auto left = leave(); !left) {
+                    return left;
+                }
+                continue;
+            }
+            auto entry = lookUp(name);
+            if (!entry) {
+                return fail(entry.error());
+            }
+            if (auto entered = enter(std::move(*entry), name); !entered) {
+                return entered;
+            }
+        }
+        return {};
+    }
+
+    const std::string& path() const { return path_; }
+    std::string canonical() const { return path_.empty() ? std::string("/") : path_; }
+
+  private:
+    // One level up from a directory already resolved: its real parent ("/" stays).
+    Result<void, int> leave() {
+        if (path_.empty()) {
+            return {};
+        }
+        UniqueFd parent(::openat(directory_.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!parent) {
+            return fail(errno);
+        }
+        directory_ = std::move(parent);
+        path_.resize(path_.rfind('/'));
+        return {};
+    }
+
+    UniqueFd directory_;
+    std::string path_;
+    int links_ = 0;
+};
+
+}  // namespace
+
+Result<std::string, int> PolicyFileSystem::resolveParents(const std::string& path) const {
+    std::string_view ancestor = parentOf(path);
+    while (ancestor != "/") {
+        const std::string candidate(ancestor);
+        // Canonicalizing first settles the common case (the parent exists) with one call;
+        // the probe then tells an absent ancestor from one that exists but cannot be
+        // canonicalized, exactly as probing first would.
+        auto canonical = canonicalPath(candidate);
+        if (canonical) {
+            return joined(*canonical, below(path, ancestor));
+        }
+        auto presence = entryExists(candidate);
+        if (!presence) {
+            return fail(presence.error());
+        }
+        if (*presence == EntryPresence::exists) {
+            return fail(canonical.error());
+        }
+        ancestor = parentOf(ancestor);
+    }
+    return path;
+}
 
 Result<EntryPresence, int> RealPolicyFileSystem::entryExists(const std::string& path) const {
     struct stat status {};
@@ -21,11 +207,50 @@ Result<EntryPresence, int> RealPolicyFileSystem::entryExists(const std::string& 
 }
 
 Result<std::string, int> RealPolicyFileSystem::canonicalPath(const std::string& path) const {
-    char buffer[PATH_MAX];
-    if (::realpath(path.c_str(), buffer) == nullptr) {
-        return fail(errno);
+    DescriptorWalk walk;
+    if (auto started = walk.start(); !started) {
+        return fail(started.error());
     }
-    return std::string(buffer);
+    std::vector<std::string> pending;
+    pushReversed(path, pending);
+    if (auto followed = walk.follow(pending); !followed) {
+        return fail(followed.error());
+    }
+    return walk.canonical();
+}
+
+// One walk from "/": the parents are entered in order (links followed); the first one
+// that is absent ends the walk at its nearest existing ancestor, exactly where probing the
+// ancestors from the nearest one up would stop, since an ancestor exists only if every
+// ancestor above it does.
+Result<std::string, int> RealPolicyFileSystem::resolveParents(const std::string& path) const {
+    DescriptorWalk walk;
+    if (auto started = walk.start(); !started) {
+        return fail(started.error());
+    }
+    std::size_t start = 1;
+    for (std::size_t end = path.find('/', start); end != std::string::npos;
+         start = end + 1, end = path.find('/', start)) {
+        std::string name = path.substr(start, end - start);
+        if (name == "." || name == "..") {
+            std::vector<std::string> up{std::move(name)};
+            if (auto left = walk.follow(up); !left) {
+                return fail(left.error());
+            }
+            continue;
+        }
+        auto entry = walk.lookUp(name);
+        if (!entry) {
+            if (entry.error() == ENOENT || entry.error() == ENOTDIR) {
+                break;
+            }
+            return fail(entry.error());
+        }
+        if (auto entered = walk.enter(std::move(*entry), name); !entered) {
+            return fail(entered.error());
+        }
+    }
+    return walk.path() + "/" + path.substr(start);
 }
 
 }  // namespace kb

@@ -1,4 +1,4 @@
-// The two file-system reads the path policy makes, behind an interface so that tests can
+// The file-system reads the path policy makes, behind an interface so that tests can
 // produce error numbers the real file system cannot produce on demand. The system itself
 // always uses RealPolicyFileSystem. Implementations must be safe to call from any thread.
 #pragma once
@@ -23,13 +23,27 @@ class PolicyFileSystem {
     // The canonical form of the existing absolute `path` (every symbolic link resolved),
     // or the error number of the failure.
     virtual Result<std::string, int> canonicalPath(const std::string& path) const = 0;
+
+    // The absolute, normalized `path` (not "/") with the symbolic links of its parent
+    // directories resolved: its nearest existing ancestor in canonical form, followed by
+    // the components below that ancestor as written. The final component is never
+    // followed. A path none of whose ancestors below "/" exists comes back unchanged. The
+    // result may hold doubled slashes (callers normalize it). Fails with the error number
+    // of a probe that fails with anything but "absent", or of the canonicalization.
+    //
+    // This default probes the ancestors from the nearest one up with entryExists and
+    // canonicalizes the first existing one with canonicalPath.
+    virtual Result<std::string, int> resolveParents(const std::string& path) const;
 };
 
-// lstat and realpath on the real file system. Stateless.
+// The real file system, read through descriptors one component at a time, so the work is
+// linear in the length of the path (lstat and realpath of every ancestor would be
+// quadratic for deep trees). The results are those of lstat and realpath. Stateless.
 class RealPolicyFileSystem final : public PolicyFileSystem {
   public:
     Result<EntryPresence, int> entryExists(const std::string& path) const override;
     Result<std::string, int> canonicalPath(const std::string& path) const override;
+    Result<std::string, int> resolveParents(const std::string& path) const override;
 };
 
 }  // namespace kb

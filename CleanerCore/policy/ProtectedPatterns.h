@@ -207,4 +207,23 @@ inline constexpr std::array<std::string_view, 2> homeParentPrefixes = {"/Users/"
 inline constexpr std::string_view privatePrefix = "/private/";
 inline constexpr std::string_view privateSubtree = "/private";
 
+// Linux only, after every list and rule above: a path that none of them decided and that
+// lies neither below one of these places (case-sensitive) nor inside the acting account's
+// home directory is in the denied subtree named by its first piece ("/srv", "/var").
+inline constexpr std::array<std::string_view, 9> linuxReachablePlaces = {
+    "/home/",      "/tmp/",     "/opt/",       "/media/",   "/mnt/",
+    "/usr/local/", "/var/tmp/", "/var/cache/", "/var/log/",
+};
+
+// The helper's own staging areas, checked before every list: the directory itself is a
+// denied root and everything in it the denied subtree it names, for every request.
+//  - stagingDirectories: fixed staging directories of earlier versions (case ignored).
+//  - stagingNamePrefix: a path piece starting with this (case ignored) is a staging
+//    subdirectory; the helper creates them as stagingNamePrefix + "-XXXXXX" in a Trash.
+inline constexpr std::array<std::string_view, 2> stagingDirectories = {
+    "/var/tmp/dev.kestrelbay.staging",
+    "/private/var/tmp/dev.kestrelbay.staging",
+};
+inline constexpr std::string_view stagingNamePrefix = ".dev.kestrelbay.staging";
+
 }  // namespace kb::ProtectedPatterns
