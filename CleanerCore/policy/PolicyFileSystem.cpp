@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -170,6 +171,31 @@ class DescriptorWalk {
     int links_ = 0;
 };
 
+// The canonical path of the existing `path` from one lookup by the kernel: the path the
+// kernel records for the opened entry (as realpath would spell it: every link resolved,
+// the mounts crossed as walked). Nothing when the entry cannot be opened or the recorded
+// path is not plainly a path (deleted, unreachable from this root, too long); the
+// descriptor walk then decides.
+std::optional<std::string> canonicalByKernel(const std::string& path) {
+    const UniqueFd entry(::open(path.c_str(), O_PATH | O_CLOEXEC));
+    if (!entry) {
+        return std::nullopt;
+    }
+    char text[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(entry.get());
+    const ssize_t length = ::readlink(link.c_str(), text, sizeof text);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text || text[0] != '/') {
+        return std::nullopt;
+    }
+    std::string canonical(text, static_cast<std::size_t>(length));
+    constexpr std::string_view deleted = " (deleted)";
+    if (canonical.size() >= deleted.size() &&
+        canonical.compare(canonical.size() - deleted.size(), deleted.size(), deleted) == 0) {
+        return std::nullopt;
+    }
+    return canonical;
+}
+
 }  // namespace
 
 Result<std::string, int> PolicyFileSystem::resolveParents(const std::string& path) const {
@@ -207,6 +233,9 @@ Result<EntryPresence, int> RealPolicyFileSystem::entryExists(const std::string& 
 }
 
 Result<std::string, int> RealPolicyFileSystem::canonicalPath(const std::string& path) const {
+    if (auto canonical = canonicalByKernel(path)) {
+        return std::move(*canonical);
+    }
     DescriptorWalk walk;
     if (auto started = walk.start(); !started) {
         return fail(started.error());
@@ -219,11 +248,19 @@ Result<std::string, int> RealPolicyFileSystem::canonicalPath(const std::string& 
     return walk.canonical();
 }
 
-// One walk from "/": the parents are entered in order (links followed); the first one
-// that is absent ends the walk at its nearest existing ancestor, exactly where probing the
-// ancestors from the nearest one up would stop, since an ancestor exists only if every
-// ancestor above it does.
+// The common case, an existing parent, takes one lookup by the kernel. Otherwise one walk
+// from "/": the parents are entered in order (links followed); the first one that is absent
+// ends the walk at its nearest existing ancestor, exactly where probing the ancestors from
+// the nearest one up would stop, since an ancestor exists only if every ancestor above it
+// does.
 Result<std::string, int> RealPolicyFileSystem::resolveParents(const std::string& path) const {
+    const std::size_t last = path.rfind('/');
+    if (last == 0) {
+        return path;
+    }
+    if (auto parent = canonicalByKernel(path.substr(0, last))) {
+        return *parent + path.substr(last);
+    }
     DescriptorWalk walk;
     if (auto started = walk.start(); !started) {
         return fail(started.error());
