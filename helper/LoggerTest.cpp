@@ -6,11 +6,15 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
+#include "helper/AuditTrail.h"
 #include "helper/WorkerPool.h"
 #include "platform/UniqueFd.h"
 #include "testing/ChildProcess.h"
@@ -34,41 +38,199 @@ TEST(Logger, CategoriesAndLevelsReachTheSink) {
                                              {"operations", LogLevel::fault, "staging replaced"}}));
 }
 
+TEST(Logger, EscapingKeepsEachLineOneUnambiguousLine) {
+    const std::pair<std::string, std::string> table[] = {
+        {"/home/a/plain caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81",
+         "/home/a/plain caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81"},
+        {"a\nb\tc", "a\\nb\\tc"},
+        {"a\\nb", "a\\\\nb"},
+        {std::string("\x01\r\x1b[2J\x7f\0", 8), "\\x01\\x0d\\x1b[2J\\x7f\\x00"},
+        {"\xc2\x9b"
+         "31m \xc2\xa0",
+         "\\xc2\\x9b31m \xc2\xa0"},
+        {"\xff\xfe", "\\xff\\xfe"},
+        {"\xe2\x82", "\\xe2\\x82"},
+        {"\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80",
+         "\\xc0\\xaf \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80"},
+        {std::string(maximumLoggedBytes, 'a'), std::string(maximumLoggedBytes, 'a')},
+        {std::string(maximumLoggedBytes + 3, 'a'),
+         std::string(maximumLoggedBytes, 'a') + "...[4099 bytes, cut]"},
+    };
+    for (const auto& [input, output] : table) {
+        EXPECT_EQ(escapeForLog(input), output) << input;
+    }
+}
+
 // Stands in for journald by binding its socket (only when no journal runs here) and reads
-// the native-protocol datagram that a log line produces.
+// the native-protocol datagrams that log lines produce.
+class JournalSocket {
+  public:
+    JournalSocket() {
+        struct stat st;
+        if (::stat(path_.c_str(), &st) == 0) {
+            return;
+        }
+        madeDir_ = !std::filesystem::exists(dir_);
+        std::filesystem::create_directories(dir_);
+        socket_ = UniqueFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path_.c_str());
+        if (!socket_ || ::bind(socket_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr)) {
+            socket_.reset();
+            return;
+        }
+        timeval timeout{5, 0};
+        ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    }
+    ~JournalSocket() {
+        if (socket_) {
+            ::unlink(path_.c_str());
+            if (madeDir_) {
+                std::filesystem::remove_all(dir_);
+            }
+        }
+    }
+    bool bound() const { return socket_.valid(); }
+
+    // The fields of the first datagram whose `name` field is `value` (other processes may
+    // log here meanwhile); empty after a time-out.
+    std::multimap<std::string, std::string> entryWith(const std::string& name,
+                                                      const std::string& value) {
+        std::vector<char> buffer(65536);
+        for (;;) {
+            const ssize_t n = ::recv(socket_.get(), buffer.data(), buffer.size(), 0);
+            if (n <= 0) {
+                return {};
+            }
+            auto fields = parse(std::string_view(buffer.data(), static_cast<size_t>(n)));
+            const auto [first, last] = fields.equal_range(name);
+            for (auto it = first; it != last; ++it) {
+                if (it->second == value) {
+                    return fields;
+                }
+            }
+        }
+    }
+
+  private:
+    // NAME=value lines, or NAME, a line feed, a 64-bit little-endian length and the value.
+    static std::multimap<std::string, std::string> parse(std::string_view datagram) {
+        std::multimap<std::string, std::string> fields;
+        std::size_t at = 0;
+        while (at < datagram.size()) {
+            const std::size_t feed = datagram.find('\n', at);
+            const std::size_t equals = datagram.find('=', at);
+            if (feed == std::string_view::npos) {
+                break;
+            }
+            if (equals < feed) {
+                fields.emplace(datagram.substr(at, equals - at),
+                               datagram.substr(equals + 1, feed - equals - 1));
+                at = feed + 1;
+                continue;
+            }
+            std::uint64_t length = 0;
+            std::memcpy(&length, datagram.data() + feed + 1, sizeof length);
+            fields.emplace(datagram.substr(at, feed - at), datagram.substr(feed + 9, length));
+            at = feed + 9 + length + 1;
+        }
+        return fields;
+    }
+
+    const std::string dir_ = "/run/systemd/journal";
+    const std::string path_ = dir_ + "/socket";
+    bool madeDir_ = false;
+    UniqueFd socket_;
+};
+
+std::string field(const std::multimap<std::string, std::string>& fields, const std::string& name) {
+    const auto it = fields.find(name);
+    return it == fields.end() ? "(none)" : it->second;
+}
+
 TEST(Logger, WritesTheIdentityFieldsToTheJournalSocket) {
-    const std::string dir = "/run/systemd/journal";
-    const std::string path = dir + "/socket";
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
+    JournalSocket journal;
+    if (!journal.bound()) {
         GTEST_SKIP() << "a real journal runs here; its contents are not ours to read";
     }
-    const bool madeDir = !std::filesystem::exists(dir);
-    std::filesystem::create_directories(dir);
-    UniqueFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    ASSERT_TRUE(sock);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-    ASSERT_EQ(::bind(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-
     serviceLogger().error("idle for 60.000000s; exiting");
+    const auto fields = journal.entryWith("MESSAGE", "idle for 60.000000s; exiting");
+    EXPECT_EQ(field(fields, "PRIORITY"), "3");
+    EXPECT_EQ(field(fields, "SYSLOG_IDENTIFIER"), "dev.kestrelbay.helper");
+    EXPECT_EQ(field(fields, "KESTRELBAY_SUBSYSTEM"), "dev.kestrelbay");
+    EXPECT_EQ(field(fields, "KESTRELBAY_CATEGORY"), "service");
+}
 
-    char buffer[4096];
-    timeval timeout{5, 0};
-    ::setsockopt(sock.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    const ssize_t n = ::recv(sock.get(), buffer, sizeof buffer, 0);
-    ::unlink(path.c_str());
-    if (madeDir) {
-        std::filesystem::remove_all("/run/systemd/journal");
+TEST(AuditTrail, SinksSeeTheLineItsLevelAndItsFields) {
+    std::vector<LogRecord> lines;
+    setLogSink([&](const LogRecord& r) { lines.push_back(r); });
+    const Caller caller{42, 1003, 1003, "/usr/bin/app", nullptr};
+    audit(caller, {AuditEvent::itemTrashed, "trashItems", 1003, "/home/a/x", "ok", "own"});
+    audit(Caller{7, 1004, 1004, "", nullptr},
+          {AuditEvent::requestRefused, "terminateProcess", 1004, "1", "notAuthorized",
+           "dev.kestrelbay.helper.signal-processes"});
+    setLogSink({});
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].category, "operations");
+    EXPECT_EQ(lines[0].level, LogLevel::standard);
+    EXPECT_EQ(lines[0].message,
+              "trashItems /home/a/x for uid 1003 by pid 42 (uid 1003, /usr/bin/app): ok [own]");
+    EXPECT_EQ(lines[0].fields, (LogFields{{"MESSAGE_ID", "a9a9da86bb844cd3af9b8a7525df074c"},
+                                          {"KESTRELBAY_CALLER_PID", "42"},
+                                          {"KESTRELBAY_CALLER_UID", "1003"},
+                                          {"KESTRELBAY_CALLER_EXE", "/usr/bin/app"},
+                                          {"KESTRELBAY_ACTED_UID", "1003"},
+                                          {"KESTRELBAY_REQUEST", "trashItems"},
+                                          {"KESTRELBAY_PATH", "/home/a/x"},
+                                          {"KESTRELBAY_OUTCOME", "ok"},
+                                          {"KESTRELBAY_AUTHORITY", "own"}}));
+    EXPECT_EQ(lines[1].level, LogLevel::error);
+    EXPECT_EQ(lines[1].message,
+              "terminateProcess 1 for uid 1004 by pid 7 (uid 1004): notAuthorized "
+              "[dev.kestrelbay.helper.signal-processes]");
+}
+
+TEST(AuditTrail, EveryEventHasItsOwnMessageId) {
+    std::set<std::string_view> ids;
+    for (const auto event :
+         {AuditEvent::itemTrashed, AuditEvent::itemRemoved, AuditEvent::itemRestored,
+          AuditEvent::protectionCleared, AuditEvent::processSignalled, AuditEvent::serviceStopped,
+          AuditEvent::receiptForgotten, AuditEvent::requestRefused}) {
+        const std::string_view id = auditMessageId(event);
+        EXPECT_EQ(id.size(), 32u);
+        EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string_view::npos) << id;
+        ids.insert(id);
     }
-    ASSERT_GT(n, 0);
-    const std::string datagram(buffer, static_cast<size_t>(n));
-    EXPECT_NE(datagram.find("MESSAGE=idle for 60.000000s; exiting\n"), std::string::npos);
-    EXPECT_NE(datagram.find("PRIORITY=3\n"), std::string::npos);
-    EXPECT_NE(datagram.find("SYSLOG_IDENTIFIER=dev.kestrelbay.helper\n"), std::string::npos);
-    EXPECT_NE(datagram.find("KESTRELBAY_SUBSYSTEM=dev.kestrelbay\n"), std::string::npos);
-    EXPECT_NE(datagram.find("KESTRELBAY_CATEGORY=service\n"), std::string::npos);
+    EXPECT_EQ(ids.size(), 8u);
+}
+
+TEST(AuditTrail, RawFieldsAndAnEscapedMessageReachTheJournalSocket) {
+    JournalSocket journal;
+    if (!journal.bound()) {
+        GTEST_SKIP() << "a real journal runs here; its contents are not ours to read";
+    }
+    const std::string path = "/home/a/x\nMESSAGE=forged\n\\y";
+    const std::string exe = "/tmp/app\nx";
+    audit(Caller{4242, 1003, 1003, exe, nullptr},
+          {AuditEvent::itemRemoved, "removeItems", 1005, path, "failed 13",
+           "dev.kestrelbay.helper.manage-files"});
+    const auto fields = journal.entryWith("KESTRELBAY_PATH", path);
+    ASSERT_FALSE(fields.empty());
+    EXPECT_EQ(fields.count("MESSAGE"), 1u);
+    EXPECT_EQ(field(fields, "MESSAGE"),
+              "removeItems /home/a/x\\nMESSAGE=forged\\n\\\\y for uid 1005 by pid 4242 (uid 1003, "
+              "/tmp/app\\nx): failed 13 [dev.kestrelbay.helper.manage-files]");
+    EXPECT_EQ(field(fields, "MESSAGE_ID"), "e7580da29e5940dcba97f7d38b32be6e");
+    EXPECT_EQ(field(fields, "PRIORITY"), "3");
+    EXPECT_EQ(field(fields, "KESTRELBAY_CATEGORY"), "operations");
+    EXPECT_EQ(field(fields, "KESTRELBAY_CALLER_PID"), "4242");
+    EXPECT_EQ(field(fields, "KESTRELBAY_CALLER_UID"), "1003");
+    EXPECT_EQ(field(fields, "KESTRELBAY_CALLER_EXE"), exe);
+    EXPECT_EQ(field(fields, "KESTRELBAY_ACTED_UID"), "1005");
+    EXPECT_EQ(field(fields, "KESTRELBAY_REQUEST"), "removeItems");
+    EXPECT_EQ(field(fields, "KESTRELBAY_OUTCOME"), "failed 13");
+    EXPECT_EQ(field(fields, "KESTRELBAY_AUTHORITY"), "dev.kestrelbay.helper.manage-files");
 }
 
 TEST(WorkerPool, JobsRunOffTheCallingThread) {

@@ -1,11 +1,13 @@
 #include "platform/Journal.h"
 
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <syslog.h>
 #include <systemd/sd-journal.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace kb {
 namespace {
@@ -42,16 +44,25 @@ const char* levelName(JournalPriority priority) {
 }  // namespace
 
 void journalSend(JournalPriority priority, std::string_view subsystem, std::string_view category,
-                 std::string_view message) {
+                 std::string_view message,
+                 const std::vector<std::pair<std::string, std::string>>& fields) {
     if (journalAvailable()) {
-        const std::string m(message);
-        const std::string s(subsystem);
-        const std::string c(category);
-        const int rc =
-            sd_journal_send("MESSAGE=%s", m.c_str(), "PRIORITY=%i", syslogPriority(priority),
-                            "SYSLOG_IDENTIFIER=dev.kestrelbay.helper", "KESTRELBAY_SUBSYSTEM=%s",
-                            s.c_str(), "KESTRELBAY_CATEGORY=%s", c.c_str(), nullptr);
-        if (rc >= 0) {
+        // sd_journal_sendv picks the binary form for a value holding a line feed.
+        std::vector<std::string> items = {
+            "MESSAGE=" + std::string(message),
+            "PRIORITY=" + std::to_string(syslogPriority(priority)),
+            "SYSLOG_IDENTIFIER=dev.kestrelbay.helper",
+            "KESTRELBAY_SUBSYSTEM=" + std::string(subsystem),
+            "KESTRELBAY_CATEGORY=" + std::string(category),
+        };
+        for (const auto& [name, value] : fields) {
+            items.push_back(name + "=" + value);
+        }
+        std::vector<iovec> vector;
+        for (auto& item : items) {
+            vector.push_back(iovec{item.data(), item.size()});
+        }
+        if (sd_journal_sendv(vector.data(), static_cast<int>(vector.size())) >= 0) {
             return;
         }
     }
