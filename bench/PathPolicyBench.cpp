@@ -3,10 +3,18 @@
 //
 // The mix lives in a scratch home under /tmp: caches below the home, system paths, deep
 // project trees and paths through symbolic links to directories.
+//
+// PathPolicyByParentDepth evaluates 10000 paths whose parents are 64 levels deep against
+// 10000 whose parents are 6 levels deep: resolving a parent is linear in its length, so
+// the deep request costs a small multiple of the shallow one (realpath(3) of every
+// ancestor made it quadratic). OpenParentByDepth is the floor for that ratio: the kernel's
+// own lookup of the same parents.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -105,6 +113,70 @@ void RealpathOfParent(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * count);
 }
 BENCHMARK(RealpathOfParent)->Unit(benchmark::kMillisecond);
+
+constexpr int deepLevels = 64;
+
+// 10000 paths below 20 directories whose paths have `levels` pieces, in a scratch home.
+struct DepthWorkload {
+    std::string root;
+    std::string home;
+    std::vector<std::string> paths;
+
+    explicit DepthWorkload(int levels) {
+        char pattern[] = "/tmp/kbpoldepth-XXXXXX";
+        root = ::mkdtemp(pattern);
+        home = root + "/home/user";
+        std::string base = home + "/.cache";
+        while (std::count(base.begin(), base.end(), '/') < levels - 1) {
+            base += "/d";
+        }
+        for (int i = 0; i < count; ++i) {
+            const std::string directory = base + "/app-" + std::to_string(i % 20);
+            if (i < 20) {
+                makeChain(directory);
+            }
+            paths.push_back(directory + "/" + std::to_string(i) + ".png");
+        }
+    }
+    ~DepthWorkload() {
+        const std::string command = "rm -rf '" + root + "'";
+        [[maybe_unused]] int rc = std::system(command.c_str());
+    }
+};
+
+const DepthWorkload& depthWorkload(int levels) {
+    static const DepthWorkload shallow(6);
+    static const DepthWorkload deep(deepLevels);
+    return levels == deepLevels ? deep : shallow;
+}
+
+void PathPolicyByParentDepth(benchmark::State& state, int levels) {
+    const DepthWorkload& w = depthWorkload(levels);
+    const kb::PathPolicy policy(w.home);
+    for (auto _ : state) {
+        for (const auto& path : w.paths) {
+            benchmark::DoNotOptimize(policy.evaluate(path));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK_CAPTURE(PathPolicyByParentDepth, shallow, 6)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PathPolicyByParentDepth, deep, deepLevels)->Unit(benchmark::kMillisecond);
+
+void OpenParentByDepth(benchmark::State& state, int levels) {
+    const DepthWorkload& w = depthWorkload(levels);
+    for (auto _ : state) {
+        for (const auto& path : w.paths) {
+            const std::string parent = path.substr(0, path.rfind('/'));
+            const int fd = ::open(parent.c_str(), O_PATH | O_CLOEXEC);
+            benchmark::DoNotOptimize(fd);
+            ::close(fd);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK_CAPTURE(OpenParentByDepth, shallow, 6)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenParentByDepth, deep, deepLevels)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
