@@ -1,5 +1,6 @@
 // Arbitrary bytes as a path: evaluation and normalization never crash, normalization is
-// idempotent, and an allowed path's resolved form is one the tables do not deny.
+// idempotent, an allowed path's resolved form is one the tables do not deny, and an
+// oversized path is never allowed.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -32,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const kb::PolicyDecision decision = policy().evaluate(path);
     check(decision.kind.index() <= 1);
     if (const auto* resolved = decision.resolvedPath()) {
+        check(path.size() <= kb::PathPolicy::maximumPathBytes);
         check(!resolved->empty() && resolved->front() == '/');
         check(!policy().classify(*resolved).has_value());
     } else {
