@@ -204,9 +204,9 @@ struct PathPolicy::Candidates {
     OrderedPathList homeLocations;  // H + "/" + each entry
     // The user's entries in canonical form; letter case counts.
     std::vector<std::pair<std::string, std::string>> userProtected;  // {canonical, name}
-    // The home directory in canonical form, a reachable place; empty when the home is "/",
-    // which would make every place reachable.
-    std::string reachableHome;
+    // The home directory as given and as resolved (Unicode canonical forms), reachable
+    // places; none when the home is "/", which would make every place reachable.
+    std::vector<std::string> reachableHomes;
 
     bool reachable(std::string_view canonicalPath) const {
         for (const auto place : Patterns::linuxReachablePlaces) {
@@ -214,9 +214,13 @@ struct PathPolicy::Candidates {
                 return true;
             }
         }
-        return !reachableHome.empty() && startsWith(canonicalPath, reachableHome) &&
-               (canonicalPath.size() == reachableHome.size() ||
-                canonicalPath[reachableHome.size()] == '/');
+        for (const auto& home : reachableHomes) {
+            if (startsWith(canonicalPath, home) &&
+                (canonicalPath.size() == home.size() || canonicalPath[home.size()] == '/')) {
+                return true;
+            }
+        }
+        return false;
     }
 };
 
@@ -227,7 +231,8 @@ PathPolicy::PathPolicy(std::string_view homeDirectory, std::vector<std::string> 
 PathPolicy::PathPolicy(std::string_view homeDirectory, std::vector<std::string> userProtectedPaths,
                        std::shared_ptr<const PolicyFileSystem> fileSystem)
     : fileSystem_(std::move(fileSystem)) {
-    homeDirectory_ = normalize(homeDirectory);
+    const std::string givenHome = normalize(homeDirectory);
+    homeDirectory_ = givenHome;
     if (auto canonical = fileSystem_->canonicalPath(homeDirectory_)) {
         homeDirectory_ = normalize(*canonical);
     }
@@ -252,8 +257,10 @@ PathPolicy::PathPolicy(std::string_view homeDirectory, std::vector<std::string> 
     for (const auto& path : userProtectedPaths_) {
         candidates->userProtected.emplace_back(UnicodeText::canonical(path), path);
     }
-    if (homeDirectory_ != "/") {
-        candidates->reachableHome = UnicodeText::canonical(homeDirectory_);
+    for (const auto& home : {givenHome, homeDirectory_}) {
+        if (home != "/") {
+            candidates->reachableHomes.push_back(UnicodeText::canonical(home));
+        }
     }
     candidates_ = std::move(candidates);
 }

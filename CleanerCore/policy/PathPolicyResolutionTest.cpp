@@ -260,5 +260,18 @@ TEST(PathPolicyResolution, SystemDirectoriesBehindLinksAreEscapes) {
     EXPECT_EQ(fs->calls, expectedCalls);
 }
 
+#if !defined(__APPLE__)
+TEST(PathPolicyResolution, AHomeBehindALinkIsReachableByBothNames) {
+    auto fs = std::make_shared<FakeFileSystem>();
+    fs->canonicalForms["/srv/alice"] = "/data/alice";
+    const PathPolicy policy("/srv/alice", {}, fs);
+    EXPECT_EQ(policy.homeDirectory(), "/data/alice");
+    EXPECT_DECISION(policy, "/srv/alice/x", PolicyDecision::allowed("/data/alice/x"));
+    EXPECT_DECISION(policy, "/data/alice/x", PolicyDecision::allowed("/data/alice/x"));
+    EXPECT_DECISION(policy, "/srv/bob/x",
+                    PolicyDecision::denied(PolicyReason::deniedSubtree("/srv")));
+}
+#endif
+
 }  // namespace
 }  // namespace kb
