@@ -5,6 +5,15 @@
 #include "helper/Logger.h"
 
 namespace kb {
+namespace {
+
+// A field's raw bytes, at most maximumLoggedBytes of them: longer paths are refused before
+// any work, and the message gives the whole length.
+std::string bounded(const std::string& value) {
+    return value.substr(0, maximumLoggedBytes);
+}
+
+}  // namespace
 
 std::string_view auditMessageId(AuditEvent event) {
     // Generated once (systemd-id128 new); journalctl MESSAGE_ID=... finds every line of an
@@ -50,12 +59,12 @@ void audit(const Caller& caller, const AuditRecord& record) {
             {"MESSAGE_ID", std::string(auditMessageId(record.event))},
             {"KESTRELBAY_CALLER_PID", std::to_string(caller.pid)},
             {"KESTRELBAY_CALLER_UID", std::to_string(caller.uid)},
-            {"KESTRELBAY_CALLER_EXE", caller.executable},
+            {"KESTRELBAY_CALLER_EXE", bounded(caller.executable)},
             {"KESTRELBAY_ACTED_UID", std::to_string(record.actedUid)},
-            {"KESTRELBAY_REQUEST", record.request},
-            {"KESTRELBAY_PATH", record.path},
-            {"KESTRELBAY_OUTCOME", record.outcome},
-            {"KESTRELBAY_AUTHORITY", record.authority},
+            {"KESTRELBAY_REQUEST", bounded(record.request)},
+            {"KESTRELBAY_PATH", bounded(record.path)},
+            {"KESTRELBAY_OUTCOME", bounded(record.outcome)},
+            {"KESTRELBAY_AUTHORITY", bounded(record.authority)},
         };
         const bool succeeded = record.outcome == "ok" && record.event != AuditEvent::requestRefused;
         operationsLogger().log(succeeded ? LogLevel::standard : LogLevel::error, message, fields);

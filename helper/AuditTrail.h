@@ -5,7 +5,7 @@
 // otherwise) with a fixed MESSAGE_ID per event and the fields KESTRELBAY_CALLER_PID,
 // KESTRELBAY_CALLER_UID, KESTRELBAY_CALLER_EXE, KESTRELBAY_ACTED_UID, KESTRELBAY_REQUEST,
 // KESTRELBAY_PATH, KESTRELBAY_OUTCOME and KESTRELBAY_AUTHORITY, whose values are the raw
-// bytes; the message text escapes them (escapeForLog):
+// bytes (cut after maximumLoggedBytes); the message text escapes them (escapeForLog):
 //   trashItems /home/a/x for uid 1003 by pid 42 (uid 1003, /usr/bin/app): ok [own]
 #pragma once
 

@@ -170,8 +170,10 @@ TEST(AuditTrail, SinksSeeTheLineItsLevelAndItsFields) {
     audit(Caller{7, 1004, 1004, "", nullptr},
           {AuditEvent::requestRefused, "terminateProcess", 1004, "1", "notAuthorized",
            "dev.kestrelbay.helper.signal-processes"});
+    audit(caller, {AuditEvent::itemRemoved, "removeItems", 1003,
+                   std::string(maximumLoggedBytes + 1, 'p'), "policyDenied", "own"});
     setLogSink({});
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].category, "operations");
     EXPECT_EQ(lines[0].level, LogLevel::standard);
     EXPECT_EQ(lines[0].message,
@@ -186,6 +188,7 @@ TEST(AuditTrail, SinksSeeTheLineItsLevelAndItsFields) {
                                           {"KESTRELBAY_OUTCOME", "ok"},
                                           {"KESTRELBAY_AUTHORITY", "own"}}));
     EXPECT_EQ(lines[1].level, LogLevel::error);
+    EXPECT_EQ(lines[2].fields[6].second, std::string(maximumLoggedBytes, 'p'));
     EXPECT_EQ(lines[1].message,
               "terminateProcess 1 for uid 1004 by pid 7 (uid 1004): notAuthorized "
               "[dev.kestrelbay.helper.signal-processes]");
