@@ -23,13 +23,14 @@ std::optional<std::string> accountName(std::uint32_t uid) {
 }  // namespace
 
 HelperResponse bootoutLaunchd(const HelperRequest::BootoutLaunchd& request,
-                              const RootFileOpsSettings& settings) {
+                              RequestAuthority& authority, const RootFileOpsSettings& settings) {
     const std::string& label = request.label;
     if (!HelperValidation::isValidIdentifier(label)) {
         return HelperResponse::error("'" + label + "' is not a valid launchd label");
     }
     // "--" keeps a label that starts with '-' from being read as an option.
     std::vector<std::string> arguments;
+    std::uint32_t actedUid = 0;
     if (const auto* gui = std::get_if<LaunchdDomain::Gui>(&request.domain.kind)) {
         const auto name =
             gui->uid >= HelperValidation::minimumUserUID ? accountName(gui->uid) : std::nullopt;
@@ -38,11 +39,18 @@ HelperResponse bootoutLaunchd(const HelperRequest::BootoutLaunchd& request,
                                          std::to_string(gui->uid));
         }
         arguments = {"--user", "--machine=" + *name + "@.host", "stop", "--", label};
+        actedUid = gui->uid;
     } else {
         arguments = {"stop", "--", label};
     }
-    return runTool(settings.systemctlPath, arguments, {0, 5},
-                   request.domain.launchctlString() + "/" + label, settings.toolTimeout);
+    const bool ownDomain = std::holds_alternative<LaunchdDomain::Gui>(request.domain.kind) &&
+                           actedUid == authority.caller().uid;
+    const std::string target = request.domain.launchctlString() + "/" + label;
+    return runAudited(
+        authority, ownDomain ? std::nullopt : std::optional(Consent::manageServices),
+        {AuditEvent::serviceStopped, "bootoutLaunchd", actedUid, target, {}, {}}, [&] {
+            return runTool(settings.systemctlPath, arguments, {0, 5}, target, settings.toolTimeout);
+        });
 }
 
 }  // namespace kb

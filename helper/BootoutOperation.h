@@ -2,6 +2,7 @@
 #pragma once
 
 #include "HelperProtocol/HelperMessages.h"
+#include "helper/Authority.h"
 #include "helper/RootFileOpsSettings.h"
 
 namespace kb {
@@ -13,8 +14,11 @@ namespace kb {
 //   user domain:    systemctl --user --machine=NAME@.host stop -- LABEL
 // with NAME the account's name from the password database. Statuses 0 and 5 (the unit is
 // not loaded, so there is nothing left to stop) answer `done`; the success line names the
-// target as "system/LABEL" or "gui/UID/LABEL".
+// target as "system/LABEL" or "gui/UID/LABEL". A caller that is not root stops jobs of its
+// own user domain on its own authority; the system domain and other users' domains need
+// the administrator's consent (dev.kestrelbay.helper.manage-services), asked after the
+// checks above; without it the answer is `error` with notAuthorizedMessage.
 HelperResponse bootoutLaunchd(const HelperRequest::BootoutLaunchd& request,
-                              const RootFileOpsSettings& settings);
+                              RequestAuthority& authority, const RootFileOpsSettings& settings);
 
 }  // namespace kb

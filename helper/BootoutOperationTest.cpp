@@ -11,6 +11,11 @@
 namespace kb {
 namespace {
 
+RequestAuthority& asRoot() {
+    static RequestAuthority root(Caller::currentProcess(), {});
+    return root;
+}
+
 using testing::makeToolScript;
 using Request = HelperRequest::BootoutLaunchd;
 using Args = std::vector<std::string>;
@@ -57,7 +62,7 @@ TEST(BootoutLaunchd, RefusesBadLabelsAndSystemUidsWithoutRunningTheTool) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        EXPECT_EQ(bootoutLaunchd(Request{c.label, c.domain}, f.settings),
+        EXPECT_EQ(bootoutLaunchd(Request{c.label, c.domain}, asRoot(), f.settings),
                   HelperResponse::error(c.message));
     }
     EXPECT_FALSE(f.systemctl.ran());
@@ -71,7 +76,7 @@ TEST(BootoutLaunchd, StopsASystemUnitAndCountsNotLoadedAsDone) {
             SCOPED_TRACE(label);
             Fixture f(body);
             CapturedLog log;
-            EXPECT_EQ(bootoutLaunchd(Request{label, LaunchdDomain::system()}, f.settings),
+            EXPECT_EQ(bootoutLaunchd(Request{label, LaunchdDomain::system()}, asRoot(), f.settings),
                       HelperResponse::done());
             EXPECT_EQ(f.systemctl.lastArguments(), (Args{"stop", "--", label}));
             EXPECT_EQ(log.records,
@@ -88,7 +93,8 @@ TEST(BootoutLaunchd, StopsAUserUnitThroughThatUsersManager) {
     Fixture f("exit 0");
     CapturedLog log;
     const auto domain = LaunchdDomain::gui(account.uid());
-    EXPECT_EQ(bootoutLaunchd(Request{"sample-agent", domain}, f.settings), HelperResponse::done());
+    EXPECT_EQ(bootoutLaunchd(Request{"sample-agent", domain}, asRoot(), f.settings),
+              HelperResponse::done());
     EXPECT_EQ(f.systemctl.lastArguments(), (Args{"--user", "--machine=" + account.name() + "@.host",
                                                  "stop", "--", "sample-agent"}));
     const std::string subject = "gui/" + std::to_string(account.uid()) + "/sample-agent";
@@ -113,7 +119,7 @@ TEST(BootoutLaunchd, ToolFailuresCarryItsMessage) {
         SCOPED_TRACE(c.body);
         testing::makeToolScript(probe.settings.systemctlPath, c.body);
         CapturedLog log;
-        EXPECT_EQ(bootoutLaunchd(Request{"x", LaunchdDomain::system()}, probe.settings),
+        EXPECT_EQ(bootoutLaunchd(Request{"x", LaunchdDomain::system()}, asRoot(), probe.settings),
                   HelperResponse::error(c.message));
         EXPECT_TRUE(log.records.empty());
     }

@@ -79,10 +79,13 @@ ItemOutcome clearItemProtection(const CapturedItem& item) {
 }
 
 HelperResponse clearProtection(const HelperRequest::ClearProtection& request,
-                               const RootFileOpsSettings&) {
-    return runItemPipeline({request.path}, request.uid, [](CapturedItem& item, const RootFileOps&) {
-        return ItemResult{item.path, clearItemProtection(item), std::nullopt};
-    });
+                               RequestAuthority& authority, const RootFileOpsSettings&) {
+    return runItemPipeline(
+        {request.path}, request.uid,
+        [](CapturedItem& item, const RootFileOps&) {
+            return ItemResult{item.path, clearItemProtection(item), std::nullopt};
+        },
+        {"clearProtection", AuditEvent::protectionCleared, OwnItems::ownedByCaller}, authority);
 }
 
 }  // namespace kb

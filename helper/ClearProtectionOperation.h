@@ -9,9 +9,11 @@
 namespace kb {
 
 // Runs the one path through admission and the per-item pipeline; answers `items` with one
-// result, or `error` when admission refuses.
+// result, or `error` when admission refuses. On the caller's own authority only for an item
+// inside the caller's home and owned by the caller (the attributes may be an
+// administrator's lock on a file placed there).
 HelperResponse clearProtection(const HelperRequest::ClearProtection& request,
-                               const RootFileOpsSettings& settings);
+                               RequestAuthority& authority, const RootFileOpsSettings& settings);
 
 // The action on an allowed, captured item. Acts on the item itself, never on a link's
 // target and never on a directory's contents. A symbolic link or a special file carries

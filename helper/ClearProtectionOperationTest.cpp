@@ -14,6 +14,11 @@
 namespace kb {
 namespace {
 
+RequestAuthority& asRoot() {
+    static RequestAuthority root(Caller::currentProcess(), {});
+    return root;
+}
+
 using testing::runChild;
 
 std::string shell(const std::string& command) {
@@ -55,7 +60,7 @@ class ClearProtectionTest : public ::testing::Test {
         runChild({"/bin/sh", "-c", "chattr -R -i -a '" + account.home() + "' 2>/dev/null"});
     }
     std::vector<ItemResult> clear(const std::string& path, std::uint32_t uid = 0) {
-        const auto answer = clearProtection({path, uid ? uid : account.uid()}, {});
+        const auto answer = clearProtection({path, uid ? uid : account.uid()}, asRoot(), {});
         const auto* items = std::get_if<HelperResponse::Items>(&answer.kind);
         return items ? items->results : std::vector<ItemResult>{};
     }
@@ -154,9 +159,9 @@ TEST_F(ClearProtectionTest, RefusalsAndMissingItems) {
     ASSERT_EQ(denied.size(), 1u);
     EXPECT_TRUE(std::holds_alternative<ItemOutcome::PolicyDenied>(denied[0].outcome.kind));
 
-    EXPECT_EQ(clearProtection({root + "/x", 0}, {}),
+    EXPECT_EQ(clearProtection({root + "/x", 0}, asRoot(), {}),
               HelperResponse::error("uid 0 is not a user account this helper will act for"));
-    EXPECT_EQ(clearProtection({"", account.uid()}, {}).kind.index(), 1u);  // items
+    EXPECT_EQ(clearProtection({"", account.uid()}, asRoot(), {}).kind.index(), 1u);  // items
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 namespace kb {
 
 HelperResponse forgetReceipt(const HelperRequest::ForgetReceipt& request,
-                             const RootFileOpsSettings& settings) {
+                             RequestAuthority& authority, const RootFileOpsSettings& settings) {
     const std::string& packageID = request.packageID;
     if (!HelperValidation::isValidIdentifier(packageID)) {
         return HelperResponse::error("'" + packageID + "' is not a valid package identifier");
@@ -14,8 +14,11 @@ HelperResponse forgetReceipt(const HelperRequest::ForgetReceipt& request,
     if (settings.receiptToolPath.empty()) {
         return HelperResponse::error("this system keeps no installer receipts");
     }
-    return runTool(settings.receiptToolPath, {"--forget", packageID}, {0}, packageID,
-                   settings.toolTimeout);
+    return runAudited(authority, Consent::manageServices,
+                      {AuditEvent::receiptForgotten, "forgetReceipt", 0, packageID, {}, {}}, [&] {
+                          return runTool(settings.receiptToolPath, {"--forget", packageID}, {0},
+                                         packageID, settings.toolTimeout);
+                      });
 }
 
 }  // namespace kb

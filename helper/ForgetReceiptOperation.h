@@ -2,6 +2,7 @@
 #pragma once
 
 #include "HelperProtocol/HelperMessages.h"
+#include "helper/Authority.h"
 #include "helper/RootFileOpsSettings.h"
 
 namespace kb {
@@ -9,8 +10,10 @@ namespace kb {
 // Refuses a package identifier that breaks the identifier rule ("'ID' is not a valid
 // package identifier"). Without a receipt tool in the settings (the build names one, or
 // none) answers `error` with "this system keeps no installer receipts". Otherwise runs
-// "TOOL --forget ID" through runTool, status 0 answering `done`.
+// "TOOL --forget ID" through runTool, status 0 answering `done`. A caller that is not root
+// needs the administrator's consent (dev.kestrelbay.helper.manage-services), asked after
+// the checks above; without it the answer is `error` with notAuthorizedMessage.
 HelperResponse forgetReceipt(const HelperRequest::ForgetReceipt& request,
-                             const RootFileOpsSettings& settings);
+                             RequestAuthority& authority, const RootFileOpsSettings& settings);
 
 }  // namespace kb

@@ -12,6 +12,11 @@
 namespace kb {
 namespace {
 
+RequestAuthority& asRoot() {
+    static RequestAuthority root(Caller::currentProcess(), {});
+    return root;
+}
+
 using Request = HelperRequest::ForgetReceipt;
 using Args = std::vector<std::string>;
 
@@ -20,10 +25,10 @@ TEST(ForgetReceipt, ValidatesTheIdentifierBeforeLookingForATool) {
     none.receiptToolPath = "";
     for (const std::string& id : {std::string(""), std::string("com.example pkg"),
                                   std::string("../x"), std::string(256, 'p')}) {
-        EXPECT_EQ(forgetReceipt(Request{id}, none),
+        EXPECT_EQ(forgetReceipt(Request{id}, asRoot(), none),
                   HelperResponse::error("'" + id + "' is not a valid package identifier"));
     }
-    EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, none),
+    EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, asRoot(), none),
               HelperResponse::error("this system keeps no installer receipts"));
 }
 
@@ -46,7 +51,7 @@ TEST(ForgetReceipt, RunsTheNamedToolWithForget) {
         const auto tool = testing::makeToolScript(settings.receiptToolPath, c.body);
         std::vector<LogRecord> log;
         setLogSink([&](const LogRecord& r) { log.push_back(r); });
-        EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, settings), c.answer);
+        EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, asRoot(), settings), c.answer);
         setLogSink({});
         EXPECT_EQ(tool.lastArguments(), (Args{"--forget", "com.example.pkg"}));
         if (std::holds_alternative<HelperResponse::Done>(c.answer.kind)) {
@@ -63,7 +68,7 @@ TEST(ForgetReceipt, AToolStillRunningAfterTenSecondsIsStopped) {
     settings.receiptToolPath = dir / "receipts";
     testing::makeToolScript(settings.receiptToolPath, "exec sleep 60");
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, settings),
+    EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, asRoot(), settings),
               HelperResponse::error("could not run " + settings.receiptToolPath +
                                     ": it did not finish in time and was stopped"));
     const auto elapsed = std::chrono::steady_clock::now() - start;

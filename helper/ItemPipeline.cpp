@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "HelperProtocol/Overloaded.h"
 #include "helper/Admission.h"
 #include "helper/Logger.h"
 
@@ -11,38 +12,14 @@ ItemOutcome failedOutcome(int errnum) {
     return ItemOutcome::failed(errnum, errorText(errnum));
 }
 
-namespace {
-
-std::optional<PolicyReason> insideStaging(const std::string& resolved,
-                                          const std::string& stagingDirectory) {
-    if (stagingDirectory.empty()) {
-        return std::nullopt;
-    }
-    const std::string staging = PathPolicy::normalize(stagingDirectory);
-    if (resolved == staging) {
-        return PolicyReason::deniedRoot(staging);
-    }
-    if (resolved.rfind(staging + "/", 0) == 0) {
-        return PolicyReason::deniedSubtree(staging);
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
 std::variant<std::string, ItemResult> evaluateItem(const PathPolicy& policy,
-                                                   const std::string& path,
-                                                   const std::string& stagingDirectory) {
-    PolicyDecision decision = policy.evaluate(path);
+                                                   const std::string& path) {
+    const PolicyDecision decision = policy.evaluate(path);
     if (const std::string* resolved = decision.resolvedPath()) {
-        if (auto reason = insideStaging(*resolved, stagingDirectory)) {
-            decision = PolicyDecision::denied(std::move(*reason));
-        } else {
-            return *resolved;
-        }
+        return *resolved;
     }
     const std::string reason = decision.reason()->description();
-    serviceLogger().notice("refused " + path + ": " + reason);
+    serviceLogger().notice("refused " + escapeForLog(path) + ": " + escapeForLog(reason));
     return ItemResult{path, ItemOutcome::policyDenied(reason), std::nullopt};
 }
 
@@ -78,16 +55,88 @@ std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
     return CapturedItem{path, resolvedPath, std::move(directory), **identity};
 }
 
+ItemOutcome notAuthorizedOutcome() {
+    return failedOutcome(EPERM);
+}
+
+std::string auditOutcome(const ItemOutcome& outcome) {
+    using O = ItemOutcome;
+    return std::visit(Overloaded{
+                          [](const O::Ok&) -> std::string { return "ok"; },
+                          [](const O::NotFound&) -> std::string { return "notFound"; },
+                          [](const O::PolicyDenied&) -> std::string { return "policyDenied"; },
+                          [](const O::SipProtected&) -> std::string { return "sipProtected"; },
+                          [](const O::RaceDetected&) -> std::string { return "raceDetected"; },
+                          [](const O::Failed& f) {
+                              return "failed: errno " + std::to_string(f.errnum) + " (" +
+                                     f.message + ")";
+                          },
+                      },
+                      outcome.kind);
+}
+
+bool withinOwnAuthority(const RequestAuthority& authority, const std::optional<std::string>& home,
+                        std::uint32_t uid, const std::string& resolvedPath,
+                        std::optional<std::uint32_t> itemOwner) {
+    if (authority.callerIsRoot()) {
+        return true;
+    }
+    const std::uint32_t caller = authority.caller().uid;
+    return uid == caller && home && liesInside(resolvedPath, *home) &&
+           (!itemOwner || *itemOwner == caller);
+}
+
+namespace {
+
+std::optional<std::uint32_t> ownerThatMatters(const ItemRequestKind& kind,
+                                              const CapturedItem& item) {
+    if (kind.ownItems == OwnItems::anyOwner) {
+        return std::nullopt;
+    }
+    return item.identity.ownerUID;
+}
+
+// Classifies every item without logging or touching anything: true when some item the
+// action would reach lies beyond the caller's own authority.
+bool someItemNeedsConsent(const AdmittedRequest& admitted, const std::vector<std::string>& paths,
+                          const ItemRequestKind& kind, const RequestAuthority& authority,
+                          const std::optional<std::string>& home) {
+    for (const std::string& path : paths) {
+        const PolicyDecision decision = admitted.policy.evaluate(path);
+        const std::string* resolved = decision.resolvedPath();
+        if (resolved == nullptr) {
+            continue;
+        }
+        auto captured = captureItem(path, *resolved);
+        const auto* item = std::get_if<CapturedItem>(&captured);
+        if (item != nullptr && !withinOwnAuthority(authority, home, admitted.ops.uid, *resolved,
+                                                   ownerThatMatters(kind, *item))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 HelperResponse runItemPipeline(const std::vector<std::string>& paths, std::uint32_t uid,
-                               const ItemAction& action, const std::string& stagingDirectory) {
+                               const ItemAction& action, const ItemRequestKind& kind,
+                               RequestAuthority& authority) {
     const auto admitted = admitRequest(paths, uid);
     if (!admitted) {
         return HelperResponse::error(refusalMessage(paths, uid));
     }
+    std::optional<std::string> home;
+    if (!authority.callerIsRoot()) {
+        home = ownHome(authority.caller().uid);
+        if (someItemNeedsConsent(*admitted, paths, kind, authority, home)) {
+            authority.obtain(Consent::manageFiles);
+        }
+    }
     std::vector<ItemResult> results;
     results.reserve(paths.size());
     for (const std::string& path : paths) {
-        auto evaluated = evaluateItem(admitted->policy, path, stagingDirectory);
+        auto evaluated = evaluateItem(admitted->policy, path);
         if (auto* denied = std::get_if<ItemResult>(&evaluated)) {
             results.push_back(std::move(*denied));
             continue;
@@ -97,7 +146,23 @@ HelperResponse runItemPipeline(const std::vector<std::string>& paths, std::uint3
             results.push_back(ItemResult{path, std::move(*outcome), std::nullopt});
             continue;
         }
-        results.push_back(action(std::get<CapturedItem>(captured), admitted->ops));
+        auto& item = std::get<CapturedItem>(captured);
+        const bool own = withinOwnAuthority(authority, home, uid, item.resolvedPath,
+                                            ownerThatMatters(kind, item));
+        const std::optional<Consent> consent =
+            own ? std::nullopt : std::optional(Consent::manageFiles);
+        AuditRecord record{kind.event,        kind.name, uid,
+                           item.resolvedPath, {},        authority.nameFor(consent)};
+        // An item that was within the caller's authority when classified but is not now
+        // (it changed meanwhile) is refused unless consent was already given.
+        if (consent && !authority.granted(*consent)) {
+            record.event = AuditEvent::requestRefused;
+            results.push_back(ItemResult{path, notAuthorizedOutcome(), std::nullopt});
+        } else {
+            results.push_back(action(item, admitted->ops));
+        }
+        record.outcome = auditOutcome(results.back().outcome);
+        audit(authority.caller(), record);
     }
     return HelperResponse::items(std::move(results));
 }

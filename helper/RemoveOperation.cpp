@@ -29,12 +29,12 @@ ItemResult removeItem(const CapturedItem& item) {
     return ItemResult{item.path, std::move(outcome), std::nullopt};
 }
 
-HelperResponse removeItems(const HelperRequest::RemoveItems& request,
-                           const RootFileOpsSettings& settings) {
+HelperResponse removeItems(const HelperRequest::RemoveItems& request, RequestAuthority& authority,
+                           const RootFileOpsSettings&) {
     return runItemPipeline(
         request.paths, request.uid,
         [](CapturedItem& item, const RootFileOps&) { return removeItem(item); },
-        settings.stagingDirectory);
+        {"removeItems", AuditEvent::itemRemoved, OwnItems::anyOwner}, authority);
 }
 
 }  // namespace kb

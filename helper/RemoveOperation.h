@@ -8,7 +8,9 @@
 
 namespace kb {
 
-HelperResponse removeItems(const HelperRequest::RemoveItems& request,
+// On the caller's own authority for any item inside the caller's home, whoever owns it (the
+// caller could move it away itself).
+HelperResponse removeItems(const HelperRequest::RemoveItems& request, RequestAuthority& authority,
                            const RootFileOpsSettings& settings);
 
 // The action on one captured item: ok (also when it vanished before its unlink), failed

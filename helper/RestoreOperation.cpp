@@ -170,26 +170,44 @@ ItemResult restoreItem(const std::string& trashedPath, const std::string& origin
     }
     if (moved->originalLeft) {
         operationsLogger().error(
-            "restored " + validated + " to " + resolvedOriginal +
+            "restored " + escapeForLog(validated) + " to " + escapeForLog(resolvedOriginal) +
             " but could not delete it from the Trash: " + moved->originalLeft->describe());
     }
     return result(ItemOutcome::ok());
 }
 
 HelperResponse restoreFromTrash(const HelperRequest::RestoreFromTrash& request,
-                                const RootFileOpsSettings& settings) {
+                                RequestAuthority& authority, const RootFileOpsSettings&) {
     const std::vector<std::string> paths{request.originalPath};
     const auto admitted = admitRequest(paths, request.uid);
     if (!admitted) {
         return HelperResponse::error(refusalMessage(paths, request.uid));
     }
-    auto evaluated =
-        evaluateItem(admitted->policy, request.originalPath, settings.stagingDirectory);
+    auto evaluated = evaluateItem(admitted->policy, request.originalPath);
     if (auto* denied = std::get_if<ItemResult>(&evaluated)) {
         return HelperResponse::items({std::move(*denied)});
     }
-    return HelperResponse::items({restoreItem(request.trashedPath, request.originalPath,
-                                              std::get<std::string>(evaluated), admitted->ops)});
+    const std::string& resolvedOriginal = std::get<std::string>(evaluated);
+    std::optional<Consent> consent;
+    if (!authority.callerIsRoot() &&
+        !withinOwnAuthority(authority, ownHome(authority.caller().uid), request.uid,
+                            resolvedOriginal, std::nullopt)) {
+        consent = Consent::manageFiles;
+    }
+    AuditRecord record{
+        AuditEvent::itemRestored,  "restoreFromTrash", request.uid, resolvedOriginal, {},
+        authority.nameFor(consent)};
+    ItemResult result;
+    if (consent && !authority.obtain(*consent)) {
+        record.event = AuditEvent::requestRefused;
+        result = ItemResult{request.originalPath, notAuthorizedOutcome(), std::nullopt};
+    } else {
+        result =
+            restoreItem(request.trashedPath, request.originalPath, resolvedOriginal, admitted->ops);
+    }
+    record.outcome = auditOutcome(result.outcome);
+    audit(authority.caller(), record);
+    return HelperResponse::items({std::move(result)});
 }
 
 }  // namespace kb

@@ -6,13 +6,17 @@
 #include <string>
 
 #include "HelperProtocol/HelperMessages.h"
+#include "helper/Authority.h"
 #include "helper/RootFileOps.h"
 #include "helper/RootFileOpsSettings.h"
 
 namespace kb {
 
+// On the caller's own authority when the account is the caller's and the original path, as
+// the policy resolved it, lies inside the caller's home; otherwise only with the
+// administrator's consent (a refusal is failed(EPERM) and nothing moves).
 HelperResponse restoreFromTrash(const HelperRequest::RestoreFromTrash& request,
-                                const RootFileOpsSettings& settings);
+                                RequestAuthority& authority, const RootFileOpsSettings& settings);
 
 // Limits of a trashed path.
 inline constexpr std::size_t maximumTrashedPathLength = 1024;

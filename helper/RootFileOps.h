@@ -17,7 +17,8 @@ struct RootFileOps {
     std::uint32_t gid = 0;
     std::string home;  // from the password database, lexically normalized
 
-    // Runs `request` for `caller` to completion on the calling thread; items of one request
+    // Runs `request` for `caller` (whose uid bounds what it may do without an administrator's
+    // consent, helper/Authority.h) to completion on the calling thread; items of one request
     // are handled strictly in order. Calls for different requests may run at the same time.
     static HelperResponse perform(const HelperRequest& request, const Caller& caller,
                                   const RootFileOpsSettings& settings = {});

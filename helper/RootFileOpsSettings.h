@@ -16,6 +16,9 @@ struct RootFileOpsSettings {
     std::string receiptToolPath = defaultReceiptTool();
     // How long an external tool may run before it is terminated.
     std::chrono::milliseconds toolTimeout{10'000};
+    // How long polkit may take to answer, an administrator's password prompt included. The
+    // application waits 20 s for a whole request; the answer must leave it time to act.
+    std::chrono::milliseconds authorizationTimeout{15'000};
 
     static std::string defaultReceiptTool();
 };

@@ -29,7 +29,7 @@ HelperResponse runTool(const std::string& executable, const std::vector<std::str
     }
     const bool exited = run->termination == TerminationReason::exit;
     if (exited && successStatuses.contains(run->status)) {
-        operationsLogger().notice(executable + " succeeded for " + subject);
+        operationsLogger().notice(executable + " succeeded for " + escapeForLog(subject));
         return HelperResponse::done();
     }
     const std::string text = run->stderrText();

@@ -8,12 +8,13 @@
 #include "HelperProtocol/HelperValidation.h"
 #include "helper/Logger.h"
 #include "platform/Pidfd.h"
+#include "platform/ProcessRecord.h"
 #include "platform/ProcessStartTime.h"
 
 namespace kb {
 
 HelperResponse terminateProcess(const HelperRequest::TerminateProcess& request,
-                                const RootFileOpsSettings&) {
+                                RequestAuthority& authority, const RootFileOpsSettings&) {
     const std::string pid = std::to_string(request.pid);
     if (!HelperValidation::allowedSignals().contains(request.signal)) {
         return HelperResponse::error("signal " + std::to_string(request.signal) +
@@ -43,11 +44,28 @@ HelperResponse terminateProcess(const HelperRequest::TerminateProcess& request,
     if (*startTime != request.startTime) {
         return HelperResponse::error("pid " + pid + " has been reused since it was inspected");
     }
-    if (auto sent = signalPidfd(*pidfd, request.signal); !sent) {
-        return HelperResponse::error("could not signal pid " + pid + ": " + sent.error().message());
+    // Read after the start-time check and confirmed by the pidfd: the owner of the very
+    // process that was inspected. An owner that cannot be read is nobody's own process.
+    auto owner = processRealUid(request.pid);
+    if (!pidfdIsAlive(*pidfd)) {
+        return HelperResponse::error(notRunning);
     }
-    operationsLogger().notice("signalled pid " + pid + " with " + std::to_string(request.signal));
-    return HelperResponse::done();
+    std::optional<Consent> consent;
+    if (!authority.callerIsRoot() && owner != authority.caller().uid) {
+        consent = Consent::signalProcesses;
+    }
+    return runAudited(
+        authority, consent,
+        {AuditEvent::processSignalled, "terminateProcess", owner.value_or(0), "pid " + pid, {}, {}},
+        [&] {
+            if (auto sent = signalPidfd(*pidfd, request.signal); !sent) {
+                return HelperResponse::error("could not signal pid " + pid + ": " +
+                                             sent.error().message());
+            }
+            operationsLogger().notice("signalled pid " + pid + " with " +
+                                      std::to_string(request.signal));
+            return HelperResponse::done();
+        });
 }
 
 }  // namespace kb

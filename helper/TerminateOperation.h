@@ -2,6 +2,7 @@
 #pragma once
 
 #include "HelperProtocol/HelperMessages.h"
+#include "helper/Authority.h"
 #include "helper/RootFileOpsSettings.h"
 
 namespace kb {
@@ -10,8 +11,12 @@ namespace kb {
 // SIGTERM or SIGKILL; the pid is 2 or more and not this helper; a process with that pid is
 // running; its start time equals `startTime` exactly. The process is then signalled
 // through a pidfd opened before its start time was read, so a pid reused in between is
-// never hit. Answers `done` once the signal is sent (the exit is not awaited) and logs it.
+// never hit. A caller that is not root signals on its own authority only a process whose
+// real uid (read from the pinned process's /proc entry) is its own; any other process needs
+// the administrator's consent (dev.kestrelbay.helper.signal-processes), and without it the
+// answer is `error` with notAuthorizedMessage. Answers `done` once the signal is sent (the
+// exit is not awaited), logs it and writes it to the audit trail.
 HelperResponse terminateProcess(const HelperRequest::TerminateProcess& request,
-                                const RootFileOpsSettings& settings);
+                                RequestAuthority& authority, const RootFileOpsSettings& settings);
 
 }  // namespace kb

@@ -17,10 +17,15 @@
 namespace kb {
 namespace {
 
+RequestAuthority& asRoot() {
+    static RequestAuthority root(Caller::currentProcess(), {});
+    return root;
+}
+
 using Request = HelperRequest::TerminateProcess;
 
 HelperResponse terminate(pid_t pid, std::uint64_t startTime, int signal) {
-    return terminateProcess(Request{pid, startTime, signal}, RootFileOpsSettings{});
+    return terminateProcess(Request{pid, startTime, signal}, asRoot(), RootFileOpsSettings{});
 }
 
 // A child that waits to be signalled; reaped by the destructor if the test did not.

@@ -237,13 +237,13 @@ ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSe
     return TrashMove(item, ops, Destination{std::move(*trash), *first}).run(session);
 }
 
-HelperResponse trashItems(const HelperRequest::TrashItems& request,
+HelperResponse trashItems(const HelperRequest::TrashItems& request, RequestAuthority& authority,
                           const RootFileOpsSettings& settings) {
     StagingSession session(settings.stagingDirectory);
     return runItemPipeline(
         request.paths, request.uid,
         [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, session); },
-        settings.stagingDirectory);
+        {"trashItems", AuditEvent::itemTrashed, OwnItems::ownedByCaller}, authority);
 }
 
 }  // namespace kb

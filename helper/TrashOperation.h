@@ -20,7 +20,9 @@
 
 namespace kb {
 
-HelperResponse trashItems(const HelperRequest::TrashItems& request,
+// On the caller's own authority only for items inside the caller's home owned by the caller
+// (the Trash hands the item to the account).
+HelperResponse trashItems(const HelperRequest::TrashItems& request, RequestAuthority& authority,
                           const RootFileOpsSettings& settings);
 
 // One request's use of the staging directory. The directory is claimed and a subdirectory

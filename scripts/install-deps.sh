@@ -10,6 +10,7 @@ libboost-json1.81-dev libasio-dev libsystemd-dev libutf8proc-dev uuid-dev libfmt
 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev
 systemd acl attr e2fsprogs passwd util-linux coreutils findutils
+dbus-daemon polkitd
 "
 
 missing=""

@@ -1,0 +1,47 @@
+// Where a caller's own authority ends: the home it owns, resolved, and nothing above it.
+#include "helper/Authority.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "testing/TempDir.h"
+#include "testing/TestAccount.h"
+
+namespace kb {
+namespace {
+
+TEST(Authority, OnlyPathsStrictlyBelowTheDirectoryLieInsideIt) {
+    struct Case {
+        std::string path;
+        std::string directory;
+        bool inside;
+    };
+    const Case cases[] = {
+        {"/home/u/a", "/home/u", true},   {"/home/u/a/b", "/home/u", true},
+        {"/home/u", "/home/u", false},    {"/home/u/", "/home/u", false},
+        {"/home/uu/a", "/home/u", false}, {"/home/a", "/home/u", false},
+        {"/etc/passwd", "/", false},      {"/home/u/a", "", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(liesInside(c.path, c.directory), c.inside) << c.path << " in " << c.directory;
+    }
+}
+
+TEST(Authority, TheOwnHomeIsResolvedAndMustBelongToTheAccount) {
+    testing::TempDir place;
+    testing::TestAccount linked("kbauth", place.path());
+    // The database names a link to the home: the home is where the link leads.
+    const std::string real = place / "real-home";
+    ASSERT_EQ(::rename(linked.home().c_str(), real.c_str()), 0);
+    ASSERT_EQ(::symlink(real.c_str(), linked.home().c_str()), 0);
+    EXPECT_EQ(ownHome(linked.uid()), real);
+    // A home that belongs to someone else is no one's own place.
+    ASSERT_EQ(::chown(real.c_str(), 0, 0), 0);
+    EXPECT_EQ(ownHome(linked.uid()), std::nullopt);
+    ASSERT_EQ(::unlink(linked.home().c_str()), 0);
+    ASSERT_EQ(::rename(real.c_str(), linked.home().c_str()), 0);
+    EXPECT_EQ(ownHome(0xFFFFFFF0u), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kb

@@ -1,0 +1,86 @@
+// polkit's answers for real processes of real accounts, from the real polkitd on the
+// system bus, and the failures that callers must take as no.
+#include "platform/Polkit.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/ProcessRecord.h"
+#include "testing/PolkitFixture.h"
+#include "testing/TestAccount.h"
+
+namespace kb {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::PolkitFixture;
+using testing::SleepingProcess;
+using testing::TestAccount;
+
+const std::string manageFiles = "dev.kestrelbay.helper.manage-files";
+
+PolkitQuery query(std::string action, std::chrono::milliseconds timeout = 15s,
+                  std::string busAddress = {}) {
+    return {std::move(action), timeout, std::move(busAddress)};
+}
+
+PolkitSubject subjectOf(const SleepingProcess& process, uid_t uid) {
+    return {process.pid(), processStartTicks(process.pid()).value_or(0),
+            static_cast<std::uint32_t>(uid)};
+}
+
+TEST(Polkit, AuthorizesOnlyTheAccountItsRulesNameAndOnlyTheProcessNamed) {
+    TestAccount granted("kbpkg");
+    TestAccount other("kbpko");
+    PolkitFixture polkit({{manageFiles, granted.name(), granted.uid()}});
+    ASSERT_EQ(polkit.problem(), "");
+    SleepingProcess grantedProcess(granted.uid(), granted.gid());
+    SleepingProcess otherProcess(other.uid(), other.gid());
+
+    const auto yes =
+        checkAuthorization(subjectOf(grantedProcess, granted.uid()), query(manageFiles));
+    ASSERT_TRUE(yes.ok()) << yes.error();
+    EXPECT_EQ(*yes, PolkitAnswer::authorized);
+
+    const auto no = checkAuthorization(subjectOf(otherProcess, other.uid()), query(manageFiles));
+    ASSERT_TRUE(no.ok()) << no.error();
+    EXPECT_EQ(*no, PolkitAnswer::notAuthorized);
+
+    const auto otherAction = checkAuthorization(subjectOf(grantedProcess, granted.uid()),
+                                                query("dev.kestrelbay.helper.signal-processes"));
+    ASSERT_TRUE(otherAction.ok()) << otherAction.error();
+    EXPECT_EQ(*otherAction, PolkitAnswer::notAuthorized);
+
+    // A pid that now belongs to a process started at another time is not the one named.
+    PolkitSubject reused = subjectOf(grantedProcess, granted.uid());
+    reused.startTicks += 1;
+    EXPECT_FALSE(checkAuthorization(reused, query(manageFiles)).ok());
+}
+
+TEST(Polkit, AnUnansweredOrUnreachablePolkitIsAnErrorWithinTheTimeOut) {
+    TestAccount granted("kbpkf");
+    PolkitFixture polkit({{manageFiles, granted.name(), granted.uid()}});
+    ASSERT_EQ(polkit.problem(), "");
+    SleepingProcess process(granted.uid(), granted.gid());
+    const PolkitSubject subject = subjectOf(process, granted.uid());
+    {
+        testing::StoppedPolkitd stopped;
+        ASSERT_TRUE(stopped.stopped());
+        const auto start = std::chrono::steady_clock::now();
+        const auto answer = checkAuthorization(subject, query(manageFiles, 300ms));
+        EXPECT_FALSE(answer.ok());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    }
+    const auto unreachable =
+        checkAuthorization(subject, query(manageFiles, 300ms, "unix:path=/nonexistent/bus"));
+    ASSERT_FALSE(unreachable.ok());
+    EXPECT_NE(unreachable.error().find("cannot reach the bus"), std::string::npos);
+    // Continued, polkitd answers again.
+    const auto again = checkAuthorization(subject, query(manageFiles));
+    ASSERT_TRUE(again.ok()) << again.error();
+    EXPECT_EQ(*again, PolkitAnswer::authorized);
+}
+
+}  // namespace
+}  // namespace kb

@@ -1,0 +1,70 @@
+#include "platform/ProcessRecord.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <string>
+
+#include "platform/ProcessStartTime.h"
+
+namespace kb {
+namespace {
+
+std::optional<std::string> readProcFile(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd) {
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n > 0) {
+            text.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0) {
+            return text;
+        } else if (errno != EINTR) {
+            return std::nullopt;
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> processStartTicks(pid_t pid) {
+    const auto text = readProcFile("/proc/" + std::to_string(pid) + "/stat");
+    if (!text) {
+        return std::nullopt;
+    }
+    return startTicksFromStat(*text);
+}
+
+std::optional<std::uint32_t> processRealUid(pid_t pid) {
+    const auto text = readProcFile("/proc/" + std::to_string(pid) + "/status");
+    if (!text) {
+        return std::nullopt;
+    }
+    // "Uid:\tREAL\tEFFECTIVE\tSAVED\tFS"
+    const size_t line = text->find("\nUid:\t");
+    if (line == std::string::npos) {
+        return std::nullopt;
+    }
+    const char* begin = text->data() + line + 6;
+    const char* end = text->data() + text->size();
+    std::uint32_t uid = 0;
+    const auto [stop, ec] = std::from_chars(begin, end, uid);
+    if (ec != std::errc() || stop == begin || (stop != end && *stop != '\t')) {
+        return std::nullopt;
+    }
+    return uid;
+}
+
+bool pidfdIsAlive(const UniqueFd& pidfd) {
+    return ::syscall(SYS_pidfd_send_signal, pidfd.get(), 0, nullptr, 0) == 0;
+}
+
+}  // namespace kb

@@ -1,0 +1,200 @@
+#include "testing/PolkitFixture.h"
+
+#include <grp.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/Polkit.h"
+#include "platform/ProcessRecord.h"
+#include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
+
+namespace kb::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string busSocket = "/run/dbus/system_bus_socket";
+const std::string actionsDirectory = "/usr/share/polkit-1/actions";
+const std::string packagedActions = actionsDirectory + "/dev.kestrelbay.helper.policy";
+const std::string polkitName = "org.freedesktop.PolicyKit1";
+
+std::atomic<int> counter{0};
+
+bool busRunning() {
+    return ::access(busSocket.c_str(), F_OK) == 0;
+}
+
+std::string startBus() {
+    if (busRunning()) {
+        return {};
+    }
+    ::mkdir("/run/dbus", 0755);
+    const auto r = runChild({"dbus-daemon", "--system", "--fork"});
+    for (int i = 0; i < 100 && !busRunning(); ++i) {
+        std::this_thread::sleep_for(20ms);
+    }
+    return busRunning() ? std::string() : "could not start the system bus: " + r.err;
+}
+
+// Asks the bus daemon who owns polkit's name; starts polkitd by activation, or directly
+// when the bus cannot activate it.
+pid_t askPolkitdPid(bool start) {
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0) {
+        return -1;
+    }
+    if (start) {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "StartServiceByName", &error, &reply, "su",
+                           polkitName.c_str(), 0u);
+        sd_bus_message_unref(reply);
+        sd_bus_error_free(&error);
+    }
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    std::uint32_t pid = 0;
+    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "GetConnectionUnixProcessID", &error, &reply,
+                           "s", polkitName.c_str()) < 0 ||
+        sd_bus_message_read(reply, "u", &pid) < 0) {
+        pid = 0;
+    }
+    sd_bus_message_unref(reply);
+    sd_bus_error_free(&error);
+    sd_bus_flush_close_unref(bus);
+    return pid > 0 ? static_cast<pid_t>(pid) : -1;
+}
+
+std::string startPolkitd() {
+    if (askPolkitdPid(true) > 0) {
+        return {};
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setsid();
+        ::execl("/usr/lib/polkit-1/polkitd", "polkitd", "--no-debug", nullptr);
+        ::_exit(127);
+    }
+    for (int i = 0; i < 250; ++i) {
+        if (askPolkitdPid(false) > 0) {
+            return {};
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return "could not start polkitd";
+}
+
+std::string rulesFor(const std::vector<PolkitGrant>& grants) {
+    std::string text = "polkit.addRule(function(action, subject) {\n";
+    for (const auto& g : grants) {
+        text += "    if (action.id == \"" + g.actionId + "\" && subject.user == \"" + g.account +
+                "\") { return polkit.Result.YES; }\n";
+    }
+    return text + "});\n";
+}
+
+bool grantHolds(const PolkitGrant& grant) {
+    const auto ticks = processStartTicks(::getpid());
+    if (!ticks) {
+        return false;
+    }
+    const auto answer = checkAuthorization(
+        {::getpid(), *ticks, static_cast<std::uint32_t>(grant.uid)}, {grant.actionId, 2s, {}});
+    return answer && *answer == PolkitAnswer::authorized;
+}
+
+}  // namespace
+
+pid_t PolkitFixture::polkitdPid() {
+    return askPolkitdPid(false);
+}
+
+PolkitFixture::PolkitFixture(std::vector<PolkitGrant> grants) : grants_(std::move(grants)) {
+    problem_ = startBus();
+    if (problem_.empty()) {
+        problem_ = startPolkitd();
+    }
+    if (!problem_.empty()) {
+        return;
+    }
+    const std::string tag = std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    if (::access(packagedActions.c_str(), F_OK) != 0) {
+        installedActions_ = actionsDirectory + "/dev.kestrelbay.helper.test-" + tag + ".policy";
+        writeFile(installedActions_, readFile(KB_POLKIT_POLICY));
+    }
+    rulesPath_ = "/etc/polkit-1/rules.d/10-kestrelbay-test-" + tag + ".rules";
+    writeFile(rulesPath_, rulesFor(grants_));
+    ::chmod(rulesPath_.c_str(), 0644);
+    // polkitd notices new rules and actions by itself, shortly after they appear.
+    for (const auto& grant : grants_) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!grantHolds(grant)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                problem_ = "polkitd did not take up the rule for " + grant.account;
+                return;
+            }
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+}
+
+PolkitFixture::~PolkitFixture() {
+    if (!rulesPath_.empty()) {
+        ::unlink(rulesPath_.c_str());
+    }
+    if (!installedActions_.empty()) {
+        ::unlink(installedActions_.c_str());
+    }
+}
+
+StoppedPolkitd::StoppedPolkitd() {
+    const pid_t pid = PolkitFixture::polkitdPid();
+    if (pid > 0 && ::kill(pid, SIGSTOP) == 0) {
+        pid_ = pid;
+    }
+}
+
+StoppedPolkitd::~StoppedPolkitd() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGCONT);
+    }
+}
+
+SleepingProcess::SleepingProcess(uid_t uid, gid_t gid) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
+            ::_exit(1);
+        }
+        for (;;) {
+            ::pause();
+        }
+    }
+    // Ready once the kernel shows it as the account.
+    for (int i = 0; i < 500 && pid_ > 0 && processRealUid(pid_) != uid; ++i) {
+        std::this_thread::sleep_for(2ms);
+    }
+}
+
+SleepingProcess::~SleepingProcess() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool SleepingProcess::running() const {
+    return pid_ > 0 && processStartTicks(pid_).has_value();
+}
+
+}  // namespace kb::testing

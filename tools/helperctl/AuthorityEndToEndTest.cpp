@@ -1,0 +1,165 @@
+// The authority rule end to end: the real helper serving a socket, the real command-line
+// client run as real accounts, and the real polkitd deciding for whoever asks beyond their
+// own rights. An ordinary account's attacks on other accounts' files, root's files, root's
+// processes and the system's services are refused and touch nothing; the same requests are
+// done for an account the administrator authorized and for root.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "HelperProtocol/HelperValidation.h"
+#include "helper/Authority.h"
+#include "platform/ProcessStartTime.h"
+#include "testing/PolkitFixture.h"
+#include "testing/ScratchTree.h"
+#include "testing/TestAccount.h"
+#include "tools/helperctl/ServiceHarness.h"
+
+namespace kb {
+namespace {
+
+using testing::ClientRun;
+using testing::PolkitFixture;
+using testing::readFile;
+using testing::RunningHelper;
+using testing::SleepingProcess;
+using testing::TempDir;
+using testing::TestAccount;
+using testing::writeFile;
+
+const std::string refusedItem = ": failed: Operation not permitted\n";
+const std::string refusedRequest = "error: " + std::string(notAuthorizedMessage) + "\n";
+
+// A root-owned file in /usr/local/bin, removed with whatever took its name.
+struct SystemFile {
+    explicit SystemFile(const std::string& what, bool create)
+        : name("kb-authority-" + what + "-" + std::to_string(::getpid())),
+          path("/usr/local/bin/" + name) {
+        if (create) {
+            writeFile(path, "#!/bin/sh\necho root\n");
+            ::chmod(path.c_str(), 0755);
+        }
+    }
+    ~SystemFile() { ::unlink(path.c_str()); }
+    std::string name;
+    std::string path;
+};
+
+class AuthorityEndToEnd : public ::testing::Test {
+  protected:
+    TempDir dir;
+    TestAccount attacker{"kbauta"};
+    TestAccount victim{"kbautv"};
+    TestAccount admin{"kbautg"};  // authorized for every action
+    TestAccount groupOwner{"kbautc"};
+    PolkitFixture polkit{{
+        {std::string(actionIdOf(Consent::manageFiles)), admin.name(), admin.uid()},
+        {std::string(actionIdOf(Consent::signalProcesses)), admin.name(), admin.uid()},
+        {std::string(actionIdOf(Consent::manageServices)), admin.name(), admin.uid()},
+    }};
+    RunningHelper helper{dir};
+    std::string client =
+        testing::installClient(dir, "client", groupOwner.gid(), testing::genuineAttestation());
+
+    ClientRun as(const TestAccount* account, std::vector<std::string> args) {
+        std::vector<std::string> argv = {client, "--socket", helper.socketPath()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return testing::runClientAs(argv, account ? account->uid() : 0,
+                                    account ? account->gid() : 0);
+    }
+    static std::string uidOf(const TestAccount* account) {
+        return std::to_string(account ? account->uid() : 0);
+    }
+    static std::vector<std::string> terminate(const SleepingProcess& process) {
+        return {"terminate", std::to_string(process.pid()),
+                std::to_string(processStartTime(process.pid()).value_or(0)), "15"};
+    }
+    std::string ownedFile(const TestAccount& owner, const std::string& name,
+                          const std::string& text) {
+        const std::string path = owner.home() + "/" + name;
+        writeFile(path, text);
+        EXPECT_EQ(::chown(path.c_str(), owner.uid(), owner.gid()), 0);
+        return path;
+    }
+};
+
+TEST_F(AuthorityEndToEnd, AnOrdinaryAccountCannotReachBeyondItsOwnRights) {
+    ASSERT_EQ(polkit.problem(), "");
+    const std::string uid = uidOf(&attacker);
+    testing::makeDirectories(victim.home() + "/notes");
+    const std::string diary = ownedFile(victim, "notes/diary.txt", "secret");
+    ::chmod(diary.c_str(), 0600);
+    SystemFile tool("tool", true);
+    SystemFile planted("planted", false);
+    const std::string mine = ownedFile(attacker, "mine.txt", "mine");
+    const std::string payload = ownedFile(attacker, "payload", "#!/bin/sh\necho attacker\n");
+    const std::string rootLock = attacker.home() + "/root-lock";  // root's file in A's home
+    writeFile(rootLock, "placed by root");
+
+    // Items within the caller's rights are still done in the same request.
+    auto r = as(&attacker, {"trash", mine, diary, "--uid", uid});
+    EXPECT_EQ(r.out,
+              mine + ": ok -> " + attacker.home() + "/.Trash/mine.txt\n" + diary + refusedItem);
+    EXPECT_EQ(as(&attacker, {"remove", victim.home() + "/notes", "--uid", uid}).out,
+              victim.home() + "/notes" + refusedItem);
+    EXPECT_EQ(as(&attacker, {"trash", tool.path, "--uid", uid}).out, tool.path + refusedItem);
+    EXPECT_EQ(as(&attacker, {"trash", rootLock, "--uid", uid}).out, rootLock + refusedItem);
+    EXPECT_EQ(as(&attacker, {"clear-protection", rootLock, "--uid", uid}).out,
+              rootLock + refusedItem);
+    ASSERT_EQ(as(&attacker, {"trash", payload, "--uid", uid}).exitStatus, 0);
+    r = as(&attacker, {"restore", attacker.home() + "/.Trash/payload", planted.path, "--uid", uid});
+    EXPECT_EQ(r.out, planted.path + refusedItem);
+    EXPECT_EQ(r.exitStatus, 1);
+
+    EXPECT_EQ(readFile(diary), "secret");
+    EXPECT_EQ(testing::ownerOf(diary), victim.uid());
+    EXPECT_EQ(readFile(tool.path), "#!/bin/sh\necho root\n");
+    EXPECT_FALSE(testing::pathExists(planted.path));
+    EXPECT_EQ(testing::ownerOf(rootLock), 0u);
+
+    SleepingProcess rootProcess(0, 0);
+    SleepingProcess ownProcess(attacker.uid(), attacker.gid());
+    EXPECT_EQ(as(&attacker, terminate(rootProcess)).err, refusedRequest);
+    EXPECT_TRUE(rootProcess.running());
+    EXPECT_EQ(as(&attacker, terminate(ownProcess)).out, "done\n");
+    EXPECT_EQ(as(&attacker, {"bootout", "kb-authority-test.service"}).err, refusedRequest);
+    EXPECT_EQ(as(&attacker, {"bootout", "kb-authority-test.service", "--gui", uidOf(&victim)}).err,
+              refusedRequest);
+    // The caller's own service manager is the caller's to manage: the tool runs.
+    EXPECT_NE(as(&attacker, {"bootout", "kb-authority-test.service", "--gui", uid}).err,
+              refusedRequest);
+    // Deleting what root left in the caller's home is within the caller's rights.
+    EXPECT_EQ(as(&attacker, {"remove", rootLock, "--uid", uid}).out, rootLock + ": ok\n");
+}
+
+TEST_F(AuthorityEndToEnd, AnAuthorizedAccountAndRootAreServedBeyondTheirHomes) {
+    ASSERT_EQ(polkit.problem(), "");
+    testing::makeDirectories(victim.home() + "/notes");
+    const std::string diary = ownedFile(victim, "notes/diary.txt", "secret");
+    SystemFile tool("tool", true);
+    SystemFile restored("restored", false);
+    for (const TestAccount* account : std::vector<const TestAccount*>{&admin, nullptr}) {
+        SCOPED_TRACE(account ? "authorized account" : "root");
+        // Root acts for an account named in the request: the attacker's, here.
+        const TestAccount& actedFor = account ? *account : attacker;
+        const std::string uid = uidOf(&actedFor);
+        const std::string trash = actedFor.home() + "/.Trash/";
+        writeFile(tool.path, "#!/bin/sh\necho root\n");
+        auto r = as(account, {"trash", tool.path, "--uid", uid});
+        EXPECT_EQ(r.out, tool.path + ": ok -> " + trash + tool.name + "\n");
+        r = as(account, {"restore", trash + tool.name, restored.path, "--uid", uid});
+        EXPECT_EQ(r.out, restored.path + ": ok\n");
+        EXPECT_TRUE(testing::pathExists(restored.path));
+        ::unlink(restored.path.c_str());
+
+        SleepingProcess rootProcess(0, 0);
+        EXPECT_EQ(as(account, terminate(rootProcess)).out, "done\n");
+        EXPECT_NE(as(account, {"bootout", "kb-authority-test.service"}).err, refusedRequest);
+    }
+    EXPECT_EQ(as(&admin, {"remove", victim.home() + "/notes", "--uid", uidOf(&admin)}).out,
+              victim.home() + "/notes: ok\n");
+    EXPECT_FALSE(testing::pathExists(diary));
+}
+
+}  // namespace
+}  // namespace kb
