@@ -38,6 +38,8 @@ fill "$home/.gradle/caches/modules-2" "$count" 24 "15 days"
 fill "$home/.config/Code/CachedData/abc123" 10 32 "6 days"
 fill "$home/.local/share/Trash/files/old-notes" 3 4 "40 days"
 
+touch -d "5 days ago" "$home/.cache/some-app"
+
 # Things that must stay: documents, settings, browser profiles.
 mkdir -p "$home/Documents" "$home/.config/google-chrome/Default"
 echo "keep me" > "$home/Documents/notes.txt"
