@@ -74,8 +74,8 @@ std::optional<std::pair<std::string, std::vector<std::string>>> locate(std::stri
 
 class Expansion {
   public:
-    Expansion(std::vector<Match>& matches, std::vector<std::string>& errors)
-        : matches_(matches), errors_(errors) {}
+    Expansion(std::vector<Match>& matches, ScanResult& result)
+        : matches_(matches), result_(result) {}
 
     void run(const SharedFd& directory, const std::string& path,
              const std::vector<std::string>& pieces, std::size_t index) {
@@ -90,7 +90,7 @@ class Expansion {
                 }
             }
             if (reader_.failed()) {
-                errors_.push_back(path + ": " + errorText(EIO));
+                result_.errors.push_back(path + ": " + errorText(EIO));
             }
             std::sort(names.begin(), names.end());
         } else {
@@ -104,10 +104,7 @@ class Expansion {
             }
             auto child = openDirectoryAt(directory->get(), match.name.c_str());
             if (!child.ok()) {
-                const int code = child.error().code;
-                if (code != ENOENT && code != ENOTDIR && code != ELOOP) {
-                    errors_.push_back(match.path() + ": " + errorText(code));
-                }
+                unreadable(match.path(), child.error().code);
                 continue;
             }
             run(std::make_shared<const UniqueFd>(std::move(*child)), match.path(), pieces,
@@ -115,9 +112,21 @@ class Expansion {
         }
     }
 
+    // A directory on the way that cannot be opened: gone or not a directory is nothing,
+    // no permission is for the helper, anything else an error.
+    void unreadable(const std::string& path, int code) {
+        if (code == EACCES || code == EPERM) {
+            if (const auto url = FileURL::fromPath(path, FileURL::Kind::directory)) {
+                result_.skipped.push_back({*url, SkipReason::needsHelper()});
+            }
+        } else if (code != ENOENT && code != ENOTDIR && code != ELOOP) {
+            result_.errors.push_back(path + ": " + errorText(code));
+        }
+    }
+
   private:
     std::vector<Match>& matches_;
-    std::vector<std::string>& errors_;
+    ScanResult& result_;
     DirectoryReader reader_;
 };
 
@@ -245,7 +254,7 @@ Result<ScanResult, CleanerError> scanRule(const CleanRule& rule, const ScanAccou
         return result;
     }
     std::vector<Match> matches;
-    Expansion expansion(matches, result.errors);
+    Expansion expansion(matches, result);
     for (const auto& pattern : globs->patterns) {
         const auto location = locate(pattern, account);
         if (!location) {
@@ -254,9 +263,7 @@ Result<ScanResult, CleanerError> scanRule(const CleanRule& rule, const ScanAccou
         }
         auto base = openDirectory(location->first);
         if (!base.ok()) {
-            if (base.error().code != ENOENT) {
-                result.errors.push_back(location->first + ": " + base.error().message());
-            }
+            expansion.unreadable(location->first, base.error().code);
             continue;
         }
         if (location->second.empty()) {

@@ -39,8 +39,9 @@
 // size is its own allocated size; a symbolic link is an item of size 0 (deleting it deletes
 // the link only). `modifiedAt` is the item's modification time.
 //
-// Errors (an unreadable directory on the way, a failed status) become `errors` strings
-// "PATH: reason"; a missing location is not an error, the rule just finds nothing.
+// A directory on the way that the scanning process may not open is skipped as `needsHelper`
+// (its contents are unknown); other failures (a failed listing or status) become `errors`
+// strings "PATH: reason"; a missing location is not an error, the rule just finds nothing.
 //
 // Cancellation and progress: the scan checks `stop` between items and while sizing; when
 // stopped it fails with CleanerError::cancelled. `progress` is called after every item with

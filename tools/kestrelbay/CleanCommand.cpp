@@ -11,6 +11,7 @@
 #include "DesktopTrash.h"
 #include "HelperProtocol/HelperConstants.h"
 #include "HelperProtocol/SocketExecutor.h"
+#include "HelperSocket.h"
 
 namespace kb::tool {
 namespace {
@@ -42,7 +43,10 @@ bool accountMayDelete(const ScanAccount& account, const std::string& path) {
 class Executor {
   public:
     Executor(ToolContext& context, const DeletionPlan& plan)
-        : context_(context), plan_(plan), journal_(*FileURL::fromPath(context.journalPath())) {}
+        : context_(context),
+          plan_(plan),
+          journal_(*FileURL::fromPath(context.journalPath())),
+          helper_(helperOptions(context)) {}
 
     void runOwn(const PlannedItem& item) {
         const Date now = std::chrono::system_clock::now();

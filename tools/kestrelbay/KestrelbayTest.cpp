@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <set>
 
+#include "CleanerCore/scanner/RuleFiles.h"
 #include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
 #include "testing/TestAccount.h"
@@ -133,6 +136,24 @@ TEST_F(KestrelbayTest, ABadUserRuleFileIsReportedAndTheOtherRulesStillWork) {
     const auto json = run({"scan", "--catalog", "builtin", "--json"});
     EXPECT_EQ(json.exitStatus, 0);
     EXPECT_NE(json.out.find("\"ruleID\" : \"xcode.derivedData\""), std::string::npos);
+}
+
+TEST(LinuxCatalogue, LoadsWholeAndItsCacheRuleLeavesTheSpecificCachesAlone) {
+    auto loaded = RuleFiles::loadDirectory(KB_RULES_SOURCE_DIR);
+    EXPECT_TRUE(loaded.problems.empty());
+    ASSERT_EQ(loaded.rules.size(), 27u);
+    std::set<std::string> ids;
+    for (const auto& rule : loaded.rules) {
+        EXPECT_TRUE(ids.insert(rule.id).second) << rule.id;
+    }
+    RuleFiles::deriveExclusions(loaded.rules);
+    const auto xdg = std::find_if(loaded.rules.begin(), loaded.rules.end(),
+                                  [](const CleanRule& r) { return r.id == "user.xdgCache"; });
+    ASSERT_NE(xdg, loaded.rules.end());
+    EXPECT_EQ(std::set<std::string>(xdg->excludes.begin(), xdg->excludes.end()),
+              (std::set<std::string>{"google-chrome", "chromium", "BraveSoftware", "microsoft-edge",
+                                     "vivaldi", "mozilla", "thumbnails", "yarn", "go-build", "pip",
+                                     "uv", "JetBrains"}));
 }
 
 }  // namespace

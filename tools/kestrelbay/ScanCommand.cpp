@@ -26,7 +26,7 @@ std::string describeSkips(const ScanResult& result) {
     }
     if (helper > 0) {
         text +=
-            (text.empty() ? "" : "; ") + std::to_string(helper) + " not yours to delete (skipped)";
+            (text.empty() ? "" : "; ") + std::to_string(helper) + " for the helper only (skipped)";
     }
     return text;
 }

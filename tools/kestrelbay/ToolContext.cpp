@@ -37,7 +37,7 @@ ToolContext makeContext(CatalogueName catalogue, const std::string& rulesDirecto
     } else if (const auto entry = lookUpAccount(uid)) {
         home = entry->home;
     }
-    ToolContext context{ScanAccount::fromEnvironment(uid, home), {}, {}};
+    ToolContext context{ScanAccount::fromEnvironment(uid, home), {}, {}, {}};
     if (catalogue == CatalogueName::builtin) {
         context.rules = CleanRuleCatalog::all();
     } else {

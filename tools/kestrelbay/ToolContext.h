@@ -31,6 +31,7 @@ struct ToolContext {
     ScanAccount account;
     std::vector<CleanRule> rules;
     std::vector<RuleFiles::Problem> problems;  // rule files that did not load
+    std::string helperSocket;                  // empty: the helper's usual socket
 
     // DATA_HOME/kestrelbay/journal.jsonl
     std::string journalPath() const;

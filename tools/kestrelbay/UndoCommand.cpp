@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "DesktopTrash.h"
 #include "HelperProtocol/SocketExecutor.h"
+#include "HelperSocket.h"
 
 namespace kb::tool {
 namespace {
@@ -47,7 +48,7 @@ int runUndo(ToolContext& context, const std::optional<std::string>& operation) {
         std::printf("Nothing to undo.\n");
         return exitOk;
     }
-    SocketExecutor helper;
+    SocketExecutor helper(helperOptions(context));
     std::size_t restored = 0;
     std::size_t failures = 0;
     bool unavailable = false;

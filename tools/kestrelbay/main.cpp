@@ -13,8 +13,8 @@ namespace {
 constexpr const char* usageText =
     "usage: kestrelbay scan [--catalog builtin|linux] [--json]\n"
     "       kestrelbay clean [RULE...] [--catalog builtin|linux] [--dry-run] [--trash|--delete] "
-    "[--yes]\n"
-    "       kestrelbay undo [OPERATION]\n"
+    "[--yes] [--socket PATH]\n"
+    "       kestrelbay undo [OPERATION] [--socket PATH]\n"
     "       kestrelbay history\n"
     "       kestrelbay --help\n";
 
@@ -28,6 +28,7 @@ constexpr const char* helpText =
     "           --yes does not ask\n"
     "  undo     put back what the last clean (or OPERATION, a plan id or its start) trashed\n"
     "  history  the operations in the journal\n"
+    "  --socket PATH  reach the helper on PATH instead of its usual socket\n"
     "\n"
     "Rules: the Linux catalogue (default) or the built-in one, plus\n"
     "$XDG_CONFIG_HOME/kestrelbay/rules.d/*.json. Journal: "
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
     ScanRequest scan;
     CleanRequest clean;
     std::vector<std::string> operands;
+    std::string socket;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--catalog" && i + 1 < args.size()) {
@@ -68,6 +70,9 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "kestrelbay: %s: unknown catalogue\n", name.c_str());
                 return usage();
             }
+        } else if (arg == "--socket" && i + 1 < args.size() &&
+                   (command == "clean" || command == "undo")) {
+            socket = args[++i];
         } else if (arg == "--json" && command == "scan") {
             scan.json = true;
         } else if (arg == "--dry-run" && command == "clean") {
@@ -92,10 +97,12 @@ int main(int argc, char** argv) {
     if (command == "clean") {
         clean.ruleIDs = operands;
         auto context = makeContext(catalogue, defaultRulesDirectory());
+        context.helperSocket = socket;
         return runClean(context, clean);
     }
     if (command == "undo" && operands.size() <= 1) {
         auto context = makeContext(catalogue, defaultRulesDirectory());
+        context.helperSocket = socket;
         return runUndo(context, operands.empty() ? std::nullopt
                                                  : std::optional<std::string>(operands.front()));
     }
