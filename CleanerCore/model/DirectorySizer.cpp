@@ -1,5 +1,6 @@
 #include "CleanerCore/model/DirectorySizer.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -47,8 +48,9 @@ struct PendingDirectory {
 // thread goes deep first and only the directories along the current paths stay open.
 class Walk {
   public:
-    Walk(std::stop_token stop, unsigned maxThreads)
-        : stop_(std::move(stop)), maxThreads_(maxThreads) {}
+    // `device`: the only device walked, or nothing to walk every device met.
+    Walk(std::stop_token stop, unsigned maxThreads, std::optional<dev_t> device)
+        : stop_(std::move(stop)), maxThreads_(maxThreads), device_(device) {}
 
     // Walks from `root` on the calling thread until the tree is done or abandoned, then
     // waits for the helpers. Returns nothing when cancelled.
@@ -103,11 +105,19 @@ class Walk {
             }
             auto opened = openDirectoryAt(next.parent->get(), next.name.c_str());
             next.parent.reset();
-            if (opened.ok()) {
+            if (opened.ok() && onWalkedDevice(opened->get())) {
                 walkDirectory(worker, std::make_shared<const UniqueFd>(std::move(*opened)));
             }
             finishDirectory();
         }
+    }
+
+    bool onWalkedDevice(int directoryFd) const {
+        if (!device_) {
+            return true;
+        }
+        struct stat status {};
+        return ::fstat(directoryFd, &status) == 0 && status.st_dev == *device_;
     }
 
     void finishDirectory() {
@@ -178,6 +188,7 @@ class Walk {
 
     std::stop_token stop_;
     unsigned maxThreads_;
+    std::optional<dev_t> device_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<PendingDirectory> pending_;
@@ -190,12 +201,21 @@ class Walk {
 }  // namespace
 
 Result<std::uint64_t, CleanerError> allocatedSize(const std::string& directoryPath,
-                                                  std::stop_token stop, Parallelism parallelism) {
+                                                  std::stop_token stop, Parallelism parallelism,
+                                                  MountCrossing mounts) {
     auto root = openDirectory(directoryPath);
     if (!root.ok()) {
         return std::uint64_t{0};
     }
-    Walk walk(std::move(stop), threadLimit(parallelism));
+    std::optional<dev_t> device;
+    if (mounts == MountCrossing::stayOnFileSystem) {
+        struct stat status {};
+        if (::fstat(root->get(), &status) != 0) {
+            return std::uint64_t{0};
+        }
+        device = status.st_dev;
+    }
+    Walk walk(std::move(stop), threadLimit(parallelism), device);
     const auto total = walk.run(std::make_shared<const UniqueFd>(std::move(*root)));
     if (!total) {
         return fail(CleanerError::cancelled());
@@ -204,8 +224,8 @@ Result<std::uint64_t, CleanerError> allocatedSize(const std::string& directoryPa
 }
 
 Result<std::uint64_t, CleanerError> allocatedSize(const FileURL& url, std::stop_token stop,
-                                                  Parallelism parallelism) {
-    return allocatedSize(url.path(), std::move(stop), parallelism);
+                                                  Parallelism parallelism, MountCrossing mounts) {
+    return allocatedSize(url.path(), std::move(stop), parallelism, mounts);
 }
 
 }  // namespace kb::DirectorySizer

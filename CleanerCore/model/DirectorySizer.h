@@ -5,7 +5,9 @@
 // special files add nothing; a file with several hard links is counted each time one of its
 // names is met. Symbolic links are never followed, neither inside the tree nor as the last
 // component of the given path (a link given as the directory yields 0). Mount points below
-// the directory are entered like any other directory.
+// the directory are entered like any other directory, unless the call asks for
+// MountCrossing::stayOnFileSystem: then a subdirectory on another device than the given
+// directory adds nothing.
 //
 // File-system errors never fail the call: an entry or subdirectory that cannot be read is
 // skipped and the sizes that could be read are returned; a path that does not exist or is not
@@ -41,12 +43,16 @@ struct Parallelism {
     unsigned maxThreads = 0;
 };
 
+enum class MountCrossing { enter, stayOnFileSystem };
+
 Result<std::uint64_t, CleanerError> allocatedSize(const std::string& directoryPath,
                                                   std::stop_token stop = {},
-                                                  Parallelism parallelism = {});
+                                                  Parallelism parallelism = {},
+                                                  MountCrossing mounts = MountCrossing::enter);
 
 // The same for the directory that `url` names.
 Result<std::uint64_t, CleanerError> allocatedSize(const FileURL& url, std::stop_token stop = {},
-                                                  Parallelism parallelism = {});
+                                                  Parallelism parallelism = {},
+                                                  MountCrossing mounts = MountCrossing::enter);
 
 }  // namespace kb::DirectorySizer

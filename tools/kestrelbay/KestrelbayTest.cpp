@@ -1,0 +1,160 @@
+// The kestrelbay tool end to end: a real account's sample home, the tool run as that
+// account, the results checked on the disk.
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "CleanerCore/scanner/RuleFiles.h"
+#include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
+#include "testing/TestAccount.h"
+
+namespace kb {
+namespace {
+
+using testing::ChildResult;
+
+// Every entry below `root` with its type, and each file with its content; the tool's own
+// journal and the Trash's bookkeeping left out.
+std::map<std::string, std::string> snapshot(const std::string& root) {
+    static std::map<std::string, std::string>* entries;
+    static std::string base;
+    std::map<std::string, std::string> result;
+    entries = &result;
+    base = root;
+    ::nftw(
+        root.c_str(),
+        [](const char* path, const struct stat* status, int, FTW*) {
+            const std::string relative = std::string(path).substr(base.size());
+            if (relative.starts_with("/.local/share/kestrelbay") ||
+                relative.starts_with("/.local/share/Trash")) {
+                return 0;
+            }
+            (*entries)[relative] =
+                S_ISREG(status->st_mode) ? testing::readFile(path) : std::string("dir");
+            return 0;
+        },
+        16, FTW_PHYS);
+    return result;
+}
+
+class KestrelbayTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(account_.valid());
+        home_ = account_.home();
+        ASSERT_EQ(testing::runChild({"/bin/sh", KB_SAMPLE_HOME_SCRIPT, home_, "5"}).exitStatus, 0);
+        ASSERT_EQ(::system(("chown -R " + std::to_string(account_.uid()) + ":" +
+                            std::to_string(account_.gid()) + " " + home_)
+                               .c_str()),
+                  0);
+    }
+
+    ChildResult run(std::vector<std::string> arguments, const std::string& input = {}) {
+        std::vector<std::string> argv{"/usr/bin/setpriv",
+                                      "--reuid=" + std::to_string(account_.uid()),
+                                      "--regid=" + std::to_string(account_.gid()),
+                                      "--init-groups",
+                                      "/usr/bin/env",
+                                      "-i",
+                                      "HOME=" + home_,
+                                      "PATH=/usr/bin:/bin",
+                                      KB_KESTRELBAY_EXECUTABLE};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return testing::runChild(argv, input);
+    }
+
+    testing::TestAccount account_{"kbtool"};
+    std::string home_;
+};
+
+TEST_F(KestrelbayTest, DryRunListsEveryPathAndChangesNothing) {
+    const auto before = snapshot(home_);
+    const auto result = run({"clean", "--dry-run"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_NE(result.out.find("would trash " + home_ + "/.cache/thumbnails/normal ("),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("would trash " + home_ + "/.cache/mozilla/firefox/"),
+              std::string::npos);
+    EXPECT_EQ(result.out.find("Documents"), std::string::npos);
+    EXPECT_EQ(snapshot(home_), before);
+}
+
+TEST_F(KestrelbayTest, CleanThenUndoPutsEveryTrashedItemBackWithItsContent) {
+    const auto before = snapshot(home_);
+    const auto declined = run({"clean"}, "n\n");
+    EXPECT_EQ(declined.exitStatus, 0);
+    EXPECT_EQ(snapshot(home_), before);
+
+    const auto cleaned = run({"clean", "--yes"});
+    ASSERT_EQ(cleaned.exitStatus, 0) << cleaned.err;
+    const auto after = snapshot(home_);
+    EXPECT_FALSE(after.contains("/.cache/go-build/0a"));
+    EXPECT_FALSE(after.contains("/.cache/thumbnails/normal"));
+    EXPECT_TRUE(after.contains("/.cache/pip/http-v2"));  // costs a download: not by default
+    EXPECT_TRUE(after.contains("/.cache/fresh-app"));    // younger than a day
+    EXPECT_TRUE(after.contains("/Documents/notes.txt"));
+    EXPECT_TRUE(testing::pathExists(home_ + "/.local/share/Trash/files/0a"));
+    EXPECT_TRUE(testing::pathExists(home_ + "/.local/share/Trash/info/0a.trashinfo"));
+
+    const auto history = run({"history"});
+    EXPECT_NE(history.out.find("clean browser.chromium"), std::string::npos) << history.out;
+
+    const auto undone = run({"undo"});
+    EXPECT_EQ(undone.exitStatus, 0) << undone.err;
+    EXPECT_EQ(snapshot(home_), before);
+    EXPECT_FALSE(testing::pathExists(home_ + "/.local/share/Trash/info/0a.trashinfo"));
+    EXPECT_NE(run({"undo"}).out.find("Nothing to undo"), std::string::npos);
+}
+
+TEST_F(KestrelbayTest, ABadUserRuleFileIsReportedAndTheOtherRulesStillWork) {
+    const std::string rulesDirectory = home_ + "/.config/kestrelbay/rules.d";
+    testing::makeDirectories(rulesDirectory);
+    testing::writeFile(rulesDirectory + "/broken.json", R"([{"id": "user.broken"}])");
+    testing::writeFile(rulesDirectory + "/mine.json", R"({"id": "user.downloads",
+        "group": "systemJunk", "provider": {"globs": {"_0": ["~/Documents/*"]}},
+        "safety": "review", "regenerationCost": "irreplaceable", "requiresRoot": false,
+        "requiresFullDiskAccess": false, "busy": {"none": {}}, "mode": "trash",
+        "excludes": [], "phase": 3})");
+    ASSERT_EQ(
+        ::system(("chown -R " + std::to_string(account_.uid()) + " " + home_ + "/.config").c_str()),
+        0);
+    const auto scan = run({"scan"});
+    EXPECT_EQ(scan.exitStatus, 0) << scan.err;
+    EXPECT_NE(scan.err.find(rulesDirectory + "/broken.json: "), std::string::npos) << scan.err;
+    EXPECT_NE(scan.out.find("user.downloads"), std::string::npos);
+    EXPECT_NE(scan.out.find("browser.firefox"), std::string::npos);
+
+    EXPECT_EQ(run({"clean", "no.such.rule"}).exitStatus, 64);
+    EXPECT_EQ(run({"frobnicate"}).exitStatus, 64);
+    const auto json = run({"scan", "--catalog", "builtin", "--json"});
+    EXPECT_EQ(json.exitStatus, 0);
+    EXPECT_NE(json.out.find("\"ruleID\" : \"xcode.derivedData\""), std::string::npos);
+}
+
+TEST(LinuxCatalogue, LoadsWholeAndItsCacheRuleLeavesTheSpecificCachesAlone) {
+    auto loaded = RuleFiles::loadDirectory(KB_RULES_SOURCE_DIR);
+    EXPECT_TRUE(loaded.problems.empty());
+    ASSERT_EQ(loaded.rules.size(), 27u);
+    std::set<std::string> ids;
+    for (const auto& rule : loaded.rules) {
+        EXPECT_TRUE(ids.insert(rule.id).second) << rule.id;
+    }
+    RuleFiles::deriveExclusions(loaded.rules);
+    const auto xdg = std::find_if(loaded.rules.begin(), loaded.rules.end(),
+                                  [](const CleanRule& r) { return r.id == "user.xdgCache"; });
+    ASSERT_NE(xdg, loaded.rules.end());
+    EXPECT_EQ(std::set<std::string>(xdg->excludes.begin(), xdg->excludes.end()),
+              (std::set<std::string>{"google-chrome", "chromium", "BraveSoftware", "microsoft-edge",
+                                     "vivaldi", "mozilla", "thumbnails", "yarn", "go-build", "pip",
+                                     "uv", "JetBrains"}));
+}
+
+}  // namespace
+}  // namespace kb
