@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 
 #include "CleanerCore/policy/PathPolicy.h"
+#include "CleanerCore/policy/ProtectedPatterns.h"
 #include "CleanerCore/policy/StatIdentity.h"
 #include "helper/Admission.h"
 #include "helper/ItemPipeline.h"
@@ -67,6 +70,23 @@ struct CheckedTrashedPath {
     std::string realParent;  // the item's directory, links resolved, inside the real Trash
 };
 
+// True when a piece of `relative` ("/a/b") starts with the staging name prefix, case ignored.
+bool holdsStagingPiece(std::string_view relative) {
+    const std::string_view prefix = ProtectedPatterns::stagingNamePrefix;
+    for (std::size_t at = relative.find('/'); at != std::string_view::npos;
+         at = relative.find('/', at + 1)) {
+        const std::string_view piece = relative.substr(at + 1, prefix.size());
+        if (piece.size() == prefix.size() &&
+            std::equal(piece.begin(), piece.end(), prefix.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) ==
+                       std::tolower(static_cast<unsigned char>(b));
+            })) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<CheckedTrashedPath> checkTrashedPath(const std::string& trashedPath,
                                                    const std::string& home) {
     if (!withinLimits(trashedPath)) {
@@ -88,6 +108,12 @@ std::optional<CheckedTrashedPath> checkTrashedPath(const std::string& trashedPat
         return std::nullopt;
     }
     if (*realParent != *realTrash && realParent->rfind(*realTrash + "/", 0) != 0) {
+        return std::nullopt;
+    }
+    // The helper's staging subdirectories in the Trash hold items on their way in or out;
+    // nothing in them is a trashed item.
+    if (holdsStagingPiece(normalized.substr(trash.size())) ||
+        holdsStagingPiece(realParent->substr(realTrash->size()))) {
         return std::nullopt;
     }
     return CheckedTrashedPath{std::move(normalized), std::move(*realParent)};

@@ -48,14 +48,26 @@ TEST(RestoreFromTrash, PathsThatAreNotItemsInsideTheTrashAreRefused) {
     TempDir outside;
     makeDirectories(world.at(".Trash/box"));
     writeFile(world.trashed("box/item"), "x");
+    makeDirectories(world.at(".Trash/.dev.kestrelbay.staging-Ab12Cd/deep"));
+    writeFile(world.trashed(".dev.kestrelbay.staging-Ab12Cd/deep/item"), "staged");
+    ASSERT_EQ(::symlink(".dev.kestrelbay.staging-Ab12Cd", world.trashed("staged").c_str()), 0);
     writeFile(outside / "item", "outside");
     ASSERT_EQ(::symlink(outside.path().c_str(), world.trashed("out").c_str()), 0);
     ASSERT_EQ(::symlink("box", world.trashed("inside").c_str()), 0);
     const std::string trash = world.home() + "/.Trash";
     const std::string refused[] = {
-        trash + "/box/../box/item",           trash + "/./box/item",  trash + "/box/it\tem",
-        trash + "/" + std::string(1100, 'x'), "relative/.Trash/item", world.at("item"),
-        world.home() + "/.Trashy/item",       trash + "/out/item",    "/item",
+        trash + "/box/../box/item",
+        trash + "/./box/item",
+        trash + "/box/it\tem",
+        trash + "/" + std::string(1100, 'x'),
+        "relative/.Trash/item",
+        world.at("item"),
+        world.home() + "/.Trashy/item",
+        trash + "/out/item",
+        "/item",
+        trash + "/.dev.kestrelbay.staging-Ab12Cd/deep/item",
+        trash + "/.DEV.kestrelbay.staging-Ab12Cd/deep/item",
+        trash + "/staged/deep/item",
     };
     for (const auto& path : refused) {
         SCOPED_TRACE(path);
@@ -64,6 +76,7 @@ TEST(RestoreFromTrash, PathsThatAreNotItemsInsideTheTrashAreRefused) {
     }
     EXPECT_FALSE(pathExists(world.at("restored")));
     EXPECT_EQ(readFile(outside / "item"), "outside");
+    EXPECT_EQ(readFile(world.trashed(".dev.kestrelbay.staging-Ab12Cd/deep/item")), "staged");
     // A link that stays inside the Trash is fine.
     EXPECT_EQ(onlyItem(world.restore(trash + "//inside/item/", world.at("restored"))).outcome,
               ItemOutcome::ok());
