@@ -2,9 +2,10 @@
 //
 //   kestrelbay-example DIR                 offline: the built-in catalogue, the size of DIR,
 //                                          a deletion plan for its files, the journal
-//   kestrelbay-example DIR --online FILE   then asks the running helper for its version
-//                                          and to trash FILE (one of the caller's own
-//                                          files) and put it back
+//   kestrelbay-example DIR --online FILE [SOCKET]
+//                                          then asks the running helper (on its socket, or
+//                                          SOCKET) for its version and to trash FILE (one of
+//                                          the caller's own files) and put it back
 #include <unistd.h>
 
 #include <cstdlib>
@@ -84,8 +85,12 @@ int offline(const std::string& directory) {
     return 0;
 }
 
-int online(const std::string& file) {
-    kb::SocketExecutor helper;
+int online(const std::string& file, const std::string& socketPath) {
+    kb::SocketExecutor::Options options;
+    if (!socketPath.empty()) {
+        options.socketPath = socketPath;
+    }
+    kb::SocketExecutor helper(options);
     auto version = helper.getVersion();
     if (!version) {
         return fail("the helper did not answer: " + version.error().describe());
@@ -117,12 +122,13 @@ int online(const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 && !(argc == 4 && std::string(argv[2]) == "--online")) {
-        std::cerr << "usage: kestrelbay-example DIR [--online FILE]\n";
+    const bool withOnline = (argc == 4 || argc == 5) && std::string(argv[2]) == "--online";
+    if (argc != 2 && !withOnline) {
+        std::cerr << "usage: kestrelbay-example DIR [--online FILE [SOCKET]]\n";
         return 64;
     }
     if (int status = offline(argv[1]); status != 0) {
         return status;
     }
-    return argc == 4 ? online(argv[3]) : 0;
+    return withOnline ? online(argv[3], argc == 5 ? argv[4] : "") : 0;
 }
