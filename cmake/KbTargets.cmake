@@ -3,6 +3,8 @@
 # One library per folder: every *.cpp of DIR that is not a test goes into the static
 # library NAME; the folder's *Test.cpp files form the test executable NAME_tests, which
 # ctest runs as one test. Files are globbed so that adding a file needs no CMake edit.
+# Headers are included as "Folder/Header.h": from the source tree when building, from
+# include/kestrelbay/ when the library is used from an installed SDK.
 function(kb_folder_library name dir)
     cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
@@ -16,14 +18,18 @@ function(kb_folder_library name dir)
         endif()
     endforeach()
 
+    set(include_dirs $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+                     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/kestrelbay>)
     if(lib_sources)
         add_library(${name} STATIC ${lib_sources})
-        target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+        target_include_directories(${name} PUBLIC ${include_dirs})
         target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+        target_compile_features(${name} PUBLIC cxx_std_20)
     else()
         add_library(${name} INTERFACE)
-        target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+        target_include_directories(${name} INTERFACE ${include_dirs})
         target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+        target_compile_features(${name} INTERFACE cxx_std_20)
     endif()
 
     if(KB_BUILD_TESTS AND test_sources)

@@ -6,7 +6,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cp "$here/dev.kestrelbay.helper.socket" "$scratch/"
 # verify wants ExecStart= to name an existing file: /bin/true stands in for the helper.
-sed -e 's|@KB_HELPER_PATH@|/bin/true|' -e 's|@KB_DOC_DIR@|/usr/share/doc/dev.kestrelbay.helper|' \
+sed -e 's|@KB_HELPER_PATH@|/bin/true|' -e 's|@KB_DOC_DIR@|/usr/share/doc/kestrelbay-helper|' \
     "$here/dev.kestrelbay.helper.service.in" >"$scratch/dev.kestrelbay.helper.service"
 output=$(systemd-analyze verify --man=no "$scratch/dev.kestrelbay.helper.socket" \
     "$scratch/dev.kestrelbay.helper.service" 2>&1) || { echo "$output"; exit 1; }

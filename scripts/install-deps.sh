@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs every Debian package that building, testing, fuzzing and benchmarking need.
+# Installs every Debian package that building, testing, fuzzing, benchmarking and packaging
+# (manual pages, dpkg-shlibdeps, lintian) need.
 # Idempotent: packages already present are left alone; the package lists are refreshed
 # only when something is missing.
 set -eu
@@ -11,6 +12,7 @@ libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev
 systemd acl attr e2fsprogs passwd util-linux coreutils findutils
 dbus-daemon polkitd
+scdoc gzip dpkg-dev fakeroot file lintian man-db binutils init-system-helpers
 "
 
 missing=""

@@ -4,6 +4,7 @@ set -eu
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
 ./scripts/install-deps.sh
-cmake --preset "$preset"
+# Warnings are errors here (and in CI); a plain configure leaves them warnings.
+cmake --preset "$preset" -DKB_WERROR=ON
 cmake --build --preset "$preset" -j "$(nproc)"
 ctest --preset "$preset"

@@ -1,7 +1,9 @@
 // kestrelbay-helperctl: talks to the helper over its socket.
 //
 //   kestrelbay-helperctl [--socket PATH] [--timeout SECONDS] [--json] COMMAND
+//   kestrelbay-helperctl --help | --version
 //
+//   status                                (root) whether the helper answers, and its version
 //   version                               the helper's build version
 //   send FILE|-                           a request given as JSON, sent as it is
 //   trash PATH... --uid N                 move items to the account's Trash
@@ -11,7 +13,7 @@
 //   terminate PID START_TIME SIGNAL       signal a process if it is still the same one
 //   bootout LABEL [--gui UID]             stop a service job (system, or a user's)
 //   forget-receipt PACKAGE_ID             forget an installer receipt
-//   attest FILE --identifier ID [--team TEAM] [--development]
+//   attest FILE --identifier ID --team TEAM [--development]
 //                                         (root) attest a client executable
 //
 // With --repeat N (and --concurrency K threads, default 1) the call is made N times over
@@ -20,8 +22,10 @@
 //
 // The response is printed as text, or with --json as the helper sent it. Exit status:
 // 0 success; 1 the helper refused the request or an item failed; 64 wrong command line;
-// 65 the request file cannot be read; 69 the helper is unavailable; 75 it did not reply in
-// time; 76 it sent a malformed response; 77 attesting failed.
+// 65 the request file cannot be read; 69 the helper is unavailable (status: did not
+// answer); 75 it did not reply in time; 76 it sent a malformed response; 77 attesting failed.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sysexits.h>
 #include <unistd.h>
 
@@ -44,6 +48,7 @@
 #include "HelperProtocol/Overloaded.h"
 #include "HelperProtocol/SocketExecutor.h"
 #include "platform/PeerIdentity.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
@@ -51,11 +56,29 @@ using namespace kb;
 
 constexpr std::string_view usageText =
     "usage: kestrelbay-helperctl [--socket PATH] [--timeout SECONDS] [--json] COMMAND\n"
-    "  version | send FILE|- | trash PATH... --uid N | remove PATH... --uid N\n"
+    "       kestrelbay-helperctl --help | --version\n"
+    "  status | version | send FILE|- | trash PATH... --uid N | remove PATH... --uid N\n"
     "  restore TRASHED ORIGINAL --uid N | clear-protection PATH --uid N\n"
     "  terminate PID START_TIME SIGNAL | bootout LABEL [--gui UID]\n"
     "  forget-receipt PACKAGE_ID\n"
-    "  attest FILE --identifier ID [--team TEAM] [--development]\n";
+    "  attest FILE --identifier ID --team TEAM [--development]\n";
+
+constexpr std::string_view helpText =
+    "\n"
+    "  status            (root) whether the helper answers, and its version\n"
+    "  version           the helper's build version\n"
+    "  send              a request given as JSON (FILE, or - for standard input)\n"
+    "  trash, remove     move items to the account's Trash, or delete them for good\n"
+    "  restore           put a trashed item back where it came from\n"
+    "  clear-protection  clear immutable/append-only attributes and the ACL\n"
+    "  terminate         signal a process if it is still the same one\n"
+    "  bootout           stop a system service, or a user's with --gui UID\n"
+    "  forget-receipt    forget an installer receipt\n"
+    "  attest            (root) attest an application's executable for the helper\n"
+    "\n"
+    "Exit status: 0 success; 1 refused or an item failed; 64 wrong command line;\n"
+    "65 unreadable request file; 69 helper unavailable; 75 no reply in time;\n"
+    "76 malformed response; 77 attesting failed. See kestrelbay-helperctl(1).\n";
 
 [[noreturn]] void usage() {
     std::cerr << usageText;
@@ -89,6 +112,14 @@ struct CommandLine {
 CommandLine parse(int argc, char** argv) {
     CommandLine line;
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::cout << usageText << helpText;
+        std::exit(0);
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::cout << "kestrelbay-helperctl " << KB_VERSION << '\n';
+        std::exit(0);
+    }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto valueOf = [&]() -> const std::string& {
@@ -329,17 +360,58 @@ int repeat(SocketExecutor& executor, const std::string& requestBytes, bool withR
     return mismatches == 0 ? 0 : 1;
 }
 
+// Refuses what the helper would not admit, so that an attested file is always admitted:
+// beyond the file checks attestExecutable makes, a group other than root (the group is
+// the one the application runs as) and a non-empty identifier and team.
+std::string attestationProblem(const std::string& path, const Attestation& attestation) {
+    if (attestation.identifier.empty() || attestation.team.empty()) {
+        return "an identifier and a team are required";
+    }
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
+    if (!fd) {
+        return {};  // attestExecutable reports why it cannot be opened
+    }
+    if (auto problem = executableProblem(fd.get()); !problem.empty()) {
+        return problem;
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) == 0 && st.st_gid == 0) {
+        return "the executable's group is root";
+    }
+    return {};
+}
+
 int attest(const CommandLine& line) {
-    if (line.operands.size() != 1 || line.identifier.empty()) {
+    if (line.operands.size() != 1 || line.identifier.empty() || line.team.empty()) {
         usage();
     }
     const Attestation attestation{line.identifier, line.team, line.development};
-    if (auto done = attestExecutable(line.operands[0], attestation); !done) {
-        std::cerr << "kestrelbay-helperctl: cannot attest " << line.operands[0] << ": "
-                  << done.error().step << (done.error().code == EPERM ? "" : ": ")
+    const std::string& path = line.operands[0];
+    if (auto problem = attestationProblem(path, attestation); !problem.empty()) {
+        std::cerr << "kestrelbay-helperctl: cannot attest " << path << ": " << problem << '\n';
+        return EX_NOPERM;
+    }
+    if (auto done = attestExecutable(path, attestation); !done) {
+        std::cerr << "kestrelbay-helperctl: cannot attest " << path << ": " << done.error().step
+                  << (done.error().code == EPERM ? "" : ": ")
                   << (done.error().code == EPERM ? "" : done.error().message()) << '\n';
         return EX_NOPERM;
     }
+    return 0;
+}
+
+// The administrator's health check: any failure to get an answer is "unavailable".
+int status(SocketExecutor& executor, const CommandLine& line) {
+    if (!line.operands.empty()) {
+        usage();
+    }
+    auto version = executor.getVersion();
+    if (!version) {
+        std::cout << "helper: not answering on " << line.socketPath << " ("
+                  << version.error().describe() << ")\n";
+        return EX_UNAVAILABLE;
+    }
+    std::cout << "helper: answering on " << line.socketPath << "\nversion: " << *version << '\n';
     return 0;
 }
 
@@ -359,6 +431,9 @@ int main(int argc, char** argv) {
     }
     SocketExecutor executor({line.socketPath, std::chrono::milliseconds(
                                                   static_cast<std::int64_t>(line.timeout * 1000))});
+    if (line.command == "status") {
+        return status(executor, line);
+    }
     if (line.command == "version") {
         if (!line.operands.empty()) {
             usage();
