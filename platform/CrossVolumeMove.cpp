@@ -28,6 +28,37 @@ struct SourceMetadata {
     std::vector<ExtendedAttribute> attributes;
 };
 
+// The owner every copied entry gets, and the files that kept theirs.
+class Ownership {
+  public:
+    Ownership(std::optional<CopyAccount> account, std::string rootName)
+        : account_(account), root_(std::move(rootName)) {}
+
+    // The owner and group for the copy of an entry with status `st` at `relativePath`.
+    std::pair<uid_t, gid_t> ownerFor(const struct stat& st, const std::string& relativePath) {
+        if (!account_) {
+            return {st.st_uid, st.st_gid};
+        }
+        if (isForeignHardLink(S_ISREG(st.st_mode), st.st_nlink, st.st_uid, account_->uid)) {
+            if (kept_.skippedHardLinks.size() < maximumReportedSkips) {
+                kept_.skippedHardLinks.push_back(relativePath.size() > root_.size()
+                                                     ? relativePath.substr(root_.size() + 1)
+                                                     : "");
+            }
+            ++kept_.skippedCount;
+            return {st.st_uid, st.st_gid};
+        }
+        return {account_->uid, account_->gid};
+    }
+
+    ReownReport take() { return std::move(kept_); }
+
+  private:
+    std::optional<CopyAccount> account_;
+    std::string root_;
+    ReownReport kept_;
+};
+
 bool unsupported(int code) {
     return code == ENOTSUP || code == EOPNOTSUPP;
 }
@@ -79,15 +110,22 @@ Result<SourceMetadata, SystemError> readMetadata(int fd, const std::string& path
 }
 
 // Owner first (a change of owner clears set-id bits), then mode, attributes (an ACL after
-// the mode it refines) and times last.
-Result<void, SystemError> applyMetadata(int fd, const SourceMetadata& m, const std::string& path) {
-    if (::fchown(fd, m.st.st_uid, m.st.st_gid) != 0) {
+// the mode it refines) and times last. A copy handed to another owner loses its set-id bits
+// and file capabilities, as chown(2) takes them from a file that changes hands.
+Result<void, SystemError> applyMetadata(int fd, const SourceMetadata& m, const std::string& path,
+                                        std::pair<uid_t, gid_t> owner) {
+    if (::fchown(fd, owner.first, owner.second) != 0) {
         return fail(systemError("set the owner of", path));
     }
-    if (::fchmod(fd, m.st.st_mode & 07777) != 0) {
+    const bool handedOver = owner.first != m.st.st_uid;
+    const mode_t mode = m.st.st_mode & (handedOver ? 01777 : 07777);
+    if (::fchmod(fd, mode) != 0) {
         return fail(systemError("set the mode of", path));
     }
     for (const auto& a : m.attributes) {
+        if (handedOver && a.name == "security.capability") {
+            continue;
+        }
         if (::fsetxattr(fd, a.name.c_str(), a.value.data(), a.value.size(), 0) != 0 &&
             !unsupported(errno)) {
             return fail(systemError("set the extended attributes of", path));
@@ -137,7 +175,7 @@ Result<void, SystemError> copyData(int from, int to, const std::string& path) {
 // Copies the regular file `name` of `fromDir`; `expected` (when given) must be the file.
 Result<ObjectId, SystemError> copyRegular(int fromDir, const std::string& name, int toDir,
                                           const std::string& toName, const std::string& path,
-                                          std::optional<ObjectId> expected) {
+                                          std::optional<ObjectId> expected, Ownership& ownership) {
     UniqueFd from(
         ::openat(fromDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!from) {
@@ -161,7 +199,9 @@ Result<ObjectId, SystemError> copyRegular(int fromDir, const std::string& name, 
     if (auto r = copyData(from.get(), to.get(), path); !r) {
         return fail(r.error());
     }
-    if (auto r = applyMetadata(to.get(), *metadata, path); !r) {
+    // The source's own link count and owner decide (the copy has a single link).
+    if (auto r = applyMetadata(to.get(), *metadata, path, ownership.ownerFor(metadata->st, path));
+        !r) {
         return fail(r.error());
     }
     return ObjectId{static_cast<std::uint64_t>(created.st_dev), created.st_ino};
@@ -169,7 +209,7 @@ Result<ObjectId, SystemError> copyRegular(int fromDir, const std::string& name, 
 
 Result<ObjectId, SystemError> copySymlink(int fromDir, const std::string& name, int toDir,
                                           const std::string& toName, const std::string& path,
-                                          const struct stat& st) {
+                                          const struct stat& st, Ownership& ownership) {
     std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
     ssize_t n;
     while ((n = ::readlinkat(fromDir, name.c_str(), target.data(), target.size())) >=
@@ -188,7 +228,8 @@ Result<ObjectId, SystemError> copySymlink(int fromDir, const std::string& name, 
     if (!link || ::fstat(link.get(), &created) != 0 || !S_ISLNK(created.st_mode)) {
         return fail(systemError(ESTALE, "create the copy of", path));
     }
-    if (::fchownat(link.get(), "", st.st_uid, st.st_gid, AT_EMPTY_PATH) != 0) {
+    const auto owner = ownership.ownerFor(st, path);
+    if (::fchownat(link.get(), "", owner.first, owner.second, AT_EMPTY_PATH) != 0) {
         return fail(systemError("set the owner of", path));
     }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -198,18 +239,18 @@ Result<ObjectId, SystemError> copySymlink(int fromDir, const std::string& name, 
 
 // Copies one non-directory entry (a directory found here is reported as EISDIR).
 Result<void, SystemError> copyLeaf(int fromDir, const std::string& name, int toDir,
-                                   const std::string& path) {
+                                   const std::string& path, Ownership& ownership) {
     struct stat st {};
     if (::fstatat(fromDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return fail(systemError("read the status of", path));
     }
     if (S_ISREG(st.st_mode)) {
         auto r = copyRegular(fromDir, name, toDir, name, path,
-                             ObjectId{static_cast<std::uint64_t>(st.st_dev), st.st_ino});
+                             ObjectId{static_cast<std::uint64_t>(st.st_dev), st.st_ino}, ownership);
         return r ? Result<void, SystemError>() : fail(r.error());
     }
     if (S_ISLNK(st.st_mode)) {
-        auto r = copySymlink(fromDir, name, toDir, name, path, st);
+        auto r = copySymlink(fromDir, name, toDir, name, path, st, ownership);
         return r ? Result<void, SystemError>() : fail(r.error());
     }
     if (S_ISDIR(st.st_mode)) {
@@ -219,7 +260,8 @@ Result<void, SystemError> copyLeaf(int fromDir, const std::string& name, int toD
 }
 
 // Copies the directory tree `from` (an open source directory) into the new directory `to`.
-Result<void, SystemError> copyTree(UniqueFd from, UniqueFd to, const std::string& rootName) {
+Result<void, SystemError> copyTree(UniqueFd from, UniqueFd to, const std::string& rootName,
+                                   Ownership& ownership) {
     auto source = DirectoryStack::start(std::move(from));
     if (!source) {
         return fail(source.error().error);
@@ -240,7 +282,9 @@ Result<void, SystemError> copyTree(UniqueFd from, UniqueFd to, const std::string
     for (;;) {
         const WalkEntry* entry = source->nextEntry();
         if (entry == nullptr) {
-            if (auto r = applyMetadata(target->fd(), pending.back(), shown(source->relativePath()));
+            const std::string shownPath = shown(source->relativePath());
+            if (auto r = applyMetadata(target->fd(), pending.back(), shownPath,
+                                       ownership.ownerFor(pending.back().st, shownPath));
                 !r) {
                 return r;
             }
@@ -261,7 +305,7 @@ Result<void, SystemError> copyTree(UniqueFd from, UniqueFd to, const std::string
         const std::string name = entry->name;
         const std::string path = shown(source->relativePath(name));
         if (entry->type != EntryType::directory) {
-            auto r = copyLeaf(source->fd(), name, target->fd(), path);
+            auto r = copyLeaf(source->fd(), name, target->fd(), path, ownership);
             if (r || r.error().code != EISDIR) {
                 if (!r) {
                     return r;
@@ -279,7 +323,7 @@ Result<void, SystemError> copyTree(UniqueFd from, UniqueFd to, const std::string
             case EnterResult::otherMount:
                 return fail(systemError(EBUSY, "copy the mount point", path));
             case EnterResult::notDirectory:
-                if (auto r = copyLeaf(source->fd(), name, target->fd(), path); !r) {
+                if (auto r = copyLeaf(source->fd(), name, target->fd(), path, ownership); !r) {
                     return r;
                 }
                 continue;
@@ -345,74 +389,101 @@ std::string MoveFailure::message() const {
     return text + ": " + error.message();
 }
 
-Result<MoveDone, MoveFailure> moveAcrossVolumes(int fromFd, const std::string& fromName,
-                                                ObjectId expected, int toFd,
-                                                const DestinationNames& names) {
+Result<CopyDone, SystemError> copyItem(int fromFd, const std::string& fromName, ObjectId expected,
+                                       int toFd, const std::string& toName,
+                                       std::optional<CopyAccount> account) {
     UniqueFd item(::openat(fromFd, fromName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (!item || ::fstat(item.get(), &st) != 0) {
-        return fail(failed(systemError("open", fromName)));
+        return fail(systemError("open", fromName));
     }
     if (ObjectId{static_cast<std::uint64_t>(st.st_dev), st.st_ino} != expected) {
-        return fail(failed(systemError(ESTALE, "copy", fromName)));
+        return fail(systemError(ESTALE, "copy", fromName));
     }
-    const std::string temporary = temporaryName();
-    const bool isDirectory = S_ISDIR(st.st_mode);
-    ObjectId copyId;
-    if (isDirectory) {
-        UniqueFd from(::openat(item.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!from) {
-            return fail(failed(systemError("open", fromName)));
-        }
-        if (::mkdirat(toFd, temporary.c_str(), 0700) != 0) {
-            return fail(failed(systemError("create the copy of", fromName)));
-        }
-        UniqueFd to(
-            ::openat(toFd, temporary.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        struct stat made {};
-        if (!to || ::fstat(to.get(), &made) != 0) {
-            return fail(failed(systemError("create the copy of", fromName)));
-        }
-        copyId = {static_cast<std::uint64_t>(made.st_dev), made.st_ino};
-        if (auto r = copyTree(std::move(from), std::move(to), fromName); !r) {
-            removeCopy(toFd, temporary, copyId, isDirectory);
-            return fail(failed(r.error()));
-        }
-    } else {
-        auto copied = S_ISREG(st.st_mode)
-                          ? copyRegular(fromFd, fromName, toFd, temporary, fromName, expected)
+    Ownership ownership(account, fromName);
+    if (!S_ISDIR(st.st_mode)) {
+        auto copied = S_ISREG(st.st_mode) ? copyRegular(fromFd, fromName, toFd, toName, fromName,
+                                                        expected, ownership)
                       : S_ISLNK(st.st_mode)
-                          ? copySymlink(fromFd, fromName, toFd, temporary, fromName, st)
+                          ? copySymlink(fromFd, fromName, toFd, toName, fromName, st, ownership)
                           : Result<ObjectId, SystemError>(
                                 fail(systemError(ENOTSUP, "copy the special file", fromName)));
         if (!copied) {
             if (copied.error().code != ENOTSUP) {
-                ::unlinkat(toFd, temporary.c_str(), 0);
+                ::unlinkat(toFd, toName.c_str(), 0);
             }
-            return fail(failed(copied.error()));
+            return fail(copied.error());
         }
-        copyId = *copied;
+        return CopyDone{*copied, ownership.take()};
     }
+    UniqueFd from(::openat(item.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!from) {
+        return fail(systemError("open", fromName));
+    }
+    if (::mkdirat(toFd, toName.c_str(), 0700) != 0) {
+        return fail(systemError("create the copy of", fromName));
+    }
+    UniqueFd to(::openat(toFd, toName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat made {};
+    if (!to || ::fstat(to.get(), &made) != 0) {
+        return fail(systemError("create the copy of", fromName));
+    }
+    const ObjectId copyId{static_cast<std::uint64_t>(made.st_dev), made.st_ino};
+    if (auto r = copyTree(std::move(from), std::move(to), fromName, ownership); !r) {
+        (void)removeTree(toFd, toName, copyId);
+        return fail(r.error());
+    }
+    return CopyDone{copyId, ownership.take()};
+}
+
+Result<void, SystemError> removeOriginal(int fromFd, const std::string& name, ObjectId expected) {
+    auto status = fileStatusAt(fromFd, name);
+    if (!status) {
+        return status.error().code == ENOENT
+                   ? Result<void, SystemError>()
+                   : fail(systemError(status.error().code, "unlink", name));
+    }
+    if (status->isDirectory()) {
+        if (auto r = removeTree(fromFd, name, expected); !r) {
+            return fail(r.error().error);
+        }
+        return {};
+    }
+    if (status->id() != expected) {
+        return fail(systemError(ESTALE, "unlink", name));
+    }
+    if (::unlinkat(fromFd, name.c_str(), 0) != 0 && errno != ENOENT) {
+        return fail(systemError("unlink", name));
+    }
+    return {};
+}
+
+Result<MoveDone, MoveFailure> moveAcrossVolumes(int fromFd, const std::string& fromName,
+                                                ObjectId expected, int toFd,
+                                                const DestinationNames& names) {
+    const std::string temporary = temporaryName();
+    auto copied = copyItem(fromFd, fromName, expected, toFd, temporary, std::nullopt);
+    if (!copied) {
+        return fail(failed(copied.error()));
+    }
+    const auto placed = fileStatusAt(toFd, temporary);
+    const bool isDirectory = placed && placed->isDirectory();
     for (std::size_t index = 0;; ++index) {
         const auto name = names(index);
         if (!name) {
-            removeCopy(toFd, temporary, copyId, isDirectory);
+            removeCopy(toFd, temporary, copied->id, isDirectory);
             return fail(MoveFailure{MoveFailure::Kind::noFreeName, systemError(EEXIST, "place")});
         }
         if (::renameat2(toFd, temporary.c_str(), toFd, name->c_str(), RENAME_NOREPLACE) == 0) {
-            MoveDone done{*name, copyId, std::nullopt};
-            if (isDirectory) {
-                if (auto r = removeTree(fromFd, fromName, expected); !r) {
-                    done.originalLeft = r.error().error;
-                }
-            } else if (::unlinkat(fromFd, fromName.c_str(), 0) != 0 && errno != ENOENT) {
-                done.originalLeft = systemError("unlink", fromName);
+            MoveDone done{*name, copied->id, std::nullopt};
+            if (auto r = removeOriginal(fromFd, fromName, expected); !r) {
+                done.originalLeft = r.error();
             }
             return done;
         }
         if (errno != EEXIST) {
             const SystemError error = systemError("place the copy of", fromName);
-            removeCopy(toFd, temporary, copyId, isDirectory);
+            removeCopy(toFd, temporary, copied->id, isDirectory);
             return fail(failed(error));
         }
     }
