@@ -40,16 +40,19 @@ std::string trashCandidate(const std::string& name, std::size_t n) {
     }
     std::string ext = pathExtension(name);
     std::string base = ext.empty() ? name : name.substr(0, name.size() - ext.size() - 1);
-    const std::string number = " " + std::to_string(n);
+    std::string number(1, ' ');
+    number.append(std::to_string(n));
     if (!ext.empty()) {
-        ext = "." + ext;
+        ext.insert(ext.begin(), '.');
     }
     if (number.size() + ext.size() >= NAME_MAX) {
         // An extension too long to keep: the whole name is the base.
         base = name;
         ext.clear();
     }
-    return cutTo(base, NAME_MAX - number.size() - ext.size()) + number + ext;
+    std::string candidate = cutTo(base, NAME_MAX - number.size() - ext.size());
+    candidate.append(number).append(ext);
+    return candidate;
 }
 
 bool isFreeName(int dirFd, const std::string& candidate) {
