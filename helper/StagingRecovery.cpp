@@ -76,7 +76,7 @@ std::optional<FoundSubdirectory> findSubdirectory(const StagingRecord& record) {
     if (!trash) {
         return std::nullopt;
     }
-    auto open = [&](const std::string& name) -> std::optional<UniqueFd> {
+    auto openChecked = [&](const std::string& name) -> std::optional<UniqueFd> {
         UniqueFd fd(
             ::openat(trash->get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         auto status = fd ? fileStatusOf(fd.get()) : fail(systemError("open", name));
@@ -92,7 +92,7 @@ std::optional<FoundSubdirectory> findSubdirectory(const StagingRecord& record) {
         }
     }
     for (const std::string& name : names) {
-        if (auto fd = open(name)) {
+        if (auto fd = openChecked(name)) {
             return FoundSubdirectory{std::move(*trash), std::move(*fd), name};
         }
     }
