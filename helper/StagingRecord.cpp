@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -17,6 +18,7 @@ namespace {
 
 const char header[] = "dev.kestrelbay.helper staging record 1";
 const char suffix[] = ".record";
+const char noteSuffix[] = ".item";
 const char temporaryPrefix[] = ".writing-";
 
 std::string escape(const std::string& value) {
@@ -173,8 +175,9 @@ Result<StagingRecords, SystemError> StagingRecords::open(const std::string& stat
     return StagingRecords(std::move(*records));
 }
 
-Result<void, SystemError> StagingRecords::write(const StagingRecord& record) {
-    const std::string temporary = temporaryPrefix + record.staging;
+Result<void, SystemError> StagingRecords::store(const StagingRecord& record,
+                                                const std::string& name, Flush flush) {
+    const std::string temporary = temporaryPrefix + name;
     const std::string text = record.encode();
     UniqueFd fd(::openat(fd_.get(), temporary.c_str(),
                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -190,10 +193,10 @@ Result<void, SystemError> StagingRecords::write(const StagingRecord& record) {
         }
         done += n > 0 ? static_cast<std::size_t>(n) : 0;
     }
-    const std::string name = record.staging + suffix;
-    if (::fdatasync(fd.get()) != 0 ||
+    const bool toDisk = flush == Flush::toDisk;
+    if ((toDisk && ::fdatasync(fd.get()) != 0) ||
         ::renameat(fd_.get(), temporary.c_str(), fd_.get(), name.c_str()) != 0 ||
-        ::fsync(fd_.get()) != 0) {
+        (toDisk && ::fsync(fd_.get()) != 0)) {
         const SystemError error = systemError("write", name);
         ::unlinkat(fd_.get(), temporary.c_str(), 0);
         return fail(error);
@@ -201,13 +204,29 @@ Result<void, SystemError> StagingRecords::write(const StagingRecord& record) {
     return {};
 }
 
+Result<void, SystemError> StagingRecords::write(const StagingRecord& record) {
+    return store(record, record.staging + suffix, Flush::toDisk);
+}
+
+Result<void, SystemError> StagingRecords::noteItem(const StagingRecord& record) {
+    // Removed first: ext4 flushes a file's data when it is renamed over another one, which
+    // would cost as much as the flush this note is meant to save.
+    const std::string name = record.staging + noteSuffix;
+    if (::unlinkat(fd_.get(), name.c_str(), 0) != 0 && errno != ENOENT) {
+        return fail(systemError("remove", name));
+    }
+    return store(record, name, Flush::withTheFileSystem);
+}
+
 void StagingRecords::remove(const std::string& staging) {
     // No flush: a record whose subdirectory is gone is dropped by recovery.
+    ::unlinkat(fd_.get(), (staging + noteSuffix).c_str(), 0);
     ::unlinkat(fd_.get(), (staging + suffix).c_str(), 0);
 }
 
 std::vector<std::string> StagingRecords::list() {
     std::vector<std::string> names;
+    std::vector<std::string> notes;
     std::vector<std::string> leftovers;
     DirectoryReader reader;
     reader.start(fd_.get());
@@ -217,6 +236,13 @@ std::vector<std::string> StagingRecords::list() {
             leftovers.push_back(name);
         } else if (endsWith(name, suffix)) {
             names.push_back(name.substr(0, name.size() - std::string(suffix).size()));
+        } else if (endsWith(name, noteSuffix)) {
+            notes.push_back(name.substr(0, name.size() - std::string(noteSuffix).size()));
+        }
+    }
+    for (const auto& note : notes) {
+        if (std::find(names.begin(), names.end(), note) == names.end()) {
+            leftovers.push_back(note + noteSuffix);
         }
     }
     for (const auto& name : leftovers) {
@@ -225,8 +251,8 @@ std::vector<std::string> StagingRecords::list() {
     return names;
 }
 
-std::optional<StagingRecord> StagingRecords::read(const std::string& staging) {
-    UniqueFd fd(::openat(fd_.get(), (staging + suffix).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+std::optional<StagingRecord> StagingRecords::load(const std::string& name) const {
+    UniqueFd fd(::openat(fd_.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) {
         return std::nullopt;
     }
@@ -236,9 +262,17 @@ std::optional<StagingRecord> StagingRecords::read(const std::string& staging) {
     while ((n = ::read(fd.get(), buffer, sizeof buffer)) > 0 && text.size() < 65536) {
         text.append(buffer, static_cast<std::size_t>(n));
     }
-    auto record = StagingRecord::decode(text);
-    if (record && record->staging != staging) {
+    return StagingRecord::decode(text);
+}
+
+std::optional<StagingRecord> StagingRecords::read(const std::string& staging) {
+    auto record = load(staging + suffix);
+    if (!record || record->staging != staging) {
         return std::nullopt;
+    }
+    if (auto note = load(staging + noteSuffix); note && note->staging == staging) {
+        record->original = note->original;
+        record->name = note->name;
     }
     return record;
 }

@@ -21,8 +21,11 @@
 //   original /home/ann/docs/report.pdf   the item's path before it moved
 //   name report.pdf                      its name inside the subdirectory
 //
-// A record is written whole to a temporary file, flushed to disk (fsync), renamed into
-// place and the directory flushed. Thread-safe.
+// A record is written whole to a temporary file, flushed to disk (fdatasync), renamed into
+// place and the directory flushed (fsync). The later items of one staging subdirectory
+// are noted beside it in "NAME.item" (a record of the same form whose original path and
+// name replace the record's), written the same way but not flushed: those two fields only
+// name the item in recovery's log line. Thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -62,16 +65,24 @@ class StagingRecords {
     static Result<StagingRecords, SystemError> open(const std::string& stateDirectory);
 
     Result<void, SystemError> write(const StagingRecord& record);
+    // Notes the item now passing through the recorded subdirectory `record.staging`.
+    Result<void, SystemError> noteItem(const StagingRecord& record);
+    // Removes the record of `staging` and its note.
     void remove(const std::string& staging);
 
     // The names of the staging subdirectories that have a record (leftover temporary
     // files are deleted on the way).
     std::vector<std::string> list();
-    // The record of `staging`; nothing when it is missing or unreadable.
+    // The record of `staging` (with its note's item, if any); nothing when it is missing or
+    // unreadable.
     std::optional<StagingRecord> read(const std::string& staging);
 
   private:
     explicit StagingRecords(UniqueFd fd) : fd_(std::move(fd)) {}
+    enum class Flush { toDisk, withTheFileSystem };
+    Result<void, SystemError> store(const StagingRecord& record, const std::string& name,
+                                    Flush flush);
+    std::optional<StagingRecord> load(const std::string& name) const;
     UniqueFd fd_;
 };
 

@@ -120,8 +120,8 @@ TEST(StagingRecovery, AnItemLeftByAKilledHelperReachesItsOwnersTrash) {
     EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
 }
 
-// Crafted leftovers: an item in a subdirectory the account renamed, a copy whose original
-// is still in place, and a record whose subdirectory is gone.
+// Crafted leftovers: an item (named by the record's note) in a subdirectory the account
+// renamed, a copy whose original is still in place, and a record whose subdirectory is gone.
 TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDropped) {
     FileOpsScenario world;
     makeDirectories(world.trashed(""));
@@ -132,24 +132,28 @@ TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDropped) {
     auto stage = [&](StagingRecord::Contents contents, const std::string& name) {
         auto sub = makeStagingSubdirectory(trash.get());
         EXPECT_TRUE(sub.ok());
-        EXPECT_TRUE(
-            records
-                ->write({contents, world.trashed("").substr(0, world.trashed("").size() - 1),
-                         sub->name, sub->id, world.uid(), world.account().gid(), world.home(),
-                         world.at(name), name})
-                .ok());
-        return sub->name;
+        const StagingRecord record{
+            contents,    world.home() + "/.Trash", sub->name,    sub->id,
+            world.uid(), world.account().gid(),    world.home(), world.at(name),
+            name};
+        EXPECT_TRUE(records->write(record).ok());
+        return record;
     };
-    const std::string item = stage(StagingRecord::Contents::item, "item");
+    // The subdirectory's first item has left; the note names the one inside now.
+    StagingRecord shared = stage(StagingRecord::Contents::item, "first");
+    shared.original = world.at("item");
+    shared.name = "item";
+    ASSERT_TRUE(records->noteItem(shared).ok());
+    const std::string item = shared.staging;
     makeDirectories(world.trashed(item + "/item/sub"));
     writeFile(world.trashed(item + "/item/sub/f"), "item");
     // The account renames the subdirectory (it owns the Trash); recovery still finds it.
     ASSERT_EQ(::rename(world.trashed(item).c_str(),
                        world.trashed(std::string(stagingPrefix) + "renamed").c_str()),
               0);
-    const std::string copy = stage(StagingRecord::Contents::copy, "original");
+    const std::string copy = stage(StagingRecord::Contents::copy, "original").staging;
     writeFile(world.trashed(copy + "/original"), "half a cop");
-    const std::string gone = stage(StagingRecord::Contents::item, "gone");
+    const std::string gone = stage(StagingRecord::Contents::item, "gone").staging;
     ASSERT_EQ(::rmdir(world.trashed(gone).c_str()), 0);
     writeFile(world.trashed("item"), "already there");
 

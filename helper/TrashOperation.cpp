@@ -8,8 +8,7 @@
 #include <cstdio>
 
 #include "helper/Logger.h"
-#include "helper/StagingDirectory.h"
-#include "helper/StagingRecord.h"
+#include "helper/StagingSession.h"
 #include "helper/TrashNaming.h"
 #include "platform/CrossVolumeMove.h"
 
@@ -25,19 +24,16 @@ ObjectId objectOf(const StatIdentity& identity) {
 class TrashMove {
   public:
     TrashMove(const CapturedItem& item, const RootFileOps& ops, UniqueFd trash,
-              std::size_t firstCandidate, StagingRecords records, StagingSubdirectory sub)
+              std::size_t firstCandidate, StagingSession& session)
         : item_(item),
           ops_(ops),
           trash_(std::move(trash)),
           firstCandidate_(firstCandidate),
-          records_(std::move(records)),
-          sub_(std::move(sub)) {}
+          session_(session) {}
 
     ItemResult run() {
         ItemResult result = moveOrCopy();
-        if (removeStagingSubdirectory(trash_.get(), sub_)) {
-            records_.remove(sub_.name);
-        }
+        session_.release();
         return result;
     }
 
@@ -48,10 +44,23 @@ class TrashMove {
         return ops_.home + "/" + trashName + "/" + candidate;
     }
 
-    std::string stagedPath() const { return trashPath(sub_.name) + "/" + name(); }
+    std::string stagedPath() const { return trashPath(sub_->name) + "/" + name(); }
 
     ItemResult result(ItemOutcome outcome, std::optional<std::string> trashedPath = {}) const {
         return ItemResult{item_.path, std::move(outcome), std::move(trashedPath)};
+    }
+
+    // Takes a recorded staging subdirectory; false (logged) when none can be had.
+    bool stage(StagingRecord::Contents contents) {
+        auto acquired = session_.acquire(contents, trash_.get(), ops_, item_.resolvedPath, name());
+        if (!acquired) {
+            operationsLogger().error("cannot stage " + item_.resolvedPath + ": " +
+                                     acquired.error().describe());
+            error_ = acquired.error().code;
+            return false;
+        }
+        sub_ = *acquired;
+        return true;
     }
 
     ItemOutcome placingFailed(int errnum) const {
@@ -62,28 +71,26 @@ class TrashMove {
         return failedOutcome(errnum);
     }
 
-    Result<void, SystemError> record(StagingRecord::Contents contents) {
-        return records_.write(StagingRecord{contents, ops_.home + "/" + trashName, sub_.name,
-                                            sub_.id, ops_.uid, ops_.gid, ops_.home,
-                                            item_.resolvedPath, name()});
-    }
-
     ItemResult moveOrCopy() {
-        if (auto written = record(StagingRecord::Contents::item); !written) {
-            return result(failedOutcome(written.error().code));
+        if (!stage(StagingRecord::Contents::item)) {
+            return result(failedOutcome(error_));
         }
-        if (::renameat2(item_.parent.fd.get(), name().c_str(), sub_.fd.get(), name().c_str(),
+        if (::renameat2(item_.parent.fd.get(), name().c_str(), sub_->fd.get(), name().c_str(),
                         RENAME_NOREPLACE) != 0) {
-            return errno == EXDEV ? copy() : result(failedOutcome(errno));
+            if (errno != EXDEV) {
+                return result(failedOutcome(errno));
+            }
+            session_.release();
+            return copy();
         }
-        auto staged = StatIdentity::capture(sub_.fd.get(), name(), stagedPath());
+        auto staged = StatIdentity::capture(sub_->fd.get(), name(), stagedPath());
         if (!staged || !staged->has_value() || !(*staged)->matches(item_.identity)) {
             // Not the item that was checked: it goes back untouched.
             return withdraw(ItemOutcome::raceDetected());
         }
-        logReown(reownTree(sub_.fd.get(), name(), objectOf(**staged), ops_.uid, ops_.gid),
+        logReown(reownTree(sub_->fd.get(), name(), objectOf(**staged), ops_.uid, ops_.gid),
                  stagedPath());
-        auto placed = moveUnderFreeName(sub_.fd.get(), name(), trash_.get(), firstCandidate_);
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get(), firstCandidate_);
         if (!placed) {
             return withdraw(placingFailed(placed.error()));
         }
@@ -93,20 +100,20 @@ class TrashMove {
     // The copy is made inside the staging subdirectory, where nobody else can reach it, and
     // the original is deleted only once the copy is in the Trash.
     ItemResult copy() {
-        if (auto written = record(StagingRecord::Contents::copy); !written) {
-            return result(failedOutcome(written.error().code));
+        if (!stage(StagingRecord::Contents::copy)) {
+            return result(failedOutcome(error_));
         }
         const ObjectId original = objectOf(item_.identity);
-        auto copied = copyItem(item_.parent.fd.get(), name(), original, sub_.fd.get(), name(),
+        auto copied = copyItem(item_.parent.fd.get(), name(), original, sub_->fd.get(), name(),
                                CopyAccount{ops_.uid, ops_.gid});
         if (!copied) {
             return result(ItemOutcome::failed(
                 EXDEV, MoveFailure{MoveFailure::Kind::failed, copied.error()}.message()));
         }
         logReown(copied->kept, stagedPath());
-        auto placed = moveUnderFreeName(sub_.fd.get(), name(), trash_.get(), firstCandidate_);
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get(), firstCandidate_);
         if (!placed) {
-            (void)removeOriginal(sub_.fd.get(), name(), copied->id);
+            (void)removeOriginal(sub_->fd.get(), name(), copied->id);
             return result(placingFailed(placed.error()));
         }
         const std::string destination = trashPath(*placed);
@@ -121,11 +128,11 @@ class TrashMove {
     // After a failure with the item inside the staging subdirectory: back into its
     // directory, or into the Trash when its name there is taken meanwhile.
     ItemResult withdraw(ItemOutcome outcome) {
-        if (::renameat2(sub_.fd.get(), name().c_str(), item_.parent.fd.get(), name().c_str(),
+        if (::renameat2(sub_->fd.get(), name().c_str(), item_.parent.fd.get(), name().c_str(),
                         RENAME_NOREPLACE) == 0) {
             return result(std::move(outcome));
         }
-        auto placed = moveUnderFreeName(sub_.fd.get(), name(), trash_.get());
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get());
         if (placed) {
             return result(std::move(outcome), trashPath(*placed));
         }
@@ -139,8 +146,9 @@ class TrashMove {
     const RootFileOps& ops_;
     UniqueFd trash_;
     std::size_t firstCandidate_;
-    StagingRecords records_;
-    StagingSubdirectory sub_;
+    StagingSession& session_;
+    const StagingSubdirectory* sub_ = nullptr;
+    int error_ = 0;
 };
 
 }  // namespace
@@ -193,8 +201,7 @@ std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops) {
     return trash;
 }
 
-ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
-                     const RootFileOpsSettings& settings) {
+ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSession& session) {
     auto trash = ensureUserTrash(ops);
     std::optional<std::size_t> first;
     if (trash) {
@@ -206,25 +213,21 @@ ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
                                                           "/" + trashName),
                           std::nullopt};
     }
-    auto records = StagingRecords::open(settings.stateDirectory);
-    if (!records) {
-        operationsLogger().error("cannot keep staging records in " + settings.stateDirectory +
-                                 ": " + records.error().describe());
-        return ItemResult{item.path, failedOutcome(records.error().code), std::nullopt};
-    }
-    auto sub = makeStagingSubdirectory(trash->get());
-    if (!sub) {
-        return ItemResult{item.path, failedOutcome(sub.error()), std::nullopt};
-    }
-    return TrashMove(item, ops, std::move(*trash), *first, std::move(*records), std::move(*sub))
-        .run();
+    return TrashMove(item, ops, std::move(*trash), *first, session).run();
+}
+
+ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
+                     const RootFileOpsSettings& settings) {
+    StagingSession session(settings.stateDirectory);
+    return trashItem(item, ops, session);
 }
 
 HelperResponse trashItems(const HelperRequest::TrashItems& request,
                           const RootFileOpsSettings& settings) {
+    StagingSession session(settings.stateDirectory);
     return runItemPipeline(
         request.paths, request.uid,
-        [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, settings); },
+        [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, session); },
         settings.stagingDirectory);
 }
 

@@ -1,8 +1,8 @@
 // trashItems: moves each policy-approved item into the account's Trash (home + "/.Trash"),
 // gives it to the account and reports where it went.
 //
-// Each item travels through a fresh root-only staging subdirectory inside the Trash
-// (StagingDirectory.h), recorded for recovery (StagingRecord.h) before anything moves:
+// Each item travels through a root-only staging subdirectory inside the Trash
+// (StagingDirectory.h), recorded for recovery before anything moves (StagingSession.h):
 // - On the Trash's file system the item is renamed into it, its identity compared with the
 //   one captured before (device, inode, modification time; a difference puts it back and
 //   yields raceDetected), the tree re-owned there, out of the account's reach, and renamed
@@ -27,6 +27,7 @@
 #include "HelperProtocol/HelperMessages.h"
 #include "helper/ItemPipeline.h"
 #include "helper/RootFileOpsSettings.h"
+#include "helper/StagingSession.h"
 #include "platform/TreeOwnership.h"
 #include "platform/UniqueFd.h"
 
@@ -35,6 +36,10 @@ namespace kb {
 HelperResponse trashItems(const HelperRequest::TrashItems& request,
                           const RootFileOpsSettings& settings);
 
+// One item, staged through `session` (the request's; StagingSession.h).
+ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSession& session);
+
+// The same with a session of its own.
 ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
                      const RootFileOpsSettings& settings);
 
