@@ -1,13 +1,13 @@
 // Driver for bench/FileOperationsBench.sh: builds trees, runs one removeItems or trashItems
-// request in-process (with a chosen staging directory) and runs the bare system-call loops
-// the script compares against. Prints the elapsed wall time in seconds.
+// request in-process (with a chosen state directory for the staging records) and runs the bare
+// system-call loops the script compares against. Prints the elapsed wall time in seconds.
 //
 //   make-nested DIR FILES        DIR/dNNN/eNN/fNNN, FILES files in all
 //   make-flat DIR FILES          DIR/0 .. DIR/FILES-1
-//   remove UID STAGING PATH...   one removeItems request
-//   trash UID STAGING PATH...    one trashItems request
-//   remove-list UID STAGING DIR  one removeItems request naming every entry of DIR
-//   trash-list UID STAGING DIR   one trashItems request naming every entry of DIR
+//   remove UID STATE PATH...     one removeItems request
+//   trash UID STATE PATH...      one trashItems request
+//   remove-list UID STATE DIR    one removeItems request naming every entry of DIR
+//   trash-list UID STATE DIR     one trashItems request naming every entry of DIR
 //   unlink-loop DIR              unlink every entry of DIR, in C
 //   rename-loop DIR TO           rename every entry of DIR into TO, in C
 #include <dirent.h>
@@ -51,10 +51,10 @@ void makeFile(const std::string& path) {
     ::close(fd);
 }
 
-int request(bool trash, std::uint32_t uid, const std::string& staging,
+int request(bool trash, std::uint32_t uid, const std::string& state,
             std::vector<std::string> paths) {
     kb::RootFileOpsSettings settings;
-    settings.stagingDirectory = staging;
+    settings.stateDirectory = state;
     kb::HelperRequest r;
     if (trash) {
         r.kind = kb::HelperRequest::TrashItems{std::move(paths), uid};

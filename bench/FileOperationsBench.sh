@@ -3,7 +3,8 @@
 # the same run, on ext4 and on tmpfs, and prints the ratios (ours / peer; below 1 is
 # faster):
 #   - remove a nested and a flat tree of FILES files   vs  rm -rf
-#   - trash a tree the account owns / root owns        vs  mv + chown -hR
+#   - trash a tree the account owns / root owns        vs  mv + chown -hR (goal for the
+#     account's own tree, the Trash on the item's file system: at most 0.5)
 #   - one request naming MANY separate files           vs  a bare C loop of unlink / rename
 # Usage (as root): bench/FileOperationsBench.sh [DRIVER]; DRIVER defaults to the bench
 # preset's bench_FileOperationsBench. FILES (100000) and MANY (10000) may be overridden.
@@ -41,7 +42,7 @@ for fs in ext4 tmpfs; do
     usermod --home "$home" "$account"
     mkdir -p "$home/work" "$home/.Trash"
     chown "$uid:$gid" "$home" "$home/.Trash"
-    staging=$base/staging
+    state=$base/state
     w=$home/work
     sync
 
@@ -50,7 +51,7 @@ for fs in ext4 tmpfs; do
         "$driver" make-$shape "$w/ours" "$files"
         sync
         start=$(now); rm -rf "$w/peer"; peer=$(elapsed "$start")
-        ours=$("$driver" remove "$uid" "$staging" "$w/ours")
+        ours=$("$driver" remove "$uid" "$state" "$w/ours")
         row "$fs" "remove $files-file $shape tree" "$ours" "$peer"
     done
 
@@ -63,7 +64,7 @@ for fs in ext4 tmpfs; do
         mv "$w/peer" "$home/.Trash/peer"
         chown -hR "$uid:$gid" "$home/.Trash/peer"
         peer=$(elapsed "$start")
-        ours=$("$driver" trash "$uid" "$staging" "$w/ours")
+        ours=$("$driver" trash "$uid" "$state" "$w/ours")
         row "$fs" "trash $files-file tree ($owner owns)" "$ours" "$peer"
         rm -rf "$home/.Trash/peer" "$home/.Trash/ours"
     done
@@ -72,7 +73,7 @@ for fs in ext4 tmpfs; do
     "$driver" make-flat "$w/ours" "$many"
     sync
     peer=$("$driver" unlink-loop "$w/peer")
-    ours=$("$driver" remove-list "$uid" "$staging" "$w/ours")
+    ours=$("$driver" remove-list "$uid" "$state" "$w/ours")
     row "$fs" "removeItems of $many files" "$ours" "$peer"
     echo "$fs removeItems: $(echo "$many $ours" | awk '{printf "%.0f", $1 / $2}') items/s"
 
@@ -81,7 +82,7 @@ for fs in ext4 tmpfs; do
     mkdir -p "$home/.Trash/loop"
     sync
     peer=$("$driver" rename-loop "$w/peer" "$home/.Trash/loop")
-    ours=$("$driver" trash-list "$uid" "$staging" "$w/ours")
+    ours=$("$driver" trash-list "$uid" "$state" "$w/ours")
     row "$fs" "trashItems of $many files" "$ours" "$peer"
     echo "$fs trashItems: $(echo "$many $ours" | awk '{printf "%.0f", $1 / $2}') items/s"
     rm -rf "$home/.Trash" "$w"

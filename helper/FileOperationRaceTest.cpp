@@ -1,7 +1,8 @@
 // Remove, trash (with its re-own) and restore while another thread keeps swapping a
 // directory inside the item, or a parent of the item, for a symbolic link to a canary
-// directory outside it. The canary lies in a location the policy denies, so no verdict can
-// ever send the helper there legitimately: any change to it is a fault.
+// directory outside it; a trashed item is never left in staging. The canary lies in a location the
+// policy denies, so no verdict can ever send the helper there legitimately: any change to it is a
+// fault.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <unistd.h>
@@ -138,6 +139,8 @@ TEST_F(FileOperationRace, TrashNeverMovesOrReownsTheCanary) {
                             i % 2 ? canary.path() : canary / "sub");
             expectKnownOutcome(testing::onlyItem(world.trash({world.at("race/item")})));
         }
+        // Whatever happened, the item is in place or in the Trash, never left in staging.
+        ASSERT_EQ(world.stagingLeftovers(), std::vector<std::string>{}) << "iteration " << i;
         if (i % 50 == 0) {
             expectCanaryIntact(i);
         }

@@ -9,6 +9,7 @@
 #include "helper/HelperListener.h"
 #include "helper/IdleExitTimer.h"
 #include "helper/Logger.h"
+#include "helper/StagingRecovery.h"
 #include "platform/Notify.h"
 #include "platform/SocketActivation.h"
 #include "platform/UnixSocket.h"
@@ -40,6 +41,9 @@ UniqueFd listeningSocket() {
 void runServiceMode() {
     // A client that goes away mid-reply must not end the process.
     ::signal(SIGPIPE, SIG_IGN);
+
+    // Items a killed predecessor left in staging reach their Trash before anything is served.
+    recoverStaging(RootFileOpsSettings{});
 
     // Deliberately never destroyed: the process ends with exit() from a handler.
     auto* context = new asio::io_context(1);

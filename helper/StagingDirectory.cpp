@@ -7,68 +7,70 @@
 
 #include <cerrno>
 
-#include "helper/Logger.h"
+#include "platform/DirectoryEntries.h"
 
 namespace kb {
 namespace {
 
-bool conforming(const struct stat& st) {
-    return S_ISDIR(st.st_mode) && st.st_uid == 0 && (st.st_mode & 07777) == 0700;
+bool isEmpty(int fd) {
+    DirectoryReader reader;
+    reader.start(fd);
+    return !reader.next() && !reader.failed();
 }
 
-}  // namespace
-
-Result<UniqueFd, int> claimStagingDirectory(const std::string& path) {
-    bool firstAttempt = true;
-    int rc = ::mkdir(path.c_str(), 0700);
-    for (;;) {
-        if (rc != 0 && errno != EEXIST) {
-            return fail(errno);
-        }
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (fd) {
-            struct stat st {};
-            if (::fstat(fd.get(), &st) != 0) {
-                return fail(errno);
-            }
-            if (conforming(st)) {
-                return fd;
-            }
-        } else if (errno != ELOOP && errno != ENOTDIR) {
-            return fail(errno);
-        }
-        if (!firstAttempt) {
-            operationsLogger().fault("cannot claim " + path);
-            return fail(EPERM);
-        }
-        operationsLogger().fault(path + " was not ours; replacing it");
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) {
-            return fail(errno);
-        }
-        if ((S_ISDIR(st.st_mode) ? ::rmdir(path.c_str()) : ::unlink(path.c_str())) != 0) {
-            return fail(errno);
-        }
-        firstAttempt = false;
-        rc = ::mkdir(path.c_str(), 0700);
-    }
-}
-
-Result<StagingSubdirectory, int> makeStagingSubdirectory(int stagingFd) {
+std::string freshName() {
     uuid_t uuid;
     ::uuid_generate_random(uuid);
     char text[37];
     ::uuid_unparse_upper(uuid, text);
-    if (::mkdirat(stagingFd, text, 0700) != 0) {
+    return std::string(stagingPrefix) + text;
+}
+
+}  // namespace
+
+bool isStagingName(std::string_view name) {
+    return name.substr(0, stagingPrefix.size()) == stagingPrefix;
+}
+
+bool isRootPrivateDirectory(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == 0 &&
+           (st.st_mode & 07777) == 0700;
+}
+
+Result<StagingSubdirectory, int> makeStagingSubdirectory(int trashFd) {
+    std::string name = freshName();
+    // A random name is taken only if the account guessed it (or planted it): try another.
+    for (int attempt = 0; ::mkdirat(trashFd, name.c_str(), 0700) != 0; ++attempt) {
+        if (errno != EEXIST || attempt == 3) {
+            return fail(errno);
+        }
+        name = freshName();
+    }
+    UniqueFd fd(::openat(trashFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        return fail(errno == ELOOP || errno == ENOTDIR ? EPERM : errno);
+    }
+    auto status = fileStatusOf(fd.get());
+    if (!status || !status->isDirectory() || status->ownerUID != 0 || !isEmpty(fd.get())) {
+        return fail(EPERM);
+    }
+    // A umask may have taken bits away from 0700 (never added any).
+    if ((status->mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
         return fail(errno);
     }
-    UniqueFd fd(::openat(stagingFd, text, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) {
-        const int e = errno;
-        ::unlinkat(stagingFd, text, AT_REMOVEDIR);
-        return fail(e);
+    return StagingSubdirectory{std::move(fd), std::move(name), status->id()};
+}
+
+bool removeStagingSubdirectory(int trashFd, const StagingSubdirectory& sub) {
+    if (!isEmpty(sub.fd.get())) {
+        return false;
     }
-    return StagingSubdirectory{std::move(fd), text};
+    auto status = fileStatusAt(trashFd, sub.name);
+    if (status && status->id() == sub.id) {
+        ::unlinkat(trashFd, sub.name.c_str(), AT_REMOVEDIR);
+    }
+    return true;
 }
 
 }  // namespace kb

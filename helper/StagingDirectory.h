@@ -1,31 +1,43 @@
-// The root-owned directory through which items travel to a Trash, and its per-item
-// subdirectories.
+// The private directories through which items travel into a Trash.
 //
-// The staging directory must be a real directory (not a link) owned by uid 0 with
-// permission bits exactly 0700. Claiming it is safe against concurrent claimers: a claimer
-// that loses the race to create it finds a conforming directory. A foreign object in its
-// place is replaced once (logged at fault level, "PATH was not ours; replacing it"); if a
-// foreign object is found again after that, the claim fails with EPERM ("cannot claim
-// PATH"). The conformity is checked on the descriptor that is then used, so the directory
-// cannot be swapped after the check. Thread-safe.
+// Each item gets a fresh staging subdirectory inside the Trash it goes to, so that it never
+// leaves the Trash's file system: a directory named ".dev.kestrelbay.staging-" followed by
+// a random UUID, created with mkdirat on the Trash's descriptor, owned by root with mode
+// 0700. Nobody else can enter it, so an item inside cannot be swapped or read while it is
+// checked and re-owned. The directory is opened with O_NOFOLLOW | O_DIRECTORY and used only
+// if that descriptor shows a root-owned, mode 0700, empty directory (the account owns the
+// Trash and could put something else under the name in between). Thread-safe.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "HelperProtocol/Result.h"
+#include "platform/FileStatus.h"
 #include "platform/UniqueFd.h"
 
 namespace kb {
 
-// A descriptor of the claimed staging directory at `path`, or the errno of the failure.
-Result<UniqueFd, int> claimStagingDirectory(const std::string& path);
+// Every staging subdirectory's name starts with this.
+inline constexpr std::string_view stagingPrefix = ".dev.kestrelbay.staging-";
+
+bool isStagingName(std::string_view name);
 
 struct StagingSubdirectory {
-    UniqueFd fd;       // O_PATH descriptor of the new subdirectory
-    std::string name;  // a random UUID in upper-case canonical form
+    UniqueFd fd;       // O_RDONLY | O_DIRECTORY descriptor of the subdirectory
+    std::string name;  // its name in the Trash
+    ObjectId id;
 };
 
-// Creates a fresh subdirectory (mode 0700) in the staging directory `stagingFd`.
-Result<StagingSubdirectory, int> makeStagingSubdirectory(int stagingFd);
+// Creates and checks a fresh staging subdirectory in the Trash `trashFd`, or the errno of
+// the failure (EPERM when what was opened is not the directory just made).
+Result<StagingSubdirectory, int> makeStagingSubdirectory(int trashFd);
+
+// Whether the open directory `fd` is a root-owned directory with mode exactly 0700.
+bool isRootPrivateDirectory(int fd);
+
+// Removes the staging subdirectory if it is empty; false when something is still inside.
+// (The name is removed only while it still names the subdirectory made.)
+bool removeStagingSubdirectory(int trashFd, const StagingSubdirectory& sub);
 
 }  // namespace kb

@@ -1,10 +1,14 @@
 // Names for an item in a Trash folder: the item's own name first, then numbered names
-// ("report.pdf", "report 2.pdf", "report 3.pdf"; "Makefile 2"; "archive.tar 2.gz").
+// ("report.pdf", "report 2.pdf", "report 3.pdf"; "Makefile 2"; "archive.tar 2.gz"). A
+// numbered name longer than NAME_MAX bytes is shortened at the end of its base (never
+// inside a UTF-8 character) so that it fits and keeps its extension.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string>
+
+#include "HelperProtocol/Result.h"
 
 namespace kb {
 
@@ -19,8 +23,19 @@ std::string trashCandidate(const std::string& name, std::size_t n);
 // first nor the last character; empty otherwise.
 std::string pathExtension(const std::string& name);
 
-// The first candidate (1-based) that names nothing in the Trash directory `trashFd`, or
-// nothing when all maximumTrashCandidates are taken.
+// Whether `candidate` names nothing in the directory `dirFd`: only a lookup answering
+// ENOENT counts (any other failure is taken as "occupied"). Staging subdirectory names are
+// never free.
+bool isFreeName(int dirFd, const std::string& candidate);
+
+// The first free candidate (1-based) in the Trash directory `trashFd`, or nothing when all
+// maximumTrashCandidates are taken.
 std::optional<std::size_t> firstFreeCandidate(int trashFd, const std::string& name);
+
+// Moves the entry `name` of `fromFd` into the Trash `trashFd` under the first free candidate
+// from `firstCandidate` on, never replacing anything (a name taken meanwhile gives the next
+// one). The name used, or the errno of the failure (EEXIST when no candidate is free).
+Result<std::string, int> moveUnderFreeName(int fromFd, const std::string& name, int trashFd,
+                                           std::size_t firstCandidate = 1);
 
 }  // namespace kb

@@ -8,9 +8,9 @@
 #include <cstdio>
 
 #include "helper/Logger.h"
+#include "helper/StagingSession.h"
 #include "helper/TrashNaming.h"
 #include "platform/CrossVolumeMove.h"
-#include "platform/TreeOwnership.h"
 
 namespace kb {
 namespace {
@@ -20,6 +20,138 @@ const char trashName[] = ".Trash";
 ObjectId objectOf(const StatIdentity& identity) {
     return {identity.device, identity.inode};
 }
+
+class TrashMove {
+  public:
+    TrashMove(const CapturedItem& item, const RootFileOps& ops, UniqueFd trash,
+              std::size_t firstCandidate, StagingSession& session)
+        : item_(item),
+          ops_(ops),
+          trash_(std::move(trash)),
+          firstCandidate_(firstCandidate),
+          session_(session) {}
+
+    ItemResult run() {
+        ItemResult result = moveOrCopy();
+        session_.release();
+        return result;
+    }
+
+  private:
+    const std::string& name() const { return item_.parent.name; }
+
+    std::string trashPath(const std::string& candidate) const {
+        return ops_.home + "/" + trashName + "/" + candidate;
+    }
+
+    std::string stagedPath() const { return trashPath(sub_->name) + "/" + name(); }
+
+    ItemResult result(ItemOutcome outcome, std::optional<std::string> trashedPath = {}) const {
+        return ItemResult{item_.path, std::move(outcome), std::move(trashedPath)};
+    }
+
+    // Takes a recorded staging subdirectory; false (logged) when none can be had.
+    bool stage(StagingRecord::Contents contents) {
+        auto acquired = session_.acquire(contents, trash_.get(), ops_, item_.resolvedPath, name());
+        if (!acquired) {
+            operationsLogger().error("cannot stage " + item_.resolvedPath + ": " +
+                                     acquired.error().describe());
+            error_ = acquired.error().code;
+            return false;
+        }
+        sub_ = *acquired;
+        return true;
+    }
+
+    ItemOutcome placingFailed(int errnum) const {
+        if (errnum == EEXIST) {
+            return ItemOutcome::failed(
+                EEXIST, "no free name for this item in " + ops_.home + "/" + trashName);
+        }
+        return failedOutcome(errnum);
+    }
+
+    ItemResult moveOrCopy() {
+        if (!stage(StagingRecord::Contents::item)) {
+            return result(failedOutcome(error_));
+        }
+        if (::renameat2(item_.parent.fd.get(), name().c_str(), sub_->fd.get(), name().c_str(),
+                        RENAME_NOREPLACE) != 0) {
+            if (errno != EXDEV) {
+                return result(failedOutcome(errno));
+            }
+            session_.release();
+            return copy();
+        }
+        auto staged = StatIdentity::capture(sub_->fd.get(), name(), stagedPath());
+        if (!staged || !staged->has_value() || !(*staged)->matches(item_.identity)) {
+            // Not the item that was checked: it goes back untouched.
+            return withdraw(ItemOutcome::raceDetected());
+        }
+        logReown(reownTree(sub_->fd.get(), name(), objectOf(**staged), ops_.uid, ops_.gid),
+                 stagedPath());
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get(), firstCandidate_);
+        if (!placed) {
+            return withdraw(placingFailed(placed.error()));
+        }
+        return result(ItemOutcome::ok(), trashPath(*placed));
+    }
+
+    // The copy is made inside the staging subdirectory, where nobody else can reach it, and
+    // the original is deleted only once the copy is in the Trash.
+    ItemResult copy() {
+        if (!stage(StagingRecord::Contents::copy)) {
+            return result(failedOutcome(error_));
+        }
+        const ObjectId original = objectOf(item_.identity);
+        auto copied = copyItem(item_.parent.fd.get(), name(), original, sub_->fd.get(), name(),
+                               CopyAccount{ops_.uid, ops_.gid});
+        if (!copied) {
+            return result(ItemOutcome::failed(
+                EXDEV, MoveFailure{MoveFailure::Kind::failed, copied.error()}.message()));
+        }
+        logReown(copied->kept, stagedPath());
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get(), firstCandidate_);
+        if (!placed) {
+            (void)removeOriginal(sub_->fd.get(), name(), copied->id);
+            return result(placingFailed(placed.error()));
+        }
+        const std::string destination = trashPath(*placed);
+        if (auto removed = removeOriginal(item_.parent.fd.get(), name(), original); !removed) {
+            operationsLogger().error(
+                "moved " + item_.resolvedPath + " to " + destination +
+                " but could not delete the original: " + removed.error().describe());
+        }
+        return result(ItemOutcome::ok(), destination);
+    }
+
+    // After a failure with the item inside the staging subdirectory: back into its
+    // directory, or into the Trash when its name there is taken meanwhile.
+    ItemResult withdraw(ItemOutcome outcome) {
+        if (::renameat2(sub_->fd.get(), name().c_str(), item_.parent.fd.get(), name().c_str(),
+                        RENAME_NOREPLACE) == 0) {
+            return result(std::move(outcome));
+        }
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get());
+        if (placed) {
+            return result(std::move(outcome), trashPath(*placed));
+        }
+        operationsLogger().error("could not put " + item_.resolvedPath + " back nor into " +
+                                 ops_.home + "/" + trashName + ": " + errorText(placed.error()) +
+                                 "; it waits in " + stagedPath() + " for the next start");
+        return result(std::move(outcome));
+    }
+
+    const CapturedItem& item_;
+    const RootFileOps& ops_;
+    UniqueFd trash_;
+    std::size_t firstCandidate_;
+    StagingSession& session_;
+    const StagingSubdirectory* sub_ = nullptr;
+    int error_ = 0;
+};
+
+}  // namespace
 
 void logReown(const ReownReport& report, const std::string& path) {
     if (report.firstError) {
@@ -38,121 +170,6 @@ void logReown(const ReownReport& report, const std::string& path) {
             " more hard-linked files in " + path + " unchanged");
     }
 }
-
-struct Destination {
-    UniqueFd trash;
-    std::size_t firstCandidate = 1;
-};
-
-class TrashMove {
-  public:
-    TrashMove(const CapturedItem& item, const RootFileOps& ops, Destination destination)
-        : item_(item), ops_(ops), destination_(std::move(destination)) {}
-
-    std::string trashPath(const std::string& candidate) const {
-        return ops_.home + "/" + trashName + "/" + candidate;
-    }
-
-    ItemResult result(ItemOutcome outcome, std::optional<std::string> trashedPath = {}) const {
-        return ItemResult{item_.path, std::move(outcome), std::move(trashedPath)};
-    }
-
-    ItemResult noFreeName() const {
-        return result(ItemOutcome::failed(
-            EEXIST, "no free name for this item in " + ops_.home + "/" + trashName));
-    }
-
-    DestinationNames namesFrom(std::size_t first) const {
-        const std::string name = item_.parent.name;
-        return [name, first](std::size_t index) -> std::optional<std::string> {
-            const std::size_t n = first + index;
-            if (n > maximumTrashCandidates) {
-                return std::nullopt;
-            }
-            return trashCandidate(name, n);
-        };
-    }
-
-    // Copies the entry `name` of `fromFd` into the Trash; `shownPath` names it in logs.
-    ItemResult copyIntoTrash(int fromFd, const std::string& name, ObjectId id,
-                             std::size_t firstCandidate) {
-        auto moved = moveAcrossVolumes(fromFd, name, id, destination_.trash.get(),
-                                       namesFrom(firstCandidate));
-        if (!moved) {
-            if (moved.error().kind == MoveFailure::Kind::noFreeName) {
-                return noFreeName();
-            }
-            return result(ItemOutcome::failed(EXDEV, moved.error().message()));
-        }
-        const std::string destination = trashPath(moved->name);
-        if (moved->originalLeft) {
-            operationsLogger().error(
-                "moved " + item_.resolvedPath + " to " + destination +
-                " but could not delete the original: " + moved->originalLeft->describe());
-        }
-        logReown(reownTree(destination_.trash.get(), moved->name, moved->id, ops_.uid, ops_.gid),
-                 destination);
-        return result(ItemOutcome::ok(), destination);
-    }
-
-    // Renames the staged item into the Trash, taking the next free name on EEXIST.
-    ItemResult placeStaged(const StagingSubdirectory& sub) {
-        const std::string& name = item_.parent.name;
-        for (std::size_t n = destination_.firstCandidate; n <= maximumTrashCandidates; ++n) {
-            const std::string candidate = trashCandidate(name, n);
-            if (::renameat2(sub.fd.get(), name.c_str(), destination_.trash.get(), candidate.c_str(),
-                            RENAME_NOREPLACE) == 0) {
-                return result(ItemOutcome::ok(), trashPath(candidate));
-            }
-            if (errno == EXDEV) {
-                return copyIntoTrash(sub.fd.get(), name, objectOf(item_.identity), n);
-            }
-            if (errno != EEXIST) {
-                return result(failedOutcome(errno));
-            }
-        }
-        return noFreeName();
-    }
-
-    ItemResult run(StagingSession& session) {
-        const std::string& name = item_.parent.name;
-        const int parentFd = item_.parent.fd.get();
-        auto acquired = session.acquire();
-        if (!acquired) {
-            return result(failedOutcome(acquired.error()));
-        }
-        const StagingSubdirectory& sub = **acquired;
-        if (::renameat2(parentFd, name.c_str(), sub.fd.get(), name.c_str(), RENAME_NOREPLACE) !=
-            0) {
-            const int e = errno;
-            session.release(name);
-            if (e == EXDEV) {
-                return copyIntoTrash(parentFd, name, objectOf(item_.identity),
-                                     destination_.firstCandidate);
-            }
-            return result(failedOutcome(e));
-        }
-        const std::string stagedPath = session.path() + "/" + sub.name + "/" + name;
-        auto staged = StatIdentity::capture(sub.fd.get(), name, stagedPath);
-        if (!staged || !staged->has_value() || !(*staged)->matches(item_.identity)) {
-            // Not the item that was checked: put it back, never over something new.
-            ::renameat2(sub.fd.get(), name.c_str(), parentFd, name.c_str(), RENAME_NOREPLACE);
-            session.release(name);
-            return result(ItemOutcome::raceDetected());
-        }
-        logReown(reownTree(sub.fd.get(), name, objectOf(**staged), ops_.uid, ops_.gid), stagedPath);
-        ItemResult placed = placeStaged(sub);
-        session.release(name);
-        return placed;
-    }
-
-  private:
-    const CapturedItem& item_;
-    const RootFileOps& ops_;
-    Destination destination_;
-};
-
-}  // namespace
 
 std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops) {
     UniqueFd home(::open(ops.home.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -184,44 +201,6 @@ std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops) {
     return trash;
 }
 
-StagingSession::~StagingSession() {
-    if (current_) {
-        ::unlinkat(staging_.get(), current_->name.c_str(), AT_REMOVEDIR);
-    }
-}
-
-Result<const StagingSubdirectory*, int> StagingSession::acquire() {
-    if (!staging_) {
-        auto claimed = claimStagingDirectory(path_);
-        if (!claimed) {
-            return fail(claimed.error());
-        }
-        staging_ = std::move(*claimed);
-    }
-    if (!current_) {
-        auto made = makeStagingSubdirectory(staging_.get());
-        if (!made) {
-            return fail(made.error());
-        }
-        current_ = std::move(*made);
-    }
-    return &*current_;
-}
-
-void StagingSession::release(const std::string& name) {
-    struct stat st {};
-    if (current_ && ::fstatat(current_->fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        // The item stays here after a failed move; the next item gets a new subdirectory.
-        current_.reset();
-    }
-}
-
-ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
-                     const RootFileOpsSettings& settings) {
-    StagingSession session(settings.stagingDirectory);
-    return trashItem(item, ops, session);
-}
-
 ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSession& session) {
     auto trash = ensureUserTrash(ops);
     std::optional<std::size_t> first;
@@ -234,12 +213,18 @@ ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSe
                                                           "/" + trashName),
                           std::nullopt};
     }
-    return TrashMove(item, ops, Destination{std::move(*trash), *first}).run(session);
+    return TrashMove(item, ops, std::move(*trash), *first, session).run();
+}
+
+ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
+                     const RootFileOpsSettings& settings) {
+    StagingSession session(settings.stateDirectory);
+    return trashItem(item, ops, session);
 }
 
 HelperResponse trashItems(const HelperRequest::TrashItems& request, RequestAuthority& authority,
                           const RootFileOpsSettings& settings) {
-    StagingSession session(settings.stagingDirectory);
+    StagingSession session(settings.stateDirectory);
     return runItemPipeline(
         request.paths, request.uid,
         [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, session); },

@@ -1,21 +1,34 @@
 // trashItems: moves each policy-approved item into the account's Trash (home + "/.Trash"),
 // gives it to the account and reports where it went.
 //
-// The item travels through a fresh subdirectory of the root-owned staging directory: it is
-// renamed there, its identity is compared with the one captured before (device, inode,
-// modification time; a difference puts it back and yields raceDetected), the tree is
-// re-owned there (out of the account's reach), and it is renamed into the Trash without
-// ever replacing an entry (RENAME_NOREPLACE, taking the next numbered name when one is
-// taken meanwhile). Across file systems the item is copied (platform/CrossVolumeMove.h).
-// An item whose final move failed stays in its staging subdirectory.
+// Each item travels through a root-only staging subdirectory inside the Trash
+// (StagingDirectory.h), recorded for recovery before anything moves (StagingSession.h):
+// - On the Trash's file system the item is renamed into it, its identity compared with the
+//   one captured before (device, inode, modification time; a difference puts it back and
+//   yields raceDetected), the tree re-owned there, out of the account's reach, and renamed
+//   into the Trash without ever replacing an entry (RENAME_NOREPLACE, taking the next free
+//   name when one is taken meanwhile).
+// - From another file system it is copied into the subdirectory, handed to the account by
+//   the copy (CrossVolumeMove.h), renamed into the Trash, and only then is the original
+//   deleted. A failed copy leaves the original in place.
+// The hard-link rule holds on both ways: a regular file with more than one link that
+// another account owns keeps its owner (and its copy too).
+//
+// An item is never left in staging: when anything fails after it left its place it is put
+// back into its directory (RENAME_NOREPLACE) or, when that name is taken, into the Trash
+// under a free name; the result is `failed` with the errno of the first failure (or
+// raceDetected) and carries `trashedPath` when the item went to the Trash. Only when even
+// that fails does it stay, logged, for the start-up recovery (StagingRecovery.h).
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "HelperProtocol/HelperMessages.h"
 #include "helper/ItemPipeline.h"
 #include "helper/RootFileOpsSettings.h"
-#include "helper/StagingDirectory.h"
+#include "helper/StagingSession.h"
+#include "platform/TreeOwnership.h"
 #include "platform/UniqueFd.h"
 
 namespace kb {
@@ -25,30 +38,7 @@ namespace kb {
 HelperResponse trashItems(const HelperRequest::TrashItems& request, RequestAuthority& authority,
                           const RootFileOpsSettings& settings);
 
-// One request's use of the staging directory. The directory is claimed and a subdirectory
-// made on first use; the request's items, handled one after the other, then pass through
-// that same subdirectory (each has left it before the next comes). A subdirectory in which
-// an item stayed after a failed move is left alone and a fresh one is made. The last
-// subdirectory is removed when the session ends. One thread at a time.
-class StagingSession {
-  public:
-    explicit StagingSession(std::string path) : path_(std::move(path)) {}
-    ~StagingSession();
-    StagingSession(const StagingSession&) = delete;
-    StagingSession& operator=(const StagingSession&) = delete;
-
-    const std::string& path() const { return path_; }
-    // The empty subdirectory for the next item, or the errno of the failure.
-    Result<const StagingSubdirectory*, int> acquire();
-    // After an item: keeps the subdirectory for the next one if `name` has left it.
-    void release(const std::string& name);
-
-  private:
-    std::string path_;
-    UniqueFd staging_;
-    std::optional<StagingSubdirectory> current_;
-};
-
+// One item, staged through `session` (the request's; StagingSession.h).
 ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSession& session);
 
 // The same with a session of its own.
@@ -58,5 +48,8 @@ ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
 // The account's Trash directory, created (mode 0700, owned by the account) when absent;
 // nothing when it cannot be created or is not a directory (a link to one is refused).
 std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops);
+
+// Logs (category operations, error level) what a re-own of `path` could not do.
+void logReown(const ReownReport& report, const std::string& path);
 
 }  // namespace kb

@@ -1,13 +1,15 @@
 #include "helper/TrashOperation.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <set>
 #include <thread>
 
-#include "helper/StagingDirectory.h"
+#include "helper/StagingRecovery.h"
 #include "helper/TrashNaming.h"
 #include "testing/FileOpsScenario.h"
 
@@ -25,17 +27,6 @@ using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
 
-constexpr uid_t strangerUid = 4242001;
-
-bool loggedAt(const std::vector<LogRecord>& logs, LogLevel level, const std::string& message) {
-    for (const auto& r : logs) {
-        if (r.category == "operations" && r.level == level && r.message == message) {
-            return true;
-        }
-    }
-    return false;
-}
-
 TEST(TrashNaming, NumberedNamesKeepTheExtension) {
     const std::tuple<std::string, std::size_t, std::string> cases[] = {
         {"report.pdf", 1, "report.pdf"},           {"report.pdf", 2, "report 2.pdf"},
@@ -46,6 +37,13 @@ TEST(TrashNaming, NumberedNamesKeepTheExtension) {
     for (const auto& [name, n, expected] : cases) {
         EXPECT_EQ(trashCandidate(name, n), expected) << name << " " << n;
     }
+    // Too long with a number: the base is shortened (not inside a UTF-8 character).
+    const std::string longBase(251, 'a');
+    EXPECT_EQ(trashCandidate(longBase + ".txt", 2), std::string(249, 'a') + " 2.txt");
+    const std::string accented = std::string(246, 'a') + "\xC3\xA9\xC3\xA9";  // 250 bytes
+    EXPECT_EQ(trashCandidate(accented + ".txt", 12), std::string(246, 'a') + "\xC3\xA9 12.txt");
+    const std::string longExtension = "a." + std::string(252, 'e');
+    EXPECT_EQ(trashCandidate(longExtension, 3), longExtension.substr(0, 253) + " 3");
 }
 
 TEST(TrashItems, ATakenNameGivesTheNextFreeOneAndTheTrashIsCreatedForTheAccount) {
@@ -66,7 +64,23 @@ TEST(TrashItems, ATakenNameGivesTheNextFreeOneAndTheTrashIsCreatedForTheAccount)
     EXPECT_EQ(readFile(world.trashed("a 3.txt")), "third");
     EXPECT_EQ(readFile(world.trashed("a.txt")), "first");
     EXPECT_EQ(ownerOf(world.trashed("a 3.txt")), world.uid());
-    EXPECT_EQ(listTree(world.settings.stagingDirectory).size(), 1u);
+    EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
+}
+
+TEST(TrashItems, TwoItemsWithNamesOfNameMaxBytesBothReachTheTrash) {
+    FileOpsScenario world;
+    const std::string name = std::string(251, 'n') + ".txt";
+    makeDirectories(world.at("one"));
+    makeDirectories(world.at("two"));
+    writeFile(world.at("one/" + name), "1");
+    writeFile(world.at("two/" + name), "2");
+    const auto results =
+        testing::itemsOf(world.trash({world.at("one/" + name), world.at("two/" + name)}));
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].trashedPath, world.trashed(name));
+    EXPECT_EQ(results[1].trashedPath, world.trashed(std::string(249, 'n') + " 2.txt"));
+    EXPECT_EQ(readFile(world.trashed(std::string(249, 'n') + " 2.txt")), "2");
+    EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
 }
 
 TEST(TrashItems, ATrashThatIsNotADirectoryFailsWithTheNoFreeNameText) {
@@ -83,76 +97,77 @@ TEST(TrashItems, ATrashThatIsNotADirectoryFailsWithTheNoFreeNameText) {
     EXPECT_EQ(listTree(elsewhere.path()).size(), 1u);
 }
 
-TEST(TrashItems, TheWholeTreeLinksIncludedBelongsToTheAccountButForeignHardLinksDoNot) {
+// On the Trash's file system the item itself is renamed (same inode); from another one it
+// is copied. Either way the tree belongs to the account afterwards, links included, except
+// a root file hard-linked into it: it keeps its owner and the account cannot read it.
+TEST(TrashItems, OneFileSystemRenamesTwoCopyAndForeignHardLinksStayRoots) {
     FileOpsScenario world;
-    TempDir outside;
-    writeFile(outside / "system-file", "secret");
-    makeDirectories(world.at("tree/a/b"));
-    writeFile(world.at("tree/a/b/f"), "x");
-    ASSERT_EQ(::symlink((outside / "system-file").c_str(), world.at("tree/a/link").c_str()), 0);
-    ASSERT_EQ(::link((outside / "system-file").c_str(), world.at("tree/hard").c_str()), 0);
-    const auto result = onlyItem(world.trash({world.at("tree")}));
-    ASSERT_EQ(result.outcome, ItemOutcome::ok());
-    for (const char* relative : {"tree", "tree/a", "tree/a/b", "tree/a/b/f", "tree/a/link"}) {
-        EXPECT_EQ(ownerOf(world.trashed(relative)), world.uid()) << relative;
-        EXPECT_EQ(testing::groupOf(world.trashed(relative)), world.account().gid()) << relative;
+    testing::ScratchMount mount(world.at("mnt"));
+    ASSERT_TRUE(mount.mounted());
+    for (const std::string& dir : {world.at("same"), world.at("mnt")}) {
+        SCOPED_TRACE(dir);
+        const bool sameFileSystem = dir == world.at("same");
+        makeDirectories(dir + "/root-only");
+        ::chmod((dir + "/root-only").c_str(), 0700);
+        writeFile(dir + "/root-only/secret", "secret");
+        ::chmod((dir + "/root-only/secret").c_str(), 0600);
+        makeDirectories(dir + "/tree/a/b");
+        writeFile(dir + "/tree/a/b/f", "x");
+        ASSERT_EQ(::symlink("/etc/shadow", (dir + "/tree/a/link").c_str()), 0);
+        ASSERT_EQ(::link((dir + "/root-only/secret").c_str(), (dir + "/tree/hard").c_str()), 0);
+        struct stat before {};
+        ASSERT_EQ(::lstat((dir + "/tree").c_str(), &before), 0);
+
+        const auto result = onlyItem(world.trash({dir + "/tree"}));
+        ASSERT_EQ(result.outcome, ItemOutcome::ok());
+        ASSERT_EQ(result.trashedPath, world.trashed("tree"));
+        EXPECT_FALSE(pathExists(dir + "/tree"));
+        struct stat after {};
+        ASSERT_EQ(::lstat(world.trashed("tree").c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino == before.st_ino, sameFileSystem);
+        EXPECT_EQ(readFile(world.trashed("tree/a/b/f")), "x");
+        for (const char* relative : {"tree", "tree/a", "tree/a/b", "tree/a/b/f", "tree/a/link"}) {
+            EXPECT_EQ(ownerOf(world.trashed(relative)), world.uid()) << relative;
+            EXPECT_EQ(testing::groupOf(world.trashed(relative)), world.account().gid()) << relative;
+        }
+        EXPECT_EQ(ownerOf(dir + "/root-only/secret"), 0u);
+        EXPECT_EQ(ownerOf(world.trashed("tree/hard")), 0u);
+        const std::string hard = world.trashed("tree/hard");
+        EXPECT_EQ(world.account().runAs([&] {
+            return ::open(hard.c_str(), O_RDONLY | O_CLOEXEC) < 0 && errno == EACCES ? 0 : 1;
+        }),
+                  0);
+        bool logged = false;
+        for (const auto& r : world.logs()) {
+            logged |= r.level == LogLevel::error && r.message.find("left the owner of") == 0 &&
+                      r.message.find("/tree/hard") != std::string::npos;
+        }
+        EXPECT_TRUE(logged);
+        EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
+        ASSERT_EQ(std::system(("rm -rf '" + world.trashed("tree") + "'").c_str()), 0);
     }
-    EXPECT_EQ(ownerOf(outside / "system-file"), 0u);
-    const std::string staged = "/tree/hard";
-    bool logged = false;
-    for (const auto& r : world.logs()) {
-        logged |= r.level == LogLevel::error && r.message.find(staged) != std::string::npos &&
-                  r.message.find("left the owner of") == 0;
-    }
-    EXPECT_TRUE(logged);
 }
 
-TEST(TrashItems, AForeignStagingDirectoryIsReplacedOnceThenTheClaimFails) {
+// The fixed staging path of earlier versions lies in a world-writable directory: an
+// account creating something there changes nothing for anyone.
+TEST(TrashItems, SquattingTheOldStagingPathChangesNothing) {
     FileOpsScenario world;
-    const std::string staging = world.settings.stagingDirectory;
-    struct Case {
-        std::string name;
-        std::function<void()> plant;
-    };
-    const Case cases[] = {
-        {"other owner",
-         [&] {
-             makeDirectories(staging);
-             ::chown(staging.c_str(), strangerUid, 0);
-             ::chmod(staging.c_str(), 0700);
-         }},
-        {"mode 0755",
-         [&] {
-             makeDirectories(staging);
-             ::chmod(staging.c_str(), 0755);
-         }},
-        {"a link", [&] { ::symlink(world.home().c_str(), staging.c_str()); }},
-        {"a file", [&] { writeFile(staging, "x"); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ::rmdir(staging.c_str());
-        c.plant();
-        writeFile(world.at("item"), "x");
-        const auto result = onlyItem(world.trash({world.at("item")}));
-        EXPECT_EQ(result.outcome, ItemOutcome::ok());
-        EXPECT_TRUE(
-            loggedAt(world.logs(), LogLevel::fault, staging + " was not ours; replacing it"));
-        struct stat st {};
-        ASSERT_EQ(::lstat(staging.c_str(), &st), 0);
-        EXPECT_TRUE(S_ISDIR(st.st_mode) && st.st_uid == 0 && (st.st_mode & 07777) == 0700);
-        ASSERT_EQ(::unlink(world.trashed("item").c_str()), 0);
-    }
-    // A replacement that is not conforming either (here: made under a umask that leaves it
-    // 0500) is not replaced a second time.
-    ::chmod(staging.c_str(), 0755);
+    const std::string shared = world.scratch() / "var-tmp";
+    makeDirectories(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    world.settings.stagingDirectory = shared + "/dev.kestrelbay.staging";
+    const std::string squatted = world.settings.stagingDirectory;
+    ASSERT_EQ(world.account().runAs([&] {
+        return ::mkdir(squatted.c_str(), 0777) == 0 && ::mkdir((squatted + "/x").c_str(), 0777) == 0
+                   ? 0
+                   : 1;
+    }),
+              0);
     writeFile(world.at("item"), "x");
-    const mode_t saved = ::umask(0277);
-    const auto result = onlyItem(world.trash({world.at("item")}));
-    ::umask(saved);
-    EXPECT_EQ(result.outcome, testing::failedWith(EPERM, "Operation not permitted"));
-    EXPECT_TRUE(loggedAt(world.logs(), LogLevel::fault, "cannot claim " + staging));
-    EXPECT_EQ(readFile(world.at("item")), "x");
+    EXPECT_EQ(onlyItem(world.trash({world.at("item")})),
+              (ItemResult{world.at("item"), ItemOutcome::ok(), world.trashed("item")}));
+    recoverStaging(world.settings);
+    EXPECT_EQ(ownerOf(squatted + "/x"), world.uid());
 }
 
 TEST(TrashItems, TheStagingDirectoryAndItemsLeftInItAreNeverActedOn) {
@@ -187,33 +202,7 @@ TEST(TrashItems, AnItemSwappedAfterItsCaptureIsPutBackAndReportedAsARace) {
     EXPECT_EQ(result.outcome, ItemOutcome::raceDetected());
     EXPECT_EQ(readFile(world.at("item")), "swapped in");
     EXPECT_EQ(ownerOf(world.at("item")), 0u);
-    EXPECT_EQ(listTree(world.settings.stagingDirectory).size(), 1u);
-}
-
-TEST(TrashItems, ItemsOnAnotherFileSystemAreCopiedIntoTheTrashAndReowned) {
-    FileOpsScenario world;
-    testing::ScratchMount mount(world.at("mnt"));
-    ASSERT_TRUE(mount.mounted());
-    // First through the staging directory (same file system as the item), then directly.
-    const std::string sameFsStaging = world.at("mnt/staging");
-    for (const std::string& staging : {sameFsStaging, world.settings.stagingDirectory}) {
-        SCOPED_TRACE(staging);
-        makeDirectories(world.at("mnt/tree/sub"));
-        writeFile(world.at("mnt/tree/sub/f"), "data");
-        ASSERT_EQ(::symlink("sub/f", world.at("mnt/tree/link").c_str()), 0);
-        RootFileOpsSettings settings = world.settings;
-        settings.stagingDirectory = staging;
-        const auto result = onlyItem(RootFileOps::perform(
-            HelperRequest{HelperRequest::TrashItems{{world.at("mnt/tree")}, world.uid()}},
-            Caller::currentProcess(), settings));
-        ASSERT_EQ(result.outcome, ItemOutcome::ok());
-        ASSERT_TRUE(result.trashedPath.has_value());
-        EXPECT_FALSE(pathExists(world.at("mnt/tree")));
-        EXPECT_EQ(readFile(*result.trashedPath + "/sub/f"), "data");
-        EXPECT_EQ(ownerOf(*result.trashedPath + "/link"), world.uid());
-        EXPECT_EQ(ownerOf(*result.trashedPath + "/sub/f"), world.uid());
-    }
-    EXPECT_EQ(listTree(sameFsStaging).size(), 1u);
+    EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
 }
 
 TEST(TrashItems, EightThreadsTrashingItemsOfTheSameNameLoseNone) {
@@ -244,6 +233,7 @@ TEST(TrashItems, EightThreadsTrashingItemsOfTheSameNameLoseNone) {
     EXPECT_EQ(places.size(), 8u);
     EXPECT_EQ(contents.size(), 8u);
     EXPECT_EQ(listTree(world.trashed("")).size(), 9u);
+    EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
 }
 
 TEST(TrashItems, DeepTreeAndHugeDirectoryAreTrashedAndReowned) {

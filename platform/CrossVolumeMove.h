@@ -1,14 +1,11 @@
-// Moving an item to another file system when rename(2) answers EXDEV: copy, then rename the
-// copy into place, then delete the original.
+// Moving an item to another file system when rename(2) answers EXDEV: copy (ItemCopy.h),
+// then rename the copy into place, then delete the original. The deletion is also offered
+// apart, for callers that place a copy themselves.
 //
-// The copy keeps regular files (their data), directories, symbolic links, mode, owner,
-// group, access and modification times and extended attributes (POSIX ACLs included). It
-// is written under a temporary name beside the destination and renamed into place with
-// RENAME_NOREPLACE, trying the caller's names in order, so an existing entry is never
-// replaced. The original is read through descriptors, never following a link and never
-// entering another mount; it is deleted with the safe tree removal only after the copy is
-// in place. A failed copy deletes its partial copy and leaves the original untouched.
-// Other file types (devices, FIFOs, sockets) are not copied: the move fails with ENOTSUP.
+// The copy is written under a temporary name beside the destination and renamed into place
+// with RENAME_NOREPLACE, trying the caller's names in order, so an existing entry is never
+// replaced. The original is deleted with the safe tree removal only after the copy is in
+// place. A failed copy deletes its partial copy and leaves the original untouched.
 // Thread-safe.
 #pragma once
 
@@ -19,6 +16,7 @@
 
 #include "HelperProtocol/Result.h"
 #include "platform/FileStatus.h"
+#include "platform/ItemCopy.h"
 #include "platform/SystemError.h"
 
 namespace kb {
@@ -45,6 +43,10 @@ struct MoveDone {
     // part): nothing is lost, the item exists twice.
     std::optional<SystemError> originalLeft;
 };
+
+// Deletes the original of a finished copy (a tree with the safe tree removal); the entry
+// must still be the object `expected`. An entry already gone is not an error.
+Result<void, SystemError> removeOriginal(int fromFd, const std::string& name, ObjectId expected);
 
 // Moves the entry `fromName` of `fromFd`, which must be the object `expected`, into `toFd`
 // under the first free name of `names`, by copying.

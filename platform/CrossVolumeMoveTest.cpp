@@ -99,6 +99,42 @@ TEST(CrossVolumeMove, CopiesATreeWithItsMetadataBetweenExt4AndTmpfs) {
     }
 }
 
+// Handed to an account, the copy belongs to it entry by entry, losing set-id bits and file
+// capabilities as chown does, except another account's hard-linked file (decided by the
+// source's link count): that copy keeps the owner and mode.
+TEST(CrossVolumeMove, ACopyHandedToAnAccountKeepsForeignHardLinksTheirOwner) {
+    TempDir disk;
+    testing::ScratchMount mount(disk / "tmpfs");
+    ASSERT_TRUE(mount.mounted());
+    makeDirectories(disk / "item/sub");
+    writeFile(disk / "item/sub/tool", "tool");
+    ASSERT_EQ(::chmod((disk / "item/sub/tool").c_str(), 04755), 0);
+    // A version 2 capability set: effective, cap_net_raw permitted.
+    const std::uint32_t capability[5] = {0x02000001, 1u << 13, 0, 0, 0};
+    ASSERT_EQ(::setxattr((disk / "item/sub/tool").c_str(), "security.capability", capability,
+                         sizeof capability, 0),
+              0);
+    writeFile(disk / "secret", "secret");
+    ASSERT_EQ(::chmod((disk / "secret").c_str(), 0600), 0);
+    ASSERT_EQ(::link((disk / "secret").c_str(), (disk / "item/hard").c_str()), 0);
+    auto fromFd = openDir(disk.path());
+    auto toFd = openDir(disk / "tmpfs");
+    auto copied = copyItem(fromFd.get(), "item", idOf(disk / "item"), toFd.get(), "copy",
+                           CopyAccount{4242001, 4242002});
+    ASSERT_TRUE(copied.ok()) << copied.error().describe();
+    EXPECT_EQ(copied->kept.skippedHardLinks, std::vector<std::string>{"hard"});
+    EXPECT_TRUE(pathExists(disk / "item/hard"));
+    struct stat st {};
+    ASSERT_EQ(::lstat((disk / "tmpfs/copy/sub/tool").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4242001u);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(attribute(disk / "tmpfs/copy/sub/tool", "security.capability"), "");
+    ASSERT_EQ(::lstat((disk / "tmpfs/copy/hard").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(testing::ownerOf(disk / "tmpfs/copy"), 4242001u);
+}
+
 TEST(CrossVolumeMove, NeverReplacesAnExistingEntry) {
     TempDir disk;
     testing::ScratchMount mount(disk / "tmpfs");

@@ -24,7 +24,7 @@ class Reowner {
 
     // A hard-linked regular file of another account keeps its owner.
     bool keepsOwner(const FileStatus& s, const std::string& relativePath) {
-        if (!s.isRegular() || s.linkCount <= 1 || s.ownerUID == uid_) {
+        if (!isForeignHardLink(s.isRegular(), s.linkCount, s.ownerUID, uid_)) {
             return false;
         }
         if (report_.skippedHardLinks.size() < maximumReportedSkips) {

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ struct ReownReport {
 };
 
 inline constexpr std::size_t maximumReportedSkips = 64;
+
+// The hard-link rule: a regular file with more than one link that another account owns
+// keeps its owner.
+inline bool isForeignHardLink(bool regular, std::uint64_t linkCount, uid_t owner, uid_t account) {
+    return regular && linkCount > 1 && owner != account;
+}
 
 // Re-owns the entry `name` of `parentFd` and, when it is a directory, everything below it.
 // The entry must be the object `expected` names; otherwise nothing is changed and the

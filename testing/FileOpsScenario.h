@@ -1,7 +1,8 @@
 // A scratch world for the root file-operation tests: a real account (home directory made by
-// useradd), a scratch staging directory, helpers to build requests and read responses, and
-// a capture of the helper's log lines. Optionally the account's home lies on a tmpfs (fast
-// for huge trees, and a second file system for cross-volume cases).
+// useradd), a scratch state directory (staging records) and legacy staging directory, helpers to
+// build requests and read responses, and a capture of the helper's log lines. Optionally the
+// account's home lies on a tmpfs (fast for huge trees, and a second file system for cross-volume
+// cases).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,6 +36,7 @@ class FileOpsScenario {
             account_ = std::make_unique<TestAccount>("kbops");
             settings.stagingDirectory = scratch_ / "staging";
         }
+        settings.stateDirectory = scratch_ / "state";
         setLogSink([this](const LogRecord& record) {
             std::lock_guard lock(logLock_);
             logs_.push_back(record);
@@ -50,6 +52,18 @@ class FileOpsScenario {
     const std::string& home() const { return account_->home(); }
     std::string at(const std::string& relative) const { return home() + "/" + relative; }
     std::string trashed(const std::string& name) const { return home() + "/.Trash/" + name; }
+    // The staging subdirectories and records left over (none once every operation ended).
+    std::vector<std::string> stagingLeftovers() const {
+        std::vector<std::string> left;
+        for (const std::string& dir : {home() + "/.Trash", settings.stateDirectory + "/staging"}) {
+            for (const std::string& line : listTree(dir)) {
+                if (line.find(".dev.kestrelbay.staging-") != std::string::npos) {
+                    left.push_back(dir + ": " + line);
+                }
+            }
+        }
+        return left;
+    }
     const TempDir& scratch() const { return scratch_; }
 
     HelperResponse trash(std::vector<std::string> paths) const {

@@ -1,0 +1,198 @@
+#include "helper/StagingRecovery.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "HelperProtocol/HelperCodec.h"
+#include "helper/StagingDirectory.h"
+#include "helper/StagingRecord.h"
+#include "testing/FileOpsScenario.h"
+
+extern char** environ;
+
+namespace kb {
+namespace {
+
+using testing::FileOpsScenario;
+using testing::HomeLocation;
+using testing::makeDirectories;
+using testing::ownerOf;
+using testing::pathExists;
+using testing::readFile;
+using testing::writeFile;
+
+bool logged(const FileOpsScenario& world, LogLevel level, const std::string& start) {
+    for (const auto& r : world.logs()) {
+        if (r.category == "operations" && r.level == level && r.message.rfind(start, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> stagingEntries(const FileOpsScenario& world) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(world.trashed(""))) {
+        if (isStagingName(entry.path().filename().string())) {
+            names.push_back(entry.path().filename().string());
+        }
+    }
+    return names;
+}
+
+TEST(StagingRecord, RoundTripsAnyPathAndRefusesDamagedText) {
+    const StagingRecord record{StagingRecord::Contents::copy,
+                               "/home/a b/.Trash",
+                               std::string(stagingPrefix) + "X",
+                               {2049, 77},
+                               1000,
+                               1001,
+                               "/home/a b",
+                               "/home/a b/100% \n\x7f odd",
+                               "100% \n\x7f odd"};
+    EXPECT_EQ(StagingRecord::decode(record.encode()), record);
+    std::string text = record.encode();
+    EXPECT_EQ(StagingRecord::decode(text.substr(0, text.size() - 1)), std::nullopt);
+    text.replace(text.find("staging .dev"), 12, "staging dev.");
+    EXPECT_EQ(StagingRecord::decode(text), std::nullopt);
+}
+
+// The real executable is killed while it re-owns a large tree in staging; the next start's
+// recovery puts the item, wholly re-owned, into its owner's Trash.
+TEST(StagingRecovery, AnItemLeftByAKilledHelperReachesItsOwnersTrash) {
+    FileOpsScenario world(HomeLocation::tmpfs);
+    makeDirectories(world.at("tree/wide"));
+    ASSERT_TRUE(testing::makeManyFiles(world.at("tree/wide"), 150000));
+    const std::string requestFile = world.scratch() / "request.json";
+    auto bytes = HelperCodec::encode(
+        HelperRequest{HelperRequest::TrashItems{{world.at("tree")}, world.uid()}});
+    ASSERT_TRUE(bytes.ok());
+    writeFile(requestFile, *bytes);
+
+    std::vector<std::string> env{"STATE_DIRECTORY=" + world.settings.stateDirectory};
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::string(*e).rfind("STATE_DIRECTORY=", 0) != 0) {
+            env.emplace_back(*e);
+        }
+    }
+    std::vector<char*> envp;
+    for (auto& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    std::string helper = KB_HELPER_EXECUTABLE;
+    std::string oneshot = "--oneshot";
+    char* argv[] = {helper.data(), oneshot.data(), const_cast<char*>(requestFile.c_str()), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv, envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Killed once the item has left its place (it is then being re-owned in staging).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (pathExists(world.at("tree")) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the helper finished before it was killed";
+    ASSERT_FALSE(pathExists(world.at("tree")));
+    ASSERT_FALSE(pathExists(world.trashed("tree")));
+    ASSERT_EQ(stagingEntries(world).size(), 1u);
+
+    recoverStaging(world.settings);
+    EXPECT_EQ(ownerOf(world.trashed("tree")), world.uid());
+    EXPECT_EQ(ownerOf(world.trashed("tree/wide/0")), world.uid());
+    EXPECT_EQ(ownerOf(world.trashed("tree/wide/149999")), world.uid());
+    EXPECT_TRUE(logged(
+        world, LogLevel::standard,
+        "recovered " + world.at("tree") + " from staging: moved to " + world.trashed("tree")));
+    EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
+}
+
+// Crafted leftovers: an item (named by the record's note) in a subdirectory the account
+// renamed, a copy whose original is still in place, and a record whose subdirectory is gone.
+TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDropped) {
+    FileOpsScenario world;
+    makeDirectories(world.trashed(""));
+    writeFile(world.at("original"), "original");
+    UniqueFd trash(::open(world.trashed("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    auto records = StagingRecords::open(world.settings.stateDirectory);
+    ASSERT_TRUE(records.ok());
+    auto stage = [&](StagingRecord::Contents contents, const std::string& name) {
+        auto sub = makeStagingSubdirectory(trash.get());
+        EXPECT_TRUE(sub.ok());
+        const StagingRecord record{
+            contents,    world.home() + "/.Trash", sub->name,    sub->id,
+            world.uid(), world.account().gid(),    world.home(), world.at(name),
+            name};
+        EXPECT_TRUE(records->write(record).ok());
+        return record;
+    };
+    // The subdirectory's first item has left; the note names the one inside now.
+    StagingRecord shared = stage(StagingRecord::Contents::item, "first");
+    shared.original = world.at("item");
+    shared.name = "item";
+    ASSERT_TRUE(records->noteItem(shared).ok());
+    const std::string item = shared.staging;
+    makeDirectories(world.trashed(item + "/item/sub"));
+    writeFile(world.trashed(item + "/item/sub/f"), "item");
+    // The account renames the subdirectory (it owns the Trash); recovery still finds it.
+    ASSERT_EQ(::rename(world.trashed(item).c_str(),
+                       world.trashed(std::string(stagingPrefix) + "renamed").c_str()),
+              0);
+    const std::string copy = stage(StagingRecord::Contents::copy, "original").staging;
+    writeFile(world.trashed(copy + "/original"), "half a cop");
+    const std::string gone = stage(StagingRecord::Contents::item, "gone").staging;
+    ASSERT_EQ(::rmdir(world.trashed(gone).c_str()), 0);
+    writeFile(world.trashed("item"), "already there");
+
+    recoverStaging(world.settings);
+    EXPECT_EQ(readFile(world.trashed("item 2/sub/f")), "item");
+    EXPECT_EQ(ownerOf(world.trashed("item 2/sub/f")), world.uid());
+    EXPECT_EQ(readFile(world.at("original")), "original");
+    EXPECT_FALSE(pathExists(world.trashed("original")));
+    EXPECT_TRUE(logged(
+        world, LogLevel::standard,
+        "recovered " + world.at("item") + " from staging: moved to " + world.trashed("item 2")));
+    EXPECT_TRUE(
+        logged(world, LogLevel::standard, "deleted an unfinished copy of " + world.at("original")));
+    EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
+}
+
+// The old fixed staging directory, when ours, is emptied into the owners' Trashes; an item
+// whose account is unknown (still root's) stays, logged, and so does the directory.
+TEST(StagingRecovery, TheOldStagingDirectoryIsEmptiedIntoItsItemsOwnersTrash) {
+    FileOpsScenario world;
+    const std::string legacy = world.settings.stagingDirectory;
+    makeDirectories(legacy + "/UUID-1/tree");
+    makeDirectories(legacy + "/UUID-2");
+    ASSERT_EQ(::chmod(legacy.c_str(), 0700), 0);
+    writeFile(legacy + "/UUID-1/tree/f", "theirs");
+    ASSERT_EQ(::chown((legacy + "/UUID-1/tree").c_str(), world.uid(), world.account().gid()), 0);
+    writeFile(legacy + "/UUID-2/unowned", "root's");
+
+    recoverStaging(world.settings);
+    EXPECT_EQ(readFile(world.trashed("tree/f")), "theirs");
+    EXPECT_EQ(ownerOf(world.trashed("tree/f")), world.uid());
+    EXPECT_FALSE(pathExists(legacy + "/UUID-1"));
+    EXPECT_EQ(readFile(legacy + "/UUID-2/unowned"), "root's");
+    EXPECT_TRUE(logged(world, LogLevel::error, "left " + legacy + "/UUID-2/unowned"));
+
+    ASSERT_EQ(::unlink((legacy + "/UUID-2/unowned").c_str()), 0);
+    recoverStaging(world.settings);
+    EXPECT_FALSE(pathExists(legacy));
+}
+
+}  // namespace
+}  // namespace kb

@@ -1,0 +1,85 @@
+#include "helper/StagingSession.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace kb {
+namespace {
+
+bool sameDirectory(int a, int b) {
+    struct stat first {};
+    struct stat second {};
+    return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+}  // namespace
+
+Result<const StagingSubdirectory*, SystemError> StagingSession::acquire(
+    StagingRecord::Contents contents, int trashFd, const RootFileOps& ops,
+    const std::string& original, const std::string& name) {
+    using Contents = StagingRecord::Contents;
+    if (current_ && contents == Contents::item && record_.contents == Contents::item &&
+        sameDirectory(trash_.get(), trashFd)) {
+        record_.original = original;
+        record_.name = name;
+        if (auto written = records_->noteItem(record_); !written) {
+            return fail(written.error());
+        }
+        return &*current_;
+    }
+    close();
+    if (!records_) {
+        auto opened = StagingRecords::open(stateDirectory_);
+        if (!opened) {
+            return fail(opened.error());
+        }
+        records_ = std::move(*opened);
+    }
+    UniqueFd trash(::fcntl(trashFd, F_DUPFD_CLOEXEC, 0));
+    if (!trash) {
+        return fail(systemError("duplicate the descriptor of", ops.home + "/.Trash"));
+    }
+    auto made = makeStagingSubdirectory(trash.get());
+    if (!made) {
+        return fail(systemError(made.error(), "make a staging directory in", ops.home + "/.Trash"));
+    }
+    record_ = StagingRecord{
+        contents, ops.home + "/.Trash", made->name, made->id, ops.uid, ops.gid, ops.home, original,
+        name};
+    trash_ = std::move(trash);
+    current_ = std::move(*made);
+    if (auto written = records_->write(record_); !written) {
+        close();
+        return fail(written.error());
+    }
+    return &*current_;
+}
+
+void StagingSession::release() {
+    if (!current_) {
+        return;
+    }
+    if (record_.contents == StagingRecord::Contents::copy) {
+        close();
+        return;
+    }
+    struct stat st {};
+    if (::fstatat(current_->fd.get(), record_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        // The item had to stay: subdirectory and record are left for recovery.
+        current_.reset();
+        trash_.reset();
+    }
+}
+
+void StagingSession::close() {
+    if (current_ && removeStagingSubdirectory(trash_.get(), *current_)) {
+        records_->remove(current_->name);
+    }
+    current_.reset();
+    trash_.reset();
+}
+
+}  // namespace kb
