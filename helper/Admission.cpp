@@ -21,7 +21,8 @@ std::optional<AdmittedRequest> admitRequest(const std::vector<std::string>& path
     if (!policy) {
         return std::nullopt;
     }
-    return AdmittedRequest{RootFileOps{uid, account->gid, PathPolicy::normalize(account->home)},
+    return AdmittedRequest{RootFileOps{uid, account->gid, PathPolicy::normalize(account->home),
+                                       ForeignEntries::keepTheirOwner},
                            std::move(*policy)};
 }
 

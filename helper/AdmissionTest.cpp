@@ -41,8 +41,9 @@ TEST(Admission, AnAccountIsAdmittedWithItsGroupAndNormalizedHome) {
     FileOpsScenario world;
     const auto admitted = admitRequest(std::vector<std::string>(10000, world.at("x")), world.uid());
     ASSERT_TRUE(admitted.has_value());
-    EXPECT_EQ(admitted->ops, (RootFileOps{world.uid(), world.account().gid(),
-                                          PathPolicy::normalize(world.home())}));
+    EXPECT_EQ(admitted->ops,
+              (RootFileOps{world.uid(), world.account().gid(), PathPolicy::normalize(world.home()),
+                           ForeignEntries::keepTheirOwner}));
     EXPECT_EQ(admitted->policy.userProtectedPaths().size(), 0u);
 }
 

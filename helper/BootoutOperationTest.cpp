@@ -23,10 +23,13 @@ using Args = std::vector<std::string>;
 class CapturedLog {
   public:
     CapturedLog() {
-        setLogSink([this](const LogRecord& r) { records.push_back(r); });
+        // Audit lines (they carry journald fields) are kept apart from the plain lines.
+        setLogSink(
+            [this](const LogRecord& r) { (r.fields.empty() ? records : audits).push_back(r); });
     }
     ~CapturedLog() { setLogSink({}); }
     std::vector<LogRecord> records;
+    std::vector<LogRecord> audits;
 };
 
 struct Fixture {

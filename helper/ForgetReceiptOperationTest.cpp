@@ -50,7 +50,8 @@ TEST(ForgetReceipt, RunsTheNamedToolWithForget) {
         SCOPED_TRACE(c.body);
         const auto tool = testing::makeToolScript(settings.receiptToolPath, c.body);
         std::vector<LogRecord> log;
-        setLogSink([&](const LogRecord& r) { log.push_back(r); });
+        std::vector<LogRecord> audits;
+        setLogSink([&](const LogRecord& r) { (r.fields.empty() ? log : audits).push_back(r); });
         EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, asRoot(), settings), c.answer);
         setLogSink({});
         EXPECT_EQ(tool.lastArguments(), (Args{"--forget", "com.example.pkg"}));

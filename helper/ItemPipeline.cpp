@@ -159,7 +159,10 @@ HelperResponse runItemPipeline(const std::vector<std::string>& paths, std::uint3
             record.event = AuditEvent::requestRefused;
             results.push_back(ItemResult{path, notAuthorizedOutcome(), std::nullopt});
         } else {
-            results.push_back(action(item, admitted->ops));
+            RootFileOps ops = admitted->ops;
+            ops.foreignEntries = own && !authority.callerIsRoot() ? ForeignEntries::keepTheirOwner
+                                                                  : ForeignEntries::handOver;
+            results.push_back(action(item, ops));
         }
         record.outcome = auditOutcome(results.back().outcome);
         audit(authority.caller(), record);

@@ -60,8 +60,10 @@ TEST(RemoveItems, AnImmutableFileFailsWithItsErrnoAndText) {
         GTEST_SKIP() << "no immutable attribute here";
     }
     const auto results = testing::itemsOf(world.remove({world.at("locked"), world.at("dir")}));
-    std::system(
-        ("chattr -i '" + world.at("dir/locked") + "' '" + world.at("locked") + "'").c_str());
+    EXPECT_EQ(
+        std::system(
+            ("chattr -i '" + world.at("dir/locked") + "' '" + world.at("locked") + "'").c_str()),
+        0);
     ASSERT_EQ(results.size(), 2u);
     for (const auto& result : results) {
         EXPECT_EQ(result.outcome, testing::failedWith(EPERM, "Operation not permitted"));

@@ -8,6 +8,7 @@
 #include "HelperProtocol/HelperMessages.h"
 #include "helper/Caller.h"
 #include "helper/RootFileOpsSettings.h"
+#include "platform/TreeOwnership.h"
 
 namespace kb {
 
@@ -16,6 +17,9 @@ struct RootFileOps {
     std::uint32_t uid = 0;
     std::uint32_t gid = 0;
     std::string home;  // from the password database, lexically normalized
+    // Whether a trashed tree's entries of other accounts are handed to this one: only with
+    // root's authority or an administrator's consent (set per item by the item pipeline).
+    ForeignEntries foreignEntries = ForeignEntries::keepTheirOwner;
 
     // Runs `request` for `caller` (whose uid bounds what it may do without an administrator's
     // consent, helper/Authority.h) to completion on the calling thread; items of one request

@@ -103,6 +103,7 @@ std::string StagingRecord::encode() const {
     line("home", home);
     line("original", original);
     line("name", name);
+    line("foreign", foreign == ForeignEntries::handOver ? "handOver" : "keep");
     return text;
 }
 
@@ -142,6 +143,8 @@ std::optional<StagingRecord> StagingRecord::decode(const std::string& text) {
     r.home = values["home"];
     r.original = values["original"];
     r.name = values["name"];
+    r.foreign =
+        values["foreign"] == "handOver" ? ForeignEntries::handOver : ForeignEntries::keepTheirOwner;
     if (!number(values["device"], r.stagingId.device) ||
         !number(values["inode"], r.stagingId.inode) || !number(values["uid"], r.uid) ||
         !number(values["gid"], r.gid) || r.trash.empty() || !isStagingName(r.staging) ||

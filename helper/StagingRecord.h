@@ -20,6 +20,9 @@
 //   home /home/ann
 //   original /home/ann/docs/report.pdf   the item's path before it moved
 //   name report.pdf                      its name inside the subdirectory
+//   foreign keep                         "handOver" when entries of other accounts change
+//                                         hands (root's authority or consent); "keep", or
+//                                         the line absent, otherwise
 //
 // A record is written whole to a temporary file, flushed to disk (fdatasync), renamed into
 // place and the directory flushed (fsync). The later items of one staging subdirectory
@@ -36,6 +39,7 @@
 #include "HelperProtocol/Result.h"
 #include "platform/FileStatus.h"
 #include "platform/SystemError.h"
+#include "platform/TreeOwnership.h"
 #include "platform/UniqueFd.h"
 
 namespace kb {
@@ -52,6 +56,7 @@ struct StagingRecord {
     std::string home;
     std::string original;
     std::string name;
+    ForeignEntries foreign = ForeignEntries::keepTheirOwner;
 
     std::string encode() const;
     static std::optional<StagingRecord> decode(const std::string& text);

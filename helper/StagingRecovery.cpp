@@ -39,7 +39,8 @@ Result<std::string, std::string> intoAccountTrash(int fromFd, const std::string&
     if (!status) {
         return fail(status.error().message());
     }
-    logReown(reownTree(fromFd, name, status->id(), ops.uid, ops.gid), shownPath);
+    logReown(reownTree(fromFd, name, status->id(), ops.uid, ops.gid, ops.foreignEntries),
+             shownPath);
     auto trash = ensureUserTrash(ops);
     if (!trash) {
         return fail(std::string("the account's Trash cannot be used"));
@@ -102,7 +103,7 @@ std::optional<FoundSubdirectory> findSubdirectory(const StagingRecord& record) {
 // Empties the subdirectory of `record`; false when something had to stay.
 bool recover(const StagingRecord& record, const FoundSubdirectory& found) {
     bool emptied = true;
-    const RootFileOps ops{record.uid, record.gid, record.home};
+    const RootFileOps ops{record.uid, record.gid, record.home, record.foreign};
     for (const std::string& name : entriesOf(found.sub.get())) {
         const std::string shown = record.trash + "/" + found.name + "/" + name;
         if (record.contents == StagingRecord::Contents::copy) {
@@ -176,8 +177,11 @@ void emptyLegacySubdirectory(int legacyFd, const std::string& legacyPath,
                                      "account is unknown");
             continue;
         }
-        auto moved =
-            intoAccountTrash(sub.get(), name, {account->uid, account->gid, account->home}, shown);
+        // Nothing says on whose authority an item of the old directory was being trashed:
+        // other accounts' entries in it keep their owner.
+        auto moved = intoAccountTrash(
+            sub.get(), name,
+            {account->uid, account->gid, account->home, ForeignEntries::keepTheirOwner}, shown);
         if (moved) {
             operationsLogger().notice("recovered " + shown +
                                       " from the old staging directory: " + "moved to " + *moved);

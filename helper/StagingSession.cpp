@@ -21,8 +21,10 @@ Result<const StagingSubdirectory*, SystemError> StagingSession::acquire(
     StagingRecord::Contents contents, int trashFd, const RootFileOps& ops,
     const std::string& original, const std::string& name) {
     using Contents = StagingRecord::Contents;
+    // Items share a subdirectory only under the same ownership rule: recovery applies the
+    // record's rule to everything it finds inside.
     if (current_ && contents == Contents::item && record_.contents == Contents::item &&
-        sameDirectory(trash_.get(), trashFd)) {
+        record_.foreign == ops.foreignEntries && sameDirectory(trash_.get(), trashFd)) {
         record_.original = original;
         record_.name = name;
         if (auto written = records_->noteItem(record_); !written) {
@@ -48,7 +50,7 @@ Result<const StagingSubdirectory*, SystemError> StagingSession::acquire(
     }
     record_ = StagingRecord{
         contents, ops.home + "/.Trash", made->name, made->id, ops.uid, ops.gid, ops.home, original,
-        name};
+        name,     ops.foreignEntries};
     trash_ = std::move(trash);
     current_ = std::move(*made);
     if (auto written = records_->write(record_); !written) {

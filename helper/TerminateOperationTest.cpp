@@ -69,10 +69,13 @@ class Sleeper {
 class CapturedLog {
   public:
     CapturedLog() {
-        setLogSink([this](const LogRecord& r) { records.push_back(r); });
+        // Audit lines (they carry journald fields) are kept apart from the plain lines.
+        setLogSink(
+            [this](const LogRecord& r) { (r.fields.empty() ? records : audits).push_back(r); });
     }
     ~CapturedLog() { setLogSink({}); }
     std::vector<LogRecord> records;
+    std::vector<LogRecord> audits;
 };
 
 TEST(TerminateProcess, RefusalsComeInTheOrderOfTheChecks) {
@@ -119,6 +122,21 @@ TEST(TerminateProcess, DeliversTermAndKillToTheInspectedProcess) {
             "signalled pid " + std::to_string(child.pid()) + " with " + std::to_string(signal);
         EXPECT_EQ(child.reap(), signal);
         EXPECT_EQ(log.records, (std::vector<LogRecord>{{"operations", LogLevel::standard, line}}));
+        // One audit line names the caller, the target and the authority acted on.
+        ASSERT_EQ(log.audits.size(), 1u);
+        const LogFields& fields = log.audits[0].fields;
+        auto field = [&](const std::string& name) {
+            for (const auto& [key, value] : fields) {
+                if (key == name) {
+                    return value;
+                }
+            }
+            return std::string("<absent>");
+        };
+        EXPECT_EQ(field("KESTRELBAY_CALLER_PID"), std::to_string(::getpid()));
+        EXPECT_EQ(field("KESTRELBAY_REQUEST"), "terminateProcess");
+        EXPECT_EQ(field("KESTRELBAY_AUTHORITY"), "root");
+        EXPECT_NE(field("MESSAGE_ID"), "<absent>");
     }
 }
 

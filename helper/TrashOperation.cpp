@@ -88,7 +88,8 @@ class TrashMove {
             // Not the item that was checked: it goes back untouched.
             return withdraw(ItemOutcome::raceDetected());
         }
-        logReown(reownTree(sub_->fd.get(), name(), objectOf(**staged), ops_.uid, ops_.gid),
+        logReown(reownTree(sub_->fd.get(), name(), objectOf(**staged), ops_.uid, ops_.gid,
+                           ops_.foreignEntries),
                  stagedPath());
         auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get(), firstCandidate_);
         if (!placed) {
@@ -105,7 +106,7 @@ class TrashMove {
         }
         const ObjectId original = objectOf(item_.identity);
         auto copied = copyItem(item_.parent.fd.get(), name(), original, sub_->fd.get(), name(),
-                               CopyAccount{ops_.uid, ops_.gid});
+                               CopyAccount{ops_.uid, ops_.gid, ops_.foreignEntries});
         if (!copied) {
             return result(ItemOutcome::failed(
                 EXDEV, MoveFailure{MoveFailure::Kind::failed, copied.error()}.message()));
@@ -158,16 +159,15 @@ void logReown(const ReownReport& report, const std::string& path) {
         operationsLogger().error("could not re-own " + path + ": errno " +
                                  std::to_string(report.firstError->code));
     }
-    for (const std::string& relative : report.skippedHardLinks) {
+    for (const std::string& relative : report.keptOwner) {
         operationsLogger().error("left the owner of " +
                                  (relative.empty() ? path : path + "/" + relative) +
-                                 " unchanged: it is another account's file with other hard links");
+                                 " unchanged: it belongs to another account");
     }
-    if (report.skippedCount > report.skippedHardLinks.size()) {
-        operationsLogger().error(
-            "left the owner of " +
-            std::to_string(report.skippedCount - report.skippedHardLinks.size()) +
-            " more hard-linked files in " + path + " unchanged");
+    if (report.skippedCount > report.keptOwner.size()) {
+        operationsLogger().error("left the owner of " +
+                                 std::to_string(report.skippedCount - report.keptOwner.size()) +
+                                 " more entries of other accounts in " + path + " unchanged");
     }
 }
 

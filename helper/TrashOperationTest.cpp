@@ -148,6 +148,35 @@ TEST(TrashItems, OneFileSystemRenamesTwoCopyAndForeignHardLinksStayRoots) {
     }
 }
 
+// An ordinary account acting on its own authority trashes its own tree, but what root left
+// inside it stays root's, on one file system and across two.
+TEST(TrashItems, AnOrdinaryCallerIsNotHandedOtherAccountsEntriesOfItsTree) {
+    FileOpsScenario world;
+    testing::ScratchMount mount(world.at("mnt"));
+    ASSERT_TRUE(mount.mounted());
+    Caller caller = Caller::currentProcess();
+    caller.uid = world.uid();
+    caller.gid = world.account().gid();
+    for (const std::string& dir : {world.at("same"), world.at("mnt")}) {
+        SCOPED_TRACE(dir);
+        makeDirectories(dir + "/tree/sub");
+        writeFile(dir + "/tree/sub/roots", "secret");
+        ::chmod((dir + "/tree/sub/roots").c_str(), 0600);
+        writeFile(dir + "/tree/mine", "x");
+        for (const char* mine : {"/tree", "/tree/sub", "/tree/mine"}) {
+            ASSERT_EQ(::lchown((dir + mine).c_str(), world.uid(), world.account().gid()), 0);
+        }
+        const auto result = onlyItem(RootFileOps::perform(
+            HelperRequest{HelperRequest::TrashItems{{dir + "/tree"}, world.uid()}}, caller,
+            world.settings));
+        ASSERT_EQ(result.outcome, ItemOutcome::ok());
+        EXPECT_EQ(ownerOf(world.trashed("tree/mine")), world.uid());
+        EXPECT_EQ(ownerOf(world.trashed("tree/sub/roots")), 0u);
+        EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
+        ASSERT_EQ(std::system(("rm -rf '" + world.trashed("tree") + "'").c_str()), 0);
+    }
+}
+
 // The fixed staging path of earlier versions lies in a world-writable directory: an
 // account creating something there changes nothing for anyone.
 TEST(TrashItems, SquattingTheOldStagingPathChangesNothing) {
@@ -172,14 +201,14 @@ TEST(TrashItems, SquattingTheOldStagingPathChangesNothing) {
 
 TEST(TrashItems, TheStagingDirectoryAndItemsLeftInItAreNeverActedOn) {
     FileOpsScenario world;
-    const std::string staging = world.settings.stagingDirectory;
-    makeDirectories(staging + "/SOME-UUID");
+    const std::string staging = world.trashed(".dev.kestrelbay.staging-SOME-UUID");
+    makeDirectories(staging + "/inner");
     ::chmod(staging.c_str(), 0700);
-    writeFile(staging + "/SOME-UUID/another-account's-item", "theirs");
+    writeFile(staging + "/inner/another-account's-item", "theirs");
     const auto before = listTree(staging);
-    const auto trashed = testing::itemsOf(world.trash({staging, staging + "/SOME-UUID"}));
+    const auto trashed = testing::itemsOf(world.trash({staging, staging + "/inner"}));
     const auto removed =
-        testing::itemsOf(world.remove({staging + "/SOME-UUID/another-account's-item"}));
+        testing::itemsOf(world.remove({staging + "/inner/another-account's-item"}));
     ASSERT_EQ(trashed.size(), 2u);
     ASSERT_EQ(removed.size(), 1u);
     EXPECT_EQ(trashed[0].outcome,
@@ -197,7 +226,8 @@ TEST(TrashItems, AnItemSwappedAfterItsCaptureIsPutBackAndReportedAsARace) {
     ASSERT_TRUE(std::holds_alternative<CapturedItem>(captured));
     ASSERT_EQ(::rename(world.at("item").c_str(), world.at("moved-away").c_str()), 0);
     writeFile(world.at("item"), "swapped in");
-    const RootFileOps ops{world.uid(), world.account().gid(), world.home()};
+    const RootFileOps ops{world.uid(), world.account().gid(), world.home(),
+                          ForeignEntries::keepTheirOwner};
     const auto result = trashItem(std::get<CapturedItem>(captured), ops, world.settings);
     EXPECT_EQ(result.outcome, ItemOutcome::raceDetected());
     EXPECT_EQ(readFile(world.at("item")), "swapped in");

@@ -120,9 +120,9 @@ TEST(CrossVolumeMove, ACopyHandedToAnAccountKeepsForeignHardLinksTheirOwner) {
     auto fromFd = openDir(disk.path());
     auto toFd = openDir(disk / "tmpfs");
     auto copied = copyItem(fromFd.get(), "item", idOf(disk / "item"), toFd.get(), "copy",
-                           CopyAccount{4242001, 4242002});
+                           CopyAccount{4242001, 4242002, ForeignEntries::handOver});
     ASSERT_TRUE(copied.ok()) << copied.error().describe();
-    EXPECT_EQ(copied->kept.skippedHardLinks, std::vector<std::string>{"hard"});
+    EXPECT_EQ(copied->kept.keptOwner, std::vector<std::string>{"hard"});
     EXPECT_TRUE(pathExists(disk / "item/hard"));
     struct stat st {};
     ASSERT_EQ(::lstat((disk / "tmpfs/copy/sub/tool").c_str(), &st), 0);

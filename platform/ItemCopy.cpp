@@ -36,11 +36,12 @@ class Ownership {
         if (!account_) {
             return {st.st_uid, st.st_gid};
         }
-        if (isForeignHardLink(S_ISREG(st.st_mode), st.st_nlink, st.st_uid, account_->uid)) {
-            if (kept_.skippedHardLinks.size() < maximumReportedSkips) {
-                kept_.skippedHardLinks.push_back(relativePath.size() > root_.size()
-                                                     ? relativePath.substr(root_.size() + 1)
-                                                     : "");
+        if (keepsItsOwner(S_ISREG(st.st_mode), st.st_nlink, st.st_uid, account_->uid,
+                          account_->foreign)) {
+            if (kept_.keptOwner.size() < maximumReportedSkips) {
+                kept_.keptOwner.push_back(relativePath.size() > root_.size()
+                                              ? relativePath.substr(root_.size() + 1)
+                                              : "");
             }
             ++kept_.skippedCount;
             return {st.st_uid, st.st_gid};

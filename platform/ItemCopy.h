@@ -28,6 +28,7 @@ namespace kb {
 struct CopyAccount {
     uid_t uid = 0;
     gid_t gid = 0;
+    ForeignEntries foreign = ForeignEntries::keepTheirOwner;
 };
 
 struct CopyDone {

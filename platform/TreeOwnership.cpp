@@ -10,7 +10,8 @@ namespace {
 
 class Reowner {
   public:
-    Reowner(uid_t uid, gid_t gid) : uid_(uid), gid_(gid) {}
+    Reowner(uid_t uid, gid_t gid, ForeignEntries foreign)
+        : uid_(uid), gid_(gid), foreign_(foreign) {}
 
     ReownReport take() { return std::move(report_); }
 
@@ -22,13 +23,12 @@ class Reowner {
         }
     }
 
-    // A hard-linked regular file of another account keeps its owner.
     bool keepsOwner(const FileStatus& s, const std::string& relativePath) {
-        if (!isForeignHardLink(s.isRegular(), s.linkCount, s.ownerUID, uid_)) {
+        if (!keepsItsOwner(s.isRegular(), s.linkCount, s.ownerUID, uid_, foreign_)) {
             return false;
         }
-        if (report_.skippedHardLinks.size() < maximumReportedSkips) {
-            report_.skippedHardLinks.push_back(relativePath);
+        if (report_.keptOwner.size() < maximumReportedSkips) {
+            report_.keptOwner.push_back(relativePath);
         }
         ++report_.skippedCount;
         return true;
@@ -116,6 +116,7 @@ class Reowner {
   private:
     uid_t uid_;
     gid_t gid_;
+    ForeignEntries foreign_;
     bool expectChange_ = false;
     ReownReport report_;
 };
@@ -123,8 +124,8 @@ class Reowner {
 }  // namespace
 
 ReownReport reownTree(int parentFd, const std::string& name, ObjectId expected, uid_t uid,
-                      gid_t gid) {
-    Reowner reowner(uid, gid);
+                      gid_t gid, ForeignEntries foreign) {
+    Reowner reowner(uid, gid, foreign);
     UniqueFd item(::openat(parentFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!item) {
         reowner.note(systemError("openat", name));

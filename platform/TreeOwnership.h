@@ -6,8 +6,10 @@
 // of that very entry, so a name swapped during the walk cannot redirect the change.
 // Entries whose owner and group already match are left alone. A regular file with more
 // than one hard link that belongs to another account is left alone too (the other links
-// may be anywhere, a system file included) and reported. Failures do not stop the walk,
-// except a tree rearranged under it. Thread-safe.
+// may be anywhere, a system file included) and reported. With ForeignEntries::keepTheirOwner
+// every entry that another account owns keeps its owner and group (an ordinary user who
+// trashes their own directory must not be handed what root or others left inside it). Failures do
+// not stop the walk, except a tree rearranged under it. Thread-safe.
 #pragma once
 
 #include <sys/types.h>
@@ -26,13 +28,18 @@ namespace kb {
 struct ReownReport {
     // The first failure other than "no such file" (an entry that vanished), if any.
     std::optional<SystemError> firstError;
-    // Relative paths ("" is the item itself) of the hard-linked files left alone; at most
+    // Relative paths ("" is the item itself) of the entries that kept their owner (foreign
+    // hard links, or every foreign entry under keepTheirOwner); at most
     // `maximumReportedSkips` are listed, `skippedCount` counts them all.
-    std::vector<std::string> skippedHardLinks;
+    std::vector<std::string> keptOwner;
     std::size_t skippedCount = 0;
 };
 
 inline constexpr std::size_t maximumReportedSkips = 64;
+
+// Whether the entries of a tree that another account owns change hands: only when the
+// request was made with root's authority or an administrator's consent.
+enum class ForeignEntries { keepTheirOwner, handOver };
 
 // The hard-link rule: a regular file with more than one link that another account owns
 // keeps its owner.
@@ -40,10 +47,17 @@ inline bool isForeignHardLink(bool regular, std::uint64_t linkCount, uid_t owner
     return regular && linkCount > 1 && owner != account;
 }
 
+// Whether an entry keeps its owner when its tree is given to `account`.
+inline bool keepsItsOwner(bool regular, std::uint64_t linkCount, uid_t owner, uid_t account,
+                          ForeignEntries foreign) {
+    return owner != account && (foreign == ForeignEntries::keepTheirOwner ||
+                                isForeignHardLink(regular, linkCount, owner, account));
+}
+
 // Re-owns the entry `name` of `parentFd` and, when it is a directory, everything below it.
 // The entry must be the object `expected` names; otherwise nothing is changed and the
 // report's error is ESTALE.
 ReownReport reownTree(int parentFd, const std::string& name, ObjectId expected, uid_t uid,
-                      gid_t gid);
+                      gid_t gid, ForeignEntries foreign);
 
 }  // namespace kb

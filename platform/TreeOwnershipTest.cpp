@@ -30,10 +30,10 @@ ObjectId idOf(const std::string& path) {
     return {static_cast<std::uint64_t>(st.st_dev), st.st_ino};
 }
 
-ReownReport reownAt(const std::string& path) {
+ReownReport reownAt(const std::string& path, ForeignEntries foreign = ForeignEntries::handOver) {
     auto parent = openParentDirectory(path);
     EXPECT_TRUE(parent.ok()) << path;
-    return reownTree(parent->fd.get(), parent->name, idOf(path), someUid, someGid);
+    return reownTree(parent->fd.get(), parent->name, idOf(path), someUid, someGid, foreign);
 }
 
 TEST(TreeOwnership, EveryEntryLinksIncludedBelongsToTheAccountButNotLinkTargets) {
@@ -68,7 +68,25 @@ TEST(TreeOwnership, AForeignHardLinkedFileKeepsItsOwnerAndIsReported) {
     EXPECT_EQ(ownerOf(outside / "system-file"), 0u);
     EXPECT_EQ(ownerOf(dir / "item/own"), someUid);
     EXPECT_EQ(report.skippedCount, 1u);
-    EXPECT_EQ(report.skippedHardLinks, std::vector<std::string>{"hardlink"});
+    EXPECT_EQ(report.keptOwner, std::vector<std::string>{"hardlink"});
+}
+
+TEST(TreeOwnership, KeepingTheirOwnerChangesOnlyTheAccountsOwnEntries) {
+    TempDir dir;
+    makeDirectories(dir / "item/sub");
+    writeFile(dir / "item/sub/roots", "secret");
+    writeFile(dir / "item/own", "x");
+    for (const char* mine : {"item", "item/sub", "item/own"}) {
+        ASSERT_EQ(::lchown((dir / mine).c_str(), someUid, 0), 0);
+    }
+    const auto report = reownAt(dir / "item", ForeignEntries::keepTheirOwner);
+    EXPECT_FALSE(report.firstError.has_value());
+    for (const char* mine : {"item", "item/sub", "item/own"}) {
+        EXPECT_EQ(groupOf(dir / mine), someGid) << mine;
+    }
+    EXPECT_EQ(ownerOf(dir / "item/sub/roots"), 0u);
+    EXPECT_EQ(groupOf(dir / "item/sub/roots"), 0u);
+    EXPECT_EQ(report.keptOwner, std::vector<std::string>{"sub/roots"});
 }
 
 TEST(TreeOwnership, AMountPointInsideTheTreeIsLeftAlone) {
@@ -100,7 +118,8 @@ TEST(TreeOwnership, ASwappedItemIsNotChanged) {
     writeFile(dir / "b", "x");
     auto parent = openParentDirectory(dir / "a");
     ASSERT_TRUE(parent.ok());
-    const auto report = reownTree(parent->fd.get(), "a", idOf(dir / "b"), someUid, someGid);
+    const auto report = reownTree(parent->fd.get(), "a", idOf(dir / "b"), someUid, someGid,
+                                  ForeignEntries::handOver);
     ASSERT_TRUE(report.firstError.has_value());
     EXPECT_EQ(report.firstError->code, ESTALE);
     EXPECT_EQ(ownerOf(dir / "a"), 0u);

@@ -145,7 +145,7 @@ TEST(TreeRemoval, AnImmutableFileStopsTheWalkWithItsErrno) {
         GTEST_SKIP() << "file system keeps no immutable attribute";
     }
     auto r = removeAt(dir / "item");
-    std::system(("chattr -i '" + (dir / "item/locked") + "'").c_str());
+    EXPECT_EQ(std::system(("chattr -i '" + (dir / "item/locked") + "'").c_str()), 0);
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().error.code, EPERM);
     EXPECT_TRUE(pathExists(dir / "item/locked"));
