@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -88,6 +89,18 @@ bool secureFromAuxv(std::string_view auxv) {
 }
 
 }  // namespace
+
+std::uint64_t pidfdInode(int pidfd) {
+    // Only pidfs gives each process its own inode; older kernels share one for all.
+    static constexpr long pidfsMagic = 0x50494446;
+    struct statfs fs;
+    struct stat st;
+    if (pidfd < 0 || ::fstatfs(pidfd, &fs) != 0 || static_cast<long>(fs.f_type) != pidfsMagic ||
+        ::fstat(pidfd, &st) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(st.st_ino);
+}
 
 Result<PeerCredentials, SystemError> peerCredentials(int socketFd) {
     ucred credentials{};
@@ -228,6 +241,7 @@ Result<PeerIdentity, SystemError> inspectPeer(int socketFd) {
     if (!stillAlive(pidfd.get())) {
         return fail(systemError(ESRCH, "pidfd", procPath));
     }
+    identity.pidfd = std::make_shared<const UniqueFd>(std::move(pidfd));
     return identity;
 }
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "HelperProtocol/WireFraming.h"
 #include "testing/TestAccount.h"
 #include "tools/helperctl/ServiceHarness.h"
 
@@ -109,7 +110,9 @@ TEST_F(ServiceEndToEnd, PeersThatFailAdmissionAreDisconnectedBeforeAnyRequest) {
             run(c.client, helper, {"--json", "send", "-"}, c.tracing, R"({"getVersion":{}})");
         EXPECT_EQ(r.exitStatus, exUnavailable);
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find("closed the connection without replying"), std::string::npos) << r.err;
+        // The greeting told the client why, in words for its user.
+        EXPECT_NE(r.err.find("this program is not admitted: " + c.reason), std::string::npos)
+            << r.err;
         EXPECT_TRUE(logShows(helper, "[listener] error: refused a client (pid ") &&
                     logShows(helper, ", uid " + std::to_string(user.uid()) + ", executable " +
                                          c.client + "): " + c.reason))
@@ -118,6 +121,33 @@ TEST_F(ServiceEndToEnd, PeersThatFailAdmissionAreDisconnectedBeforeAnyRequest) {
     EXPECT_FALSE(logShows(helper, "undecodable") || logShows(helper, "accepted a client"));
     // The refusals cost nothing: the genuine client is still served.
     EXPECT_EQ(run(genuine, helper, {"version"}).out, "7\n");
+    // Root can attest or trace anything, so it needs neither.
+    const auto asRoot = runClientAs({unattested, "--socket", helper.socketPath(), "version"}, 0, 0,
+                                    Tracing::tracedByRoot);
+    EXPECT_EQ(asRoot.out, "7\n") << asRoot.err;
+}
+
+TEST_F(ServiceEndToEnd, BytesOfAProcessBeforeItsExecOrOfItsChildAreNeverServed) {
+    const std::string client = genuineClient();
+    for (int round = 0; round < 20; ++round) {
+        const auto write = round % 2 == 0 ? testing::AttackWrite::beforeExec
+                                          : testing::AttackWrite::byChildAfterGreeting;
+        SCOPED_TRACE(round);
+        RunningHelper helper(dir);  // cold, as under socket activation
+        const std::string seen =
+            testing::connectThenExec(helper.socketPath(), client, user.uid(), user.gid(), write);
+        // At most the greeting (refused, or admitted for the exec'd program); no reply.
+        WireFraming::FrameReader frames;
+        frames.append(seen.data(), seen.size());
+        auto greeting = frames.next();
+        ASSERT_TRUE(greeting.ok() && greeting->has_value()) << "no greeting";
+        auto decoded = WireFraming::decodeGreeting(**greeting);
+        ASSERT_TRUE(decoded.ok());
+        if (write == testing::AttackWrite::beforeExec) {
+            EXPECT_FALSE(decoded->admitted);
+        }
+        EXPECT_FALSE(frames.holdsPartialFrame()) << "the helper replied";
+    }
 }
 
 TEST_F(ServiceEndToEnd, AClientActsOnlyForItsOwnUid) {

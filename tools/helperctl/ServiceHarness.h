@@ -62,6 +62,15 @@ enum class Tracing { none, tracedByRoot };
 ClientRun runClientAs(const std::vector<std::string>& argv, uid_t uid, gid_t gid,
                       Tracing tracing = Tracing::none, const std::string& input = {});
 
+// The connect-then-exec attack, as `uid`/`gid`: a process connects to `socketPath`, forks
+// a child that keeps the connection, and execs the attested `client` (which then waits on
+// its standard input until this returns). With `writeBeforeExec` the process writes a
+// getVersion call before its exec; otherwise the child writes one once the helper's
+// greeting has come. Returns every byte the child read from the connection.
+enum class AttackWrite { beforeExec, byChildAfterGreeting };
+std::string connectThenExec(const std::string& socketPath, const std::string& client, uid_t uid,
+                            gid_t gid, AttackWrite write);
+
 // True when log lines go to the journal rather than to standard error.
 bool journalPresent();
 
