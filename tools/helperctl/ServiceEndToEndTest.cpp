@@ -262,6 +262,38 @@ TEST_F(ServiceEndToEnd, ManyClientsAreAllAnsweredWithoutLeaks) {
     EXPECT_EQ(helper.threads(), threads);
 }
 
+TEST_F(ServiceEndToEnd, LargeRequestsInFlightStayWithinAMemoryLimit) {
+    testing::MemoryLimit limit(size_t{1} << 30);
+    if (!limit.available()) {
+        GTEST_SKIP() << "no memory cgroup can be made here";
+    }
+    RunningHelper helper(dir);
+    ASSERT_TRUE(limit.confine(helper.pid()));
+    const std::string client = genuineClient();
+    // 48 MiB each; unbounded, two connections with eight in flight each would need several
+    // times the limit.
+    const std::string request =
+        R"({"forgetReceipt":{"packageID":")" + std::string(48 << 20, 'p') + "\"}}";
+    std::vector<ClientRun> runs(2);
+    std::vector<std::thread> clients;
+    for (auto& r : runs) {
+        clients.emplace_back([&, out = &r] {
+            *out = run(client, helper,
+                       {"--timeout", "300", "--repeat", "16", "--concurrency", "8", "send", "-"},
+                       Tracing::none, request);
+        });
+    }
+    for (auto& t : clients) {
+        t.join();
+    }
+    for (const auto& r : runs) {
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_NE(r.out.find("calls 16 mismatches 0 "), std::string::npos) << r.out;
+    }
+    EXPECT_FALSE(helper.waitExit(0ms).has_value()) << "the helper was killed";
+    EXPECT_EQ(run(client, helper, {"version"}).out, "7\n");
+}
+
 TEST_F(ServiceEndToEnd, ExitsAboutAMinuteAfterTheLastReply) {
     RunningHelper helper(dir);
     const std::string client = genuineClient();

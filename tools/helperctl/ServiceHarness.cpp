@@ -248,6 +248,53 @@ ClientRun runClientAs(const std::vector<std::string>& argv, uid_t uid, gid_t gid
     return run;
 }
 
+namespace {
+
+bool writeText(const std::string& path, const std::string& text) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    return fd && ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+}  // namespace
+
+MemoryLimit::MemoryLimit(size_t bytes) {
+    const std::string name =
+        "kestrelbay-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    const std::string limit = std::to_string(bytes);
+    struct Hierarchy {
+        std::string root, limitFile, swapFile;
+    };
+    const bool unified =
+        pathExists("/sys/fs/cgroup/cgroup.controllers") &&
+        readFile("/sys/fs/cgroup/cgroup.controllers").find("memory") != std::string::npos;
+    const Hierarchy hierarchy = unified
+                                    ? Hierarchy{"/sys/fs/cgroup/", "memory.max", "memory.swap.max"}
+                                    : Hierarchy{"/sys/fs/cgroup/memory/", "memory.limit_in_bytes",
+                                                "memory.memsw.limit_in_bytes"};
+    const std::string path = hierarchy.root + name;
+    if (::mkdir(path.c_str(), 0755) != 0) {
+        return;
+    }
+    if (!writeText(path + "/" + hierarchy.limitFile, limit)) {
+        ::rmdir(path.c_str());
+        return;
+    }
+    // No swapping out of the limit, where the system has swap to account for.
+    writeText(path + "/" + hierarchy.swapFile, unified ? "0" : limit);
+    path_ = path;
+}
+
+MemoryLimit::~MemoryLimit() {
+    // The confined process has been ended before; its cgroup empties once it is reaped.
+    for (int i = 0; i < 100 && !path_.empty() && ::rmdir(path_.c_str()) != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+bool MemoryLimit::confine(pid_t pid) const {
+    return available() && writeText(path_ + "/cgroup.procs", std::to_string(pid));
+}
+
 std::string connectThenExec(const std::string& socketPath, const std::string& client, uid_t uid,
                             gid_t gid, AttackWrite write) {
     sockaddr_un address{};

@@ -62,6 +62,23 @@ enum class Tracing { none, tracedByRoot };
 ClientRun runClientAs(const std::vector<std::string>& argv, uid_t uid, gid_t gid,
                       Tracing tracing = Tracing::none, const std::string& input = {});
 
+// A memory cgroup (v2, or the v1 memory controller) limited to `bytes`, removed on
+// destruction. `available()` is false where no cgroup can be made here.
+class MemoryLimit {
+  public:
+    explicit MemoryLimit(size_t bytes);
+    ~MemoryLimit();
+    MemoryLimit(const MemoryLimit&) = delete;
+    MemoryLimit& operator=(const MemoryLimit&) = delete;
+
+    bool available() const { return !path_.empty(); }
+    // Moves the process into the cgroup.
+    bool confine(pid_t pid) const;
+
+  private:
+    std::string path_;
+};
+
 // The connect-then-exec attack, as `uid`/`gid`: a process connects to `socketPath`, forks
 // a child that keeps the connection, and execs the attested `client` (which then waits on
 // its standard input until this returns). With `writeBeforeExec` the process writes a
