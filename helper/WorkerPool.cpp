@@ -52,7 +52,7 @@ namespace WorkerPool {
 asio::thread_pool& shared() {
     // Deliberately never destroyed: the process ends with exit(), possibly while a job runs.
     static auto* pool =
-        new asio::thread_pool(std::clamp(std::thread::hardware_concurrency(), 4u, 16u));
+        new asio::thread_pool(std::clamp(std::thread::hardware_concurrency(), 4u, 8u));
     return *pool;
 }
 

@@ -41,7 +41,8 @@ class FairScheduler {
 
 namespace WorkerPool {
 
-// At most 16 threads, at least 4: sized for the service unit's task limit.
+// At least 4 threads, at most 8: with the request budget, what the service unit's memory
+// and task limits were sized for.
 asio::thread_pool& shared();
 
 // Runs `job` on a worker thread, never on the caller's.
