@@ -10,6 +10,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -91,12 +92,23 @@ bool secureFromAuxv(std::string_view auxv) {
 }  // namespace
 
 std::uint64_t pidfdInode(int pidfd) {
-    // Only pidfs gives each process its own inode; older kernels share one for all.
+    // Only pidfs gives each process its own inode; older kernels share one for all. The
+    // kernel does not change while the process runs: ask once.
     static constexpr long pidfsMagic = 0x50494446;
-    struct statfs fs;
+    static std::atomic<int> onPidfs{-1};
+    if (pidfd < 0) {
+        return 0;
+    }
+    if (onPidfs.load(std::memory_order_relaxed) < 0) {
+        struct statfs fs;
+        if (::fstatfs(pidfd, &fs) != 0) {
+            return 0;
+        }
+        onPidfs.store(static_cast<long>(fs.f_type) == pidfsMagic ? 1 : 0,
+                      std::memory_order_relaxed);
+    }
     struct stat st;
-    if (pidfd < 0 || ::fstatfs(pidfd, &fs) != 0 || static_cast<long>(fs.f_type) != pidfsMagic ||
-        ::fstat(pidfd, &st) != 0) {
+    if (onPidfs.load(std::memory_order_relaxed) == 0 || ::fstat(pidfd, &st) != 0) {
         return 0;
     }
     return static_cast<std::uint64_t>(st.st_ino);
