@@ -3,7 +3,9 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <future>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <variant>
@@ -18,10 +20,14 @@ using Outcome = std::variant<std::string, PrivilegedExecutorError>;
 
 struct SocketExecutor::Channel {
     UniqueFd fd;
-    std::mutex writeLock;
+    std::timed_mutex writeLock;
     std::mutex pendingLock;
+    std::condition_variable admittedOrClosed;  // with pendingLock
     std::unordered_map<std::uint64_t, std::promise<Outcome>> pending;
-    bool closed = false;  // under pendingLock
+    bool admitted = false;               // under pendingLock
+    bool closed = false;                 // under pendingLock
+    std::string closeReason;             // under pendingLock
+    std::optional<std::string> refusal;  // under pendingLock
     std::thread reader;
 
     // Fails every waiting call and refuses new ones.
@@ -29,18 +35,41 @@ struct SocketExecutor::Channel {
         std::unordered_map<std::uint64_t, std::promise<Outcome>> failed;
         {
             std::lock_guard guard(pendingLock);
-            closed = true;
+            if (!closed) {
+                closed = true;
+                closeReason = reason;
+            }
             failed.swap(pending);
         }
+        admittedOrClosed.notify_all();
         for (auto& [id, promise] : failed) {
             promise.set_value(PrivilegedExecutorError::unavailable(reason));
         }
+    }
+
+    // The first frame is the greeting; false when it ends the connection.
+    bool greeted(std::string_view body, std::string& reason) {
+        auto greeting = WireFraming::decodeGreeting(body);
+        if (!greeting) {
+            reason = "the helper sent a malformed greeting";
+            return false;
+        }
+        std::lock_guard guard(pendingLock);
+        if (!greeting->admitted) {
+            refusal = greeting->refusal;
+            reason = greeting->refusal;
+            return false;
+        }
+        admitted = true;
+        admittedOrClosed.notify_all();
+        return true;
     }
 
     void readReplies() {
         WireFraming::FrameReader frames;
         char buffer[65536];
         std::string reason = "the helper closed the connection without replying";
+        bool greetingRead = false;
         for (;;) {
             const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
             if (n < 0 && errno == EINTR) {
@@ -50,16 +79,28 @@ struct SocketExecutor::Channel {
                 break;
             }
             frames.append(buffer, static_cast<size_t>(n));
-            bool violated = false;
+            bool ended = false;
             for (;;) {
                 auto body = frames.next();
                 if (!body || !body->has_value()) {
-                    violated = !body;
+                    if (!body) {
+                        reason = "the helper sent a malformed frame";
+                        ended = true;
+                    }
                     break;
+                }
+                if (!greetingRead) {
+                    greetingRead = true;
+                    if (!greeted(**body, reason)) {
+                        ended = true;
+                        break;
+                    }
+                    continue;
                 }
                 auto reply = WireFraming::decodeReply(**body);
                 if (!reply) {
-                    violated = true;
+                    reason = "the helper sent a malformed frame";
+                    ended = true;
                     break;
                 }
                 std::promise<Outcome> promise;
@@ -74,8 +115,7 @@ struct SocketExecutor::Channel {
                 }
                 promise.set_value(std::move(reply->payload));
             }
-            if (violated) {
-                reason = "the helper sent a malformed frame";
+            if (ended) {
                 break;
             }
         }
@@ -132,6 +172,7 @@ ExecutorResult<std::shared_ptr<SocketExecutor::Channel>> SocketExecutor::channel
 }
 
 ExecutorResult<std::string> SocketExecutor::call(std::uint8_t selector, std::string_view request) {
+    const auto deadline = std::chrono::steady_clock::now() + options_.timeout;
     auto connected = channel();
     if (!connected) {
         return fail(connected.error());
@@ -140,29 +181,46 @@ ExecutorResult<std::string> SocketExecutor::call(std::uint8_t selector, std::str
     const std::uint64_t id = nextId_++;
     std::future<Outcome> future;
     {
-        std::lock_guard guard(ch.pendingLock);
+        std::unique_lock guard(ch.pendingLock);
+        if (!ch.admittedOrClosed.wait_until(guard, deadline,
+                                            [&] { return ch.admitted || ch.closed; })) {
+            return fail(PrivilegedExecutorError::timeout());
+        }
         if (ch.closed) {
-            return fail(PrivilegedExecutorError::unavailable(
-                "the helper closed the connection without replying"));
+            return fail(PrivilegedExecutorError::unavailable(ch.closeReason));
         }
         future = ch.pending[id].get_future();
     }
+    auto forget = [&] {
+        std::lock_guard guard(ch.pendingLock);
+        return ch.pending.erase(id) == 1;
+    };
     WireFraming::Call frame{id, static_cast<WireFraming::Selector>(selector), std::string()};
     frame.request.assign(request);
-    Result<void, SystemError> sent = [&] {
-        std::lock_guard guard(ch.writeLock);
-        return UnixSocket::sendAll(ch.fd.get(), WireFraming::encodeCall(frame));
-    }();
-    if (!sent) {
-        // The reader sees the same end and fails the call; wait for that below.
-        ::shutdown(ch.fd.get(), SHUT_RDWR);
-    }
-    if (future.wait_for(options_.timeout) != std::future_status::ready) {
-        {
-            std::lock_guard guard(ch.pendingLock);
-            if (ch.pending.erase(id) == 1) {
+    const std::string bytes = WireFraming::encodeCall(frame);
+    {
+        std::unique_lock writing(ch.writeLock, deadline);
+        if (!writing.owns_lock()) {
+            if (forget()) {
                 return fail(PrivilegedExecutorError::timeout());
             }
+        } else if (auto sent = UnixSocket::sendAll(ch.fd.get(), bytes, deadline); !sent) {
+            // Part of the frame may be out: the connection cannot carry another call. The
+            // reader sees the end and fails the other calls; this one fails here unless the
+            // reader was first.
+            const bool stillPending = forget();
+            ::shutdown(ch.fd.get(), SHUT_RDWR);
+            if (stillPending) {
+                return fail(sent.error().code == ETIMEDOUT
+                                ? PrivilegedExecutorError::timeout()
+                                : PrivilegedExecutorError::unavailable(
+                                      "the helper closed the connection without replying"));
+            }
+        }
+    }
+    if (future.wait_until(deadline) != std::future_status::ready) {
+        if (forget()) {
+            return fail(PrivilegedExecutorError::timeout());
         }
         // The reply arrived just now.
     }
@@ -171,6 +229,15 @@ ExecutorResult<std::string> SocketExecutor::call(std::uint8_t selector, std::str
         return fail(std::move(*error));
     }
     return std::get<std::string>(std::move(outcome));
+}
+
+std::optional<std::string> SocketExecutor::refusal() const {
+    std::lock_guard guard(lock_);
+    if (!channel_) {
+        return std::nullopt;
+    }
+    std::lock_guard pendingGuard(channel_->pendingLock);
+    return channel_->refusal;
 }
 
 ExecutorResult<std::string> SocketExecutor::sendBytes(std::string_view requestBytes) {

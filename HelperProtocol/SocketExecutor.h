@@ -1,12 +1,16 @@
 // The application's transport to the helper: a PrivilegedExecutor over the helper's Unix
 // socket, with the framing of WireFraming.h.
 //
-// The connection is made on the first call and again after the helper closed it. Calls
-// from several threads share it and may overlap; replies are matched to calls by id. A
-// call fails with `unavailable` (with the reason) when the socket cannot be reached or the
-// helper closes the connection before replying, and with `timeout` when no reply came
-// within the time-out (HelperConstants::requestTimeout by default); a reply that arrives
-// after its call timed out is dropped. Thread-safe.
+// The connection is made on the first call and again after the helper closed it; a call
+// is written only after the helper's greeting admitted the connection. Calls from several
+// threads share it and may overlap; replies are matched to calls by id. A call fails with
+// `unavailable` when the socket cannot be reached ("cannot connect to PATH: ..."; the
+// helper is not running), when the helper refused this program (its greeting's words, and
+// `refusal()` tells them), or when it closes the connection before replying; and with
+// `timeout` when the greeting, the writing of the call (which waits while the helper
+// holds back a busy client) and the reply together took longer than the time-out
+// (HelperConstants::requestTimeout by default). A reply that arrives after its call timed
+// out is dropped. Thread-safe.
 #pragma once
 
 #include <atomic>
@@ -14,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -47,6 +52,9 @@ class SocketExecutor : public PrivilegedExecutor {
     // Sends request bytes as they are and gives the response bytes as they came.
     ExecutorResult<std::string> sendBytes(std::string_view requestBytes);
 
+    // Why the helper refused the last connection made, when it did.
+    std::optional<std::string> refusal() const;
+
     struct Channel;
 
   private:
@@ -54,7 +62,7 @@ class SocketExecutor : public PrivilegedExecutor {
     ExecutorResult<std::shared_ptr<Channel>> channel();
 
     Options options_;
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::shared_ptr<Channel> channel_;
     std::atomic<std::uint64_t> nextId_{1};
 };

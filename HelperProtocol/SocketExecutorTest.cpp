@@ -17,18 +17,27 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Accepts connections one after another and hands each to `serve`.
+const WireFraming::Greeting admitted{true, {}};
+
+// Accepts connections one after another, greets each and hands it to `serve`.
 class ScriptedServer {
   public:
     using Serve = std::function<void(int fd)>;
-    ScriptedServer(const std::string& path, Serve serve) {
+    ScriptedServer(const std::string& path, Serve serve,
+                   WireFraming::Greeting greeting = admitted) {
         listening_ = std::move(UnixSocket::listenOnPath(path, 0600, 16).value());
-        thread_ = std::thread([this, serve = std::move(serve)] {
+        thread_ = std::thread([this, serve = std::move(serve), greeting] {
             for (;;) {
                 UniqueFd fd(::accept4(listening_.get(), nullptr, nullptr, SOCK_CLOEXEC));
                 if (!fd) {
                     return;
                 }
+                // A client that writes before the greeting would find its bytes here.
+                std::this_thread::sleep_for(20ms);
+                char early;
+                EXPECT_EQ(::recv(fd.get(), &early, 1, MSG_DONTWAIT), -1);
+                ASSERT_TRUE(
+                    UnixSocket::sendAll(fd.get(), WireFraming::encodeGreeting(greeting)).ok());
                 serve(fd.get());
             }
         });
@@ -93,6 +102,22 @@ TEST(SocketExecutor, AConnectionClosedWithoutAReplyIsUnavailableAndTheNextCallRe
     EXPECT_EQ(*second, 7);
 }
 
+TEST(SocketExecutor, ARefusalIsToldApartFromAnAbsentHelper) {
+    testing::TempDir dir;
+    const std::string reason = "this program is not admitted: the executable is not attested";
+    ScriptedServer server(
+        dir / "s", [](int) {}, WireFraming::Greeting{false, reason});
+    SocketExecutor executor({dir / "s", 5s});
+    const auto r = executor.getVersion();
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error(), PrivilegedExecutorError::unavailable(reason));
+    EXPECT_EQ(executor.refusal(), reason);
+
+    SocketExecutor absent({dir / "absent", 5s});
+    EXPECT_FALSE(absent.getVersion().ok());
+    EXPECT_EQ(absent.refusal(), std::nullopt);
+}
+
 TEST(SocketExecutor, ASilentHelperTimesOut) {
     testing::TempDir dir;
     ScriptedServer server(dir / "s", [](int fd) { readCalls(fd, 2); });
@@ -103,6 +128,17 @@ TEST(SocketExecutor, ASilentHelperTimesOut) {
     EXPECT_EQ(r.error(), PrivilegedExecutorError::timeout());
     EXPECT_GE(std::chrono::steady_clock::now() - before, 200ms);
     executor.disconnect();
+}
+
+TEST(SocketExecutor, ALargeRequestTheHelperDoesNotReadTimesOutInTime) {
+    testing::TempDir dir;
+    ScriptedServer server(dir / "s", [](int) { std::this_thread::sleep_for(3s); });
+    SocketExecutor executor({dir / "s", 300ms});
+    const auto before = std::chrono::steady_clock::now();
+    const auto r = executor.sendBytes(std::string(32 << 20, 'x'));
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error(), PrivilegedExecutorError::timeout());
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 2500ms);  // not the 3 s it is held
 }
 
 TEST(SocketExecutor, ConcurrentCallsGetTheirOwnRepliesWhateverTheOrder) {

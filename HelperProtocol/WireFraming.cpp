@@ -1,5 +1,7 @@
 #include "HelperProtocol/WireFraming.h"
 
+#include <utility>
+
 namespace kb::WireFraming {
 namespace {
 
@@ -36,6 +38,12 @@ std::string_view describe(Violation violation) {
             return "an unknown selector";
         case Violation::badVersionReply:
             return "a version reply that is not 8 bytes";
+        case Violation::badGreeting:
+            return "a malformed greeting";
+        case Violation::bytesBeforeGreeting:
+            return "bytes before the helper's greeting";
+        case Violation::foreignSender:
+            return "bytes written by a process other than the admitted one";
     }
     return "a malformed frame";
 }
@@ -61,6 +69,33 @@ std::string encodeResponseReply(std::uint64_t id, std::string_view response) {
     putBigEndian(frame, id, callIdSize);
     frame += response;
     return frame;
+}
+
+std::string encodeGreeting(const Greeting& greeting) {
+    const std::string_view text = greeting.admitted ? std::string_view() : greeting.refusal;
+    std::string frame = frameWithHeader(1 + text.size());
+    frame.push_back(greeting.admitted ? '\1' : '\0');
+    frame += text;
+    return frame;
+}
+
+Result<Greeting, Violation> decodeGreeting(std::string_view body) {
+    if (body == std::string_view("\1", 1)) {
+        return Greeting{true, {}};
+    }
+    if (!body.empty() && body[0] == '\0') {
+        return Greeting{false, std::string(body.substr(1))};
+    }
+    return fail(Violation::badGreeting);
+}
+
+Result<Call, Violation> decodeCall(std::string&& body) {
+    auto call = decodeCall(std::string_view(body).substr(0, callIdSize + 1));
+    if (call && call->selector == Selector::perform) {
+        body.erase(0, callIdSize + 1);
+        call->request = std::move(body);
+    }
+    return call;
 }
 
 Result<Call, Violation> decodeCall(std::string_view body) {
@@ -106,6 +141,14 @@ void FrameReader::append(const char* bytes, size_t size) {
     buffer_.append(bytes, size);
 }
 
+size_t FrameReader::nextFrameSize() const {
+    const std::string_view pending = std::string_view(buffer_).substr(consumed_);
+    if (pending.size() < lengthSize) {
+        return 0;
+    }
+    return lengthSize + readBigEndian(pending, lengthSize);
+}
+
 Result<std::optional<std::string>, Violation> FrameReader::next() {
     const std::string_view pending = std::string_view(buffer_).substr(consumed_);
     if (pending.size() < lengthSize) {
@@ -118,8 +161,19 @@ Result<std::optional<std::string>, Violation> FrameReader::next() {
     if (pending.size() - lengthSize < length) {
         return std::optional<std::string>();
     }
+    if (consumed_ == 0 && lengthSize + length == buffer_.size()) {
+        // The whole buffer is this frame (the usual case for a large one): hand it over.
+        std::string body = std::exchange(buffer_, std::string());
+        body.erase(0, lengthSize);
+        return std::optional<std::string>(std::move(body));
+    }
     std::string body(pending.substr(lengthSize, length));
     consumed_ += lengthSize + length;
+    if (consumed_ == buffer_.size() && buffer_.capacity() > (1u << 20)) {
+        // Keep no large buffer for a connection after its large frame is out.
+        buffer_ = std::string();
+        consumed_ = 0;
+    }
     return std::optional<std::string>(std::move(body));
 }
 

@@ -4,8 +4,10 @@
 // L bytes of body. A call's body is the client's 8-byte big-endian call id, one selector
 // byte and, for `perform`, the request bytes. A reply's body is the call's id followed, for
 // `getVersion`, by the version as an 8-byte big-endian signed integer and, for `perform`,
-// by the response bytes. Replies may come in any order. docs/wire-framing.md is the
-// contract for clients.
+// by the response bytes. Replies may come in any order. Before anything else the helper
+// sends one greeting frame on every connection: a status byte (1 admitted, 0 refused) and,
+// for a refusal, why, in words for the user; a refused connection is closed after it.
+// docs/wire-framing.md is the contract for clients.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +38,21 @@ struct Reply {
     bool operator==(const Reply&) const = default;
 };
 
-enum class Violation { frameTooLong, bodyTooShort, unknownSelector, badVersionReply };
+struct Greeting {
+    bool admitted = false;
+    std::string refusal;  // empty when admitted
+    bool operator==(const Greeting&) const = default;
+};
+
+enum class Violation {
+    frameTooLong,
+    bodyTooShort,
+    unknownSelector,
+    badVersionReply,
+    badGreeting,
+    bytesBeforeGreeting,
+    foreignSender,
+};
 
 // A sentence for the log line that closes the connection.
 std::string_view describe(Violation violation);
@@ -45,9 +61,13 @@ std::string_view describe(Violation violation);
 std::string encodeCall(const Call& call);
 std::string encodeVersionReply(std::uint64_t id, std::int64_t version);
 std::string encodeResponseReply(std::uint64_t id, std::string_view response);
+std::string encodeGreeting(const Greeting& greeting);
 
 // Bodies (without the length prefix).
 Result<Call, Violation> decodeCall(std::string_view body);
+// The same, reusing the body's storage for the request.
+Result<Call, Violation> decodeCall(std::string&& body);
+Result<Greeting, Violation> decodeGreeting(std::string_view body);
 Result<Reply, Violation> decodeReply(std::string_view body);
 Result<std::int64_t, Violation> decodeVersion(std::string_view payload);
 
@@ -62,6 +82,10 @@ class FrameReader {
 
     // True while bytes of an unfinished frame are buffered.
     bool holdsPartialFrame() const { return buffer_.size() > consumed_; }
+
+    // The size, length prefix included, of the next frame once its length has arrived
+    // (over the limit too); 0 before.
+    size_t nextFrameSize() const;
 
   private:
     std::string buffer_;

@@ -22,6 +22,18 @@ TEST(WireFraming, FramesAreBigEndianLengthThenBody) {
               bytes({0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 7}));
     EXPECT_EQ(encodeVersionReply(2, -1).substr(12), std::string(8, '\xff'));
     EXPECT_EQ(encodeResponseReply(3, "ok"), bytes({0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 3, 'o', 'k'}));
+    EXPECT_EQ(encodeGreeting({true, {}}), bytes({0, 0, 0, 1, 1}));
+    EXPECT_EQ(encodeGreeting({false, "no"}), bytes({0, 0, 0, 3, 0, 'n', 'o'}));
+}
+
+TEST(WireFraming, GreetingsDecodeBackAndNothingElseIsOne) {
+    for (const Greeting& greeting :
+         {Greeting{true, {}}, Greeting{false, ""}, Greeting{false, "why"}}) {
+        EXPECT_EQ(decodeGreeting(encodeGreeting(greeting).substr(lengthSize)).value(), greeting);
+    }
+    for (const std::string& body : {std::string(), bytes({1, 'x'}), bytes({2})}) {
+        EXPECT_FALSE(decodeGreeting(body).ok());
+    }
 }
 
 TEST(WireFraming, CallsAndRepliesDecodeBack) {

@@ -1,8 +1,9 @@
 /* The peer for the service benchmarks: a bare Unix-socket frame echo, and the one client
  * used against both it and the helper, so that both sides are timed by the same code.
  *
- *   pingpong echo                    echo frames on the socket passed as descriptor 3
- *                                    (socket activation), one process per connection
+ *   pingpong echo                    greet, then echo frames on the socket passed as
+ *                                    descriptor 3 (socket activation), one process per
+ *                                    connection
  *   pingpong rtt SOCKET N FILE       N round trips of one call, prints p50 and p99 in us;
  *                                    the call is perform(FILE's bytes), or getVersion
  *                                    when FILE is "-"
@@ -63,11 +64,17 @@ static void build_call(const char* file) {
     free(body);
 }
 
+/* The helper's first frame on every connection: admitted. */
+static const char greeting[5] = {0, 0, 0, 1, 1};
+
+/* Connects and waits for the greeting, as every client must before its first call. */
 static int connect_to(const char* path) {
     struct sockaddr_un a = {.sun_family = AF_UNIX};
     snprintf(a.sun_path, sizeof a.sun_path, "%s", path);
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (connect(fd, (struct sockaddr*)&a, sizeof a) != 0) exit(69);
+    char first[sizeof greeting];
+    if (full(fd, first, sizeof first, 0) || memcmp(first, greeting, sizeof first) != 0) exit(77);
     return fd;
 }
 
@@ -91,6 +98,7 @@ static void echo(void) {
         if (c < 0) continue;
         if (fork() == 0) {
             uint32_t length;
+            if (full(c, (void*)greeting, sizeof greeting, 1)) _exit(1);
             while (full(c, &length, 4, 0) == 0) {
                 uint32_t n = be32toh(length);
                 if (n > sizeof reply || full(c, reply, n, 0) || full(c, &length, 4, 1) ||

@@ -1,6 +1,6 @@
 // Arbitrary bytes, written in pieces through a real socket pair into the connection
-// handler: it must not crash, and every well-formed call before the first violation gets
-// exactly one reply, after which the connection is closed.
+// handler after its greeting: it must not crash, and every well-formed call before the
+// first violation gets exactly one reply, after which the connection is closed.
 //
 // The root operations are replaced by a fixed answer: the fuzzer must not act on files.
 #include <sys/socket.h>
@@ -38,8 +38,9 @@ std::multiset<std::uint64_t> expectedIds(std::string_view bytes) {
     }
 }
 
+// This process (the writer of every byte), with another uid than root's.
 Caller peerWithUid(std::uint32_t uid) {
-    Caller peer;
+    Caller peer = Caller::currentProcess();
     peer.uid = uid;
     return peer;
 }
@@ -70,8 +71,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         HelperService(
             peerWithUid(1000),
             [](const HelperRequest&, const Caller&) { return HelperResponse::done(); }, timer),
-        Connection::Limits{4, std::chrono::milliseconds(50)});
+        Connection::Limits{.maximumInFlight = 4,
+                           .partialFrameTimeout = std::chrono::milliseconds(50)});
     std::thread server([&] { context.run(); });
+    WireFraming::FrameReader replies;
+    char buffer[65536];
+    for (;;) {
+        auto greeting = replies.next();
+        if (!greeting) {
+            std::abort();
+        }
+        if (greeting->has_value()) {
+            auto decoded = WireFraming::decodeGreeting(**greeting);
+            if (!decoded || !decoded->admitted) {
+                std::abort();
+            }
+            break;
+        }
+        const ssize_t n = ::recv(client.get(), buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            std::abort();
+        }
+        replies.append(buffer, static_cast<size_t>(n));
+    }
     std::thread writer([&] {
         for (size_t at = 0; at < bytes.size(); at += piece) {
             if (!UnixSocket::sendAll(client.get(), bytes.substr(at, piece)).ok()) {
@@ -82,8 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     });
 
     std::multiset<std::uint64_t> answered;
-    WireFraming::FrameReader replies;
-    char buffer[65536];
     for (;;) {
         const ssize_t n = ::recv(client.get(), buffer, sizeof buffer, 0);
         if (n <= 0) {

@@ -2,8 +2,11 @@
 // replaced by a performer the test controls (the operations have their own tests).
 #include "helper/Connection.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <asio/executor_work_guard.hpp>
 #include <condition_variable>
@@ -71,41 +74,61 @@ class ConnectionTest : public ::testing::Test {
         setLogSink({});
     }
 
-    void start(HelperService::Performer performer, Connection::Limits limits = {}) {
+    // `early` is written before the connection starts, as by a client that does not wait.
+    void start(HelperService::Performer performer, Connection::Limits limits = {},
+               std::string_view early = {}) {
         int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
         client.reset(fds[1]);
+        if (!early.empty()) {
+            send(early);
+        }
         timeval timeout{10, 0};
         ::setsockopt(client.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         Connection::Socket socket(context, asio::local::stream_protocol(), fds[0]);
-        Connection::start(std::move(socket), HelperService(Caller{}, std::move(performer), timer),
-                          limits, [this] { closed.set_value(); });
+        Connection::start(std::move(socket),
+                          HelperService(Caller::currentProcess(), std::move(performer), timer),
+                          std::move(limits), [this] { closed.set_value(); });
         runner = std::thread([this] { context.run(); });
+    }
+
+    // Starts and reads the greeting, as a client must before its first call.
+    void startGreeted(HelperService::Performer performer, Connection::Limits limits = {}) {
+        start(std::move(performer), std::move(limits));
+        EXPECT_EQ(nextBody(), std::string("\x01", 1));
     }
 
     void send(std::string_view bytes) {
         ASSERT_TRUE(UnixSocket::sendAll(client.get(), bytes).ok());
     }
 
-    // The next reply, or nullopt at the end of the stream.
-    std::optional<WireFraming::Reply> receive() {
-        WireFraming::FrameReader& reader = reader_;
+    // The next frame's body, or nullopt at the end of the stream.
+    std::optional<std::string> nextBody() {
         for (;;) {
-            auto body = reader.next();
+            auto body = reader_.next();
             if (!body.ok()) {
                 ADD_FAILURE() << "bad frame from the helper";
                 return std::nullopt;
             }
             if (body->has_value()) {
-                return WireFraming::decodeReply(**body).value();
+                return **body;
             }
             char buffer[65536];
             const ssize_t n = ::recv(client.get(), buffer, sizeof buffer, 0);
             if (n <= 0) {
                 return std::nullopt;
             }
-            reader.append(buffer, static_cast<size_t>(n));
+            reader_.append(buffer, static_cast<size_t>(n));
         }
+    }
+
+    // The next reply, or nullopt at the end of the stream.
+    std::optional<WireFraming::Reply> receive() {
+        auto body = nextBody();
+        if (!body) {
+            return std::nullopt;
+        }
+        return WireFraming::decodeReply(*body).value();
     }
 
     bool logged(const std::string& message) {
@@ -136,7 +159,7 @@ std::string receipt(std::string_view id) {
 
 TEST_F(ConnectionTest, RepliesCarryTheirCallsIdsInCompletionOrder) {
     Gate slow;
-    start([&](const HelperRequest& r, const Caller&) {
+    startGreeted([&](const HelperRequest& r, const Caller&) {
         if (std::get<HelperRequest::ForgetReceipt>(r.kind).packageID == "slow") {
             slow.pass();
         }
@@ -191,7 +214,7 @@ TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
             void TestBody() override {}
         } f;
         f.SetUp();
-        f.start([](const HelperRequest&, const Caller&) { return HelperResponse::done(); });
+        f.startGreeted([](const HelperRequest&, const Caller&) { return HelperResponse::done(); });
         f.send(perform(1, R"({"getVersion":{}})") + c.bytes + perform(2, R"({"getVersion":{}})"));
         auto reply = f.receive();
         ASSERT_TRUE(reply);
@@ -206,18 +229,18 @@ TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
 
 TEST_F(ConnectionTest, ReadingPausesAtTheInFlightLimitWithoutDroppingCalls) {
     Gate gate;
-    start(
+    startGreeted(
         [&](const HelperRequest& r, const Caller&) {
             gate.pass();
             return echoPackage(r);
         },
-        Connection::Limits{4, 30s});
+        Connection::Limits{.maximumInFlight = 4});
     std::string calls;
     for (int i = 0; i < 20; ++i) {
         calls += perform(static_cast<std::uint64_t>(i), receipt("p" + std::to_string(i)));
     }
     send(calls);
-    ASSERT_TRUE(gate.waitEntered(4));
+    ASSERT_TRUE(gate.waitEntered(2));  // two jobs of one uid run at a time
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(timer.state().inFlight, 4);
     gate.release();
@@ -233,8 +256,8 @@ TEST_F(ConnectionTest, ReadingPausesAtTheInFlightLimitWithoutDroppingCalls) {
 }
 
 TEST_F(ConnectionTest, APartialFrameFollowedBySilenceIsClosed) {
-    start([](const HelperRequest&, const Caller&) { return HelperResponse::done(); },
-          Connection::Limits{64, 300ms});
+    startGreeted([](const HelperRequest&, const Caller&) { return HelperResponse::done(); },
+                 Connection::Limits{.partialFrameTimeout = 300ms});
     send(perform(1, R"({"getVersion":{}})") + std::string("\x00\x00\x00\x20\x01", 5));
     auto reply = receive();
     ASSERT_TRUE(reply);
@@ -247,7 +270,7 @@ TEST_F(ConnectionTest, APartialFrameFollowedBySilenceIsClosed) {
 
 TEST_F(ConnectionTest, AClientThatLeavesMidRequestStillCountsItsCallOut) {
     Gate gate;
-    start([&](const HelperRequest&, const Caller&) {
+    startGreeted([&](const HelperRequest&, const Caller&) {
         gate.pass();
         return HelperResponse::done();
     });
@@ -261,6 +284,125 @@ TEST_F(ConnectionTest, AClientThatLeavesMidRequestStillCountsItsCallOut) {
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_EQ(timer.state(), (IdleExitTimer::State{0, 200}));
+}
+
+TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServed) {
+    const std::string call = perform(1, R"({"getVersion":{}})");
+    {
+        SCOPED_TRACE("written before the greeting");
+        struct Fixture : ConnectionTest {
+            void TestBody() override {}
+        } f;
+        f.SetUp();
+        int served = 0;
+        f.start(
+            [&](const HelperRequest&, const Caller&) {
+                ++served;
+                return HelperResponse::done();
+            },
+            {}, call);
+        auto greeting = f.nextBody();
+        ASSERT_TRUE(greeting);
+        EXPECT_EQ(WireFraming::decodeGreeting(*greeting).value(),
+                  (WireFraming::Greeting{
+                      false, "the program wrote to the helper before the helper's greeting"}));
+        EXPECT_FALSE(f.nextBody());
+        EXPECT_TRUE(f.logged("closing a connection that sent bytes before the helper's greeting"));
+        EXPECT_EQ(served, 0);
+        f.TearDown();
+    }
+    {
+        SCOPED_TRACE("written by another process");
+        struct Fixture : ConnectionTest {
+            void TestBody() override {}
+        } f;
+        f.SetUp();
+        int served = 0;
+        f.startGreeted([&](const HelperRequest&, const Caller&) {
+            ++served;
+            return HelperResponse::done();
+        });
+        // The child holds the socket it inherited and writes a call, then waits to be let
+        // go, so that it is alive when its bytes are read.
+        int hold[2];
+        ASSERT_EQ(::pipe2(hold, O_CLOEXEC), 0);
+        const int fd = f.client.get();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(hold[1]);
+            const bool sent = ::send(fd, call.data(), call.size(), MSG_NOSIGNAL) ==
+                              static_cast<ssize_t>(call.size());
+            char byte;
+            [[maybe_unused]] const ssize_t r = ::read(hold[0], &byte, 1);
+            ::_exit(sent ? 0 : 1);
+        }
+        ::close(hold[0]);
+        // The child holds the helper's end too, so the end of stream comes once it has gone.
+        EXPECT_EQ(f.closed.get_future().wait_for(5s), std::future_status::ready);
+        ::close(hold[1]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_FALSE(f.receive());  // closed without a reply
+        EXPECT_TRUE(f.logged(
+            "closing a connection that sent bytes written by a process other than the admitted "
+            "one"));
+        EXPECT_EQ(served, 0);
+        f.TearDown();
+    }
+}
+
+TEST_F(ConnectionTest, ASpentBudgetPausesReadingUntilRepliesAreWritten) {
+    Gate gate;
+    auto budget = std::make_shared<RequestBudget>(RequestBudget::Sizes{250'000, 1'000'000});
+    startGreeted(
+        [&](const HelperRequest& r, const Caller&) {
+            gate.pass();
+            return echoPackage(r);
+        },
+        Connection::Limits{.budget = budget});
+    std::string calls;
+    for (int i = 0; i < 10; ++i) {
+        calls += perform(static_cast<std::uint64_t>(i), receipt(std::string(100'000, 'a' + i)));
+    }
+    std::thread writer([&] { send(calls); });
+    ASSERT_TRUE(gate.waitEntered(2));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(gate.entered, 2);  // the third frame waits for budget, unread
+    EXPECT_LE(budget->heldBy(0), 250'000u + 65'536u);
+    gate.release();
+    std::set<std::uint64_t> ids;
+    for (int i = 0; i < 10; ++i) {
+        auto reply = receive();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->payload, R"({"error":{"_0":")" +
+                                      std::string(100'000, static_cast<char>('a' + reply->id)) +
+                                      "\"}}");
+        ids.insert(reply->id);
+    }
+    writer.join();
+    EXPECT_EQ(ids.size(), 10u);
+    for (int i = 0; i < 100 && budget->held() != 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(budget->held(), 0u);
+}
+
+TEST_F(ConnectionTest, AClientThatLeavesItsRepliesUnreadIsClosed) {
+    startGreeted([](const HelperRequest&,
+                    const Caller&) { return HelperResponse::error(std::string(1 << 20, 'r')); },
+                 Connection::Limits{.replyTimeout = 300ms});
+    std::string calls;
+    for (int i = 0; i < 4; ++i) {
+        calls += perform(static_cast<std::uint64_t>(i), R"({"getVersion":{}})");
+    }
+    send(calls);
+    EXPECT_EQ(closed.get_future().wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(logged("closing a connection whose replies waited 0.3 s to be written"));
+    for (int i = 0; i < 100 && timer.state().inFlight != 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(timer.state().inFlight, 0);
 }
 
 }  // namespace

@@ -1,12 +1,24 @@
 #include "helper/HelperListener.h"
 
 #include <fmt/format.h>
+#include <sys/socket.h>
 
 #include "HelperProtocol/HelperConstants.h"
 #include "helper/IdleExitTimer.h"
 #include "helper/Logger.h"
 
 namespace kb {
+namespace {
+
+// The greeting of a refused peer, written without waiting (a fresh socket's buffer has
+// room for it); the socket is closed right after.
+void greetWithRefusal(Connection::Socket& socket, const std::string& reason) {
+    const std::string frame = WireFraming::encodeGreeting({false, reason});
+    [[maybe_unused]] const ssize_t sent =
+        ::send(socket.native_handle(), frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+}  // namespace
 
 HelperListener::HelperListener(asio::io_context& context, UniqueFd listeningSocket, Options options)
     : acceptor_(context, asio::local::stream_protocol(), listeningSocket.release()),
@@ -19,6 +31,9 @@ std::string HelperListener::strictRequirement() {
 
 Result<void, std::string> HelperListener::admissionCheck(const PeerIdentity& peer,
                                                          const ClientRequirement& requirement) {
+    if (peer.credentials.uid == 0) {
+        return {};  // root could attest or trace anything: the checks would add nothing
+    }
     if (!peer.attestation) {
         return fail(peer.unattestedReason);
     }
@@ -31,7 +46,7 @@ Result<void, std::string> HelperListener::admissionCheck(const PeerIdentity& pee
     if (!peer.secureExecution) {
         return fail(std::string("it was not started in secure mode"));
     }
-    if (peer.credentials.uid != 0 && peer.dumpable) {
+    if (peer.dumpable) {
         return fail(std::string("it is dumpable by its user"));
     }
     return {};
@@ -84,12 +99,15 @@ void HelperListener::admit(Connection::Socket socket) {
     const auto requirement = ClientRequirement::parse(text);
     if (!requirement) {
         listenerLogger().fault("refusing all clients: cannot parse " + text);
+        greetWithRefusal(socket,
+                         "no program is admitted: the helper's client requirement is broken");
         return;
     }
     const int fd = socket.native_handle();
     auto credentials = peerCredentials(fd);
     if (!credentials) {
         listenerLogger().error("refused a client: " + credentials.error().describe());
+        greetWithRefusal(socket, "the helper cannot tell which program this is");
         return;
     }
     const std::uint32_t uid = credentials->uid;
@@ -99,12 +117,14 @@ void HelperListener::admit(Connection::Socket socket) {
             listenerLogger().error(
                 fmt::format("refused a client (pid {}, uid {}): {} connections are open",
                             credentials->pid, uid, total_));
+            greetWithRefusal(socket, "too many connections to the helper are open");
             return;
         }
         if (perUid_[uid] >= options_.limits.perUid) {
             listenerLogger().error(
                 fmt::format("refused a client (pid {}, uid {}): uid {} has {} connections open",
                             credentials->pid, uid, uid, perUid_[uid]));
+            greetWithRefusal(socket, "this account has too many connections to the helper open");
             return;
         }
         ++perUid_[uid];
@@ -114,6 +134,7 @@ void HelperListener::admit(Connection::Socket socket) {
     if (!identity) {
         listenerLogger().error(fmt::format("refused a client (pid {}, uid {}): {}",
                                            credentials->pid, uid, identity.error().describe()));
+        greetWithRefusal(socket, "the helper cannot tell which program this is");
         released(uid);
         return;
     }
@@ -121,6 +142,7 @@ void HelperListener::admit(Connection::Socket socket) {
         listenerLogger().error(fmt::format("refused a client (pid {}, uid {}, executable {}): {}",
                                            identity->credentials.pid, uid, identity->executable,
                                            verdict.error()));
+        greetWithRefusal(socket, "this program is not admitted: " + verdict.error());
         released(uid);
         return;
     }
@@ -130,7 +152,7 @@ void HelperListener::admit(Connection::Socket socket) {
                 .uid = uid,
                 .gid = identity->credentials.gid,
                 .executable = identity->executable,
-                .pidfd = nullptr};
+                .pidfd = identity->pidfd};
     Connection::start(std::move(socket), HelperService(std::move(peer), options_.performer),
                       options_.limits.connection, [weak = weak_from_this(), uid] {
                           if (auto self = weak.lock()) {

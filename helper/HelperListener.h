@@ -4,10 +4,12 @@
 // (text that does not parse refuses every client, with a fault line); apply the connection
 // limits (at most `perUid` open connections per uid and `total` in all); check the peer
 // (by default its attested code identity against the requirement, and that its own user
-// cannot have tampered with it: not traced, started in secure mode, not dumpable). A
-// refused peer is disconnected before any of its bytes are read, with an error line naming
+// cannot have tampered with it: not traced, started in secure mode, not dumpable; a root
+// peer needs none of it). A refused peer gets the greeting that says why, in words for its
+// user, and is disconnected before any of its bytes are read, with an error line naming
 // its pid, uid and executable. An accepted one touches the idle timer and is served by a
-// fresh HelperService on its own Connection.
+// fresh HelperService on its own Connection (which greets it), for the Caller the
+// inspection pinned. All connections share one budget of request bytes.
 //
 // Runs on one io_context; `stopAccepting` may be called from any of its handlers.
 #pragma once
@@ -35,7 +37,7 @@ class HelperListener : public std::enable_shared_from_this<HelperListener> {
     struct Limits {
         size_t perUid = 32;
         size_t total = 256;
-        Connection::Limits connection;
+        Connection::Limits connection{.budget = std::make_shared<RequestBudget>()};
     };
 
     // Decides whether a peer satisfies a parsed requirement; fails with the reason.
@@ -60,8 +62,8 @@ class HelperListener : public std::enable_shared_from_this<HelperListener> {
 
     size_t openConnections() const;
 
-    // The production check: attested identity satisfying the requirement; not traced;
-    // started in secure mode; for a peer other than root, not dumpable.
+    // The production check: root; or attested identity satisfying the requirement, not
+    // traced, started in secure mode and not dumpable.
     static Result<void, std::string> admissionCheck(const PeerIdentity& peer,
                                                     const ClientRequirement& requirement);
     static std::string strictRequirement();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <future>
 #include <thread>
 
 #include "helper/Logger.h"
@@ -44,7 +45,7 @@ struct ListenerHarness {
         setLogSink({});
     }
 
-    // Connects and asks for the version; true when a reply came.
+    // Connects, reads the greeting and asks for the version; true when a reply came.
     bool served(UniqueFd& fd) {
         auto connected = UnixSocket::connectToPath(path);
         if (!connected) {
@@ -53,6 +54,9 @@ struct ListenerHarness {
         fd = std::move(*connected);
         timeval timeout{5, 0};
         ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        if (!greeting(fd.get()).admitted) {
+            return false;
+        }
         if (!UnixSocket::sendAll(
                  fd.get(), WireFraming::encodeCall({1, WireFraming::Selector::getVersion, ""}))
                  .ok()) {
@@ -60,6 +64,25 @@ struct ListenerHarness {
         }
         char reply[20];  // length, id, version
         return ::recv(fd.get(), reply, sizeof reply, MSG_WAITALL) == 20;
+    }
+    static WireFraming::Greeting greeting(int fd) {
+        WireFraming::FrameReader reader;
+        for (;;) {
+            auto body = reader.next();
+            if (!body.ok()) {
+                return {};
+            }
+            if (body->has_value()) {
+                auto greeting = WireFraming::decodeGreeting(**body);
+                return greeting ? *greeting : WireFraming::Greeting{};
+            }
+            char buffer[4096];
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                return {};
+            }
+            reader.append(buffer, static_cast<size_t>(n));
+        }
     }
     size_t count(const std::string& prefix) {
         std::lock_guard guard(lock);
@@ -95,7 +118,12 @@ TEST(HelperListener, ConnectionsPerUidAreLimitedAndReleasedOnClose) {
     }
     UniqueFd fourth;
     EXPECT_FALSE(h.served(fourth));
-    EXPECT_EQ(h.count("refused a client (pid "), 1u);
+    auto refused = UnixSocket::connectToPath(h.path);
+    ASSERT_TRUE(refused.ok());
+    EXPECT_EQ(
+        ListenerHarness::greeting(refused->get()),
+        (WireFraming::Greeting{false, "this account has too many connections to the helper open"}));
+    EXPECT_EQ(h.count("refused a client (pid "), 2u);
     EXPECT_EQ(h.count("accepted a client that satisfies the code-signing requirement"), 3u);
     open[0].reset();
     bool again = false;
@@ -123,13 +151,42 @@ TEST(HelperListener, AnUnparsableRequirementRefusesEveryClient) {
                          "refusing all clients: cannot parse anchor apple generic and"}));
 }
 
-TEST(HelperListener, TheProductionCheckRefusesTheUnattestedTestProgram) {
-    ListenerHarness h(HelperListener::Options{});
+TEST(HelperListener, TheProductionCheckAdmitsRootWithoutAttestationAndPinsTheCaller) {
+    HelperListener::Options options;
+    std::promise<Caller> seen;
+    options.performer = [&](const HelperRequest&, const Caller& caller) {
+        seen.set_value(caller);
+        return HelperResponse::done();
+    };
+    ListenerHarness h(std::move(options));
     UniqueFd fd;
-    EXPECT_FALSE(h.served(fd));
-    EXPECT_EQ(
-        h.count("refused a client (pid " + std::to_string(::getpid()) + ", uid 0, executable "),
-        1u);
+    EXPECT_TRUE(h.served(fd));  // the unattested test program, run by root
+    ASSERT_TRUE(
+        UnixSocket::sendAll(fd.get(), WireFraming::encodeCall({2, WireFraming::Selector::perform,
+                                                               R"({"getVersion":{}})"}))
+            .ok());
+    auto future = seen.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    const Caller caller = future.get();
+    EXPECT_EQ(caller.pid, ::getpid());
+    EXPECT_EQ(caller.uid, 0u);
+    ASSERT_TRUE(caller.pidfd);
+    EXPECT_EQ(pidfdInode(caller.pidfd->get()), pidfdInode(Caller::currentProcess().pidfd->get()));
+}
+
+TEST(HelperListener, ARefusedPeerIsToldWhyInItsGreeting) {
+    HelperListener::Options options;
+    options.inspect = selfAsPeer;
+    options.check = [](const PeerIdentity&, const ClientRequirement&) -> Result<void, std::string> {
+        return fail(std::string("it is being traced"));
+    };
+    ListenerHarness h(std::move(options));
+    auto fd = UnixSocket::connectToPath(h.path);
+    ASSERT_TRUE(fd.ok());
+    EXPECT_EQ(ListenerHarness::greeting(fd->get()),
+              (WireFraming::Greeting{false, "this program is not admitted: it is being traced"}));
+    char byte;
+    EXPECT_EQ(::recv(fd->get(), &byte, 1, 0), 0);
 }
 
 }  // namespace

@@ -60,11 +60,12 @@ void HelperService::perform(std::string request, Reply reply) {
     timer_.beginRequest();
     // The job holds its own copy of what it needs: the connection may be gone by the time
     // it finishes, and the service object with it.
-    WorkerPool::run([service = *this, request = std::move(request), reply = std::move(reply)] {
-        std::string response = HelperCodec::encodeOrFallback(service.handle(request));
-        IdleExitTimer* timer = &service.timer_;
-        reply(std::move(response), [timer] { timer->endRequest(); });
-    });
+    WorkerPool::run(
+        peer_.uid, [service = *this, request = std::move(request), reply = std::move(reply)] {
+            std::string response = HelperCodec::encodeOrFallback(service.handle(request));
+            IdleExitTimer* timer = &service.timer_;
+            reply(std::move(response), [timer] { timer->endRequest(); });
+        });
 }
 
 HelperResponse HelperService::handle(std::string_view requestBytes) const {

@@ -1,6 +1,7 @@
 // The object that serves one accepted connection: answers the version at once and runs
-// each request as its own job on the worker pool. One per connection; it keeps no state
-// between calls beyond who the peer is, so calls are independent.
+// each request as its own job on the worker pool, shared fairly between uids (at most two
+// of one uid at a time; WorkerPool.h). One per connection; it keeps no state between calls
+// beyond who the peer is, so calls are independent.
 //
 // The uid rule: a peer whose uid is not 0 acts only for itself. A path-carrying request
 // (trashItems, removeItems, clearProtection, restoreFromTrash) with 1 to 10000 paths

@@ -1,9 +1,12 @@
 #include "helper/ServiceMode.h"
 
+#include <grp.h>
 #include <signal.h>
 
 #include <asio/io_context.hpp>
 #include <cstdlib>
+#include <optional>
+#include <vector>
 
 #include "HelperProtocol/HelperConstants.h"
 #include "helper/HelperListener.h"
@@ -17,6 +20,19 @@
 namespace kb {
 namespace {
 
+// The group whose members may connect when the helper binds its own socket: the group the
+// application is installed set-group-id to, when the system has it.
+std::optional<gid_t> clientGroup() {
+    group entry{};
+    group* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getgrnam_r("kestrelbay", &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr) {
+        return std::nullopt;
+    }
+    return found->gr_gid;
+}
+
 // The socket the service manager passed, or the well-known path bound here.
 UniqueFd listeningSocket() {
     auto passed = SocketActivation::takeListeningSocket();
@@ -28,7 +44,8 @@ UniqueFd listeningSocket() {
         return std::move(**passed);
     }
     const std::string path(HelperConstants::socketPath);
-    auto bound = UnixSocket::listenOnPath(path, 0666, SOMAXCONN);
+    const auto group = clientGroup();
+    auto bound = UnixSocket::listenOnPath(path, group ? 0660 : 0666, SOMAXCONN, group);
     if (!bound) {
         serviceLogger().fault("cannot listen on " + path + ": " + bound.error().describe());
         std::exit(1);

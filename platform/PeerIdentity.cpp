@@ -5,10 +5,12 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -88,6 +90,29 @@ bool secureFromAuxv(std::string_view auxv) {
 }
 
 }  // namespace
+
+std::uint64_t pidfdInode(int pidfd) {
+    // Only pidfs gives each process its own inode; older kernels share one for all. The
+    // kernel does not change while the process runs: ask once.
+    static constexpr long pidfsMagic = 0x50494446;
+    static std::atomic<int> onPidfs{-1};
+    if (pidfd < 0) {
+        return 0;
+    }
+    if (onPidfs.load(std::memory_order_relaxed) < 0) {
+        struct statfs fs;
+        if (::fstatfs(pidfd, &fs) != 0) {
+            return 0;
+        }
+        onPidfs.store(static_cast<long>(fs.f_type) == pidfsMagic ? 1 : 0,
+                      std::memory_order_relaxed);
+    }
+    struct stat st;
+    if (onPidfs.load(std::memory_order_relaxed) == 0 || ::fstat(pidfd, &st) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(st.st_ino);
+}
 
 Result<PeerCredentials, SystemError> peerCredentials(int socketFd) {
     ucred credentials{};
@@ -228,6 +253,7 @@ Result<PeerIdentity, SystemError> inspectPeer(int socketFd) {
     if (!stillAlive(pidfd.get())) {
         return fail(systemError(ESRCH, "pidfd", procPath));
     }
+    identity.pidfd = std::make_shared<const UniqueFd>(std::move(pidfd));
     return identity;
 }
 

@@ -16,6 +16,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,7 +46,8 @@ struct Attestation {
 
 struct PeerIdentity {
     PeerCredentials credentials;
-    std::string executable;  // the executable's path, for log lines only
+    std::shared_ptr<const UniqueFd> pidfd;  // pins the peer process; never null on success
+    std::string executable;                 // the executable's path, for log lines only
     // Set when the executable passes the file checks above and its attribute parses;
     // otherwise `unattestedReason` says why not.
     std::optional<Attestation> attestation;
@@ -60,6 +63,11 @@ Result<PeerCredentials, SystemError> peerCredentials(int socketFd);
 // Inspects the peer of a connected Unix socket. Fails when the peer cannot be pinned or
 // has gone; a peer that is merely unattested is a success with no attestation.
 Result<PeerIdentity, SystemError> inspectPeer(int socketFd);
+
+// The identity of the process a pidfd refers to: equal for two pidfds exactly when they
+// name the same process (the inode the kernel gives every process's pidfds); 0 when the
+// kernel cannot tell.
+std::uint64_t pidfdInode(int pidfd);
 
 // "identifier=dev.kestrelbay team=Q7Z2K4M9X1 development=0" and back. Parsing refuses
 // unknown keys, repeated keys, a missing or empty identifier and any other development

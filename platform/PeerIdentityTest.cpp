@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -94,6 +95,13 @@ TEST(PeerIdentity, APeerIsInspectedThroughTheKernel) {
     EXPECT_FALSE(identity->unattestedReason.empty());
     EXPECT_FALSE(identity->traced);
     EXPECT_FALSE(identity->secureExecution);
+    // The pin names this process, as any other pidfd of it does, and no other process.
+    ASSERT_TRUE(identity->pidfd && *identity->pidfd);
+    UniqueFd own(static_cast<int>(::syscall(SYS_pidfd_open, ::getpid(), 0)));
+    UniqueFd parent(static_cast<int>(::syscall(SYS_pidfd_open, ::getppid(), 0)));
+    EXPECT_NE(pidfdInode(own.get()), 0u);
+    EXPECT_EQ(pidfdInode(identity->pidfd->get()), pidfdInode(own.get()));
+    EXPECT_NE(pidfdInode(parent.get()), pidfdInode(own.get()));
 }
 
 TEST(PeerIdentity, APeerThatHasGoneCannotBeInspected) {

@@ -1,12 +1,23 @@
 #include "platform/UnixSocket.h"
 
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+
+#ifndef SO_PASSPIDFD
+#define SO_PASSPIDFD 76
+#endif
+#ifndef SCM_PIDFD
+#define SCM_PIDFD 0x04
+#endif
 
 namespace kb::UnixSocket {
 namespace {
@@ -23,7 +34,8 @@ Result<sockaddr_un, SystemError> addressOf(const std::string& path) {
 
 }  // namespace
 
-Result<UniqueFd, SystemError> listenOnPath(const std::string& path, mode_t mode, int backlog) {
+Result<UniqueFd, SystemError> listenOnPath(const std::string& path, mode_t mode, int backlog,
+                                           std::optional<gid_t> group) {
     auto address = addressOf(path);
     if (!address) {
         return fail(address.error());
@@ -50,6 +62,9 @@ Result<UniqueFd, SystemError> listenOnPath(const std::string& path, mode_t mode,
     ::umask(previous);
     if (bound != 0) {
         return fail(systemError(bindErrno, "bind", path));
+    }
+    if (group && ::chown(path.c_str(), static_cast<uid_t>(-1), *group) != 0) {
+        return fail(systemError("chown", path));
     }
     if (::chmod(path.c_str(), mode) != 0) {
         return fail(systemError("chmod", path));
@@ -102,6 +117,100 @@ Result<void, SystemError> sendAll(int fd, std::string_view bytes) {
         bytes.remove_prefix(static_cast<size_t>(n));
     }
     return {};
+}
+
+Result<void, SystemError> sendAll(int fd, std::string_view bytes,
+                                  std::chrono::steady_clock::time_point deadline) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            bytes.remove_prefix(static_cast<size_t>(n));
+            continue;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return fail(systemError("send"));
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return fail(systemError(ETIMEDOUT, "send"));
+        }
+        pollfd writable{fd, POLLOUT, 0};
+        if (::poll(&writable, 1, static_cast<int>(std::min<long long>(left.count(), 60'000))) < 0 &&
+            errno != EINTR) {
+            return fail(systemError("poll"));
+        }
+    }
+    return {};
+}
+
+Result<void, SystemError> enableSenderCredentials(int fd) {
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+        return fail(systemError("setsockopt SO_PASSCRED"));
+    }
+    // Kernels before 6.5 have no pidfds for senders; the pid then stands alone.
+    ::setsockopt(fd, SOL_SOCKET, SO_PASSPIDFD, &on, sizeof on);
+    return {};
+}
+
+Result<Received, SystemError> receiveFromSender(int fd, char* buffer, size_t capacity) {
+    iovec data{buffer, capacity};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(sizeof(int))];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n;
+    do {
+        n = ::recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        return fail(systemError("recvmsg"));
+    }
+    Received received;
+    received.size = static_cast<size_t>(n);
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET) {
+            continue;
+        }
+        if (c->cmsg_type == SCM_CREDENTIALS && c->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+            ucred credentials;
+            std::memcpy(&credentials, CMSG_DATA(c), sizeof credentials);
+            received.sender.pid = credentials.pid;
+            received.sender.uid = credentials.uid;
+            received.sender.gid = credentials.gid;
+        } else if (c->cmsg_type == SCM_PIDFD && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+            int pidfd;
+            std::memcpy(&pidfd, CMSG_DATA(c), sizeof pidfd);
+            received.sender.pidfd.reset(pidfd);
+        } else if (c->cmsg_type == SCM_RIGHTS) {
+            // Descriptors are never part of the protocol: close whatever was passed.
+            const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (size_t i = 0; i < count; ++i) {
+                int passed;
+                std::memcpy(&passed, CMSG_DATA(c) + i * sizeof(int), sizeof passed);
+                ::close(passed);
+            }
+        }
+    }
+    if ((message.msg_flags & MSG_CTRUNC) != 0) {
+        // Something unexpected came with the bytes: trust none of it.
+        received.sender = Sender{};
+    }
+    return received;
+}
+
+size_t bytesWaiting(int fd) {
+    int count = 0;
+    if (::ioctl(fd, FIONREAD, &count) != 0 || count < 0) {
+        return 0;
+    }
+    return static_cast<size_t>(count);
 }
 
 }  // namespace kb::UnixSocket

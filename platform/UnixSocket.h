@@ -2,12 +2,15 @@
 //
 // listenOnPath binds and listens on `path` itself: a stale socket file left there is
 // removed first, but any other kind of file makes it fail (EEXIST) and stays untouched.
-// The socket file gets `mode` (0666 for the helper: admission filters peers, not the file
-// mode). connectToPath connects a blocking client socket. Descriptors are close-on-exec.
+// The socket file gets `mode` and, when given, `group`; until both are set it is reachable
+// by root only. connectToPath connects a blocking client socket. Descriptors are
+// close-on-exec.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,7 +20,8 @@
 
 namespace kb::UnixSocket {
 
-Result<UniqueFd, SystemError> listenOnPath(const std::string& path, mode_t mode, int backlog);
+Result<UniqueFd, SystemError> listenOnPath(const std::string& path, mode_t mode, int backlog,
+                                           std::optional<gid_t> group = std::nullopt);
 
 Result<UniqueFd, SystemError> connectToPath(const std::string& path);
 
@@ -26,5 +30,37 @@ std::string boundPath(int fd);
 
 // Writes all of `bytes`, retrying on EINTR; never raises SIGPIPE.
 Result<void, SystemError> sendAll(int fd, std::string_view bytes);
+
+// The same, giving up with ETIMEDOUT at `deadline` (the socket may then hold part of
+// `bytes`). Works on a blocking socket without changing its mode.
+Result<void, SystemError> sendAll(int fd, std::string_view bytes,
+                                  std::chrono::steady_clock::time_point deadline);
+
+// Asks the kernel to attach the sender's credentials (and, where the kernel can, a pidfd
+// of the sender) to every byte received on `fd`. On a listening socket, accepted sockets
+// inherit it. Fails only when credentials cannot be had; pidfds are best effort.
+Result<void, SystemError> enableSenderCredentials(int fd);
+
+// Who wrote bytes received with credentials: the kernel's word, taken at send time. `pid`
+// is 0 when the sender has gone or sent before credentials were asked for; `pidfd` is
+// empty when the kernel attaches none.
+struct Sender {
+    pid_t pid = 0;
+    uid_t uid = static_cast<uid_t>(-1);
+    gid_t gid = static_cast<gid_t>(-1);
+    UniqueFd pidfd;
+};
+
+struct Received {
+    size_t size = 0;  // 0: end of stream
+    Sender sender;
+};
+
+// One non-blocking recvmsg: never merges bytes of different senders. EAGAIN when nothing
+// is waiting.
+Result<Received, SystemError> receiveFromSender(int fd, char* buffer, size_t capacity);
+
+// Bytes waiting to be read on a connected socket.
+size_t bytesWaiting(int fd);
 
 }  // namespace kb::UnixSocket

@@ -1,5 +1,6 @@
 // Runs a program as a real child process and collects what it wrote and how it ended.
-// For tests only: no time-out, output read whole.
+// For tests only: output read whole; a child still running after 300 s is killed (its
+// standard error then says so).
 #pragma once
 
 #include <string>

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "HelperProtocol/WireFraming.h"
 #include "testing/TestAccount.h"
 #include "tools/helperctl/ServiceHarness.h"
 
@@ -109,7 +110,9 @@ TEST_F(ServiceEndToEnd, PeersThatFailAdmissionAreDisconnectedBeforeAnyRequest) {
             run(c.client, helper, {"--json", "send", "-"}, c.tracing, R"({"getVersion":{}})");
         EXPECT_EQ(r.exitStatus, exUnavailable);
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find("closed the connection without replying"), std::string::npos) << r.err;
+        // The greeting told the client why, in words for its user.
+        EXPECT_NE(r.err.find("this program is not admitted: " + c.reason), std::string::npos)
+            << r.err;
         EXPECT_TRUE(logShows(helper, "[listener] error: refused a client (pid ") &&
                     logShows(helper, ", uid " + std::to_string(user.uid()) + ", executable " +
                                          c.client + "): " + c.reason))
@@ -118,6 +121,33 @@ TEST_F(ServiceEndToEnd, PeersThatFailAdmissionAreDisconnectedBeforeAnyRequest) {
     EXPECT_FALSE(logShows(helper, "undecodable") || logShows(helper, "accepted a client"));
     // The refusals cost nothing: the genuine client is still served.
     EXPECT_EQ(run(genuine, helper, {"version"}).out, "7\n");
+    // Root can attest or trace anything, so it needs neither.
+    const auto asRoot = runClientAs({unattested, "--socket", helper.socketPath(), "version"}, 0, 0,
+                                    Tracing::tracedByRoot);
+    EXPECT_EQ(asRoot.out, "7\n") << asRoot.err;
+}
+
+TEST_F(ServiceEndToEnd, BytesOfAProcessBeforeItsExecOrOfItsChildAreNeverServed) {
+    const std::string client = genuineClient();
+    for (int round = 0; round < 20; ++round) {
+        const auto write = round % 2 == 0 ? testing::AttackWrite::beforeExec
+                                          : testing::AttackWrite::byChildAfterGreeting;
+        SCOPED_TRACE(round);
+        RunningHelper helper(dir);  // cold, as under socket activation
+        const std::string seen =
+            testing::connectThenExec(helper.socketPath(), client, user.uid(), user.gid(), write);
+        // At most the greeting (refused, or admitted for the exec'd program); no reply.
+        WireFraming::FrameReader frames;
+        frames.append(seen.data(), seen.size());
+        auto greeting = frames.next();
+        ASSERT_TRUE(greeting.ok() && greeting->has_value()) << "no greeting";
+        auto decoded = WireFraming::decodeGreeting(**greeting);
+        ASSERT_TRUE(decoded.ok());
+        if (write == testing::AttackWrite::beforeExec) {
+            EXPECT_FALSE(decoded->admitted);
+        }
+        EXPECT_FALSE(frames.holdsPartialFrame()) << "the helper replied";
+    }
 }
 
 TEST_F(ServiceEndToEnd, AClientActsOnlyForItsOwnUid) {
@@ -230,6 +260,38 @@ TEST_F(ServiceEndToEnd, ManyClientsAreAllAnsweredWithoutLeaks) {
     }
     EXPECT_EQ(helper.openDescriptors(), descriptors);
     EXPECT_EQ(helper.threads(), threads);
+}
+
+TEST_F(ServiceEndToEnd, LargeRequestsInFlightStayWithinAMemoryLimit) {
+    testing::MemoryLimit limit(size_t{1} << 30);
+    if (!limit.available()) {
+        GTEST_SKIP() << "no memory cgroup can be made here";
+    }
+    RunningHelper helper(dir);
+    ASSERT_TRUE(limit.confine(helper.pid()));
+    const std::string client = genuineClient();
+    // 48 MiB each; unbounded, two connections with eight in flight each would need several
+    // times the limit.
+    const std::string request =
+        R"({"forgetReceipt":{"packageID":")" + std::string(48 << 20, 'p') + "\"}}";
+    std::vector<ClientRun> runs(2);
+    std::vector<std::thread> clients;
+    for (auto& r : runs) {
+        clients.emplace_back([&, out = &r] {
+            *out = run(client, helper,
+                       {"--timeout", "300", "--repeat", "16", "--concurrency", "8", "send", "-"},
+                       Tracing::none, request);
+        });
+    }
+    for (auto& t : clients) {
+        t.join();
+    }
+    for (const auto& r : runs) {
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_NE(r.out.find("calls 16 mismatches 0 "), std::string::npos) << r.out;
+    }
+    EXPECT_FALSE(helper.waitExit(0ms).has_value()) << "the helper was killed";
+    EXPECT_EQ(run(client, helper, {"version"}).out, "7\n");
 }
 
 TEST_F(ServiceEndToEnd, ExitsAboutAMinuteAfterTheLastReply) {

@@ -62,6 +62,32 @@ enum class Tracing { none, tracedByRoot };
 ClientRun runClientAs(const std::vector<std::string>& argv, uid_t uid, gid_t gid,
                       Tracing tracing = Tracing::none, const std::string& input = {});
 
+// A memory cgroup (v2, or the v1 memory controller) limited to `bytes`, removed on
+// destruction. `available()` is false where no cgroup can be made here.
+class MemoryLimit {
+  public:
+    explicit MemoryLimit(size_t bytes);
+    ~MemoryLimit();
+    MemoryLimit(const MemoryLimit&) = delete;
+    MemoryLimit& operator=(const MemoryLimit&) = delete;
+
+    bool available() const { return !path_.empty(); }
+    // Moves the process into the cgroup.
+    bool confine(pid_t pid) const;
+
+  private:
+    std::string path_;
+};
+
+// The connect-then-exec attack, as `uid`/`gid`: a process connects to `socketPath`, forks
+// a child that keeps the connection, and execs the attested `client` (which then waits on
+// its standard input until this returns). With `writeBeforeExec` the process writes a
+// getVersion call before its exec; otherwise the child writes one once the helper's
+// greeting has come. Returns every byte the child read from the connection.
+enum class AttackWrite { beforeExec, byChildAfterGreeting };
+std::string connectThenExec(const std::string& socketPath, const std::string& client, uid_t uid,
+                            gid_t gid, AttackWrite write);
+
 // True when log lines go to the journal rather than to standard error.
 bool journalPresent();
 
