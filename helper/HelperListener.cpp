@@ -140,8 +140,8 @@ void HelperListener::admit(Connection::Socket socket) {
     }
     if (auto verdict = options_.check(*identity, *requirement); !verdict) {
         listenerLogger().error(fmt::format("refused a client (pid {}, uid {}, executable {}): {}",
-                                           identity->credentials.pid, uid, identity->executable,
-                                           verdict.error()));
+                                           identity->credentials.pid, uid,
+                                           escapeForLog(identity->executable), verdict.error()));
         greetWithRefusal(socket, "this program is not admitted: " + verdict.error());
         released(uid);
         return;

@@ -100,15 +100,36 @@ std::string escapeForLog(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// The last guard against a forged line: whatever a caller forgot to escape, no control
+// character reaches the message. Text escaped with escapeForLog passes unchanged.
+std::string oneLine(std::string_view message) {
+    std::string out;
+    out.reserve(message.size());
+    for (const char c : message) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            appendHex(out, byte);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 void Logger::log(LogLevel level, std::string_view message, const LogFields& fields) const {
+    const std::string line = oneLine(message);
     {
         std::lock_guard lock(sinkMutex);
         if (const auto& sink = currentSink()) {
-            sink(LogRecord{category_, level, std::string(message), fields});
+            sink(LogRecord{category_, level, line, fields});
             return;
         }
     }
-    journalSend(priorityOf(level), logSubsystem, category_, message, fields);
+    journalSend(priorityOf(level), logSubsystem, category_, line, fields);
 }
 
 const Logger& listenerLogger() {

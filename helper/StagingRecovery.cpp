@@ -109,21 +109,22 @@ bool recover(const StagingRecord& record, const FoundSubdirectory& found) {
         if (record.contents == StagingRecord::Contents::copy) {
             auto status = fileStatusAt(found.sub.get(), name);
             if (status && removeOriginal(found.sub.get(), name, status->id())) {
-                operationsLogger().notice("deleted an unfinished copy of " + record.original +
+                operationsLogger().notice("deleted an unfinished copy of " +
+                                          escapeForLog(record.original) +
                                           "; the original is in place");
                 continue;
             }
-            operationsLogger().error("could not delete the unfinished copy " + shown);
+            operationsLogger().error("could not delete the unfinished copy " + escapeForLog(shown));
             emptied = false;
             continue;
         }
         auto moved = intoAccountTrash(found.sub.get(), name, ops, shown);
         if (moved) {
-            operationsLogger().notice("recovered " + record.original + " from staging: moved to " +
-                                      *moved);
+            operationsLogger().notice("recovered " + escapeForLog(record.original) +
+                                      " from staging: moved to " + escapeForLog(*moved));
         } else {
-            operationsLogger().error("could not recover " + record.original + " from " + shown +
-                                     ": " + moved.error());
+            operationsLogger().error("could not recover " + escapeForLog(record.original) +
+                                     " from " + escapeForLog(shown) + ": " + moved.error());
             emptied = false;
         }
     }
@@ -173,8 +174,8 @@ void emptyLegacySubdirectory(int legacyFd, const std::string& legacyPath,
                            ? lookUpAccount(status->ownerUID)
                            : std::nullopt;
         if (!account || account->home.empty()) {
-            operationsLogger().error("left " + shown + " in the old staging directory: its " +
-                                     "account is unknown");
+            operationsLogger().error("left " + escapeForLog(shown) +
+                                     " in the old staging directory: its " + "account is unknown");
             continue;
         }
         // Nothing says on whose authority an item of the old directory was being trashed:
@@ -183,7 +184,7 @@ void emptyLegacySubdirectory(int legacyFd, const std::string& legacyPath,
             sub.get(), name,
             {account->uid, account->gid, account->home, ForeignEntries::keepTheirOwner}, shown);
         if (moved) {
-            operationsLogger().notice("recovered " + shown +
+            operationsLogger().notice("recovered " + escapeForLog(shown) +
                                       " from the old staging directory: " + "moved to " + *moved);
         } else {
             operationsLogger().error("could not recover " + shown + ": " + moved.error());

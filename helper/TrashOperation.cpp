@@ -54,7 +54,7 @@ class TrashMove {
     bool stage(StagingRecord::Contents contents) {
         auto acquired = session_.acquire(contents, trash_.get(), ops_, item_.resolvedPath, name());
         if (!acquired) {
-            operationsLogger().error("cannot stage " + item_.resolvedPath + ": " +
+            operationsLogger().error("cannot stage " + escapeForLog(item_.resolvedPath) + ": " +
                                      acquired.error().describe());
             error_ = acquired.error().code;
             return false;
@@ -120,7 +120,7 @@ class TrashMove {
         const std::string destination = trashPath(*placed);
         if (auto removed = removeOriginal(item_.parent.fd.get(), name(), original); !removed) {
             operationsLogger().error(
-                "moved " + item_.resolvedPath + " to " + destination +
+                "moved " + escapeForLog(item_.resolvedPath) + " to " + escapeForLog(destination) +
                 " but could not delete the original: " + removed.error().describe());
         }
         return result(ItemOutcome::ok(), destination);
@@ -137,9 +137,10 @@ class TrashMove {
         if (placed) {
             return result(std::move(outcome), trashPath(*placed));
         }
-        operationsLogger().error("could not put " + item_.resolvedPath + " back nor into " +
-                                 ops_.home + "/" + trashName + ": " + errorText(placed.error()) +
-                                 "; it waits in " + stagedPath() + " for the next start");
+        operationsLogger().error("could not put " + escapeForLog(item_.resolvedPath) +
+                                 " back nor into " + ops_.home + "/" + trashName + ": " +
+                                 errorText(placed.error()) + "; it waits in " +
+                                 escapeForLog(stagedPath()) + " for the next start");
         return result(std::move(outcome));
     }
 
@@ -156,18 +157,18 @@ class TrashMove {
 
 void logReown(const ReownReport& report, const std::string& path) {
     if (report.firstError) {
-        operationsLogger().error("could not re-own " + path + ": errno " +
+        operationsLogger().error("could not re-own " + escapeForLog(path) + ": errno " +
                                  std::to_string(report.firstError->code));
     }
     for (const std::string& relative : report.keptOwner) {
         operationsLogger().error("left the owner of " +
-                                 (relative.empty() ? path : path + "/" + relative) +
+                                 escapeForLog(relative.empty() ? path : path + "/" + relative) +
                                  " unchanged: it belongs to another account");
     }
     if (report.skippedCount > report.keptOwner.size()) {
-        operationsLogger().error("left the owner of " +
-                                 std::to_string(report.skippedCount - report.keptOwner.size()) +
-                                 " more entries of other accounts in " + path + " unchanged");
+        operationsLogger().error(
+            "left the owner of " + std::to_string(report.skippedCount - report.keptOwner.size()) +
+            " more entries of other accounts in " + escapeForLog(path) + " unchanged");
     }
 }
 
