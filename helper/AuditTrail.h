@@ -32,9 +32,10 @@ struct AuditRecord {
     AuditEvent event = AuditEvent::itemRemoved;
     std::string request;         // the request kind as on the wire: "trashItems", ...
     std::uint32_t actedUid = 0;  // the account acted for
-    // The item's path as the request gave it; the pid, job label or package id otherwise.
+    // The path acted on (the request's path, links in its parents resolved); the pid, job
+    // label or package id otherwise.
     std::string path;
-    std::string outcome;    // e.g. "ok", "failed 13", "policyDenied", "notAuthorized"
+    std::string outcome;    // e.g. "ok", "failed: errno 13 (Permission denied)", "done"
     std::string authority;  // "root", "own", or the polkit action id
 };
 
