@@ -66,7 +66,8 @@ void audit(const Caller& caller, const AuditRecord& record) {
             {"KESTRELBAY_OUTCOME", bounded(record.outcome)},
             {"KESTRELBAY_AUTHORITY", bounded(record.authority)},
         };
-        const bool succeeded = record.outcome == "ok" && record.event != AuditEvent::requestRefused;
+        const bool succeeded = (record.outcome == "ok" || record.outcome == "done") &&
+                               record.event != AuditEvent::requestRefused;
         operationsLogger().log(succeeded ? LogLevel::standard : LogLevel::error, message, fields);
     } catch (...) {
         // Out of memory while composing the line: the operation's own answer still stands.

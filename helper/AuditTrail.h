@@ -1,7 +1,7 @@
 // The audit trail: one journal line per thing the helper did or refused for a caller, so
 // that an administrator can answer "who deleted this, for whom, on whose authority".
 //
-// Each line goes to category "operations" (notice when the outcome is "ok", error
+// Each line goes to category "operations" (notice when the outcome is "ok" or "done", error
 // otherwise) with a fixed MESSAGE_ID per event and the fields KESTRELBAY_CALLER_PID,
 // KESTRELBAY_CALLER_UID, KESTRELBAY_CALLER_EXE, KESTRELBAY_ACTED_UID, KESTRELBAY_REQUEST,
 // KESTRELBAY_PATH, KESTRELBAY_OUTCOME and KESTRELBAY_AUTHORITY, whose values are the raw

@@ -136,6 +136,7 @@ TEST(TerminateProcess, DeliversTermAndKillToTheInspectedProcess) {
         EXPECT_EQ(field("KESTRELBAY_CALLER_PID"), std::to_string(::getpid()));
         EXPECT_EQ(field("KESTRELBAY_REQUEST"), "terminateProcess");
         EXPECT_EQ(field("KESTRELBAY_AUTHORITY"), "root");
+        EXPECT_EQ(log.audits[0].level, LogLevel::standard);
         EXPECT_NE(field("MESSAGE_ID"), "<absent>");
     }
 }
