@@ -172,23 +172,5 @@ TEST(SocketExecutor, ConcurrentCallsGetTheirOwnRepliesWhateverTheOrder) {
     }
 }
 
-TEST(SocketExecutor, TheConvenienceOperationsMapTheDecodedResponse) {
-    testing::TempDir dir;
-    ScriptedServer server(dir / "s", [](int fd) {
-        for (;;) {
-            auto calls = readCalls(fd, 1);
-            if (calls.empty()) {
-                return;
-            }
-            ASSERT_TRUE(UnixSocket::sendAll(fd, WireFraming::encodeResponseReply(
-                                                    calls[0].id, R"({"error":{"_0":"no"}})"))
-                            .ok());
-        }
-    });
-    SocketExecutor executor({dir / "s", 5s});
-    EXPECT_EQ(executor.forgetReceipt("a.b").error(), PrivilegedExecutorError::remote("no"));
-    EXPECT_EQ(executor.trashItems({"/a"}, 1000).error(), PrivilegedExecutorError::remote("no"));
-}
-
 }  // namespace
 }  // namespace kb

@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 
 #include <future>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "helper/Logger.h"
 #include "platform/UnixSocket.h"
@@ -18,10 +20,17 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A job of the shared worker pool may still hold its connection when a test ends; the
+// context the connection's timers belong to is kept until the process ends, as the helper's.
+asio::io_context& lastingContext() {
+    static auto* contexts = new std::vector<std::unique_ptr<asio::io_context>>();
+    return *contexts->emplace_back(std::make_unique<asio::io_context>());
+}
+
 struct ListenerHarness {
     testing::TempDir dir;
     std::string path = dir / "s";
-    asio::io_context context;
+    asio::io_context& context = lastingContext();
     std::shared_ptr<HelperListener> listener;
     std::thread runner;
     std::mutex lock;

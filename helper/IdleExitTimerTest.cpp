@@ -5,7 +5,9 @@
 #include <asio/io_context.hpp>
 #include <thread>
 
+#include "HelperProtocol/HelperConstants.h"
 #include "helper/Logger.h"
+#include "helper/RootFileOpsSettings.h"
 
 namespace kb {
 namespace {
@@ -90,6 +92,28 @@ TEST(IdleExitTimer, ConcurrentRequestsBalance) {
         t.join();
     }
     EXPECT_EQ(h.timer.state().inFlight, 0);
+}
+
+TEST(IdleExitTimer, AStartedTimerChecksOnItsOwnAndRunsTheExitAction) {
+    asio::io_context context;
+    Harness h;
+    h.timer.setExitAction([&] {
+        ++h.exits;
+        context.stop();
+    });
+    h.timer.start(context.get_executor());
+    h.now += 60;
+    context.run_for(IdleExitTimer::checkPeriod + std::chrono::seconds(5));
+    EXPECT_EQ(h.exits, 1);
+    EXPECT_EQ(
+        h.lines,
+        (std::vector<LogRecord>{{"service", LogLevel::standard, "idle for 60.000000s; exiting"}}));
+}
+
+// The waits the tests shorten, at their production values.
+TEST(IdleExitTimer, ProductionWaitsAreSixtySecondsIdleAndTenSecondsPerTool) {
+    EXPECT_EQ(HelperConstants::idleExitInterval, 60.0);
+    EXPECT_EQ(RootFileOpsSettings{}.toolTimeout, std::chrono::seconds(10));
 }
 
 }  // namespace

@@ -101,18 +101,5 @@ TEST(RemoveItems, ParentSwappedForALinkAfterTheVerdictIsARaceAndNothingIsTouched
     EXPECT_TRUE(pathExists(outside / "victim/keep"));
 }
 
-TEST(RemoveItems, DeepTreeAndHugeDirectoryAreRemoved) {
-    FileOpsScenario world(HomeLocation::tmpfs);
-    makeDirectories(world.at("deep"));
-    ASSERT_TRUE(testing::makeDeepChain(world.at("deep"), 5000));
-    makeDirectories(world.at("wide"));
-    ASSERT_TRUE(testing::makeManyFiles(world.at("wide"), 200000));
-    for (const auto& result :
-         testing::itemsOf(world.remove({world.at("deep"), world.at("wide")}))) {
-        EXPECT_EQ(result.outcome, ItemOutcome::ok()) << result.path;
-        EXPECT_FALSE(pathExists(result.path));
-    }
-}
-
 }  // namespace
 }  // namespace kb

@@ -70,7 +70,7 @@ TEST(StagingRecord, RoundTripsAnyPathAndRefusesDamagedText) {
 TEST(StagingRecovery, AnItemLeftByAKilledHelperReachesItsOwnersTrash) {
     FileOpsScenario world(HomeLocation::tmpfs);
     makeDirectories(world.at("tree/wide"));
-    ASSERT_TRUE(testing::makeManyFiles(world.at("tree/wide"), 150000));
+    ASSERT_TRUE(testing::makeManyFiles(world.at("tree/wide"), 50000));
     const std::string requestFile = world.scratch() / "request.json";
     auto bytes = HelperCodec::encode(
         HelperRequest{HelperRequest::TrashItems{{world.at("tree")}, world.uid()}});
@@ -113,7 +113,7 @@ TEST(StagingRecovery, AnItemLeftByAKilledHelperReachesItsOwnersTrash) {
     recoverStaging(world.settings);
     EXPECT_EQ(ownerOf(world.trashed("tree")), world.uid());
     EXPECT_EQ(ownerOf(world.trashed("tree/wide/0")), world.uid());
-    EXPECT_EQ(ownerOf(world.trashed("tree/wide/149999")), world.uid());
+    EXPECT_EQ(ownerOf(world.trashed("tree/wide/49999")), world.uid());
     EXPECT_TRUE(logged(
         world, LogLevel::standard,
         "recovered " + world.at("tree") + " from staging: moved to " + world.trashed("tree")));

@@ -271,12 +271,13 @@ TEST(TrashItems, DeepTreeAndHugeDirectoryAreTrashedAndReowned) {
     makeDirectories(world.at("deep"));
     ASSERT_TRUE(testing::makeDeepChain(world.at("deep"), 5000));
     makeDirectories(world.at("wide"));
-    ASSERT_TRUE(testing::makeManyFiles(world.at("wide"), 200000));
+    // The platform's own tests take the huge sizes; here the helper's path through them.
+    ASSERT_TRUE(testing::makeManyFiles(world.at("wide"), 20000));
     const auto results = testing::itemsOf(world.trash({world.at("deep"), world.at("wide")}));
     for (const auto& result : results) {
         EXPECT_EQ(result.outcome, ItemOutcome::ok()) << result.path;
     }
-    EXPECT_EQ(ownerOf(world.trashed("wide/199999")), world.uid());
+    EXPECT_EQ(ownerOf(world.trashed("wide/19999")), world.uid());
     EXPECT_EQ(ownerOf(world.trashed("deep/d/d/d/f")), world.uid());
     for (const auto& record : world.logs()) {
         EXPECT_NE(record.level, LogLevel::error) << record.message;

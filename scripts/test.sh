@@ -7,4 +7,5 @@ preset="${1:-default}"
 # Warnings are errors here (and in CI); a plain configure leaves them warnings.
 cmake --preset "$preset" -DKB_WERROR=ON
 cmake --build --preset "$preset" -j "$(nproc)"
-ctest --preset "$preset"
+# Each test is its own entry; two at a time (the ones that need the machine alone run alone).
+ctest --preset "$preset" -j 2

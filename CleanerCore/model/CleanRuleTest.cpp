@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "testing/RecordChecks.h"
+
 namespace kb {
 namespace {
 
@@ -13,15 +15,6 @@ std::string encoded(const T& value) {
     auto text = json::encode(value, json::JsonStyle::domain);
     EXPECT_TRUE(text.ok());
     return text.ok() ? *text : std::string();
-}
-
-template <class T>
-void expectRoundTrip(const T& value) {
-    const auto text = encoded(value);
-    SCOPED_TRACE(text);
-    const auto back = json::decode<T>(text);
-    ASSERT_TRUE(back.ok()) << back.error().message;
-    EXPECT_EQ(*back, value);
 }
 
 FileURL url(const char* path) {
@@ -80,44 +73,47 @@ TEST(CleanRule, EnumsWithPayloadsHaveTheirExactJson) {
     EXPECT_EQ(encoded(SkipReason::needsHelper()), R"({"needsHelper":{}})");
 }
 
-TEST(CleanRule, EveryRecordRoundTrips) {
-    for (const auto& busy :
-         {BusyCheck::none(), BusyCheck::processRunning({}), BusyCheck::processRunning({"a", "b"}),
-          BusyCheck::openHandle(), BusyCheck::sqliteLive(), BusyCheck::gradleDaemon(),
-          BusyCheck::dockerRunning(), BusyCheck::owningApplication()}) {
-        expectRoundTrip(busy);
-    }
-    for (const auto& reason : {SkipReason::busy("Safari"), SkipReason::needsFullDiskAccess(),
-                               SkipReason::needsHelper(), SkipReason::absent()}) {
-        expectRoundTrip(reason);
-    }
-    expectRoundTrip(RuleProvider::builtin("launchAgents"));
-    expectRoundTrip(CleanGroup{"systemJunk", -4, "shippingbox"});
+TEST(CleanRule, EveryRecordRoundTripsAndHashesAsItCompares) {
+    using testing::expectRoundTripsAndHashes;
+    expectRoundTripsAndHashes<BusyCheck>(
+        {BusyCheck::none(), BusyCheck::processRunning({}), BusyCheck::processRunning({"a", "b"}),
+         BusyCheck::processRunning({"ab"}), BusyCheck::openHandle(), BusyCheck::sqliteLive(),
+         BusyCheck::gradleDaemon(), BusyCheck::dockerRunning(), BusyCheck::owningApplication()});
+    expectRoundTripsAndHashes<SkipReason>({SkipReason::busy("Safari"), SkipReason::busy("b"),
+                                           SkipReason::needsFullDiskAccess(),
+                                           SkipReason::needsHelper(), SkipReason::absent()});
+    expectRoundTripsAndHashes<CleanGroup>(
+        {{"systemJunk", -4, "shippingbox"}, {"a", 0, "s"}, {"a", 1, "s"}});
 
-    auto rule = sampleRule();
-    expectRoundTrip(rule);
-    EXPECT_EQ(encoded(rule).find("minimumAge"), std::string::npos);
-    rule.minimumAge = 86400;
-    expectRoundTrip(rule);
-    rule.minimumAge = 0.1;
-    rule.excludes = {"com.apple.*", "*/Application Support/Google/*"};
-    rule.provider = RuleProvider::builtin("k");
-    rule.mode = DeletionMode::command;
-    rule.phase = -2;
-    expectRoundTrip(rule);
+    std::vector<CleanRule> rules(6, sampleRule());
+    rules[1].minimumAge = 86400;
+    rules[2].regenerationCost = RegenerationCost::network;
+    rules[3].provider = RuleProvider::builtin("~/Library/Developer/Xcode/DerivedData/*");
+    rules[4].busy = BusyCheck::processRunning({"Xcode"});
+    rules[5].minimumAge = 0.1;
+    rules[5].excludes = {"com.apple.*", "*/Application Support/Google/*"};
+    rules[5].mode = DeletionMode::command;
+    rules[5].phase = -2;
+    expectRoundTripsAndHashes(rules);
+    EXPECT_EQ(encoded(sampleRule()).find("minimumAge"), std::string::npos);
 
     const ScannedItem withDate{url("/Users/a/Library/Caches/x y"), 4096, at(1796545868), true};
     const ScannedItem withoutDate{url("/tmp/f"), 0, std::nullopt, false};
     EXPECT_EQ(encoded(withoutDate), R"({"isDirectory":false,"path":"file:///tmp/f","size":0})");
     EXPECT_EQ(encoded(withDate), R"({"isDirectory":true,"modifiedAt":"2026-12-06T08:31:08Z",)"
                                  R"("path":"file:///Users/a/Library/Caches/x%20y","size":4096})");
-    const ScanResult result{
-        "user.caches",
-        {withDate, withoutDate},
-        {{url("/private/x"), SkipReason::busy("Xcode")}, {url("/y"), SkipReason::absent()}},
-        {"could not read /z"}};
-    expectRoundTrip(result);
-    expectRoundTrip(ScanResult{"empty", {}, {}, {}});
+    expectRoundTripsAndHashes<ScannedItem>({withDate,
+                                            withoutDate,
+                                            {url("/a"), 1, at(5), false},
+                                            {url("/a"), 1, std::nullopt, false},
+                                            {url("/a"), 2, at(5), false},
+                                            {url("/a"), 1, at(5), true}});
+    expectRoundTripsAndHashes<ScanResult>(
+        {{"user.caches",
+          {withDate, withoutDate},
+          {{url("/private/x"), SkipReason::busy("Xcode")}, {url("/y"), SkipReason::absent()}},
+          {"could not read /z"}},
+         {"empty", {}, {}, {}}});
 }
 
 TEST(CleanRule, DecodingRefusesMalformedInput) {
@@ -247,42 +243,6 @@ TEST(CleanRule, GenuinelyEmptyOnlyWithoutItemsSkipsAndErrors) {
     EXPECT_FALSE((ScanResult{"r", {}, {{url("/x"), SkipReason::absent()}}, {}}.isGenuinelyEmpty()));
     EXPECT_FALSE(
         (ScanResult{"r", {{url("/x"), 0, std::nullopt, false}}, {}, {}}.isGenuinelyEmpty()));
-}
-
-}  // namespace
-}  // namespace kb
-
-namespace kb {
-namespace {
-
-TEST(CleanRule, HashesFollowEquality) {
-    auto network = sampleRule();
-    network.regenerationCost = RegenerationCost::network;
-    auto aged = sampleRule();
-    aged.minimumAge = 60;
-    auto builtin = sampleRule();
-    builtin.provider = RuleProvider::builtin("~/Library/Developer/Xcode/DerivedData/*");
-    auto otherBusy = sampleRule();
-    otherBusy.busy = BusyCheck::processRunning({"Xcode"});
-    const std::unordered_set<CleanRule> rules{sampleRule(), sampleRule(), network,
-                                              aged,         builtin,      otherBusy};
-    EXPECT_EQ(rules.size(), 5u);
-
-    const ScannedItem item{url("/a"), 1, at(5), false};
-    const std::unordered_set<ScannedItem> items{item,
-                                                item,
-                                                {url("/a"), 1, std::nullopt, false},
-                                                {url("/a"), 2, at(5), false},
-                                                {url("/a"), 1, at(5), true}};
-    EXPECT_EQ(items.size(), 4u);
-    const std::unordered_set<SkipReason> reasons{SkipReason::busy("a"), SkipReason::busy("b"),
-                                                 SkipReason::absent(), SkipReason::needsHelper(),
-                                                 SkipReason::absent()};
-    EXPECT_EQ(reasons.size(), 4u);
-    const ScanResult result{"r", {item}, {{url("/b"), SkipReason::absent()}}, {"e"}};
-    EXPECT_EQ(std::hash<ScanResult>()(result), std::hash<ScanResult>()(ScanResult(result)));
-    EXPECT_EQ((std::unordered_set<CleanGroup>{{"a", 0, "s"}, {"a", 0, "s"}, {"a", 1, "s"}}.size()),
-              2u);
 }
 
 }  // namespace

@@ -78,7 +78,6 @@ class Walk {
   private:
     struct Worker {
         DirectoryReader reader;
-        std::uint64_t entries = 0;
         std::uint64_t total = 0;
     };
 
@@ -132,7 +131,11 @@ class Walk {
         std::vector<PendingDirectory> subdirectories;
         worker.reader.start(directory->get());
         while (const auto entry = worker.reader.next()) {
-            if (++worker.entries % cancellationInterval == 0 && shouldStop()) {
+            // Counted for the walk as a whole: a tree spread over several threads reaches
+            // its checkpoints as soon as one thread alone would.
+            const auto listed = entries_.fetch_add(1, std::memory_order_relaxed) + 1;
+            if (abandoned_.load(std::memory_order_relaxed) ||
+                (listed % cancellationInterval == 0 && shouldStop())) {
                 return;
             }
             EntryType type = entry->type;
@@ -195,6 +198,7 @@ class Walk {
     std::vector<std::thread> helpers_;
     std::size_t busy_ = 1;  // the caller walks the root before taking from the list
     std::uint64_t total_ = 0;
+    std::atomic<std::uint64_t> entries_ = 0;
     std::atomic<bool> abandoned_ = false;
 };
 

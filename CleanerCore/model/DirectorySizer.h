@@ -15,13 +15,13 @@
 //
 // Threads and cancellation: the tree is walked by the calling thread and, once there is more
 // than one subdirectory to walk, by up to `maxThreads - 1` helper threads that end before the
-// call returns. Each thread counts the directory entries it lists itself, and checks the stop
-// token only after its own 512th, 1024th, ... entry. When one thread sees a stop request the
-// whole walk is abandoned (the other threads stop at their next checkpoint or when they would
-// take the next directory) and the call fails with CleanerError::cancelled. So a tree of fewer
-// than 512 entries is never interrupted, and a tree of 512 x maxThreads entries or more is
-// always interrupted when the stop was requested before the call. The call may run on any
-// thread, many at a time.
+// call returns. The directory entries listed are counted for the walk as a whole, across all
+// its threads, and the stop token is checked only after the walk's 512th, 1024th, ... entry.
+// When a thread sees a stop request the whole walk is abandoned (the other threads stop at
+// their next entry or when they would take the next directory) and the call fails with
+// CleanerError::cancelled. So a tree of fewer than 512 entries is never interrupted, and a
+// tree of 512 entries or more is always interrupted when the stop was requested before the
+// call, however many threads walk it. The call may run on any thread, many at a time.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +34,7 @@
 
 namespace kb::DirectorySizer {
 
-// Entries a thread lists between two looks at the stop token.
+// Entries the walk lists between two looks at the stop token.
 inline constexpr std::uint64_t cancellationInterval = 512;
 
 struct Parallelism {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -19,6 +20,9 @@ namespace {
 using testing::makeDirectories;
 using testing::TempDir;
 using testing::writeFile;
+
+// The trees here are many small files: kept in memory, off the shared disk.
+constexpr const char* scratchParent = "/dev/shm";
 
 std::uint64_t allocatedBytesOf(const std::string& path) {
     struct stat status {};
@@ -133,7 +137,7 @@ TEST(DirectorySizer, PathsThatAreNotDirectoriesYieldZero) {
 }
 
 TEST(DirectorySizer, ManyThreadsAgreeWithOneOnAWideDeepTree) {
-    TempDir dir;
+    TempDir dir(scratchParent);
     makeTree(dir.path(), 2000, 7);
     std::string deep = dir / "chain";
     for (int level = 0; level < 200; ++level) {
@@ -147,30 +151,31 @@ TEST(DirectorySizer, ManyThreadsAgreeWithOneOnAWideDeepTree) {
     EXPECT_EQ(sizeOf(dir.path(), 4), expected);
 }
 
-TEST(DirectorySizer, StopsAtCheckpointsOnly) {
+TEST(DirectorySizer, StopsAtTheWalksCheckpointsWhateverTheThreads) {
     struct Case {
         const char* name;
-        int entries;
-        int perDirectory;
+        int subdirectories;  // 0: the files sit in the directory itself
+        int filesEach;
         unsigned threads;
         bool cancelled;
     };
     const Case cases[] = {
-        {"511 entries in one directory, one thread", 511, 1000, 1, false},
-        {"511 entries spread out, four threads", 511, 5, 4, false},
-        {"several thousand entries in one directory", 2100, 4000, 1, true},
-        {"several thousand entries spread out, one thread", 2100, 7, 1, true},
-        {"several thousand entries spread out, four threads", 2100, 7, 4, true},
+        {"511 entries in one directory, one thread", 0, 511, 1, false},
+        {"511 entries spread out, four threads", 73, 6, 4, false},
+        {"512 entries in one directory, one thread", 0, 512, 1, true},
+        {"1002 entries over two subdirectories, two threads", 2, 500, 2, true},
+        {"600 entries spread out, four threads", 100, 5, 4, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir dir;
-        if (c.perDirectory >= c.entries) {
-            for (int f = 0; f < c.entries; ++f) {
-                writeFile(dir / ("f" + std::to_string(f)), "x");
+        TempDir dir(scratchParent);
+        for (int d = 0; d < std::max(c.subdirectories, 1); ++d) {
+            const std::string directory =
+                c.subdirectories == 0 ? dir.path() : dir / ("d" + std::to_string(d));
+            makeDirectories(directory);
+            for (int f = 0; f < c.filesEach; ++f) {
+                writeFile(directory + "/f" + std::to_string(f), "x");
             }
-        } else {
-            makeTree(dir.path(), c.entries, c.perDirectory);
         }
         std::stop_source source;
         source.request_stop();
@@ -187,7 +192,7 @@ TEST(DirectorySizer, StopsAtCheckpointsOnly) {
 }
 
 TEST(DirectorySizer, StopRequestedWhileWalkingEndsTheWalk) {
-    TempDir dir;
+    TempDir dir(scratchParent);
     makeTree(dir.path(), 5000, 50);
     std::stop_source source;
     std::jthread stopper([&] { source.request_stop(); });

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string>
 
+#include "testing/RecordChecks.h"
 #include "testing/TempDir.h"
 
 namespace kb {
@@ -79,14 +80,7 @@ TEST(DiskUsageSnapshot, JsonFormRoundTripsAndOmitsAbsentPurgeable) {
     const auto text = json::encode(without, json::JsonStyle::domain);
     ASSERT_TRUE(text.ok());
     EXPECT_EQ(*text, R"({"availableBytes":250,"totalBytes":1000,"volumeURL":"file:///srv/data/"})");
-    for (const auto& snapshot : {without, with}) {
-        const auto decoded =
-            json::decode<DiskUsageSnapshot>(*json::encode(snapshot, json::JsonStyle::domain));
-        ASSERT_TRUE(decoded.ok()) << decoded.error().message;
-        EXPECT_EQ(*decoded, snapshot);
-        EXPECT_EQ(std::hash<DiskUsageSnapshot>()(*decoded),
-                  std::hash<DiskUsageSnapshot>()(snapshot));
-    }
+    testing::expectRoundTripsAndHashes(std::vector{without, with});
     EXPECT_FALSE(
         json::decode<DiskUsageSnapshot>(R"({"volumeURL":"file:///","totalBytes":1})").ok());
     EXPECT_FALSE(json::decode<DiskUsageSnapshot>(

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/RecordChecks.h"
+
 namespace kb {
 namespace {
 
@@ -21,14 +23,6 @@ std::string encodeDomain(const auto& value) {
     auto text = json::encode(value, json::JsonStyle::domain);
     EXPECT_TRUE(text.ok());
     return text.ok() ? *text : std::string();
-}
-
-template <class T>
-void expectRoundTrip(const T& value) {
-    const auto decoded = json::decode<T>(encodeDomain(value));
-    ASSERT_TRUE(decoded.ok()) << decoded.error().message;
-    EXPECT_EQ(*decoded, value);
-    EXPECT_EQ(std::hash<T>()(*decoded), std::hash<T>()(value));
 }
 
 InstalledApp minimalApp() {
@@ -117,11 +111,9 @@ TEST(InstalledApp, RawValuesAreTheCaseNamesAndCaseSensitive) {
 }
 
 TEST(InstalledApp, RoundTripsWithAndWithoutOptionalFields) {
-    expectRoundTrip(minimalApp());
-    expectRoundTrip(fullApp());
-    expectRoundTrip(fullApp().launchItems.front());
-    expectRoundTrip(*fullApp().runtime);
-    EXPECT_NE(fullApp(), minimalApp());
+    testing::expectRoundTripsAndHashes(std::vector{minimalApp(), fullApp()});
+    testing::expectRoundTripsAndHashes(std::vector{fullApp().launchItems.front()});
+    testing::expectRoundTripsAndHashes(std::vector{*fullApp().runtime});
 }
 
 TEST(InstalledApp, AbsentOptionalsHaveNoKeys) {

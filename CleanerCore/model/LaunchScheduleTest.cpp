@@ -6,6 +6,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "testing/RecordChecks.h"
+
 namespace kb {
 namespace {
 
@@ -132,12 +134,7 @@ TEST(LaunchSchedule, JsonFormOmitsAbsentOptionalsAndRoundTrips) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find(R"("intervalSeconds":0)"), std::string::npos) << text;
-    for (const S& schedule : {S::unscheduled(), full}) {
-        const auto decoded = json::decode<S>(encodeDomain(schedule));
-        ASSERT_TRUE(decoded.ok()) << decoded.error().message;
-        EXPECT_EQ(*decoded, schedule);
-        EXPECT_EQ(std::hash<S>()(*decoded), std::hash<S>()(schedule));
-    }
+    testing::expectRoundTripsAndHashes(std::vector{S::unscheduled(), full});
 }
 
 TEST(LaunchSchedule, DecodingRefusesMissingKeysWrongTypesAndUnknownValues) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/RecordChecks.h"
+
 namespace kb {
 namespace {
 
@@ -88,11 +90,7 @@ TEST(LeftoverCandidate, RoundTripsWithAndWithoutOptionalFields) {
     full.sharedWith = {"com.example.other"};
     full.ownerProcesses = {{.pid = 77, .startTime = 123456789, .name = "notesd"}};
     full.requiresRoot = true;
-    for (const auto& candidate : {minimalCandidate(), full}) {
-        const auto decoded = json::decode<LeftoverCandidate>(encodeDomain(candidate));
-        ASSERT_TRUE(decoded.ok()) << decoded.error().message;
-        EXPECT_EQ(*decoded, candidate);
-    }
+    testing::expectRoundTripsAndHashes(std::vector{minimalCandidate(), full});
     EXPECT_EQ(encodeDomain(minimalCandidate()),
               R"({"confidence":4,"isProtected":false,"kind":"cache","ownerProcesses":[],)"
               R"("path":"file:///Users/alice/Library/Caches/com.example.notes/",)"

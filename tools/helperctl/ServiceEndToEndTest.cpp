@@ -150,35 +150,6 @@ TEST_F(ServiceEndToEnd, BytesOfAProcessBeforeItsExecOrOfItsChildAreNeverServed) 
     }
 }
 
-TEST_F(ServiceEndToEnd, AClientActsOnlyForItsOwnUid) {
-    RunningHelper helper(dir);
-    TestAccount other("kbsvco");
-    const std::string victim = other.home() + "/keep.txt";
-    testing::writeFile(victim, "mine");
-    const std::string client = genuineClient();
-    const std::string sentence = "error: uid " + std::to_string(other.uid()) +
-                                 " is not a user account this helper will act for\n";
-    const std::vector<std::vector<std::string>> requests = {
-        {"trash", victim, "--uid", std::to_string(other.uid())},
-        {"remove", victim, "--uid", std::to_string(other.uid())},
-        {"clear-protection", victim, "--uid", std::to_string(other.uid())},
-        {"restore", other.home() + "/.Trash/keep.txt", victim, "--uid",
-         std::to_string(other.uid())},
-        {"remove", victim, "/tmp/x", "--uid", "0"},
-    };
-    for (const auto& args : requests) {
-        SCOPED_TRACE(args.front());
-        auto r = run(client, helper, args);
-        if (args.back() == "0") {
-            EXPECT_EQ(r.err, "error: uid 0 is not a user account this helper will act for\n");
-        } else {
-            EXPECT_EQ(r.err, sentence);
-        }
-        EXPECT_EQ(r.exitStatus, 1);
-    }
-    EXPECT_EQ(testing::readFile(victim), "mine");
-}
-
 TEST_F(ServiceEndToEnd, AFileGoesToItsOwnersTrashAndComesBack) {
     RunningHelper helper(dir);
     const std::string client = genuineClient();
@@ -292,20 +263,6 @@ TEST_F(ServiceEndToEnd, LargeRequestsInFlightStayWithinAMemoryLimit) {
     }
     EXPECT_FALSE(helper.waitExit(0ms).has_value()) << "the helper was killed";
     EXPECT_EQ(run(client, helper, {"version"}).out, "7\n");
-}
-
-TEST_F(ServiceEndToEnd, ExitsAboutAMinuteAfterTheLastReply) {
-    RunningHelper helper(dir);
-    const std::string client = genuineClient();
-    ASSERT_EQ(run(client, helper, {"version"}).exitStatus, 0);
-    const auto lastReply = std::chrono::steady_clock::now();
-    ASSERT_FALSE(helper.waitExit(59s).has_value()) << "exited too early";
-    const auto status = helper.waitExit(8s);
-    const std::chrono::duration<double> idle = std::chrono::steady_clock::now() - lastReply;
-    ASSERT_TRUE(status.has_value()) << "still running after " << idle.count() << " s";
-    EXPECT_EQ(*status, 0);
-    EXPECT_LE(idle.count(), 66.0);
-    EXPECT_TRUE(logShows(helper, "[service] notice: idle for 60.000000s; exiting"));
 }
 
 }  // namespace

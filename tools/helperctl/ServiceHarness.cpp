@@ -94,14 +94,22 @@ RunningHelper::RunningHelper(const TempDir& dir) {
     }
     listeningFd_ = socket->release();
     const int logFd = scratchFile(logPath_);
+    // Its own state directory, so that helpers of tests running side by side never recover
+    // each other's staged items.
+    const std::string stateDirectory = dir / ("state" + std::to_string(n));
+    if (::mkdir(stateDirectory.c_str(), 0755) != 0) {
+        ADD_FAILURE() << "mkdir " << stateDirectory << " failed";
+    }
     // Everything the child needs is built here, before fork.
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string_view entry(*e);
-        if (!entry.starts_with("LISTEN_") && !entry.starts_with("NOTIFY_SOCKET=")) {
+        if (!entry.starts_with("LISTEN_") && !entry.starts_with("NOTIFY_SOCKET=") &&
+            !entry.starts_with("STATE_DIRECTORY=")) {
             environment.emplace_back(entry);
         }
     }
+    environment.emplace_back("STATE_DIRECTORY=" + stateDirectory);
     environment.emplace_back("LISTEN_FDS=1");
     static constexpr std::string_view listenPid = "LISTEN_PID=";
     environment.emplace_back(std::string(listenPid) + std::string(21, '\0'));
