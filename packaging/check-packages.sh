@@ -45,6 +45,9 @@ for path in \
     /usr/share/polkit-1/actions/dev.kestrelbay.helper.policy \
     /usr/share/man/man8/dev.kestrelbay.helper.8.gz \
     /usr/share/man/man1/kestrelbay-helperctl.1.gz \
+    /usr/bin/kestrelbay \
+    /usr/share/kestrelbay/rules/system.json \
+    /usr/share/man/man1/kestrelbay.1.gz \
     /usr/share/doc/kestrelbay-helper/administration.md \
     /usr/share/doc/kestrelbay-helper/copyright \
     /usr/include/kestrelbay/HelperProtocol/SocketExecutor.h \
@@ -65,6 +68,12 @@ man -w 8 dev.kestrelbay.helper >/dev/null
 man -w 1 kestrelbay-helperctl >/dev/null
 kestrelbay-helperctl --help >/dev/null
 kestrelbay-helperctl --version
+man -w 1 kestrelbay >/dev/null
+# The installed cleaner finds the installed catalogue and scans a sample home.
+mkdir "$scratch/home"
+examples/make-sample-home.sh "$scratch/home" >/dev/null
+env -i HOME="$scratch/home" PATH=/usr/bin:/bin kestrelbay scan --catalog linux | grep -q '^TOTAL' \
+    || fail "the installed kestrelbay does not scan"
 pkg-config --exists kestrelbay || fail "pkg-config does not know kestrelbay"
 
 step "hardening of the installed helper"
