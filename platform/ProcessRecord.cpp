@@ -12,28 +12,6 @@
 #include "platform/ProcessStartTime.h"
 
 namespace kb {
-namespace {
-
-std::optional<std::string> readProcFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (!fd) {
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n > 0) {
-            text.append(buffer, static_cast<size_t>(n));
-        } else if (n == 0) {
-            return text;
-        } else if (errno != EINTR) {
-            return std::nullopt;
-        }
-    }
-}
-
-}  // namespace
 
 std::optional<std::uint64_t> processStartTicks(pid_t pid) {
     const auto text = readProcFile("/proc/" + std::to_string(pid) + "/stat");

@@ -10,9 +10,7 @@
 #include "platform/UniqueFd.h"
 
 namespace kb {
-namespace {
 
-// Reads a whole /proc file; nothing when it cannot be opened or read.
 std::optional<std::string> readProcFile(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (!fd) {
@@ -31,6 +29,8 @@ std::optional<std::string> readProcFile(const std::string& path) {
         }
     }
 }
+
+namespace {
 
 std::optional<std::uint64_t> parseUnsigned(std::string_view text) {
     std::uint64_t value = 0;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace kb {
@@ -16,6 +17,10 @@ namespace kb {
 // Computed as the boot time plus the process's start in clock ticks after boot, rounded
 // down to whole seconds. Thread-safe.
 std::optional<std::uint64_t> processStartTime(pid_t pid);
+
+// The whole text of a /proc file (read until end of file); nothing when it cannot be
+// opened or read.
+std::optional<std::string> readProcFile(const std::string& path);
 
 // The pieces, exposed for tests: the start in clock ticks after boot from the text of a
 // process's stat record (nothing for a zombie or a malformed record), and the boot time
