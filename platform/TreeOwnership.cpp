@@ -1,6 +1,7 @@
 #include "platform/TreeOwnership.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,10 +45,82 @@ class Reowner {
         }
     }
 
-    // A non-directory entry of `dirFd`: changed through a descriptor of the entry itself.
-    // While entries keep needing a change, the status is read on that descriptor only;
-    // otherwise first by name, which is enough to leave an owned entry alone.
-    void changeEntry(int dirFd, const std::string& name, const std::string& relativePath) {
+    // A non-directory entry of the directory `dirFd`, whose status is `dir`.
+    void changeEntry(int dirFd, const FileStatus& dir, const std::string& name,
+                     const std::string& relativePath) {
+        if (closedToOthers(dir)) {
+            changeByName(dirFd, name, relativePath);
+        } else {
+            changeThroughDescriptor(dirFd, name, relativePath);
+        }
+    }
+
+    void walk(DirectoryStack& stack) {
+        for (;;) {
+            const WalkEntry* entry = stack.nextEntry();
+            if (entry == nullptr) {
+                if (stack.depth() == 0) {
+                    return;
+                }
+                // A directory changes hands only once its entries are done: until then it
+                // stays closed to others if it was (see closedToOthers).
+                change(stack.fd(), stack.status(), stack.relativePath());
+                if (auto left = stack.leave(); !left) {
+                    note(left.error().error);
+                    return;
+                }
+                continue;
+            }
+            const std::string name = entry->name;
+            if (entry->type != EntryType::directory && entry->type != EntryType::unknown) {
+                changeEntry(stack.fd(), stack.status(), name, stack.relativePath(name));
+                continue;
+            }
+            auto entered = stack.enter(name);
+            if (!entered) {
+                note(entered.error().error);
+                continue;
+            }
+            if (*entered == EnterResult::notDirectory) {
+                changeEntry(stack.fd(), stack.status(), name, stack.relativePath(name));
+            }
+        }
+    }
+
+  private:
+    // Whether only root can add, remove or rename entries of the directory whose status is
+    // `dir`: root owns it (so only root can change its mode) and neither its group nor
+    // others may write it (with an ACL the group bits are the mask, which caps every named
+    // entry). Its entries then keep naming the same objects between a statx and a change by
+    // name, whoever holds a descriptor of the directory, so the two calls of "chown -h"
+    // are as safe here as a change through a descriptor of the entry. The directory itself
+    // is re-owned only after its entries (the walk re-owns directories on the way up).
+    static bool closedToOthers(const FileStatus& dir) {
+        return dir.ownerUID == 0 && (dir.mode & (S_IWGRP | S_IWOTH)) == 0;
+    }
+
+    // statx and fchownat by name, both without following a link.
+    void changeByName(int dirFd, const std::string& name, const std::string& relativePath) {
+        auto status = fileStatusAt(dirFd, name);
+        if (!status) {
+            note(systemError(status.error().code, "statx", relativePath));
+            return;
+        }
+        if (status->isDirectory() || status->mountRoot || owned(*status) ||
+            keepsOwner(*status, relativePath)) {
+            return;
+        }
+        if (::fchownat(dirFd, name.c_str(), uid_, gid_, AT_SYMLINK_NOFOLLOW) != 0) {
+            note(systemError("fchownat", relativePath));
+        }
+    }
+
+    // Changed through a descriptor of the entry itself, so a name swapped during the walk
+    // cannot redirect the change. While entries keep needing a change, the status is read
+    // on that descriptor only; otherwise first by name, which is enough to leave an owned
+    // entry alone.
+    void changeThroughDescriptor(int dirFd, const std::string& name,
+                                 const std::string& relativePath) {
         if (!expectChange_) {
             auto byName = fileStatusAt(dirFd, name);
             if (!byName) {
@@ -68,52 +141,15 @@ class Reowner {
             note(systemError(status.error().code, "statx", relativePath));
             return;
         }
-        if (status->isDirectory()) {
-            // Swapped for a directory since it was listed: not walked into.
+        if (status->isDirectory() || status->mountRoot) {
+            // Swapped for a directory since it was listed (not walked into), or a file
+            // mounted over the entry (another file system).
             return;
         }
         expectChange_ = !owned(*status);
         change(fd.get(), *status, relativePath);
     }
 
-    void walk(DirectoryStack& stack) {
-        for (;;) {
-            const WalkEntry* entry = stack.nextEntry();
-            if (entry == nullptr) {
-                if (stack.depth() == 0) {
-                    return;
-                }
-                if (auto left = stack.leave(); !left) {
-                    note(left.error().error);
-                    return;
-                }
-                continue;
-            }
-            const std::string name = entry->name;
-            if (entry->type != EntryType::directory && entry->type != EntryType::unknown) {
-                changeEntry(stack.fd(), name, stack.relativePath(name));
-                continue;
-            }
-            auto entered = stack.enter(name);
-            if (!entered) {
-                note(entered.error().error);
-                continue;
-            }
-            switch (*entered) {
-                case EnterResult::entered:
-                    change(stack.fd(), stack.status(), stack.relativePath());
-                    break;
-                case EnterResult::notDirectory:
-                    changeEntry(stack.fd(), name, stack.relativePath(name));
-                    break;
-                case EnterResult::otherMount:
-                case EnterResult::gone:
-                    break;
-            }
-        }
-    }
-
-  private:
     uid_t uid_;
     gid_t gid_;
     ForeignEntries foreign_;
@@ -152,13 +188,13 @@ ReownReport reownTree(int parentFd, const std::string& name, ObjectId expected, 
         reowner.note(systemError("openat", name));
         return reowner.take();
     }
-    reowner.change(root.get(), *status, "");
     auto stack = DirectoryStack::start(std::move(root));
     if (!stack) {
         reowner.note(stack.error().error);
         return reowner.take();
     }
     reowner.walk(*stack);
+    reowner.change(item.get(), *status, "");
     return reowner.take();
 }
 
