@@ -5,7 +5,9 @@
 // included, is left as it is, its owner included). An entry is changed only where no other
 // account can swap it between the read of its status and the change: through a descriptor
 // of the entry itself, or by name inside a directory that only root can modify (root-owned,
-// not writable by group or others). Directories change hands after their entries.
+// not writable by group or others). Directories change hands after their entries. A tree
+// with two or more subdirectories at its top is re-owned by two threads, each taking the
+// next top-level entry and walking it on its own.
 // Entries whose owner and group already match are left alone. A regular file with more
 // than one hard link that belongs to another account is left alone too (the other links
 // may be anywhere, a system file included) and reported. With ForeignEntries::keepTheirOwner

@@ -61,15 +61,18 @@ TEST(TreeOwnership, AForeignHardLinkedFileKeepsItsOwnerAndIsReported) {
     TempDir dir;
     TempDir outside;
     writeFile(outside / "system-file", "secret");
-    makeDirectories(dir / "item");
-    ASSERT_EQ(::link((outside / "system-file").c_str(), (dir / "item/hardlink").c_str()), 0);
-    writeFile(dir / "item/own", "x");
+    // Two top-level directories: the tree is shared between two workers.
+    makeDirectories(dir / "item/a");
+    makeDirectories(dir / "item/b");
+    ASSERT_EQ(::link((outside / "system-file").c_str(), (dir / "item/a/hardlink").c_str()), 0);
+    writeFile(dir / "item/b/own", "x");
 
     const auto report = reownAt(dir / "item");
     EXPECT_EQ(ownerOf(outside / "system-file"), 0u);
-    EXPECT_EQ(ownerOf(dir / "item/own"), someUid);
+    EXPECT_EQ(ownerOf(dir / "item/b/own"), someUid);
+    EXPECT_EQ(ownerOf(dir / "item/a"), someUid);
     EXPECT_EQ(report.skippedCount, 1u);
-    EXPECT_EQ(report.keptOwner, std::vector<std::string>{"hardlink"});
+    EXPECT_EQ(report.keptOwner, std::vector<std::string>{"a/hardlink"});
 }
 
 TEST(TreeOwnership, KeepingTheirOwnerChangesOnlyTheAccountsOwnEntries) {
