@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +14,12 @@ namespace kb {
 namespace {
 
 constexpr int directoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// tmpfs keeps no inode tables: the order of its listing costs no seeks, and sorting does.
+bool inMemory(int fd) {
+    struct statfs fs {};
+    return ::fstatfs(fd, &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+}
 
 WalkError systemFailure(SystemError error) {
     return WalkError{WalkProblem::systemCall, std::move(error)};
@@ -28,7 +36,7 @@ Result<std::vector<WalkEntry>, SystemError> DirectoryStack::list(int fd) {
     if (reader_.failed()) {
         return fail(systemError("getdents64", relativePath()));
     }
-    if (entries.size() >= inodeOrderThreshold) {
+    if (entries.size() >= inodeOrderThreshold && !inMemory(fd)) {
         std::sort(entries.begin(), entries.end(),
                   [](const WalkEntry& a, const WalkEntry& b) { return a.inode < b.inode; });
     }

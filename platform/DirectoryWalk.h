@@ -10,7 +10,7 @@
 // and inode); if it is not (the tree was rearranged under the walk) the walk stops with
 // `directoryChanged`. Each directory's listing is read whole when it is entered; a large
 // one is handed out in inode order (as "rm" does: far fewer seeks on file systems that keep
-// inodes in tables).
+// inodes in tables; not on tmpfs).
 //
 // A DirectoryStack is used by one thread at a time.
 #pragma once
