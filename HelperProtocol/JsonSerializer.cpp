@@ -28,11 +28,27 @@ constexpr std::array<std::uint8_t, 256> makeEscapeTable(bool slash) {
 constexpr auto wireEscapes = makeEscapeTable(true);
 constexpr auto domainEscapes = makeEscapeTable(false);
 
+constexpr std::uint64_t everyByte(std::uint8_t b) {
+    return 0x0101010101010101ULL * b;
+}
+
+// Whether any of the eight bytes of `w` is a control character, '"', '\\' or `slash` (the
+// classic word-at-a-time tests for a zero byte and for a byte below a bound).
+inline bool anyNeedsEscape(std::uint64_t w, std::uint64_t slash) {
+    constexpr std::uint64_t high = everyByte(0x80);
+    const auto zeroIn = [](std::uint64_t v) { return (v - everyByte(1)) & ~v & high; };
+    const std::uint64_t control = (w - everyByte(0x20)) & ~w & high;
+    return (control | zeroIn(w ^ everyByte('"')) | zeroIn(w ^ everyByte('\\')) |
+            zeroIn(w ^ slash)) != 0;
+}
+
 }  // namespace
 
 void JsonWriter::newline(size_t depth) {
-    out_ += '\n';
-    out_.append(depth * 2, ' ');
+    char* p = room(1 + depth * 2);
+    *p++ = '\n';
+    std::memset(p, ' ', depth * 2);
+    used_ += 1 + depth * 2;
 }
 
 void JsonWriter::beforeValue() {
@@ -41,7 +57,7 @@ void JsonWriter::beforeValue() {
         return;
     }
     if (levels_.empty()) {
-        if (!out_.empty()) {
+        if (used_ != 0) {
             failure_ = "two values at the top level";
         }
         return;
@@ -52,7 +68,7 @@ void JsonWriter::beforeValue() {
         return;
     }
     if (!level.empty) {
-        out_ += ',';
+        put(',');
     }
     level.empty = false;
     if (style_ == JsonStyle::pretty) {
@@ -62,13 +78,13 @@ void JsonWriter::beforeValue() {
 
 void JsonWriter::beginObject() {
     beforeValue();
-    out_ += '{';
+    put('{');
     levels_.push_back(Level{true, true, {}});
 }
 
 void JsonWriter::beginArray() {
     beforeValue();
-    out_ += '[';
+    put('[');
     levels_.push_back(Level{false, true, {}});
 }
 
@@ -82,7 +98,7 @@ void JsonWriter::endObject() {
     if (!empty && style_ == JsonStyle::pretty) {
         newline(levels_.size());
     }
-    out_ += '}';
+    put('}');
 }
 
 void JsonWriter::endArray() {
@@ -95,7 +111,7 @@ void JsonWriter::endArray() {
     if (!empty && style_ == JsonStyle::pretty) {
         newline(levels_.size());
     }
-    out_ += ']';
+    put(']');
 }
 
 void JsonWriter::key(std::string_view name) {
@@ -108,7 +124,7 @@ void JsonWriter::key(std::string_view name) {
         if (!(level.lastKey < name)) {
             failure_ = "object keys out of order";
         }
-        out_ += ',';
+        put(',');
     }
     level.empty = false;
     level.lastKey = name;
@@ -116,7 +132,7 @@ void JsonWriter::key(std::string_view name) {
         newline(levels_.size());
     }
     appendEscaped(name);
-    out_ += style_ == JsonStyle::pretty ? " : " : ":";
+    put(style_ == JsonStyle::pretty ? " : " : ":");
     afterKey_ = true;
 }
 
@@ -129,14 +145,14 @@ void JsonWriter::integer(std::int64_t number) {
     beforeValue();
     char buffer[24];
     auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, number);
-    out_.append(buffer, end);
+    put(std::string_view(buffer, static_cast<size_t>(end - buffer)));
 }
 
 void JsonWriter::unsignedInteger(std::uint64_t number) {
     beforeValue();
     char buffer[24];
     auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, number);
-    out_.append(buffer, end);
+    put(std::string_view(buffer, static_cast<size_t>(end - buffer)));
 }
 
 void JsonWriter::number(double number) {
@@ -147,77 +163,90 @@ void JsonWriter::number(double number) {
     }
     char buffer[64];
     auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, number);
-    out_.append(buffer, end);
+    put(std::string_view(buffer, static_cast<size_t>(end - buffer)));
 }
 
 void JsonWriter::boolean(bool value) {
     beforeValue();
-    out_ += value ? "true" : "false";
+    put(value ? "true" : "false");
 }
 
 void JsonWriter::null() {
     beforeValue();
-    out_ += "null";
+    put("null");
+}
+
+void JsonWriter::grow(size_t bytes) {
+    // The bytes past used_ are scratch, cut off by finish().
+    out_.resize(std::max(out_.size() * 2, std::max(used_ + bytes, size_t{256})));
 }
 
 void JsonWriter::appendEscaped(std::string_view text) {
     static constexpr char hex[] = "0123456789abcdef";
-    const auto& table = style_ == JsonStyle::wire ? wireEscapes : domainEscapes;
-    // Two passes: size the output once, then fill it.
-    size_t extra = 0;
-    for (char c : text) {
-        extra += table[static_cast<unsigned char>(c)];
-    }
-    const size_t at = out_.size();
-    out_.resize(at + text.size() + extra + 2);
-    char* p = out_.data() + at;
-    *p++ = '"';
-    if (extra == 0) {
-        std::memcpy(p, text.data(), text.size());
-        p += text.size();
-    } else {
-        for (char ch : text) {
-            const auto c = static_cast<unsigned char>(ch);
-            if (table[c] == 0) {
-                *p++ = ch;
-                continue;
-            }
-            *p++ = '\\';
-            switch (c) {
-                case '"':
-                    *p++ = '"';
-                    break;
-                case '\\':
-                    *p++ = '\\';
-                    break;
-                case '/':
-                    *p++ = '/';
-                    break;
-                case '\b':
-                    *p++ = 'b';
-                    break;
-                case '\f':
-                    *p++ = 'f';
-                    break;
-                case '\n':
-                    *p++ = 'n';
-                    break;
-                case '\r':
-                    *p++ = 'r';
-                    break;
-                case '\t':
-                    *p++ = 't';
-                    break;
-                default:
-                    *p++ = 'u';
-                    *p++ = '0';
-                    *p++ = '0';
-                    *p++ = hex[c >> 4];
-                    *p++ = hex[c & 0xF];
-            }
+    const bool wire = style_ == JsonStyle::wire;
+    const auto& table = wire ? wireEscapes : domainEscapes;
+    // Room for the worst case (every byte a six-byte escape), counted exactly only for long
+    // texts where that bound would waste memory; then one pass that copies clean eight-byte
+    // words whole.
+    size_t bound = text.size() * 6 + 2;
+    if (text.size() > 4096) {
+        bound = text.size() + 2;
+        for (char c : text) {
+            bound += table[static_cast<unsigned char>(c)];
         }
     }
-    *p = '"';
+    char* const start = room(bound);
+    char* p = start;
+    *p++ = '"';
+    const std::uint64_t slash = everyByte(wire ? '/' : '"');
+    const char* in = text.data();
+    const char* const end = in + text.size();
+    while (in != end) {
+        std::uint64_t word;
+        while (end - in >= 8 && (std::memcpy(&word, in, 8), !anyNeedsEscape(word, slash))) {
+            std::memcpy(p, in, 8);
+            in += 8;
+            p += 8;
+        }
+        while (in != end && table[static_cast<unsigned char>(*in)] == 0) {
+            *p++ = *in++;
+        }
+        if (in == end) {
+            break;
+        }
+        const auto c = static_cast<unsigned char>(*in++);
+        *p++ = '\\';
+        switch (c) {
+            case '"':
+            case '\\':
+            case '/':
+                *p++ = static_cast<char>(c);
+                break;
+            case '\b':
+                *p++ = 'b';
+                break;
+            case '\f':
+                *p++ = 'f';
+                break;
+            case '\n':
+                *p++ = 'n';
+                break;
+            case '\r':
+                *p++ = 'r';
+                break;
+            case '\t':
+                *p++ = 't';
+                break;
+            default:
+                *p++ = 'u';
+                *p++ = '0';
+                *p++ = '0';
+                *p++ = hex[c >> 4];
+                *p++ = hex[c & 0xF];
+        }
+    }
+    *p++ = '"';
+    used_ += static_cast<size_t>(p - start);
 }
 
 void JsonWriter::writeObjectSorted(const boost::json::object& object) {
@@ -280,12 +309,13 @@ void JsonWriter::value(const boost::json::value& value) {
 }
 
 Result<std::string, EncodeError> JsonWriter::finish() {
-    if (failure_ == nullptr && (!levels_.empty() || afterKey_ || out_.empty())) {
+    if (failure_ == nullptr && (!levels_.empty() || afterKey_ || used_ == 0)) {
         failure_ = "incomplete document";
     }
     if (failure_ != nullptr) {
         return fail(EncodeError{failure_});
     }
+    out_.resize(used_);
     return std::move(out_);
 }
 

@@ -13,6 +13,7 @@
 
 #include <boost/json/value.hpp>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,11 +62,29 @@ class JsonWriter {
 
     void beforeValue();
     void newline(size_t depth);
+    // Room for `bytes` more bytes at the end of the output; put() and the callers of room()
+    // advance used_ by what they wrote.
+    char* room(size_t bytes) {
+        if (out_.size() - used_ < bytes) {
+            grow(bytes);
+        }
+        return out_.data() + used_;
+    }
+    void grow(size_t bytes);
+    void put(char c) {
+        *room(1) = c;
+        ++used_;
+    }
+    void put(std::string_view text) {
+        std::memcpy(room(text.size()), text.data(), text.size());
+        used_ += text.size();
+    }
     void appendEscaped(std::string_view text);
     void writeObjectSorted(const boost::json::object& object);
 
     JsonStyle style_;
-    std::string out_;
+    std::string out_;  // its first used_ bytes are the document
+    size_t used_ = 0;
     std::vector<Level> levels_;
     bool afterKey_ = false;
     const char* failure_ = nullptr;

@@ -7,7 +7,8 @@
 #     account's own tree, the Trash on the item's file system: at most 0.5)
 #   - one request naming MANY separate files           vs  a bare C loop of unlink / rename
 # Usage (as root): bench/FileOperationsBench.sh [DRIVER]; DRIVER defaults to the bench
-# preset's bench_FileOperationsBench. FILES (100000) and MANY (10000) may be overridden.
+# preset's bench_FileOperationsBench. FILES (100000) and MANY (10000) may be overridden;
+# ONLY (a pattern: remove, trash, removeItems, trashItems, ext4, tmpfs) runs the matching rows.
 set -eu
 cd "$(dirname "$0")/.."
 driver=${1:-build/bench/bench/bench_FileOperationsBench}
@@ -20,6 +21,8 @@ tmpfsbase=/tmp/kbops-bench-tmpfs.$$
 now() { date +%s.%N; }
 elapsed() { echo "$(now) $1" | awk '{printf "%.3f", $1 - $2}'; }
 ratio() { echo "$1 $2" | awk '{ if ($2 > 0) printf "%.2f", $1 / $2; else print "n/a" }'; }
+only=${ONLY:-}
+wanted() { case "$1" in *$only*) return 0 ;; *) return 1 ;; esac; }
 row() { printf '%-8s %-34s ours %8ss  peer %8ss  ratio %s\n' "$1" "$2" "$3" "$4" "$(ratio "$3" "$4")"; }
 
 cleanup() {
@@ -47,6 +50,7 @@ for fs in ext4 tmpfs; do
     sync
 
     for shape in nested flat; do
+        wanted "$fs remove $shape" || continue
         "$driver" make-$shape "$w/peer" "$files"
         "$driver" make-$shape "$w/ours" "$files"
         sync
@@ -56,6 +60,7 @@ for fs in ext4 tmpfs; do
     done
 
     for owner in account root; do
+        wanted "$fs trash $owner" || continue
         "$driver" make-nested "$w/peer" "$files"
         "$driver" make-nested "$w/ours" "$files"
         if [ "$owner" = account ]; then chown -R "$uid:$gid" "$w/peer" "$w/ours"; fi
@@ -69,6 +74,7 @@ for fs in ext4 tmpfs; do
         rm -rf "$home/.Trash/peer" "$home/.Trash/ours"
     done
 
+    if wanted "$fs removeItems"; then
     "$driver" make-flat "$w/peer" "$many"
     "$driver" make-flat "$w/ours" "$many"
     sync
@@ -76,7 +82,9 @@ for fs in ext4 tmpfs; do
     ours=$("$driver" remove-list "$uid" "$state" "$w/ours")
     row "$fs" "removeItems of $many files" "$ours" "$peer"
     echo "$fs removeItems: $(echo "$many $ours" | awk '{printf "%.0f", $1 / $2}') items/s"
+    fi
 
+    if wanted "$fs trashItems"; then
     "$driver" make-flat "$w/peer" "$many"
     "$driver" make-flat "$w/ours" "$many"
     mkdir -p "$home/.Trash/loop"
@@ -85,5 +93,6 @@ for fs in ext4 tmpfs; do
     ours=$("$driver" trash-list "$uid" "$state" "$w/ours")
     row "$fs" "trashItems of $many files" "$ours" "$peer"
     echo "$fs trashItems: $(echo "$many $ours" | awk '{printf "%.0f", $1 / $2}') items/s"
+    fi
     rm -rf "$home/.Trash" "$w"
 done

@@ -3,6 +3,11 @@
 #include <benchmark/benchmark.h>
 
 #include <boost/json.hpp>
+#include <cstdio>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "HelperProtocol/HelperCodec.h"
 
@@ -102,6 +107,50 @@ void EncodeResponseSerializeOnly(benchmark::State& state) {
 }
 BENCHMARK(EncodeResponseSerializeOnly)->Unit(benchmark::kMillisecond);
 
+// Keeps every benchmark's CPU time per iteration, to print the ratios at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& run : runs) {
+            cpu_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void printRatios() const {
+        const auto ratio = [this](std::initializer_list<const char*> ours,
+                                  std::initializer_list<const char*> peer) {
+            double o = 0;
+            double p = 0;
+            for (const char* name : ours) {
+                o += cpu_.count(name) != 0 ? cpu_.at(name) : 0;
+            }
+            for (const char* name : peer) {
+                p += cpu_.count(name) != 0 ? cpu_.at(name) : 0;
+            }
+            return p > 0 && o > 0 ? o / p : 0.0;
+        };
+        std::printf(
+            "ratio decode %.2f  encode %.2f  decode + encode %.2f (goal 1.2) of bare Boost.JSON\n",
+            ratio({"DecodeRequestStrict"}, {"DecodeRequestBareParse"}),
+            ratio({"EncodeResponseStrict"}, {"EncodeResponseBareSerialize"}),
+            ratio({"DecodeRequestStrict", "EncodeResponseStrict"},
+                  {"DecodeRequestBareParse", "EncodeResponseBareSerialize"}));
+    }
+
+  private:
+    std::map<std::string, double> cpu_;
+};
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.printRatios();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -85,7 +85,7 @@ std::optional<DirectoryEntry> DirectoryReader::next() {
         const auto* entry = reinterpret_cast<const struct dirent64*>(buffer_.get() + offset_);
         offset_ += entry->d_reclen;
         if (!isDotOrDotDot(entry->d_name)) {
-            return DirectoryEntry{entry->d_name, typeFromDirent(entry->d_type)};
+            return DirectoryEntry{entry->d_name, typeFromDirent(entry->d_type), entry->d_ino};
         }
     }
     return std::nullopt;

@@ -30,6 +30,7 @@ enum class EntryType : std::uint8_t { unknown, regular, directory, symbolicLink,
 struct DirectoryEntry {
     const char* name;  // valid until the reader's next call
     EntryType type;    // as the file system reports it while listing; may be unknown
+    std::uint64_t inode;
 };
 
 class DirectoryReader {

@@ -2,14 +2,24 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 namespace kb {
 namespace {
 
 constexpr int directoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// tmpfs keeps no inode tables: the order of its listing costs no seeks, and sorting does.
+bool inMemory(int fd) {
+    struct statfs fs {};
+    return ::fstatfs(fd, &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+}
 
 WalkError systemFailure(SystemError error) {
     return WalkError{WalkProblem::systemCall, std::move(error)};
@@ -21,10 +31,14 @@ Result<std::vector<WalkEntry>, SystemError> DirectoryStack::list(int fd) {
     std::vector<WalkEntry> entries;
     reader_.start(fd);
     while (auto entry = reader_.next()) {
-        entries.push_back(WalkEntry{entry->name, entry->type});
+        entries.push_back(WalkEntry{entry->name, entry->type, entry->inode});
     }
     if (reader_.failed()) {
         return fail(systemError("getdents64", relativePath()));
+    }
+    if (entries.size() >= inodeOrderThreshold && !inMemory(fd)) {
+        std::sort(entries.begin(), entries.end(),
+                  [](const WalkEntry& a, const WalkEntry& b) { return a.inode < b.inode; });
     }
     return entries;
 }
@@ -49,6 +63,21 @@ const WalkEntry* DirectoryStack::nextEntry() {
         return nullptr;
     }
     return &top.entries[top.next++];
+}
+
+std::span<const WalkEntry> DirectoryStack::pendingEntries() const {
+    const Frame& top = frames_.back();
+    return std::span<const WalkEntry>(top.entries).subspan(top.next);
+}
+
+std::vector<WalkEntry> DirectoryStack::takePendingEntries() {
+    Frame& top = frames_.back();
+    std::vector<WalkEntry> pending(
+        std::make_move_iterator(top.entries.begin() + static_cast<std::ptrdiff_t>(top.next)),
+        std::make_move_iterator(top.entries.end()));
+    top.entries.clear();
+    top.next = 0;
+    return pending;
 }
 
 Result<EnterResult, WalkError> DirectoryStack::enter(const std::string& name) {

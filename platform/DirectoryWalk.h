@@ -8,12 +8,15 @@
 // open however deep the tree is: when the walk climbs back to a directory whose descriptor
 // was closed, it reopens it through ".." and checks that it is the same directory (device
 // and inode); if it is not (the tree was rearranged under the walk) the walk stops with
-// `directoryChanged`. Each directory's listing is read whole when it is entered.
+// `directoryChanged`. Each directory's listing is read whole when it is entered; a large
+// one is handed out in inode order (as "rm" does: far fewer seeks on file systems that keep
+// inodes in tables; not on tmpfs).
 //
 // A DirectoryStack is used by one thread at a time.
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,7 @@ namespace kb {
 struct WalkEntry {
     std::string name;
     EntryType type = EntryType::unknown;  // as listed; unknown when the fs won't say
+    std::uint64_t inode = 0;
 };
 
 enum class WalkProblem { systemCall, directoryChanged };
@@ -56,6 +60,10 @@ class DirectoryStack {
 
     // The next entry of the current directory not yet handed out, or nullptr.
     const WalkEntry* nextEntry();
+    // The entries of the current directory not yet handed out, and the same taken away (the
+    // walk then sees none), for a caller that shares them out to walks of their own.
+    std::span<const WalkEntry> pendingEntries() const;
+    std::vector<WalkEntry> takePendingEntries();
 
     // Enters the child `name` of the current directory.
     Result<EnterResult, WalkError> enter(const std::string& name);
@@ -85,6 +93,9 @@ class DirectoryStack {
     DirectoryReader reader_;
     std::size_t firstOpen_ = 0;  // frames below this index have closed descriptors
 };
+
+// From how many entries a listing is sorted by inode.
+inline constexpr std::size_t inodeOrderThreshold = 10000;
 
 // How many directory descriptors one walk keeps open at most.
 inline constexpr std::size_t walkDescriptorBudget = 32;

@@ -1,9 +1,13 @@
 // Giving a whole tree to one account (the safe form of "chown -hR uid:gid").
 //
 // Works through descriptors like the tree removal: links are re-owned as links and never
-// followed, the walk never enters another mount (a mount point is left as it is, its owner
-// included) and an entry is changed only after its status was read through a descriptor
-// of that very entry, so a name swapped during the walk cannot redirect the change.
+// followed, the walk never enters another mount (a mount point, a file mounted over an entry
+// included, is left as it is, its owner included). An entry is changed only where no other
+// account can swap it between the read of its status and the change: through a descriptor
+// of the entry itself, or by name inside a directory that only root can modify (root-owned,
+// not writable by group or others). Directories change hands after their entries. A tree
+// with two or more subdirectories at its top is re-owned by two threads, each taking the
+// next top-level entry and walking it on its own.
 // Entries whose owner and group already match are left alone. A regular file with more
 // than one hard link that belongs to another account is left alone too (the other links
 // may be anywhere, a system file included) and reported. With ForeignEntries::keepTheirOwner

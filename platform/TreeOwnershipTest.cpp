@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,15 +61,18 @@ TEST(TreeOwnership, AForeignHardLinkedFileKeepsItsOwnerAndIsReported) {
     TempDir dir;
     TempDir outside;
     writeFile(outside / "system-file", "secret");
-    makeDirectories(dir / "item");
-    ASSERT_EQ(::link((outside / "system-file").c_str(), (dir / "item/hardlink").c_str()), 0);
-    writeFile(dir / "item/own", "x");
+    // Two top-level directories: the tree is shared between two workers.
+    makeDirectories(dir / "item/a");
+    makeDirectories(dir / "item/b");
+    ASSERT_EQ(::link((outside / "system-file").c_str(), (dir / "item/a/hardlink").c_str()), 0);
+    writeFile(dir / "item/b/own", "x");
 
     const auto report = reownAt(dir / "item");
     EXPECT_EQ(ownerOf(outside / "system-file"), 0u);
-    EXPECT_EQ(ownerOf(dir / "item/own"), someUid);
+    EXPECT_EQ(ownerOf(dir / "item/b/own"), someUid);
+    EXPECT_EQ(ownerOf(dir / "item/a"), someUid);
     EXPECT_EQ(report.skippedCount, 1u);
-    EXPECT_EQ(report.keptOwner, std::vector<std::string>{"hardlink"});
+    EXPECT_EQ(report.keptOwner, std::vector<std::string>{"a/hardlink"});
 }
 
 TEST(TreeOwnership, KeepingTheirOwnerChangesOnlyTheAccountsOwnEntries) {
@@ -99,6 +103,29 @@ TEST(TreeOwnership, AMountPointInsideTheTreeIsLeftAlone) {
     EXPECT_EQ(ownerOf(dir / "item"), someUid);
     EXPECT_EQ(ownerOf(dir / "item/mnt"), 0u);
     EXPECT_EQ(ownerOf(dir / "item/mnt/inside"), 0u);
+}
+
+// Both ways an entry is changed: by name in a directory only root may modify, through the
+// entry's descriptor in one that others may write. A file mounted over an entry is another
+// file system and keeps its owner either way.
+TEST(TreeOwnership, EntriesChangeInClosedAndOpenDirectoriesButAFileMountedOverOneDoesNot) {
+    for (mode_t mode : {0755, 0777, 0775}) {
+        TempDir dir;
+        TempDir outside;
+        writeFile(outside / "mounted", "m");
+        makeDirectories(dir / "item/sub");
+        ASSERT_EQ(::chmod((dir / "item/sub").c_str(), mode), 0);
+        writeFile(dir / "item/sub/file", "x");
+        writeFile(dir / "item/sub/over", "o");
+        ASSERT_EQ(::mount((outside / "mounted").c_str(), (dir / "item/sub/over").c_str(), nullptr,
+                          MS_BIND, nullptr),
+                  0);
+        reownAt(dir / "item");
+        EXPECT_EQ(ownerOf(dir / "item/sub/file"), someUid) << mode;
+        EXPECT_EQ(ownerOf(dir / "item/sub"), someUid) << mode;
+        EXPECT_EQ(ownerOf(outside / "mounted"), 0u) << mode;
+        ASSERT_EQ(::umount2((dir / "item/sub/over").c_str(), MNT_DETACH), 0);
+    }
 }
 
 TEST(TreeOwnership, ASingleFileOrLinkIsReownedItself) {

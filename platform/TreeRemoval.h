@@ -5,7 +5,9 @@
 // never descends into another mount: a mount point inside the tree is neither entered nor
 // emptied, and its removal then fails with the kernel's errno (EBUSY), which stops the walk.
 // An entry that vanishes during the walk is ignored. The first other failure stops the walk
-// and leaves everything not yet removed in place. Thread-safe.
+// and leaves everything not yet removed in place. A tree with two or more subdirectories at
+// its top is removed by two threads, each taking the next top-level entry and walking it on
+// its own (a failure in one stops the other at its next entry). Thread-safe.
 #pragma once
 
 #include <string>

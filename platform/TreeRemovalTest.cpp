@@ -41,6 +41,9 @@ TEST(TreeRemoval, RemovesANestedTreeWithLinksAsLinks) {
     ASSERT_EQ(::symlink((outside / "keep").c_str(), (dir / "item/a/b/linkToFile").c_str()), 0);
     ASSERT_EQ(::symlink("/nonexistent", (dir / "item/dangling").c_str()), 0);
     ASSERT_EQ(::mkfifo((dir / "item/a/fifo").c_str(), 0600), 0);
+    // A second top-level directory: the tree is shared between two workers.
+    makeDirectories(dir / "item/second/d");
+    ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "item/second/d/linkToDir").c_str()), 0);
 
     ASSERT_TRUE(removeAt(dir / "item").ok());
     EXPECT_FALSE(pathExists(dir / "item"));

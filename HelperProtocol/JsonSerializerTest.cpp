@@ -1,0 +1,42 @@
+#include "HelperProtocol/JsonSerializer.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+#include <string>
+
+namespace kb::json {
+namespace {
+
+// Every byte class (plain, UTF-8, slash, quote, backslash, control) at every offset of an
+// eight-byte word, in texts short and long (past the size where the output is counted
+// exactly): what the writer escapes reads back as the same text, and the wire form never
+// holds a bare "/".
+TEST(JsonWriter, EscapedTextsReadBackUnchangedAtEveryOffsetAndLength) {
+    const std::string specials[] = {"/",    "\"",      "\\", "\n", std::string(1, '\0'),
+                                    "\x1f", "\xc3\xa9"};
+    for (std::size_t length : {0u, 1u, 7u, 8u, 9u, 63u, 4096u, 4097u, 9000u}) {
+        for (const auto& special : specials) {
+            for (std::size_t offset = 0; offset < 9 && offset <= length; ++offset) {
+                std::string text(length, 'a');
+                for (std::size_t at = offset; at + special.size() <= length; at += 11) {
+                    text.replace(at, special.size(), special);
+                }
+                for (auto style : {JsonStyle::wire, JsonStyle::domain}) {
+                    auto bytes = serialize(boost::json::string(text), style);
+                    ASSERT_TRUE(bytes);
+                    const auto back = boost::json::parse(*bytes);
+                    ASSERT_EQ(std::string(back.as_string()), text) << length << " " << offset;
+                    for (std::size_t at = bytes->find('/');
+                         style == JsonStyle::wire && at != std::string::npos;
+                         at = bytes->find('/', at + 1)) {
+                        ASSERT_EQ((*bytes)[at - 1], '\\');
+                    }
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kb::json
