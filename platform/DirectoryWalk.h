@@ -34,6 +34,18 @@ struct WalkEntry {
     std::uint64_t inode = 0;
 };
 
+// Whether a second worker pays for a tree whose root lists `entries`: it holds at least two
+// subdirectories to share between them.
+inline bool worthTwoWorkers(std::span<const WalkEntry> entries) {
+    int directories = 0;
+    for (const auto& entry : entries) {
+        if (entry.type == EntryType::directory && ++directories == 2) {
+            return true;
+        }
+    }
+    return false;
+}
+
 enum class WalkProblem { systemCall, directoryChanged };
 
 struct WalkError {

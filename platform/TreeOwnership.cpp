@@ -229,17 +229,6 @@ bool reownTopEntry(Reowner& reowner, int rootFd, const FileStatus& root, const W
     return whole;
 }
 
-// Whether a second worker pays: the root holds at least two subdirectories to share.
-bool worthTwoWorkers(std::span<const WalkEntry> entries) {
-    int directories = 0;
-    for (const auto& entry : entries) {
-        if (entry.type == EntryType::directory && ++directories == 2) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The root's entries shared between `first` and a second worker on another thread, each
 // taking the next one; a rearranged tree stops both.
 void reownWithTwoWorkers(Reowner& first, Reowner second, DirectoryStack& stack,

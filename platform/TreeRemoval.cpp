@@ -217,17 +217,6 @@ class SharedRemoval {
     std::optional<WalkError> firstError_;
 };
 
-// Whether a second worker pays: the root holds at least two subdirectories to share.
-bool worthTwoWorkers(std::span<const WalkEntry> entries) {
-    int directories = 0;
-    for (const auto& entry : entries) {
-        if (entry.type == EntryType::directory && ++directories == 2) {
-            return true;
-        }
-    }
-    return false;
-}
-
 Result<void, WalkError> emptyWithTwoWorkers(int rootFd, const FileStatus& status,
                                             std::vector<WalkEntry> entries) {
     SharedRemoval shared(rootFd, status, std::move(entries));
