@@ -32,7 +32,8 @@ static int full(int fd, void* buffer, size_t size, int writing) {
     char* p = buffer;
     while (size > 0) {
         ssize_t n = writing ? send(fd, p, size, MSG_NOSIGNAL) : recv(fd, p, size, 0);
-        if (n <= 0) return -1;
+        if (n <= 0)
+            return -1;
         p += n;
         size -= (size_t)n;
     }
@@ -48,7 +49,8 @@ static void build_call(const char* file) {
     size_t body_size = 0;
     if (strcmp(file, "-") != 0) {
         FILE* f = fopen(file, "rb");
-        if (!f) exit(66);
+        if (!f)
+            exit(66);
         body = malloc(1 << 20);
         body_size = fread(body, 1, 1 << 20, f);
         fclose(f);
@@ -60,7 +62,8 @@ static void build_call(const char* file) {
     memset(frame + 4, 0, 8);
     frame[11] = 1;
     frame[12] = body ? 2 : 1;
-    if (body) memcpy(frame + 13, body, body_size);
+    if (body)
+        memcpy(frame + 13, body, body_size);
     free(body);
 }
 
@@ -72,17 +75,21 @@ static int connect_to(const char* path) {
     struct sockaddr_un a = {.sun_family = AF_UNIX};
     snprintf(a.sun_path, sizeof a.sun_path, "%s", path);
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (connect(fd, (struct sockaddr*)&a, sizeof a) != 0) exit(69);
+    if (connect(fd, (struct sockaddr*)&a, sizeof a) != 0)
+        exit(69);
     char first[sizeof greeting];
-    if (full(fd, first, sizeof first, 0) || memcmp(first, greeting, sizeof first) != 0) exit(77);
+    if (full(fd, first, sizeof first, 0) || memcmp(first, greeting, sizeof first) != 0)
+        exit(77);
     return fd;
 }
 
 static int round_trip(int fd) {
     uint32_t length;
-    if (full(fd, frame, frame_size, 1) || full(fd, &length, 4, 0)) return -1;
+    if (full(fd, frame, frame_size, 1) || full(fd, &length, 4, 0))
+        return -1;
     length = be32toh(length);
-    if (length > sizeof reply) return -1;
+    if (length > sizeof reply)
+        return -1;
     return full(fd, reply, length, 0);
 }
 
@@ -95,10 +102,12 @@ static void echo(void) {
     signal(SIGCHLD, SIG_IGN);
     for (;;) {
         int c = accept(3, NULL, NULL);
-        if (c < 0) continue;
+        if (c < 0)
+            continue;
         if (fork() == 0) {
             uint32_t length;
-            if (full(c, (void*)greeting, sizeof greeting, 1)) _exit(1);
+            if (full(c, (void*)greeting, sizeof greeting, 1))
+                _exit(1);
             while (full(c, &length, 4, 0) == 0) {
                 uint32_t n = be32toh(length);
                 if (n > sizeof reply || full(c, reply, n, 0) || full(c, &length, 4, 1) ||
@@ -119,10 +128,12 @@ int main(int argc, char** argv) {
         int fd = connect_to(argv[2]);
         long n = atol(argv[3]);
         double* times = malloc(sizeof(double) * (size_t)n);
-        for (int i = 0; i < 100; ++i) round_trip(fd); /* warm */
+        for (int i = 0; i < 100; ++i)
+            round_trip(fd); /* warm */
         for (long i = 0; i < n; ++i) {
             double t = now_us();
-            if (round_trip(fd)) return 1;
+            if (round_trip(fd))
+                return 1;
             times[i] = now_us() - t;
         }
         qsort(times, (size_t)n, sizeof(double), compare);
@@ -132,7 +143,8 @@ int main(int argc, char** argv) {
         build_call("-");
         double t = now_us();
         int fd = connect_to(argv[2]);
-        if (round_trip(fd)) return 1;
+        if (round_trip(fd))
+            return 1;
         printf("%.0f\n", now_us() - t);
         return 0;
     } else if (argc == 6 && strcmp(argv[1], "load") == 0) {
@@ -144,12 +156,14 @@ int main(int argc, char** argv) {
             if (fork() == 0) {
                 int fd = connect_to(argv[2]);
                 for (long i = 0; i < n; ++i)
-                    if (round_trip(fd)) _exit(1);
+                    if (round_trip(fd))
+                        _exit(1);
                 _exit(0);
             }
         }
         int failed = 0, status;
-        while (wait(&status) > 0) failed |= !WIFEXITED(status) || WEXITSTATUS(status);
+        while (wait(&status) > 0)
+            failed |= !WIFEXITED(status) || WEXITSTATUS(status);
         printf("calls_per_second %.0f\n", n * clients / ((now_us() - t) / 1e6));
         return failed;
     }

@@ -9,7 +9,7 @@ packages="
 cmake g++ make pkg-config git
 libboost-json1.81-dev libasio-dev libsystemd-dev libutf8proc-dev uuid-dev libfmt-dev
 libgtest-dev libgmock-dev libbenchmark-dev
-clang libclang-rt-14-dev
+clang clang-format libclang-rt-14-dev
 systemd acl attr e2fsprogs passwd util-linux coreutils findutils
 dbus-daemon polkitd
 scdoc gzip dpkg-dev fakeroot file lintian man-db binutils init-system-helpers
