@@ -1,5 +1,5 @@
 #include "HelperProtocol/HelperCodec.h"
-#include "HelperProtocol/Overloaded.h"
+#include "base/Overloaded.h"
 
 namespace kb {
 

@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "HelperProtocol/JsonSerializer.h"
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb::json {
 

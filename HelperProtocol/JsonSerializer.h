@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb::json {
 

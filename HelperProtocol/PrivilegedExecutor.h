@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "HelperProtocol/HelperMessages.h"
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb {
 

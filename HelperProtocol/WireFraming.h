@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb::WireFraming {
 

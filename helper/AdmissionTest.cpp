@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/FileOpsScenario.h"
+#include "helper/testing/FileOpsScenario.h"
 
 namespace kb {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "HelperProtocol/Overloaded.h"
+#include "base/Overloaded.h"
 
 namespace kb {
 namespace {

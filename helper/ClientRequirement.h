@@ -22,7 +22,7 @@
 #include <string_view>
 #include <variant>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/PeerIdentity.h"
 
 namespace kb {

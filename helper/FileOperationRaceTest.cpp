@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "testing/FileOpsScenario.h"
+#include "helper/testing/FileOpsScenario.h"
 
 namespace kb {
 namespace {

@@ -24,7 +24,7 @@
 #include <mutex>
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "helper/ClientRequirement.h"
 #include "helper/Connection.h"
 #include "platform/PeerIdentity.h"

@@ -4,7 +4,7 @@
 
 #include "HelperProtocol/HelperCodec.h"
 #include "HelperProtocol/HelperConstants.h"
-#include "HelperProtocol/Overloaded.h"
+#include "base/Overloaded.h"
 #include "helper/Logger.h"
 #include "helper/RootFileOps.h"
 #include "helper/WorkerPool.h"

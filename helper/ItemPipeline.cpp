@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "HelperProtocol/Overloaded.h"
+#include "base/Overloaded.h"
 #include "helper/Admission.h"
 #include "helper/Logger.h"
 

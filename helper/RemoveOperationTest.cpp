@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "testing/FileOpsScenario.h"
+#include "helper/testing/FileOpsScenario.h"
 
 namespace kb {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "testing/FileOpsScenario.h"
+#include "helper/testing/FileOpsScenario.h"
 
 namespace kb {
 namespace {

@@ -1,7 +1,7 @@
 #include "helper/RootFileOps.h"
 
 #include "HelperProtocol/HelperConstants.h"
-#include "HelperProtocol/Overloaded.h"
+#include "base/Overloaded.h"
 #include "helper/BootoutOperation.h"
 #include "helper/ClearProtectionOperation.h"
 #include "helper/ForgetReceiptOperation.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/FileStatus.h"
 #include "platform/UniqueFd.h"
 

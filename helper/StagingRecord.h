@@ -36,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/FileStatus.h"
 #include "platform/SystemError.h"
 #include "platform/TreeOwnership.h"

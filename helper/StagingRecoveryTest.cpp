@@ -14,7 +14,7 @@
 #include "HelperProtocol/HelperCodec.h"
 #include "helper/StagingDirectory.h"
 #include "helper/StagingRecord.h"
-#include "testing/FileOpsScenario.h"
+#include "helper/testing/FileOpsScenario.h"
 
 extern char** environ;
 

@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "helper/RootFileOps.h"
 #include "helper/StagingDirectory.h"
 #include "helper/StagingRecord.h"

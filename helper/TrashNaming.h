@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb {
 

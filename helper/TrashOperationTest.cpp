@@ -11,7 +11,7 @@
 
 #include "helper/StagingRecovery.h"
 #include "helper/TrashNaming.h"
-#include "testing/FileOpsScenario.h"
+#include "helper/testing/FileOpsScenario.h"
 
 namespace kb {
 namespace {

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/FileStatus.h"
 #include "platform/ItemCopy.h"
 #include "platform/SystemError.h"

@@ -19,7 +19,7 @@
 #include <optional>
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/SystemError.h"
 #include "platform/UniqueFd.h"
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/DirectoryEntries.h"
 #include "platform/FileStatus.h"
 #include "platform/SystemError.h"

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/SystemError.h"
 
 namespace kb {

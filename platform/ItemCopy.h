@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/FileStatus.h"
 #include "platform/SystemError.h"
 #include "platform/TreeOwnership.h"

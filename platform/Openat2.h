@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/SystemError.h"
 #include "platform/UniqueFd.h"
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/SystemError.h"
 #include "platform/UniqueFd.h"
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb {
 

@@ -2,7 +2,7 @@
 // "system.posix_acl_default" extended attributes.
 #pragma once
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/SystemError.h"
 
 namespace kb {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/UniqueFd.h"
 
 namespace kb::SocketActivation {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/SystemError.h"
 
 namespace kb {

@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/DirectoryWalk.h"
 #include "platform/FileStatus.h"
 

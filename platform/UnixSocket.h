@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/SystemError.h"
 #include "platform/UniqueFd.h"
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/SystemError.h"
 
 namespace kb {

@@ -1,6 +1,6 @@
 #include "CleanerCore/errors/CleanerError.h"
 
-#include "HelperProtocol/Overloaded.h"
+#include "base/Overloaded.h"
 #include "platform/SystemError.h"
 
 namespace kb {

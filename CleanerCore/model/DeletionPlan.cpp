@@ -1,6 +1,6 @@
 #include "CleanerCore/model/DeletionPlan.h"
 
-#include "HelperProtocol/Overloaded.h"
+#include "base/Overloaded.h"
 
 namespace kb {
 namespace {

@@ -30,7 +30,7 @@
 
 #include "CleanerCore/errors/CleanerError.h"
 #include "CleanerCore/model/FileURL.h"
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb::DirectorySizer {
 

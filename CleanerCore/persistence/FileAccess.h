@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "CleanerCore/persistence/PersistenceError.h"
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/UniqueFd.h"
 
 namespace kb::FileAccess {

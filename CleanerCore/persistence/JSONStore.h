@@ -26,7 +26,7 @@
 #include "CleanerCore/persistence/FileAccess.h"
 #include "CleanerCore/persistence/PersistenceError.h"
 #include "HelperProtocol/JsonCodec.h"
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb {
 

@@ -25,7 +25,7 @@
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/persistence/JournalEntry.h"
 #include "CleanerCore/persistence/PersistenceError.h"
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb {
 

@@ -12,7 +12,7 @@
 
 #include "CleanerCore/errors/Hashing.h"
 #include "HelperProtocol/JsonCodec.h"
-#include "HelperProtocol/Overloaded.h"
+#include "base/Overloaded.h"
 
 namespace kb {
 

@@ -17,7 +17,7 @@
 
 #include "CleanerCore/errors/CleanerError.h"
 #include "HelperProtocol/JsonCodec.h"
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb {
 

@@ -27,7 +27,7 @@
 
 #include "CleanerCore/process/ProcessOutput.h"
 #include "CleanerCore/process/ProcessRunnerError.h"
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb::ProcessRunner {
 

@@ -1,6 +1,6 @@
 #include "CleanerCore/process/ProcessRunnerError.h"
 
-#include "HelperProtocol/Overloaded.h"
+#include "base/Overloaded.h"
 
 namespace kb {
 

@@ -62,7 +62,7 @@
 #include "CleanerCore/model/CleanRule.h"
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/scanner/ProcessTable.h"
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 
 namespace kb {
 

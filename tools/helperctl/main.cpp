@@ -45,8 +45,8 @@
 #include <vector>
 
 #include "HelperProtocol/HelperCodec.h"
-#include "HelperProtocol/Overloaded.h"
 #include "HelperProtocol/SocketExecutor.h"
+#include "base/Overloaded.h"
 #include "platform/PeerIdentity.h"
 #include "platform/UniqueFd.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "CleanerCore/model/IsoDate.h"
-#include "HelperProtocol/Result.h"
+#include "base/Result.h"
 #include "platform/SystemError.h"
 
 namespace kb::DesktopTrash {
