@@ -2,7 +2,9 @@
 
 #include <grp.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -28,16 +30,30 @@ const std::string polkitName = "org.freedesktop.PolicyKit1";
 
 std::atomic<int> counter{0};
 
+// A socket file alone proves nothing: a bus daemon that died (or a machine whose /run was
+// kept) leaves it behind, and then only a connection tells.
 bool busRunning() {
-    return ::access(busSocket.c_str(), F_OK) == 0;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    busSocket.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return connected;
 }
 
 std::string startBus() {
     if (busRunning()) {
         return {};
     }
+    ::unlink(busSocket.c_str());
+    ::unlink("/run/dbus/pid");
     ::mkdir("/run/dbus", 0755);
-    const auto r = runChild({"dbus-daemon", "--system", "--fork"});
+    const auto r = runChild({"/usr/bin/dbus-daemon", "--system", "--fork"});
     for (int i = 0; i < 100 && !busRunning(); ++i) {
         std::this_thread::sleep_for(20ms);
     }
