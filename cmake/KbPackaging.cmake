@@ -65,7 +65,7 @@ set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 # What the static libraries and their headers need, found by KestrelBayConfig.cmake and
 # kestrelbay.pc.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-    "libboost-json1.81-dev, libfmt-dev, libsystemd-dev, libutf8proc-dev, uuid-dev, pkg-config")
+    "libboost-json1.81-dev, libsystemd-dev, libutf8proc-dev, uuid-dev, pkg-config")
 set(CPACK_COMPONENT_DEV_DESCRIPTION
 "Kestrel Bay SDK: helper protocol and cleaning domain library
  Headers, static libraries, a CMake package (find_package(KestrelBay)) and a

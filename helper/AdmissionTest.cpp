@@ -47,6 +47,32 @@ TEST(Admission, AnAccountIsAdmittedWithItsGroupAndNormalizedHome) {
     EXPECT_EQ(admitted->policy.userProtectedPaths().size(), 0u);
 }
 
+TEST(Admission, APeerOtherThanRootActsOnlyForItsOwnUid) {
+    using R = HelperRequest;
+    const std::vector<std::string> one = {"/home/a/x"};
+    const std::string other = "uid 1001 is not a user account this helper will act for";
+    const std::tuple<std::uint32_t, HelperRequest, std::optional<std::string>> cases[] = {
+        {1000, {R::TrashItems{one, 1001}}, other},
+        {1000,
+         {R::RemoveItems{{"/a", "/b"}, 0}},
+         "uid 0 is not a user account this helper will act for"},
+        {1000, {R::ClearProtection{"/home/a/x", 1001}}, other},
+        {1000, {R::RestoreFromTrash{"/t", "/o", 1001}}, other},
+        {1000, {R::RemoveItems{std::vector<std::string>(10000, "/x"), 1001}}, other},
+        {1000, {R::TrashItems{one, 1000}}, std::nullopt},
+        {0, {R::RemoveItems{one, 1001}}, std::nullopt},
+        // No paths or too many: admitRequest refuses with its own sentence.
+        {1000, {R::TrashItems{{}, 1001}}, std::nullopt},
+        {1000, {R::TrashItems{std::vector<std::string>(10001, "/x"), 1001}}, std::nullopt},
+        {1000, {R::TerminateProcess{1, 2, 15}}, std::nullopt},
+        {1000, {R::GetVersion{}}, std::nullopt},
+    };
+    for (const auto& [peer, request, refusal] : cases) {
+        SCOPED_TRACE(request.kind.index());
+        EXPECT_EQ(peerUidRefusal(request, peer), refusal);
+    }
+}
+
 TEST(Admission, ARefusedRequestOfEveryPathKindAnswersErrorAndTouchesNothing) {
     FileOpsScenario world;
     testing::makeDirectories(world.at("dir/sub"));

@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "helper/Logger.h"
-#include "platform/PasswordDatabase.h"
 #include "platform/Polkit.h"
 #include "platform/ProcessRecord.h"
 
@@ -104,12 +103,12 @@ HelperResponse runAudited(RequestAuthority& authority, std::optional<Consent> ne
     return response;
 }
 
-std::optional<std::string> ownHome(std::uint32_t uid) {
-    const auto account = lookUpAccount(uid);
-    if (!account || account->home.empty()) {
+std::optional<std::string> ownHome(const AccountEntry& account) {
+    if (account.home.empty()) {
         return std::nullopt;
     }
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(account->home.c_str(), nullptr),
+    const std::uint32_t uid = account.uid;
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(account.home.c_str(), nullptr),
                                                          &std::free);
     if (!resolved) {
         return std::nullopt;

@@ -19,6 +19,7 @@
 #include "HelperProtocol/HelperMessages.h"
 #include "helper/AuditTrail.h"
 #include "helper/Caller.h"
+#include "platform/PasswordDatabase.h"
 
 namespace kb {
 
@@ -62,9 +63,10 @@ class RequestAuthority {
 HelperResponse runAudited(RequestAuthority& authority, std::optional<Consent> needed,
                           AuditRecord record, const std::function<HelperResponse()>& work);
 
-// U's home as the place of U's own authority: the password database's home with every link
-// resolved, when it is a directory owned by U; nothing otherwise.
-std::optional<std::string> ownHome(std::uint32_t uid);
+// The home of `account` (U) as the place of U's own authority: the password database's home
+// with every link resolved, when it is a directory owned by U; nothing otherwise. The
+// account is the one admission looked up (helper/Admission.h).
+std::optional<std::string> ownHome(const AccountEntry& account);
 
 // True when `path` (resolved) lies strictly below `directory` (resolved, not "/").
 bool liesInside(std::string_view path, std::string_view directory);

@@ -34,13 +34,14 @@ TEST(Authority, TheOwnHomeIsResolvedAndMustBelongToTheAccount) {
     const std::string real = place / "real-home";
     ASSERT_EQ(::rename(linked.home().c_str(), real.c_str()), 0);
     ASSERT_EQ(::symlink(real.c_str(), linked.home().c_str()), 0);
-    EXPECT_EQ(ownHome(linked.uid()), real);
+    const AccountEntry account = *lookUpAccount(linked.uid());
+    EXPECT_EQ(ownHome(account), real);
     // A home that belongs to someone else is no one's own place.
     ASSERT_EQ(::chown(real.c_str(), 0, 0), 0);
-    EXPECT_EQ(ownHome(linked.uid()), std::nullopt);
+    EXPECT_EQ(ownHome(account), std::nullopt);
     ASSERT_EQ(::unlink(linked.home().c_str()), 0);
     ASSERT_EQ(::rename(real.c_str(), linked.home().c_str()), 0);
-    EXPECT_EQ(ownHome(0xFFFFFFF0u), std::nullopt);
+    EXPECT_EQ(ownHome(AccountEntry{"nohome", account.uid, account.gid, ""}), std::nullopt);
 }
 
 }  // namespace

@@ -1,18 +1,27 @@
 #include "helper/Connection.h"
 
-#include <fmt/format.h>
-
 #include <asio/bind_executor.hpp>
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 #include <cerrno>
+#include <charconv>
 
 #include "helper/Logger.h"
 #include "platform/PeerIdentity.h"
 #include "platform/Pidfd.h"
 
 namespace kb {
+namespace {
+
+// The shortest text that reads back as `seconds` ("30", "0.25").
+std::string shortestDecimal(double seconds) {
+    char text[32];
+    const auto end = std::to_chars(std::begin(text), std::end(text), seconds).ptr;
+    return std::string(text, end);
+}
+
+}  // namespace
 
 std::shared_ptr<Connection> Connection::start(Socket socket, HelperService service, Limits limits,
                                               std::function<void()> onClosed) {
@@ -53,8 +62,8 @@ void Connection::greet() {
     }
     if (UnixSocket::bytesWaiting(fd) > 0) {
         listenerLogger().error(
-            fmt::format("closing a connection that sent {}",
-                        WireFraming::describe(WireFraming::Violation::bytesBeforeGreeting)));
+            "closing a connection that sent " +
+            std::string(WireFraming::describe(WireFraming::Violation::bytesBeforeGreeting)));
         refuse("the program wrote to the helper before the helper's greeting");
         return;
     }
@@ -255,8 +264,9 @@ void Connection::writeNext() {
                 return;
             }
             listenerLogger().error(
-                fmt::format("closing a connection whose replies waited {} s to be written",
-                            std::chrono::duration<double>(self->limits_.replyTimeout).count()));
+                "closing a connection whose replies waited " +
+                shortestDecimal(std::chrono::duration<double>(self->limits_.replyTimeout).count()) +
+                " s to be written");
             self->closeNow();
         }));
     asio::async_write(socket_, buffers,
@@ -295,8 +305,8 @@ void Connection::armPartialFrameTimer() {
 }
 
 void Connection::violation(WireFraming::Violation violation) {
-    listenerLogger().error(
-        fmt::format("closing a connection that sent {}", WireFraming::describe(violation)));
+    listenerLogger().error("closing a connection that sent " +
+                           std::string(WireFraming::describe(violation)));
     closeAfterDrain();
 }
 

@@ -1,6 +1,5 @@
 #include "helper/HelperListener.h"
 
-#include <fmt/format.h>
 #include <sys/socket.h>
 
 #include "HelperProtocol/HelperConstants.h"
@@ -29,25 +28,25 @@ std::string HelperListener::strictRequirement() {
     return HelperConstants::clientRequirement(false);
 }
 
-Result<void, std::string> HelperListener::admissionCheck(const PeerIdentity& peer,
-                                                         const ClientRequirement& requirement) {
+Result<void, ClientRefusal> HelperListener::admissionCheck(const PeerIdentity& peer,
+                                                           const ClientRequirement& requirement) {
     if (peer.credentials.uid == 0) {
         return {};  // root could attest or trace anything: the checks would add nothing
     }
     if (!peer.attestation) {
-        return fail(peer.unattestedReason);
+        return fail(ClientRefusal{peer.unattestedReason});
     }
     if (!requirement.isSatisfiedBy(peer.attestation)) {
-        return fail(std::string("its code identity does not satisfy the requirement"));
+        return fail(ClientRefusal{"its code identity does not satisfy the requirement"});
     }
     if (peer.traced) {
-        return fail(std::string("it is being traced"));
+        return fail(ClientRefusal{"it is being traced"});
     }
     if (!peer.secureExecution) {
-        return fail(std::string("it was not started in secure mode"));
+        return fail(ClientRefusal{"it was not started in secure mode"});
     }
     if (peer.dumpable) {
-        return fail(std::string("it is dumpable by its user"));
+        return fail(ClientRefusal{"it is dumpable by its user"});
     }
     return {};
 }
@@ -62,11 +61,6 @@ void HelperListener::stopAccepting() {
     retry_.cancel();
     std::error_code ignored;
     acceptor_.close(ignored);
-}
-
-size_t HelperListener::openConnections() const {
-    std::lock_guard guard(countsLock_);
-    return total_;
 }
 
 void HelperListener::acceptNext() {
@@ -114,16 +108,17 @@ void HelperListener::admit(Connection::Socket socket) {
     {
         std::lock_guard guard(countsLock_);
         if (total_ >= options_.limits.total) {
-            listenerLogger().error(
-                fmt::format("refused a client (pid {}, uid {}): {} connections are open",
-                            credentials->pid, uid, total_));
+            listenerLogger().error("refused a client (pid " + std::to_string(credentials->pid) +
+                                   ", uid " + std::to_string(uid) + "): " + std::to_string(total_) +
+                                   " connections are open");
             greetWithRefusal(socket, "too many connections to the helper are open");
             return;
         }
         if (perUid_[uid] >= options_.limits.perUid) {
-            listenerLogger().error(
-                fmt::format("refused a client (pid {}, uid {}): uid {} has {} connections open",
-                            credentials->pid, uid, uid, perUid_[uid]));
+            listenerLogger().error("refused a client (pid " + std::to_string(credentials->pid) +
+                                   ", uid " + std::to_string(uid) + "): uid " +
+                                   std::to_string(uid) + " has " + std::to_string(perUid_[uid]) +
+                                   " connections open");
             greetWithRefusal(socket, "this account has too many connections to the helper open");
             return;
         }
@@ -132,17 +127,19 @@ void HelperListener::admit(Connection::Socket socket) {
     }
     auto identity = options_.inspect(fd);
     if (!identity) {
-        listenerLogger().error(fmt::format("refused a client (pid {}, uid {}): {}",
-                                           credentials->pid, uid, identity.error().describe()));
+        listenerLogger().error("refused a client (pid " + std::to_string(credentials->pid) +
+                               ", uid " + std::to_string(uid) +
+                               "): " + identity.error().describe());
         greetWithRefusal(socket, "the helper cannot tell which program this is");
         released(uid);
         return;
     }
     if (auto verdict = options_.check(*identity, *requirement); !verdict) {
-        listenerLogger().error(fmt::format("refused a client (pid {}, uid {}, executable {}): {}",
-                                           identity->credentials.pid, uid,
-                                           escapeForLog(identity->executable), verdict.error()));
-        greetWithRefusal(socket, "this program is not admitted: " + verdict.error());
+        listenerLogger().error("refused a client (pid " +
+                               std::to_string(identity->credentials.pid) + ", uid " +
+                               std::to_string(uid) + ", executable " +
+                               escapeForLog(identity->executable) + "): " + verdict.error().reason);
+        greetWithRefusal(socket, "this program is not admitted: " + verdict.error().reason);
         released(uid);
         return;
     }

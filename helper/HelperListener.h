@@ -32,6 +32,11 @@
 
 namespace kb {
 
+// Why a peer is not admitted, in words for its user ("it is being traced").
+struct ClientRefusal {
+    std::string reason;
+};
+
 class HelperListener : public std::enable_shared_from_this<HelperListener> {
   public:
     struct Limits {
@@ -42,7 +47,7 @@ class HelperListener : public std::enable_shared_from_this<HelperListener> {
 
     // Decides whether a peer satisfies a parsed requirement; fails with the reason.
     using PeerCheck =
-        std::function<Result<void, std::string>(const PeerIdentity&, const ClientRequirement&)>;
+        std::function<Result<void, ClientRefusal>(const PeerIdentity&, const ClientRequirement&)>;
     // Inspects a connected socket's peer (tests substitute their own process's facts).
     using PeerInspector = std::function<Result<PeerIdentity, SystemError>(int socketFd)>;
     using RequirementText = std::function<std::string()>;
@@ -60,12 +65,10 @@ class HelperListener : public std::enable_shared_from_this<HelperListener> {
     void startAccepting();
     void stopAccepting();
 
-    size_t openConnections() const;
-
     // The production check: root; or attested identity satisfying the requirement, not
     // traced, started in secure mode and not dumpable.
-    static Result<void, std::string> admissionCheck(const PeerIdentity& peer,
-                                                    const ClientRequirement& requirement);
+    static Result<void, ClientRefusal> admissionCheck(const PeerIdentity& peer,
+                                                      const ClientRequirement& requirement);
     static std::string strictRequirement();
 
   private:

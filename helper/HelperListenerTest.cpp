@@ -114,9 +114,9 @@ TEST(HelperListener, ConnectionsPerUidAreLimitedAndReleasedOnClose) {
     options.limits.perUid = 3;
     options.inspect = selfAsPeer;
     options.check = [](const PeerIdentity& peer,
-                       const ClientRequirement& requirement) -> Result<void, std::string> {
+                       const ClientRequirement& requirement) -> Result<void, ClientRefusal> {
         if (!requirement.isSatisfiedBy(peer.attestation)) {
-            return fail(std::string("unsatisfied"));
+            return fail(ClientRefusal{"unsatisfied"});
         }
         return {};
     };
@@ -186,8 +186,9 @@ TEST(HelperListener, TheProductionCheckAdmitsRootWithoutAttestationAndPinsTheCal
 TEST(HelperListener, ARefusedPeerIsToldWhyInItsGreeting) {
     HelperListener::Options options;
     options.inspect = selfAsPeer;
-    options.check = [](const PeerIdentity&, const ClientRequirement&) -> Result<void, std::string> {
-        return fail(std::string("it is being traced"));
+    options.check = [](const PeerIdentity&,
+                       const ClientRequirement&) -> Result<void, ClientRefusal> {
+        return fail(ClientRefusal{"it is being traced"});
     };
     ListenerHarness h(std::move(options));
     auto fd = UnixSocket::connectToPath(h.path);

@@ -1,46 +1,13 @@
 #include "helper/HelperService.h"
 
-#include <fmt/format.h>
-
 #include "HelperProtocol/HelperCodec.h"
 #include "HelperProtocol/HelperConstants.h"
-#include "base/Overloaded.h"
+#include "helper/Admission.h"
 #include "helper/Logger.h"
 #include "helper/RootFileOps.h"
 #include "helper/WorkerPool.h"
 
 namespace kb {
-namespace {
-
-inline constexpr size_t maximumPathsPerRequest = 10000;
-
-struct PathScope {
-    size_t pathCount = 0;
-    std::uint32_t uid = 0;
-};
-
-// The paths and uid of a path-carrying request; nullopt for the other kinds.
-std::optional<PathScope> pathScopeOf(const HelperRequest& request) {
-    using R = HelperRequest;
-    return std::visit(Overloaded{
-                          [](const R::TrashItems& r) -> std::optional<PathScope> {
-                              return PathScope{r.paths.size(), r.uid};
-                          },
-                          [](const R::RemoveItems& r) -> std::optional<PathScope> {
-                              return PathScope{r.paths.size(), r.uid};
-                          },
-                          [](const R::ClearProtection& r) -> std::optional<PathScope> {
-                              return PathScope{1, r.uid};
-                          },
-                          [](const R::RestoreFromTrash& r) -> std::optional<PathScope> {
-                              return PathScope{1, r.uid};
-                          },
-                          [](const auto&) -> std::optional<PathScope> { return std::nullopt; },
-                      },
-                      request.kind);
-}
-
-}  // namespace
 
 HelperService::HelperService(Caller peer, Performer performer, IdleExitTimer& timer)
     : peer_(std::move(peer)), performer_(std::move(performer)), timer_(timer) {
@@ -71,16 +38,12 @@ void HelperService::perform(std::string request, Reply reply) {
 HelperResponse HelperService::handle(std::string_view requestBytes) const {
     auto request = HelperCodec::decode<HelperRequest>(requestBytes);
     if (!request) {
-        serviceLogger().error(fmt::format("undecodable request of {} bytes", requestBytes.size()));
+        serviceLogger().error("undecodable request of " + std::to_string(requestBytes.size()) +
+                              " bytes");
         return HelperResponse::error("this helper cannot decode the request");
     }
-    if (peer_.uid != 0) {
-        const auto scope = pathScopeOf(*request);
-        if (scope && scope->uid != peer_.uid && scope->pathCount >= 1 &&
-            scope->pathCount <= maximumPathsPerRequest) {
-            return HelperResponse::error(
-                fmt::format("uid {} is not a user account this helper will act for", scope->uid));
-        }
+    if (auto refusal = peerUidRefusal(*request, peer_.uid)) {
+        return HelperResponse::error(std::move(*refusal));
     }
     return performer_(*request, peer_);
 }

@@ -3,11 +3,8 @@
 // of one uid at a time; WorkerPool.h). One per connection; it keeps no state between calls
 // beyond who the peer is, so calls are independent.
 //
-// The uid rule: a peer whose uid is not 0 acts only for itself. A path-carrying request
-// (trashItems, removeItems, clearProtection, restoreFromTrash) with 1 to 10000 paths
-// that names another uid answers "uid N is not a user account this helper will act for"
-// without running; requests with no paths or too many are left to the root operations,
-// which refuse them with their own sentence.
+// The peer-uid rule (helper/Admission.h, peerUidRefusal) is applied to every decoded request
+// before it runs.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,5 @@
 #include "helper/IdleExitTimer.h"
 
-#include <fmt/format.h>
-
 #include <asio/bind_executor.hpp>
 #include <cstdlib>
 
@@ -74,8 +72,8 @@ IdleExitTimer::Decision IdleExitTimer::check() {
         }
         action = exitAction_;
     }
-    serviceLogger().notice(
-        fmt::format("idle for {:f}s; exiting", HelperConstants::idleExitInterval));
+    serviceLogger().notice("idle for " + std::to_string(HelperConstants::idleExitInterval) +
+                           "s; exiting");
     if (action) {
         action();
     }

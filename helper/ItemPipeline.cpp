@@ -128,7 +128,7 @@ HelperResponse runItemPipeline(const std::vector<std::string>& paths, std::uint3
     }
     std::optional<std::string> home;
     if (!authority.callerIsRoot()) {
-        home = ownHome(authority.caller().uid);
+        home = ownHome(admitted->account);
         if (someItemNeedsConsent(*admitted, paths, kind, authority, home)) {
             authority.obtain(Consent::manageFiles);
         }

@@ -89,7 +89,7 @@ TEST(RemoveItems, ParentSwappedForALinkAfterTheVerdictIsARaceAndNothingIsTouched
     writeFile(outside / "victim/keep", "keep");
     makeDirectories(world.at("parent/victim"));
     // The verdict is taken on the real directory; then the directory becomes a link.
-    auto policy = PathPolicy::forUser(world.uid());
+    auto policy = PathPolicy::forUser(*lookUpAccount(world.uid()));
     ASSERT_TRUE(policy.has_value());
     auto verdict = evaluateItem(*policy, world.at("parent/victim"));
     ASSERT_TRUE(std::holds_alternative<std::string>(verdict));

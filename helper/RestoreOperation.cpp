@@ -61,10 +61,6 @@ std::string parentOf(const std::string& normalized) {
     return slash == 0 ? "/" : normalized.substr(0, slash);
 }
 
-}  // namespace
-
-namespace {
-
 struct CheckedTrashedPath {
     std::string normalized;
     std::string realParent;  // the item's directory, links resolved, inside the real Trash
@@ -87,6 +83,11 @@ bool holdsStagingPiece(std::string_view relative) {
     return false;
 }
 
+// `trashedPath` normalized, when it names an item inside home + "/.Trash": it starts with
+// "/", has at most maximumTrashedPathLength bytes, no control character, at least two
+// components and no "." or ".." component; the Trash is a real directory (not a link); and
+// the item's parent directory, links resolved, is the Trash or lies below it. The item
+// itself may be a link.
 std::optional<CheckedTrashedPath> checkTrashedPath(const std::string& trashedPath,
                                                    const std::string& home) {
     if (!withinLimits(trashedPath)) {
@@ -120,15 +121,6 @@ std::optional<CheckedTrashedPath> checkTrashedPath(const std::string& trashedPat
 }
 
 }  // namespace
-
-std::optional<std::string> validateTrashedPath(const std::string& trashedPath,
-                                               const std::string& home) {
-    auto checked = checkTrashedPath(trashedPath, home);
-    if (!checked) {
-        return std::nullopt;
-    }
-    return std::move(checked->normalized);
-}
 
 ItemResult restoreItem(const std::string& trashedPath, const std::string& originalPath,
                        const std::string& resolvedOriginal, const RootFileOps& ops) {
@@ -216,8 +208,8 @@ HelperResponse restoreFromTrash(const HelperRequest::RestoreFromTrash& request,
     const std::string& resolvedOriginal = std::get<std::string>(evaluated);
     std::optional<Consent> consent;
     if (!authority.callerIsRoot() &&
-        !withinOwnAuthority(authority, ownHome(authority.caller().uid), request.uid,
-                            resolvedOriginal, std::nullopt)) {
+        !withinOwnAuthority(authority, ownHome(admitted->account), request.uid, resolvedOriginal,
+                            std::nullopt)) {
         consent = Consent::manageFiles;
     }
     AuditRecord record{

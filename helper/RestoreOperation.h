@@ -21,13 +21,6 @@ HelperResponse restoreFromTrash(const HelperRequest::RestoreFromTrash& request,
 // Limits of a trashed path.
 inline constexpr std::size_t maximumTrashedPathLength = 1024;
 
-// The normalized `trashedPath` when it names an item inside home + "/.Trash": it starts with
-// "/", has at most 1024 bytes, no control character, at least two components and no "." or
-// ".." component; the Trash is a real directory (not a link); and the item's parent
-// directory, links resolved, is the Trash or lies below it. The item itself may be a link.
-std::optional<std::string> validateTrashedPath(const std::string& trashedPath,
-                                               const std::string& home);
-
 // The action, after the policy allowed `originalPath` as `resolvedOriginal`.
 ItemResult restoreItem(const std::string& trashedPath, const std::string& originalPath,
                        const std::string& resolvedOriginal, const RootFileOps& ops);

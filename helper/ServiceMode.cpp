@@ -37,7 +37,7 @@ std::optional<gid_t> clientGroup() {
 UniqueFd listeningSocket() {
     auto passed = SocketActivation::takeListeningSocket();
     if (!passed) {
-        serviceLogger().fault("cannot take the passed socket: " + passed.error());
+        serviceLogger().fault("cannot take the passed socket: " + passed.error().describe());
         std::exit(1);
     }
     if (*passed) {

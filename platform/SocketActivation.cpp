@@ -8,10 +8,10 @@
 
 namespace kb::SocketActivation {
 
-Result<std::optional<UniqueFd>, std::string> takeListeningSocket() {
+Result<std::optional<UniqueFd>, PassedSocketError> takeListeningSocket() {
     const int count = ::sd_listen_fds(1);
     if (count < 0) {
-        return fail("cannot read the passed sockets: " + errorText(-count));
+        return fail(PassedSocketError{"cannot read the passed sockets: " + errorText(-count)});
     }
     if (count == 0) {
         return std::optional<UniqueFd>();
@@ -20,11 +20,12 @@ Result<std::optional<UniqueFd>, std::string> takeListeningSocket() {
         for (int i = 0; i < count; ++i) {
             ::close(SD_LISTEN_FDS_START + i);
         }
-        return fail("expected one passed socket, got " + std::to_string(count));
+        return fail(PassedSocketError{"expected one passed socket, got " + std::to_string(count)});
     }
     UniqueFd fd(SD_LISTEN_FDS_START);
     if (::sd_is_socket_unix(fd.get(), SOCK_STREAM, 1, nullptr, 0) <= 0) {
-        return fail(std::string("the passed descriptor is not a listening Unix stream socket"));
+        return fail(
+            PassedSocketError{"the passed descriptor is not a listening Unix stream socket"});
     }
     // sd_listen_fds already set close-on-exec.
     return std::optional<UniqueFd>(std::move(fd));

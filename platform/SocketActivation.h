@@ -9,9 +9,15 @@
 
 namespace kb::SocketActivation {
 
+// Why the passed sockets cannot be used; `describe()` is a sentence for the log.
+struct PassedSocketError {
+    std::string text;
+    const std::string& describe() const { return text; }
+};
+
 // The one listening Unix stream socket the service manager passed, or nullopt when none
 // was passed. More than one descriptor, or one of another kind, is an error (its text says
 // which). The LISTEN_* variables are removed from the environment either way.
-Result<std::optional<UniqueFd>, std::string> takeListeningSocket();
+Result<std::optional<UniqueFd>, PassedSocketError> takeListeningSocket();
 
 }  // namespace kb::SocketActivation

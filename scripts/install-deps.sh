@@ -7,7 +7,7 @@ set -eu
 
 packages="
 cmake g++ make pkg-config git
-libboost-json1.81-dev libasio-dev libsystemd-dev libutf8proc-dev uuid-dev libfmt-dev
+libboost-json1.81-dev libasio-dev libsystemd-dev libutf8proc-dev uuid-dev
 libgtest-dev libgmock-dev libbenchmark-dev
 clang clang-format libclang-rt-14-dev
 systemd acl attr e2fsprogs passwd util-linux coreutils findutils

@@ -10,7 +10,6 @@
 #include "CleanerCore/policy/OrderedPathList.h"
 #include "CleanerCore/policy/ProtectedPatterns.h"
 #include "CleanerCore/policy/UnicodeText.h"
-#include "platform/PasswordDatabase.h"
 
 namespace kb {
 namespace {
@@ -269,13 +268,12 @@ PathPolicy::PathPolicy(std::string_view homeDirectory, std::vector<std::string> 
     candidates_ = std::move(candidates);
 }
 
-std::optional<PathPolicy> PathPolicy::forUser(uid_t uid,
+std::optional<PathPolicy> PathPolicy::forUser(const AccountEntry& account,
                                               std::vector<std::string> userProtectedPaths) {
-    const auto entry = lookUpAccount(uid);
-    if (!entry || entry->home.empty()) {
+    if (account.home.empty()) {
         return std::nullopt;
     }
-    return PathPolicy(entry->home, std::move(userProtectedPaths));
+    return PathPolicy(account.home, std::move(userProtectedPaths));
 }
 
 std::string PathPolicy::normalize(std::string_view path) {

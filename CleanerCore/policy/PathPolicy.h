@@ -29,6 +29,7 @@
 #include "CleanerCore/policy/PolicyDecision.h"
 #include "CleanerCore/policy/PolicyFileSystem.h"
 #include "CleanerCore/policy/PolicyReason.h"
+#include "platform/PasswordDatabase.h"
 
 namespace kb {
 
@@ -46,9 +47,9 @@ class PathPolicy {
     PathPolicy(std::string_view homeDirectory, std::vector<std::string> userProtectedPaths,
                std::shared_ptr<const PolicyFileSystem> fileSystem);
 
-    // The policy for the account `uid` from the password database; nothing when there is
-    // no such account or it has no home directory.
-    static std::optional<PathPolicy> forUser(uid_t uid,
+    // The policy for `account`, looked up by the caller; nothing when it has no home
+    // directory.
+    static std::optional<PathPolicy> forUser(const AccountEntry& account,
                                              std::vector<std::string> userProtectedPaths = {});
 
     // Text only: drops empty and "." pieces; ".." stays; the result always starts with

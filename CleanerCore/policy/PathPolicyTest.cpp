@@ -330,7 +330,7 @@ TEST(PathPolicy, OddHomeDirectoriesStillProtectTheirContents) {
 TEST(PathPolicy, ForUserReadsTheAccountsHomeDirectory) {
     testing::TestAccount account("kbpol");
     ASSERT_TRUE(account.valid());
-    auto policy = PathPolicy::forUser(account.uid(), {"//x/./y/"});
+    auto policy = PathPolicy::forUser(*lookUpAccount(account.uid()), {"//x/./y/"});
     ASSERT_TRUE(policy.has_value());
     EXPECT_EQ(policy->homeDirectory(), account.home());
     EXPECT_EQ(policy->userProtectedPaths(), std::vector<std::string>{"/x/y"});
@@ -338,7 +338,7 @@ TEST(PathPolicy, ForUserReadsTheAccountsHomeDirectory) {
               allowed(account.home() + "/.cache/a.png"));
     EXPECT_EQ(policy->evaluate(account.home()), root(account.home()));
 
-    EXPECT_FALSE(PathPolicy::forUser(3999999999u).has_value());
+    EXPECT_FALSE(PathPolicy::forUser(AccountEntry{"nohome", 4000, 4000, ""}).has_value());
 }
 
 }  // namespace
