@@ -131,6 +131,15 @@ class ConnectionTest : public ::testing::Test {
         return WireFraming::decodeReply(*body).value();
     }
 
+    // Calls are counted out once their write completed, which may be just after the client
+    // read the reply.
+    IdleExitTimer::State settled() {
+        for (int i = 0; i < 100 && timer.state().inFlight != 0; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        return timer.state();
+    }
+
     bool logged(const std::string& message) {
         std::lock_guard guard(logLock);
         for (const auto& r : logs) {
@@ -143,6 +152,13 @@ class ConnectionTest : public ::testing::Test {
 
   private:
     WireFraming::FrameReader reader_;
+};
+
+// A connection of its own for each row of a table.
+struct FreshConnection : ConnectionTest {
+    FreshConnection() { SetUp(); }
+    ~FreshConnection() override { TearDown(); }
+    void TestBody() override {}
 };
 
 std::string perform(std::uint64_t id, std::string_view request) {
@@ -186,11 +202,7 @@ TEST_F(ConnectionTest, RepliesCarryTheirCallsIdsInCompletionOrder) {
     ASSERT_TRUE(last);
     EXPECT_EQ(last->id, 1u);
     EXPECT_EQ(last->payload, R"({"error":{"_0":"slow"}})");
-    // Counted out once the write completed, which may be just after the client read it.
-    for (int i = 0; i < 100 && timer.state().inFlight != 0; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(timer.state().inFlight, 0);
+    EXPECT_EQ(settled().inFlight, 0);
 }
 
 TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
@@ -210,10 +222,7 @@ TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.log);
-        struct Fixture : ConnectionTest {
-            void TestBody() override {}
-        } f;
-        f.SetUp();
+        FreshConnection f;
         f.startGreeted([](const HelperRequest&, const Caller&) { return HelperResponse::done(); });
         f.send(perform(1, R"({"getVersion":{}})") + c.bytes + perform(2, R"({"getVersion":{}})"));
         auto reply = f.receive();
@@ -223,7 +232,6 @@ TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
         EXPECT_FALSE(f.receive());  // closed; call 2 was never read
         EXPECT_EQ(f.closed.get_future().wait_for(5s), std::future_status::ready);
         EXPECT_TRUE(f.logged(c.log));
-        f.TearDown();
     }
 }
 
@@ -280,20 +288,14 @@ TEST_F(ConnectionTest, AClientThatLeavesMidRequestStillCountsItsCallOut) {
     now = 200;
     gate.release();
     EXPECT_EQ(closed.get_future().wait_for(5s), std::future_status::ready);
-    for (int i = 0; i < 100 && timer.state().inFlight != 0; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(timer.state(), (IdleExitTimer::State{0, 200}));
+    EXPECT_EQ(settled(), (IdleExitTimer::State{0, 200}));
 }
 
 TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServed) {
     const std::string call = perform(1, R"({"getVersion":{}})");
     {
         SCOPED_TRACE("written before the greeting");
-        struct Fixture : ConnectionTest {
-            void TestBody() override {}
-        } f;
-        f.SetUp();
+        FreshConnection f;
         int served = 0;
         f.start(
             [&](const HelperRequest&, const Caller&) {
@@ -309,14 +311,10 @@ TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServ
         EXPECT_FALSE(f.nextBody());
         EXPECT_TRUE(f.logged("closing a connection that sent bytes before the helper's greeting"));
         EXPECT_EQ(served, 0);
-        f.TearDown();
     }
     {
         SCOPED_TRACE("written by another process");
-        struct Fixture : ConnectionTest {
-            void TestBody() override {}
-        } f;
-        f.SetUp();
+        FreshConnection f;
         int served = 0;
         f.startGreeted([&](const HelperRequest&, const Caller&) {
             ++served;
@@ -348,7 +346,6 @@ TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServ
             "closing a connection that sent bytes written by a process other than the admitted "
             "one"));
         EXPECT_EQ(served, 0);
-        f.TearDown();
     }
 }
 
@@ -399,10 +396,7 @@ TEST_F(ConnectionTest, AClientThatLeavesItsRepliesUnreadIsClosed) {
     send(calls);
     EXPECT_EQ(closed.get_future().wait_for(10s), std::future_status::ready);
     EXPECT_TRUE(logged("closing a connection whose replies waited 0.3 s to be written"));
-    for (int i = 0; i < 100 && timer.state().inFlight != 0; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(timer.state().inFlight, 0);
+    EXPECT_EQ(settled().inFlight, 0);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <thread>
 
 namespace kb {
 namespace {
@@ -45,6 +46,12 @@ TEST(FairScheduler, OneUidsFloodLeavesRoomForAnotherUid) {
     }
     EXPECT_EQ(mostRunning, 2);
     pool.join();
+}
+
+TEST(WorkerPool, JobsRunOffTheCallingThread) {
+    std::promise<std::thread::id> ran;
+    WorkerPool::run([&] { ran.set_value(std::this_thread::get_id()); });
+    EXPECT_NE(ran.get_future().get(), std::this_thread::get_id());
 }
 
 }  // namespace
