@@ -1,11 +1,57 @@
 #include "helper/Admission.h"
 
+#include <array>
+#include <mutex>
+
+#include "CleanerCore/policy/PolicyFileSystem.h"
 #include "HelperProtocol/HelperValidation.h"
 #include "base/Overloaded.h"
 #include "platform/PasswordDatabase.h"
 
 namespace kb {
 namespace {
+
+// Building a policy folds some seventy home-relative entries, which costs a one-path request
+// more than everything else it does. A policy depends only on the home as the database
+// writes it and as it resolves, so a policy built for the same two is the policy a fresh
+// build would give: the home is resolved anew for every request and compared.
+class PolicyCache {
+  public:
+    std::optional<PathPolicy> policyFor(const AccountEntry& account) {
+        const std::string given = PathPolicy::normalize(account.home);
+        const auto canonical = RealPolicyFileSystem().canonicalPath(given);
+        const std::string resolved = canonical ? PathPolicy::normalize(*canonical) : given;
+        {
+            std::lock_guard guard(lock_);
+            for (const auto& entry : entries_) {
+                if (entry && entry->given == given && entry->policy.homeDirectory() == resolved) {
+                    return entry->policy;
+                }
+            }
+        }
+        auto policy = PathPolicy::forUser(account);
+        if (policy && policy->homeDirectory() == resolved) {
+            std::lock_guard guard(lock_);
+            entries_[next_++ % entries_.size()] = Entry{given, *policy};
+        }
+        return policy;
+    }
+
+  private:
+    struct Entry {
+        std::string given;  // normalized
+        PathPolicy policy;
+    };
+    std::mutex lock_;
+    std::array<std::optional<Entry>, 16> entries_;
+    std::size_t next_ = 0;
+};
+
+PolicyCache& policyCache() {
+    // Deliberately never destroyed: requests may still run while the process exits.
+    static auto* cache = new PolicyCache();
+    return *cache;
+}
 
 std::string notAUserAccount(std::uint32_t uid) {
     return "uid " + std::to_string(uid) + " is not a user account this helper will act for";
@@ -51,7 +97,7 @@ std::optional<AdmittedRequest> admitRequest(const std::vector<std::string>& path
     if (!account) {
         return std::nullopt;
     }
-    auto policy = PathPolicy::forUser(*account);
+    auto policy = policyCache().policyFor(*account);
     if (!policy) {
         return std::nullopt;
     }

@@ -1,8 +1,13 @@
 #include "helper/Admission.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <tuple>
 
 #include "helper/testing/FileOpsScenario.h"
+#include "testing/TempDir.h"
+#include "testing/TestAccount.h"
 
 namespace kb {
 namespace {
@@ -45,6 +50,28 @@ TEST(Admission, AnAccountIsAdmittedWithItsGroupAndNormalizedHome) {
               (RootFileOps{world.uid(), world.account().gid(), PathPolicy::normalize(world.home()),
                            ForeignEntries::keepTheirOwner}));
     EXPECT_EQ(admitted->policy.userProtectedPaths().size(), 0u);
+}
+
+TEST(Admission, TheHomeIsResolvedAnewForEveryRequest) {
+    testing::TempDir place;
+    testing::TestAccount account("kbadm", place.path());
+    // The database names a link; the policy follows it to wherever it leads now.
+    const std::string first = place / "first";
+    const std::string second = place / "second";
+    ASSERT_EQ(::rename(account.home().c_str(), first.c_str()), 0);
+    testing::makeDirectories(second);
+    const std::vector<std::string> one{account.home() + "/x"};
+    for (const std::string& target : {first, second, first}) {
+        ::unlink(account.home().c_str());
+        ASSERT_EQ(::symlink(target.c_str(), account.home().c_str()), 0);
+        const auto admitted = admitRequest(one, account.uid());
+        ASSERT_TRUE(admitted.has_value());
+        EXPECT_EQ(admitted->policy.homeDirectory(), target);
+        EXPECT_EQ(admitted->policy.evaluate(target + "/.ssh/id"),
+                  PathPolicy(account.home()).evaluate(target + "/.ssh/id"));
+    }
+    ::unlink(account.home().c_str());
+    ASSERT_EQ(::rename(first.c_str(), account.home().c_str()), 0);
 }
 
 TEST(Admission, APeerOtherThanRootActsOnlyForItsOwnUid) {
