@@ -7,10 +7,14 @@
 #   - cold start: from connect on a socket held by systemd-socket-activate to the first
 #     reply, the helper against the echo program started the same way (median of 9).
 # The client is attested and run as a scratch account, as the application would be.
-# Usage: bench/service_bench.sh [BUILD_DIR]   (default: the "bench" preset). Run as root.
+# With BASELINE, an earlier build of the helper is measured the same way in the same run,
+# and each row also gives this helper's figure over the baseline's.
+# Usage: bench/service_bench.sh [BUILD_DIR [BASELINE]]   (default: the "bench" preset).
+# Run as root.
 set -eu
 cd "$(dirname "$0")/.."
 build="${1:-}"
+baseline="${2:-}"
 if [ -z "$build" ]; then
     cmake --preset bench >/dev/null
     build="$PWD/build/bench"
@@ -63,6 +67,15 @@ start helper "$helper"
 helper_sock=$sock
 start echo "$scratch/pingpong" echo
 echo_sock=$sock
+if [ -n "$baseline" ]; then
+    start baseline "$baseline"
+    baseline_sock=$sock
+fi
+# versus_baseline VALUE SOCKET_VALUE: " | baseline V, this/baseline R" when measured
+versus_baseline() {
+    [ -n "$baseline" ] && echo " | baseline $2, this/baseline $(ratio "$1" "$2")"
+    true
+}
 
 echo "== warm round trip, 20000 calls (us)"
 for call in getVersion perform removeItems; do
@@ -73,7 +86,9 @@ for call in getVersion perform removeItems; do
     e=$(as_user rtt "$echo_sock" 20000 "$file")
     hp50=$(echo "$h" | field p50_us); hp99=$(echo "$h" | field p99_us)
     ep50=$(echo "$e" | field p50_us); ep99=$(echo "$e" | field p99_us)
-    echo "$call: helper p50 $hp50 p99 $hp99 | echo p50 $ep50 p99 $ep99 | p50 ratio $(ratio "$hp50" "$ep50")x (goal <= 3x), p99 ratio $(ratio "$hp99" "$ep99")x"
+    bp50=""
+    [ -n "$baseline" ] && bp50=$(as_user rtt "$baseline_sock" 20000 "$file" | field p50_us)
+    echo "$call: helper p50 $hp50 p99 $hp99 | echo p50 $ep50 p99 $ep99 | p50 ratio $(ratio "$hp50" "$ep50")x (goal <= 2x), p99 ratio $(ratio "$hp99" "$ep99")x$(versus_baseline "$hp50" "$bp50")"
 done
 
 echo "== 16 concurrent clients x 5000 calls (calls/s)"
@@ -82,20 +97,27 @@ for call in getVersion removeItems; do
     [ "$call" = removeItems ] && file="$scratch/remove.json"
     h=$(as_user load "$helper_sock" 5000 16 "$file" | field calls_per_second)
     e=$(as_user load "$echo_sock" 5000 16 "$file" | field calls_per_second)
-    echo "$call: helper $h | echo $e | helper/echo $(ratio "$h" "$e")"
+    b=""
+    [ -n "$baseline" ] && b=$(as_user load "$baseline_sock" 5000 16 "$file" | field calls_per_second)
+    echo "$call: helper $h | echo $e | helper/echo $(ratio "$h" "$e") (goal >= 0.5)$(versus_baseline "$h" "$b")"
 done
 
 echo "== cold start, connect to first reply (us, median of 9)"
 median() { sort -n | sed -n 5p; }
-hc=""; ec=""
+cold() {  # cold FILE PROGRAM...: appends connect-to-first-reply of a fresh instance to FILE
+    out="$1"
+    shift
+    start cold "$@"
+    as_user cold "$sock" >>"$out"
+    kill "$last_pid"; wait "$last_pid" 2>/dev/null || true
+}
 for i in 1 2 3 4 5 6 7 8 9; do
-    start cold-helper "$helper"
-    hc="$hc $(as_user cold "$sock")"
-    kill "$last_pid"; wait "$last_pid" 2>/dev/null || true
-    start cold-echo "$scratch/pingpong" echo
-    ec="$ec $(as_user cold "$sock")"
-    kill "$last_pid"; wait "$last_pid" 2>/dev/null || true
+    cold "$scratch/cold-helper" "$helper"
+    cold "$scratch/cold-echo" "$scratch/pingpong" echo
+    [ -z "$baseline" ] || cold "$scratch/cold-baseline" "$baseline"
 done
-h=$(echo $hc | tr ' ' '\n' | median)
-e=$(echo $ec | tr ' ' '\n' | median)
-echo "helper $h | echo $e | ratio $(ratio "$h" "$e")x (goal <= 1.5x)"
+h=$(median <"$scratch/cold-helper")
+e=$(median <"$scratch/cold-echo")
+b=""
+[ -z "$baseline" ] || b=$(median <"$scratch/cold-baseline")
+echo "helper $h | echo $e | ratio $(ratio "$h" "$e")x (goal <= 1.3x)$(versus_baseline "$h" "$b")"
