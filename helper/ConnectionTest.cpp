@@ -13,6 +13,7 @@
 #include <future>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "HelperProtocol/HelperConstants.h"
 #include "helper/Logger.h"
@@ -235,32 +236,53 @@ TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
     }
 }
 
-TEST_F(ConnectionTest, ReadingPausesAtTheInFlightLimitWithoutDroppingCalls) {
-    Gate gate;
-    startGreeted(
-        [&](const HelperRequest& r, const Caller&) {
-            gate.pass();
-            return echoPackage(r);
-        },
-        Connection::Limits{.maximumInFlight = 4});
-    std::string calls;
-    for (int i = 0; i < 20; ++i) {
-        calls += perform(static_cast<std::uint64_t>(i), receipt("p" + std::to_string(i)));
+// Calls beyond the in-flight limit, or beyond the request budget, stay unread on the socket
+// until replies are written; none is dropped.
+TEST(ConnectionLimits, ReadingPausesUntilRepliesAreWrittenAndNoCallIsDropped) {
+    auto budget = std::make_shared<RequestBudget>(RequestBudget::Sizes{250'000, 1'000'000});
+    const std::tuple<const char*, Connection::Limits, std::uint64_t, size_t> cases[] = {
+        {"in flight", Connection::Limits{.maximumInFlight = 4}, 20, 3},
+        {"budget", Connection::Limits{.budget = budget}, 10, 100'000},
+    };
+    for (const auto& [limit, limits, count, size] : cases) {
+        SCOPED_TRACE(limit);
+        FreshConnection f;
+        Gate gate;
+        f.startGreeted(
+            [&](const HelperRequest& r, const Caller&) {
+                gate.pass();
+                return echoPackage(r);
+            },
+            limits);
+        auto package = [size = size](std::uint64_t id) {
+            return std::string(size, static_cast<char>('a' + id));
+        };
+        std::string calls;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            calls += perform(i, receipt(package(i)));
+        }
+        std::thread writer([&] { f.send(calls); });
+        ASSERT_TRUE(gate.waitEntered(2));  // two jobs of one uid run at a time
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(gate.entered, 2);
+        if (limits.budget) {
+            EXPECT_LE(budget->heldBy(0), 250'000u + 65'536u);  // the third frame waits, unread
+        } else {
+            EXPECT_EQ(f.timer.state().inFlight, 4);
+        }
+        gate.release();
+        std::set<std::uint64_t> ids;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            auto reply = f.receive();
+            ASSERT_TRUE(reply);
+            EXPECT_EQ(reply->payload, R"({"error":{"_0":")" + package(reply->id) + R"("}})");
+            ids.insert(reply->id);
+        }
+        writer.join();
+        EXPECT_EQ(ids.size(), count);
+        EXPECT_EQ(f.settled().inFlight, 0);
     }
-    send(calls);
-    ASSERT_TRUE(gate.waitEntered(2));  // two jobs of one uid run at a time
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(timer.state().inFlight, 4);
-    gate.release();
-    std::set<std::uint64_t> ids;
-    for (int i = 0; i < 20; ++i) {
-        auto reply = receive();
-        ASSERT_TRUE(reply);
-        EXPECT_EQ(reply->payload, R"({"error":{"_0":"p)" + std::to_string(reply->id) + "\"}}");
-        ids.insert(reply->id);
-    }
-    EXPECT_EQ(ids.size(), 20u);
-    EXPECT_EQ(gate.entered, 20);
+    EXPECT_EQ(budget->held(), 0u);
 }
 
 TEST_F(ConnectionTest, APartialFrameFollowedBySilenceIsClosed) {
@@ -347,42 +369,6 @@ TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServ
             "one"));
         EXPECT_EQ(served, 0);
     }
-}
-
-TEST_F(ConnectionTest, ASpentBudgetPausesReadingUntilRepliesAreWritten) {
-    Gate gate;
-    auto budget = std::make_shared<RequestBudget>(RequestBudget::Sizes{250'000, 1'000'000});
-    startGreeted(
-        [&](const HelperRequest& r, const Caller&) {
-            gate.pass();
-            return echoPackage(r);
-        },
-        Connection::Limits{.budget = budget});
-    std::string calls;
-    for (int i = 0; i < 10; ++i) {
-        calls += perform(static_cast<std::uint64_t>(i), receipt(std::string(100'000, 'a' + i)));
-    }
-    std::thread writer([&] { send(calls); });
-    ASSERT_TRUE(gate.waitEntered(2));
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(gate.entered, 2);  // the third frame waits for budget, unread
-    EXPECT_LE(budget->heldBy(0), 250'000u + 65'536u);
-    gate.release();
-    std::set<std::uint64_t> ids;
-    for (int i = 0; i < 10; ++i) {
-        auto reply = receive();
-        ASSERT_TRUE(reply);
-        EXPECT_EQ(reply->payload, R"({"error":{"_0":")" +
-                                      std::string(100'000, static_cast<char>('a' + reply->id)) +
-                                      "\"}}");
-        ids.insert(reply->id);
-    }
-    writer.join();
-    EXPECT_EQ(ids.size(), 10u);
-    for (int i = 0; i < 100 && budget->held() != 0; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(budget->held(), 0u);
 }
 
 TEST_F(ConnectionTest, AClientThatLeavesItsRepliesUnreadIsClosed) {
