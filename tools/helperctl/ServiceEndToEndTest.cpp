@@ -221,7 +221,7 @@ TEST_F(ServiceEndToEnd, ManyClientsAreAllAnsweredWithoutLeaks) {
     for (size_t i = 0; i < results.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(results[i].exitStatus, 0) << results[i].err;
-        EXPECT_NE(results[i].out.find("calls 1000 mismatches 0 "), std::string::npos)
+        EXPECT_NE(results[i].out.find("calls 1000 mismatches 0\n"), std::string::npos)
             << results[i].out;
     }
     EXPECT_EQ(run(client, helper, {"version"}).out, "7\n");
@@ -259,7 +259,7 @@ TEST_F(ServiceEndToEnd, LargeRequestsInFlightStayWithinAMemoryLimit) {
     }
     for (const auto& r : runs) {
         EXPECT_EQ(r.exitStatus, 0) << r.err;
-        EXPECT_NE(r.out.find("calls 16 mismatches 0 "), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("calls 16 mismatches 0\n"), std::string::npos) << r.out;
     }
     EXPECT_FALSE(helper.waitExit(0ms).has_value()) << "the helper was killed";
     EXPECT_EQ(run(client, helper, {"version"}).out, "7\n");
