@@ -7,11 +7,6 @@
 namespace kb {
 namespace {
 
-TEST(ClientRequirement, BothFormsOfTheHelpersRequirementParse) {
-    EXPECT_TRUE(ClientRequirement::parse(HelperConstants::clientRequirement(false)).ok());
-    EXPECT_TRUE(ClientRequirement::parse(HelperConstants::clientRequirement(true)).ok());
-}
-
 TEST(ClientRequirement, EvaluatesAttestedIdentities) {
     const auto strict = ClientRequirement::parse(HelperConstants::clientRequirement(false)).value();
     const auto development =

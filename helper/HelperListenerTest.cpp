@@ -183,21 +183,5 @@ TEST(HelperListener, TheProductionCheckAdmitsRootWithoutAttestationAndPinsTheCal
     EXPECT_EQ(pidfdInode(caller.pidfd->get()), pidfdInode(Caller::currentProcess().pidfd->get()));
 }
 
-TEST(HelperListener, ARefusedPeerIsToldWhyInItsGreeting) {
-    HelperListener::Options options;
-    options.inspect = selfAsPeer;
-    options.check = [](const PeerIdentity&,
-                       const ClientRequirement&) -> Result<void, ClientRefusal> {
-        return fail(ClientRefusal{"it is being traced"});
-    };
-    ListenerHarness h(std::move(options));
-    auto fd = UnixSocket::connectToPath(h.path);
-    ASSERT_TRUE(fd.ok());
-    EXPECT_EQ(ListenerHarness::greeting(fd->get()),
-              (WireFraming::Greeting{false, "this program is not admitted: it is being traced"}));
-    char byte;
-    EXPECT_EQ(::recv(fd->get(), &byte, 1, 0), 0);
-}
-
 }  // namespace
 }  // namespace kb
