@@ -10,6 +10,7 @@
 #include "HelperProtocol/HelperValidation.h"
 #include "helper/Authority.h"
 #include "platform/ProcessStartTime.h"
+#include "testing/ChildProcess.h"
 #include "testing/PolkitFixture.h"
 #include "testing/ScratchTree.h"
 #include "testing/TestAccount.h"
@@ -18,7 +19,7 @@
 namespace kb {
 namespace {
 
-using testing::ClientRun;
+using testing::ChildResult;
 using testing::PolkitFixture;
 using testing::readFile;
 using testing::RunningHelper;
@@ -61,11 +62,11 @@ class AuthorityEndToEnd : public ::testing::Test {
     std::string client =
         testing::installClient(dir, "client", groupOwner.gid(), testing::genuineAttestation());
 
-    ClientRun as(const TestAccount* account, std::vector<std::string> args) {
-        std::vector<std::string> argv = {client, "--socket", helper.socketPath()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return testing::runClientAs(argv, account ? account->uid() : 0,
-                                    account ? account->gid() : 0);
+    ChildResult as(const TestAccount* account, std::vector<std::string> args) {
+        args.insert(args.begin(), {client, "--socket", helper.socketPath()});
+        return testing::runChild(
+            args, {},
+            {testing::Credentials{account ? account->uid() : 0, account ? account->gid() : 0}});
     }
     static std::string uidOf(const TestAccount* account) {
         return std::to_string(account ? account->uid() : 0);

@@ -6,8 +6,7 @@
 
 #include <cstdlib>
 
-#include "platform/PeerIdentity.h"
-#include "testing/TempDir.h"
+#include "testing/ChildProcess.h"
 #include "testing/TestAccount.h"
 #include "tools/helperctl/ServiceHarness.h"
 
@@ -35,11 +34,9 @@ TEST(KestrelbayHelper, AnItemTheAccountCannotDeleteGoesThroughTheHelperAndComesB
         0);
     ASSERT_EQ(std::system(("chown -R 0:0 " + item).c_str()), 0);
 
-    const std::string client = dir / "kestrelbay";
-    testing::writeFile(client, testing::readFile(KB_KESTRELBAY_EXECUTABLE));
-    ASSERT_EQ(::chown(client.c_str(), 0, groupOwner.gid()), 0);
-    ASSERT_EQ(::chmod(client.c_str(), 02755), 0);
-    ASSERT_TRUE(attestExecutable(client, testing::genuineAttestation()).ok());
+    const std::string client =
+        testing::installClient(dir, "kestrelbay", groupOwner.gid(), testing::genuineAttestation(),
+                               KB_KESTRELBAY_EXECUTABLE);
     testing::RunningHelper helper(dir);
     ::setenv("HOME", home.c_str(), 1);
     for (const char* name : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
@@ -48,7 +45,7 @@ TEST(KestrelbayHelper, AnItemTheAccountCannotDeleteGoesThroughTheHelperAndComesB
     const auto run = [&](std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), client);
         arguments.insert(arguments.end(), {"--socket", helper.socketPath()});
-        return testing::runClientAs(arguments, user.uid(), user.gid());
+        return testing::runChild(arguments, {}, {testing::Credentials{user.uid(), user.gid()}});
     };
 
     const auto cleaned = run({"clean", "test.rootCache", "--yes"});
