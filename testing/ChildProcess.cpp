@@ -2,23 +2,18 @@
 
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/mman.h>
 #include <sys/ptrace.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 
 #include "platform/UniqueFd.h"
 
 namespace kb::testing {
 namespace {
-
-constexpr std::chrono::seconds childDeadline{300};
 
 // The child's standard streams are memory files: nothing to drain while it runs, and a
 // descendant that keeps them open cannot hold the wait up.
@@ -69,31 +64,21 @@ ChildResult runChild(const std::vector<std::string>& argv, const std::string& in
         ::_exit(127);
     }
     ChildResult result;
-    const UniqueFd ended(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    auto deadline = std::chrono::steady_clock::now() + childDeadline;
     for (int status = 0;;) {
-        const pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r < 0 && errno != EINTR) {
+        if (::waitpid(pid, &status, 0) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
             ADD_FAILURE() << "cannot wait for " << argv.front();
             break;
         }
-        if (r <= 0) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                ::kill(pid, SIGKILL);
-                deadline = std::chrono::steady_clock::time_point::max();
-                ADD_FAILURE() << argv.front() << " was still running after "
-                              << childDeadline.count() << " s and was killed";
-            }
-            // Readable once the child ends; stops under the tracer need a look now and then.
-            pollfd wait{ended.get(), POLLIN, 0};
-            ::poll(&wait, 1, 20);
-        } else if (WIFSTOPPED(status)) {
+        if (WIFSTOPPED(status)) {  // under the tracer
             const int signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
             ::ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(intptr_t{signal}));
-        } else {
-            result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            break;
+            continue;
         }
+        result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        break;
     }
     result.out = contentsOf(out);
     result.err = contentsOf(err);

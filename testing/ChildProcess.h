@@ -1,6 +1,6 @@
 // Runs a program as a real child process and collects what it wrote and how it ended.
-// For tests only: output kept whole in memory; a child still running after 300 s is
-// killed and the test fails.
+// For tests only: output kept whole in memory; a child that never ends is left to the test
+// runner's time-out.
 #pragma once
 
 #include <sys/types.h>

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <thread>
 #include <vector>
 
 #include "platform/UnixSocket.h"
@@ -71,25 +70,10 @@ RunningHelper::RunningHelper(const TempDir& dir) {
 }
 
 RunningHelper::~RunningHelper() {
-    if (pid_ > 0 && !waitExit(std::chrono::milliseconds(0))) {
+    if (pid_ > 0) {
         ::kill(pid_, SIGKILL);
-        waitExit(std::chrono::seconds(10));
+        ::waitpid(pid_, nullptr, 0);
     }
-}
-
-std::optional<int> RunningHelper::waitExit(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (int status = 0; pid_ > 0;) {
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -1;  // reaped before
 }
 
 std::string RunningHelper::log() const {

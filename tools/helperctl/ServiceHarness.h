@@ -5,7 +5,6 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <optional>
 #include <string>
 
@@ -16,7 +15,7 @@
 namespace kb::testing {
 
 // The helper executable serving a fresh socket in `dir`, with its own state directory there.
-// Killed on destruction if still running. Like the service manager, the harness keeps its
+// Killed on destruction. Like the service manager, the harness keeps its
 // own copy of the listening socket, so clients that connect after the helper exited stay
 // queued.
 class RunningHelper {
@@ -26,15 +25,11 @@ class RunningHelper {
     RunningHelper(const RunningHelper&) = delete;
     RunningHelper& operator=(const RunningHelper&) = delete;
 
-    pid_t pid() const { return pid_; }
     const std::string& socketPath() const { return socketPath_; }
     // Whether the helper logged `line` (on standard error); true wherever lines go to the
     // journal instead, which the harness cannot read back.
     bool logged(const std::string& line) const;
     std::string log() const;
-
-    // The exit status once the process ended within `timeout`; nullopt if still running.
-    std::optional<int> waitExit(std::chrono::milliseconds timeout);
 
     size_t openDescriptors() const;
     size_t threads() const;

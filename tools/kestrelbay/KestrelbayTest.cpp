@@ -1,11 +1,10 @@
 // The kestrelbay tool end to end: a real account's sample home, the tool run as that
 // account, the results checked on the disk.
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <functional>
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -22,25 +21,16 @@ using testing::ChildResult;
 // Every entry below `root` with its type, and each file with its content; the tool's own
 // journal and the Trash's bookkeeping left out.
 std::map<std::string, std::string> snapshot(const std::string& root) {
-    static std::map<std::string, std::string>* entries;
-    static std::string base;
-    std::map<std::string, std::string> result;
-    entries = &result;
-    base = root;
-    ::nftw(
-        root.c_str(),
-        [](const char* path, const struct stat* status, int, FTW*) {
-            const std::string relative = std::string(path).substr(base.size());
-            if (relative.starts_with("/.local/share/kestrelbay") ||
-                relative.starts_with("/.local/share/Trash")) {
-                return 0;
-            }
-            (*entries)[relative] =
-                S_ISREG(status->st_mode) ? testing::readFile(path) : std::string("dir");
-            return 0;
-        },
-        16, FTW_PHYS);
-    return result;
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string relative = entry.path().string().substr(root.size());
+        if (!relative.starts_with("/.local/share/kestrelbay") &&
+            !relative.starts_with("/.local/share/Trash")) {
+            entries[relative] =
+                entry.is_regular_file() ? testing::readFile(entry.path()) : std::string("dir");
+        }
+    }
+    return entries;
 }
 
 class KestrelbayTest : public ::testing::Test {
