@@ -1,5 +1,5 @@
 // The kestrelbay tool end to end: a real account's sample home, the tool run as that
-// account, the results checked on the disk.
+// account (alone, or with the real helper), the results checked on the disk.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,6 +12,7 @@
 #include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
 #include "testing/TestAccount.h"
+#include "tools/helperctl/ServiceHarness.h"
 
 namespace kb {
 namespace {
@@ -39,17 +40,21 @@ class KestrelbayTest : public ::testing::Test {
         ASSERT_TRUE(account_.valid());
         home_ = account_.home();
         ASSERT_EQ(testing::runChild({"/bin/sh", KB_SAMPLE_HOME_SCRIPT, home_, "5"}).exitStatus, 0);
+        ownAll();
+    }
+
+    ChildResult run(std::vector<std::string> arguments, const std::string& input = {},
+                    const std::string& tool = KB_KESTRELBAY_EXECUTABLE) {
+        arguments.insert(arguments.begin(),
+                         {"/usr/bin/env", "-i", "HOME=" + home_, "PATH=/usr/bin:/bin", tool});
+        return testing::runChild(arguments, input,
+                                 {testing::Credentials{account_.uid(), account_.gid()}});
+    }
+    void ownAll() {
         ASSERT_EQ(::system(("chown -R " + std::to_string(account_.uid()) + ":" +
                             std::to_string(account_.gid()) + " " + home_)
                                .c_str()),
                   0);
-    }
-
-    ChildResult run(std::vector<std::string> arguments, const std::string& input = {}) {
-        arguments.insert(arguments.begin(), {"/usr/bin/env", "-i", "HOME=" + home_,
-                                             "PATH=/usr/bin:/bin", KB_KESTRELBAY_EXECUTABLE});
-        return testing::runChild(arguments, input,
-                                 {testing::Credentials{account_.uid(), account_.gid()}});
     }
 
     testing::TestAccount account_{"kbtool"};
@@ -99,9 +104,7 @@ TEST_F(KestrelbayTest, ABadUserRuleFileIsReportedAndTheOtherRulesStillWork) {
         "safety": "review", "regenerationCost": "irreplaceable", "requiresRoot": false,
         "requiresFullDiskAccess": false, "busy": {"none": {}}, "mode": "trash",
         "excludes": [], "phase": 3})");
-    ASSERT_EQ(
-        ::system(("chown -R " + std::to_string(account_.uid()) + " " + home_ + "/.config").c_str()),
-        0);
+    ownAll();
     const auto scan = run({"scan"});
     EXPECT_EQ(scan.exitStatus, 0) << scan.err;
     EXPECT_NE(scan.err.find(rulesDirectory + "/broken.json: "), std::string::npos) << scan.err;
@@ -113,6 +116,48 @@ TEST_F(KestrelbayTest, ABadUserRuleFileIsReportedAndTheOtherRulesStillWork) {
     const auto json = run({"scan", "--catalog", "builtin", "--json"});
     EXPECT_EQ(json.exitStatus, 0);
     EXPECT_NE(json.out.find("\"ruleID\" : \"xcode.derivedData\""), std::string::npos);
+}
+
+// An item the account cannot delete itself goes to the real helper, and undo brings it back
+// through the helper; or the helper's refusal is reported.
+TEST_F(KestrelbayTest, AnItemTheAccountCannotDeleteGoesThroughTheHelperAndComesBack) {
+    testing::TempDir dir;
+    testing::TestAccount groupOwner("kbclient");
+    const std::string item = home_ + "/.cache/rootOwned";
+    testing::makeDirectories(item + "/sub");
+    testing::writeFile(item + "/sub/data", "made by root");
+    testing::makeDirectories(home_ + "/.config/kestrelbay/rules.d");
+    testing::writeFile(home_ + "/.config/kestrelbay/rules.d/root.json",
+                       R"({"id": "test.rootCache", "group": "systemJunk",
+        "provider": {"globs": {"_0": ["~/.cache/rootOwned"]}}, "safety": "safe",
+        "regenerationCost": "free", "requiresRoot": true, "requiresFullDiskAccess": false,
+        "busy": {"none": {}}, "mode": "unlink", "excludes": [], "phase": 3})");
+    ownAll();
+    ASSERT_EQ(::system(("chown -R 0:0 " + item).c_str()), 0);
+    const std::string tool =
+        testing::installClient(dir, "kestrelbay", groupOwner.gid(), testing::genuineAttestation(),
+                               KB_KESTRELBAY_EXECUTABLE);
+    testing::RunningHelper helper(dir);
+
+    const auto cleaned =
+        run({"clean", "test.rootCache", "--yes", "--socket", helper.socketPath()}, {}, tool);
+    EXPECT_NE(cleaned.out.find("1 items, "), std::string::npos) << cleaned.out;
+    EXPECT_NE(cleaned.out.find("1 through the helper"), std::string::npos) << cleaned.out;
+    if (cleaned.exitStatus != 0) {
+        // A helper that wants authorization for another owner's item refuses; the tool
+        // says so with the path, and nothing moved.
+        EXPECT_EQ(cleaned.exitStatus, 74);
+        EXPECT_NE(cleaned.err.find(item + ": the helper refused"), std::string::npos)
+            << cleaned.err;
+        EXPECT_EQ(testing::readFile(item + "/sub/data"), "made by root");
+        return;
+    }
+    EXPECT_FALSE(testing::pathExists(item));
+    EXPECT_TRUE(testing::pathExists(home_ + "/.Trash/rootOwned/sub/data"));
+    const auto undone = run({"undo", "--socket", helper.socketPath()}, {}, tool);
+    EXPECT_EQ(undone.exitStatus, 0) << undone.err;
+    EXPECT_EQ(testing::readFile(item + "/sub/data"), "made by root");
+    EXPECT_FALSE(testing::pathExists(home_ + "/.Trash/rootOwned"));
 }
 
 TEST(LinuxCatalogue, LoadsWholeAndItsCacheRuleLeavesTheSpecificCachesAlone) {
