@@ -5,6 +5,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "platform/PeerIdentity.h"
 #include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
@@ -57,18 +59,13 @@ TEST(HelperctlCommandLine, AttestRefusesWhatTheHelperWouldNotAdmit) {
                                              "dev.kestrelbay", "--team", "Q7Z2K4M9X1"};
     const std::string attribute(attestationAttribute);
     const gid_t daemon = 1;
-    struct Case {
-        gid_t group;
-        mode_t mode;
-        const char* problem;
-    };
-    for (const Case& c :
-         {Case{0, 02755, "group is root"}, Case{daemon, 0755, "not set-group-id"}}) {
-        ASSERT_EQ(::chown(file.c_str(), 0, c.group), 0);
-        ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+    for (const auto& [group, mode, problem] : {std::tuple{gid_t{0}, 02755, "group is root"},
+                                               std::tuple{daemon, 0755, "not set-group-id"}}) {
+        ASSERT_EQ(::chown(file.c_str(), 0, group), 0);
+        ASSERT_EQ(::chmod(file.c_str(), mode_t(mode)), 0);
         const auto result = helperctl(attest);
-        EXPECT_EQ(result.exitStatus, 77) << c.problem;
-        EXPECT_NE(result.err.find(c.problem), std::string::npos) << result.err;
+        EXPECT_EQ(result.exitStatus, 77) << problem;
+        EXPECT_NE(result.err.find(problem), std::string::npos) << result.err;
         EXPECT_LT(::getxattr(file.c_str(), attribute.c_str(), nullptr, 0), 0);
     }
 
