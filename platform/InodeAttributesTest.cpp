@@ -21,7 +21,8 @@ int rawAttributes(int fd) {
     return attributes;
 }
 
-TEST(InodeAttributes, SetAndClearTouchOnlyTheMappedAttributes) {
+// The mapping itself is the identity's test; here what the mapping must leave alone.
+TEST(InodeAttributes, SetAndClearTouchOnlyTheMappedAttributesOfARealDescriptor) {
     testing::TempDir dir;
     ASSERT_EQ(::mkdir((dir / "d").c_str(), 0755), 0);
     UniqueFd fd(::open((dir / "d").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -29,43 +30,25 @@ TEST(InodeAttributes, SetAndClearTouchOnlyTheMappedAttributes) {
     // "no atime updates" is not mapped and must survive every write.
     int attributes = rawAttributes(fd.get()) | FS_NOATIME_FL;
     ASSERT_EQ(::ioctl(fd.get(), FS_IOC_SETFLAGS, &attributes), 0);
-
-    struct Step {
-        enum { set, clear } action;
-        std::uint32_t flags;
-        std::uint32_t expected;
-    };
-    const Step steps[] = {
-        {Step::set, fileFlagImmutable | fileFlagNoDump | 0x00080000,
-         fileFlagImmutable | fileFlagNoDump},
-        {Step::set, fileFlagAppendOnly, fileFlagAppendOnly},
-        {Step::set, inodeAttributeFileFlags, inodeAttributeFileFlags},
-        {Step::clear, fileFlagImmutable, fileFlagAppendOnly | fileFlagNoDump},
-        {Step::clear, fileFlagImmutable, fileFlagAppendOnly | fileFlagNoDump},
-        {Step::clear, inodeAttributeFileFlags, 0},
-    };
-    for (const auto& step : steps) {
-        const auto result = step.action == Step::set ? setFileFlags(fd.get(), step.flags)
-                                                     : clearFileFlags(fd.get(), step.flags);
-        ASSERT_TRUE(result) << result.error().describe();
-        EXPECT_EQ(readFileFlags(fd.get()).value(), step.expected);
-        EXPECT_NE(rawAttributes(fd.get()) & FS_NOATIME_FL, 0);
-    }
+    // An unknown bit in the request is ignored; clearing what is not set changes nothing.
+    ASSERT_TRUE(setFileFlags(fd.get(), fileFlagImmutable | fileFlagNoDump | 0x00080000));
+    EXPECT_EQ(readFileFlags(fd.get()).value(), fileFlagImmutable | fileFlagNoDump);
+    ASSERT_TRUE(clearFileFlags(fd.get(), fileFlagImmutable | fileFlagAppendOnly));
+    EXPECT_EQ(readFileFlags(fd.get()).value(), fileFlagNoDump);
+    ASSERT_TRUE(clearFileFlags(fd.get(), inodeAttributeFileFlags));
+    EXPECT_EQ(readFileFlags(fd.get()).value(), 0u);
+    EXPECT_NE(rawAttributes(fd.get()) & FS_NOATIME_FL, 0);
     EXPECT_EQ(
         fileFlagsFromInodeAttributes(FS_IMMUTABLE_FL | FS_APPEND_FL | FS_NODUMP_FL | FS_NOATIME_FL),
         inodeAttributeFileFlags);
-}
 
-TEST(InodeAttributes, APathOnlyDescriptorIsRefused) {
-    testing::TempDir dir;
     testing::writeFile(dir / "f", "x");
-    UniqueFd fd(::open((dir / "f").c_str(), O_PATH | O_CLOEXEC));
-    ASSERT_TRUE(fd);
-    const auto flags = readFileFlags(fd.get());
+    const UniqueFd pathOnly(::open((dir / "f").c_str(), O_PATH | O_CLOEXEC));
+    const auto flags = readFileFlags(pathOnly.get());
     ASSERT_FALSE(flags);
     EXPECT_EQ(flags.error().code, EBADF);
     EXPECT_EQ(flags.error().step, "FS_IOC_GETFLAGS");
-    EXPECT_FALSE(clearFileFlags(fd.get(), fileFlagImmutable));
+    EXPECT_FALSE(clearFileFlags(pathOnly.get(), fileFlagImmutable));
 }
 
 }  // namespace

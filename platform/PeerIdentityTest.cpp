@@ -4,14 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <cstdio>
-
+#include "platform/UnixSocket.h"
 #include "testing/TempDir.h"
 
 namespace kb {
@@ -80,50 +77,22 @@ TEST(PeerIdentity, OnlyARootOwnedProtectedSetGroupIdFileCanBeAttested) {
     EXPECT_FALSE(attestExecutable(dir.path(), Attestation{"x", "", false}).ok());
 }
 
-TEST(PeerIdentity, APeerIsInspectedThroughTheKernel) {
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-    UniqueFd a(fds[0]), b(fds[1]);
-    const auto identity = inspectPeer(a.get());
-    ASSERT_TRUE(identity.ok()) << identity.error().describe();
-    EXPECT_EQ(identity->credentials, (PeerCredentials{::getpid(), 0, 0}));
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self);
-    EXPECT_EQ(identity->executable, std::string(self, static_cast<size_t>(n)));
-    // The test program itself is neither attested nor run in secure mode.
-    EXPECT_FALSE(identity->attestation);
-    EXPECT_FALSE(identity->unattestedReason.empty());
-    EXPECT_FALSE(identity->traced);
-    EXPECT_FALSE(identity->secureExecution);
-    // The pin names this process, as any other pidfd of it does, and no other process.
-    ASSERT_TRUE(identity->pidfd && *identity->pidfd);
-    UniqueFd own(static_cast<int>(::syscall(SYS_pidfd_open, ::getpid(), 0)));
-    UniqueFd parent(static_cast<int>(::syscall(SYS_pidfd_open, ::getppid(), 0)));
-    EXPECT_NE(pidfdInode(own.get()), 0u);
-    EXPECT_EQ(pidfdInode(identity->pidfd->get()), pidfdInode(own.get()));
-    EXPECT_NE(pidfdInode(parent.get()), pidfdInode(own.get()));
-}
-
+// A peer's credentials, executable, attestation and pin are the listener's and the service's
+// tests; here the peer that is gone before it is looked at.
 TEST(PeerIdentity, APeerThatHasGoneCannotBeInspected) {
     // A child connects and exits before the server looks at it: the pid it leaves behind
     // must not be taken for anyone else's.
     TempDir dir;
-    const std::string path = dir / "s";
-    UniqueFd listening(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    ASSERT_EQ(::bind(listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listening.get(), 1), 0);
+    auto listening = UnixSocket::listenOnPath(dir / "s", 0600, 1);
+    ASSERT_TRUE(listening.ok());
     const pid_t connector = ::fork();
     if (connector == 0) {
-        const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        ::_exit(::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : 1);
+        ::_exit(UnixSocket::connectToPath(dir / "s").ok() ? 0 : 1);
     }
     int status = 0;
     ::waitpid(connector, &status, 0);
     ASSERT_EQ(WEXITSTATUS(status), 0);
-    UniqueFd accepted(::accept4(listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    UniqueFd accepted(::accept4(listening->get(), nullptr, nullptr, SOCK_CLOEXEC));
     ASSERT_TRUE(accepted);
     EXPECT_FALSE(inspectPeer(accepted.get()).ok());
 }

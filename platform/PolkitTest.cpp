@@ -30,46 +30,24 @@ PolkitSubject subjectOf(const SleepingProcess& process, uid_t uid) {
             static_cast<std::uint32_t>(uid)};
 }
 
-TEST(Polkit, AuthorizesOnlyTheAccountItsRulesNameAndOnlyTheProcessNamed) {
-    TestAccount granted("kbpkg");
-    TestAccount other("kbpko");
-    PolkitFixture polkit({{manageFiles, granted.name(), granted.uid()}});
-    ASSERT_EQ(polkit.problem(), "");
-    SleepingProcess grantedProcess(granted.uid(), granted.gid());
-    SleepingProcess otherProcess(other.uid(), other.gid());
-
-    const auto yes =
-        checkAuthorization(subjectOf(grantedProcess, granted.uid()), query(manageFiles));
-    ASSERT_TRUE(yes.ok()) << yes.error();
-    EXPECT_EQ(*yes, PolkitAnswer::authorized);
-
-    const auto no = checkAuthorization(subjectOf(otherProcess, other.uid()), query(manageFiles));
-    ASSERT_TRUE(no.ok()) << no.error();
-    EXPECT_EQ(*no, PolkitAnswer::notAuthorized);
-
-    const auto otherAction = checkAuthorization(subjectOf(grantedProcess, granted.uid()),
-                                                query("dev.kestrelbay.helper.signal-processes"));
-    ASSERT_TRUE(otherAction.ok()) << otherAction.error();
-    EXPECT_EQ(*otherAction, PolkitAnswer::notAuthorized);
-
-    // A pid that now belongs to a process started at another time is not the one named.
-    PolkitSubject reused = subjectOf(grantedProcess, granted.uid());
-    reused.startTicks += 1;
-    EXPECT_FALSE(checkAuthorization(reused, query(manageFiles)).ok());
-}
-
+// Yes for the account the rules name and no for another, as the authority test sees them
+// through the helper; here what must be taken as no.
 TEST(Polkit, AnUnansweredOrUnreachablePolkitIsAnErrorWithinTheTimeOut) {
-    TestAccount granted("kbpkf");
+    TestAccount granted("kbpkg");
     PolkitFixture polkit({{manageFiles, granted.name(), granted.uid()}});
     ASSERT_EQ(polkit.problem(), "");
     SleepingProcess process(granted.uid(), granted.gid());
     const PolkitSubject subject = subjectOf(process, granted.uid());
+    ASSERT_EQ(checkAuthorization(subject, query(manageFiles)).value(), PolkitAnswer::authorized);
+    // A pid that now belongs to a process started at another time is not the one named.
+    PolkitSubject reused = subject;
+    reused.startTicks += 1;
+    EXPECT_FALSE(checkAuthorization(reused, query(manageFiles)).ok());
     {
         testing::StoppedPolkitd stopped;
         ASSERT_TRUE(stopped.stopped());
         const auto start = std::chrono::steady_clock::now();
-        const auto answer = checkAuthorization(subject, query(manageFiles, 300ms));
-        EXPECT_FALSE(answer.ok());
+        EXPECT_FALSE(checkAuthorization(subject, query(manageFiles, 300ms)).ok());
         EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     }
     const auto unreachable =
@@ -77,9 +55,7 @@ TEST(Polkit, AnUnansweredOrUnreachablePolkitIsAnErrorWithinTheTimeOut) {
     ASSERT_FALSE(unreachable.ok());
     EXPECT_NE(unreachable.error().find("cannot reach the bus"), std::string::npos);
     // Continued, polkitd answers again.
-    const auto again = checkAuthorization(subject, query(manageFiles));
-    ASSERT_TRUE(again.ok()) << again.error();
-    EXPECT_EQ(*again, PolkitAnswer::authorized);
+    EXPECT_EQ(checkAuthorization(subject, query(manageFiles)).value(), PolkitAnswer::authorized);
 }
 
 }  // namespace

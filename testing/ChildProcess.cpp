@@ -1,31 +1,47 @@
 #include "testing/ChildProcess.h"
 
-#include <fcntl.h>
-#include <poll.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <string>
+
+#include "platform/UniqueFd.h"
 
 namespace kb::testing {
 namespace {
 
-constexpr std::chrono::seconds childDeadline{300};
+// The child's standard streams are memory files: nothing to drain while it runs, and a
+// descendant that keeps them open cannot hold the wait up.
+UniqueFd memoryFile(const char* name, const std::string& contents) {
+    UniqueFd fd(::memfd_create(name, MFD_CLOEXEC));
+    if (!contents.empty()) {
+        [[maybe_unused]] const ssize_t w = ::pwrite(fd.get(), contents.data(), contents.size(), 0);
+    }
+    return fd;
+}
+
+std::string contentsOf(const UniqueFd& fd) {
+    std::string text;
+    char buffer[65536];
+    for (ssize_t n; (n = ::pread(fd.get(), buffer, sizeof buffer, off_t(text.size()))) > 0;) {
+        text.append(buffer, size_t(n));
+    }
+    return text;
+}
 
 }  // namespace
 
-ChildResult runChild(const std::vector<std::string>& argv, const std::string& input) {
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
-        ::pipe2(err, O_CLOEXEC) != 0) {
-        return {};
-    }
-    // Built before fork: the child of a threaded process may only call
-    // async-signal-safe functions, and allocating is not one.
+ChildResult runChild(const std::vector<std::string>& argv, const std::string& input,
+                     const ChildOptions& options) {
+    const UniqueFd in = memoryFile("in", input), out = memoryFile("out", {}),
+                   err = memoryFile("err", {});
+    // Built before fork: the child of a threaded process may only call async-signal-safe
+    // functions, and allocating is not one.
     std::vector<char*> args;
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
@@ -33,73 +49,39 @@ ChildResult runChild(const std::vector<std::string>& argv, const std::string& in
     args.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(in[0], 0);
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
+        ::dup2(in.get(), STDIN_FILENO);
+        ::dup2(out.get(), STDOUT_FILENO);
+        ::dup2(err.get(), STDERR_FILENO);
+        if (options.as && (::setgroups(0, nullptr) != 0 || ::setgid(options.as->gid) != 0 ||
+                           ::setuid(options.as->uid) != 0)) {
+            ::_exit(120);
+        }
+        if (options.tracing == Tracing::tracedByRoot &&
+            ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+            ::_exit(121);
+        }
         ::execv(args[0], args.data());
         ::_exit(127);
     }
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    size_t written = 0;
-    while (written < input.size()) {
-        const ssize_t n = ::write(in[1], input.data() + written, input.size() - written);
-        if (n <= 0) {
+    ChildResult result;
+    for (int status = 0;;) {
+        if (::waitpid(pid, &status, 0) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ADD_FAILURE() << "cannot wait for " << argv.front();
             break;
         }
-        written += static_cast<size_t>(n);
-    }
-    ::close(in[1]);
-
-    ChildResult result;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    const auto deadline = std::chrono::steady_clock::now() + childDeadline;
-    bool killed = false;
-    while (open > 0) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 && !killed) {
-            // Its output stays open as long as it runs: end it, and say so.
-            ::kill(pid, SIGKILL);
-            killed = true;
-            result.err +=
-                "\n(killed: still running after " + std::to_string(childDeadline.count()) + " s)\n";
+        if (WIFSTOPPED(status)) {  // under the tracer
+            const int signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
+            ::ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(intptr_t{signal}));
+            continue;
         }
-        const int ready = ::poll(
-            fds, 2, killed ? 1000 : static_cast<int>(std::min<long long>(left.count(), 1000)));
-        if ((ready < 0 && errno != EINTR) || (ready == 0 && killed)) {
-            break;  // a descendant may hold the pipes open; the child itself is gone
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
-                char buffer[65536];
-                const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-                if (n > 0) {
-                    sinks[i]->append(buffer, static_cast<size_t>(n));
-                } else {
-                    ::close(fds[i].fd);
-                    fds[i].fd = -1;
-                    --open;
-                }
-            }
-        }
+        result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        break;
     }
-    for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd >= 0) {
-            ::close(fds[i].fd);
-        }
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) {
-        result.exitStatus = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-    }
+    result.out = contentsOf(out);
+    result.err = contentsOf(err);
     return result;
 }
 

@@ -2,11 +2,8 @@
 
 #include <grp.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
-#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +12,7 @@
 
 #include "platform/Polkit.h"
 #include "platform/ProcessRecord.h"
+#include "platform/UnixSocket.h"
 #include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
 
@@ -33,17 +31,7 @@ std::atomic<int> counter{0};
 // A socket file alone proves nothing: a bus daemon that died (or a machine whose /run was
 // kept) leaves it behind, and then only a connection tells.
 bool busRunning() {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return false;
-    }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    busSocket.copy(address.sun_path, sizeof(address.sun_path) - 1);
-    const bool connected =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-    ::close(fd);
-    return connected;
+    return UnixSocket::connectToPath(busSocket).ok();
 }
 
 std::string startBus() {
@@ -60,41 +48,29 @@ std::string startBus() {
     return busRunning() ? std::string() : "could not start the system bus: " + r.err;
 }
 
-// Asks the bus daemon who owns polkit's name; starts polkitd by activation, or directly
-// when the bus cannot activate it.
+testing::ChildResult callBus(const std::string& method, const std::string& signature,
+                             std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(),
+                     {"/usr/bin/busctl", "--system", "call", "org.freedesktop.DBus",
+                      "/org/freedesktop/DBus", "org.freedesktop.DBus", method, signature});
+    return runChild(arguments);
+}
+
+// Asks the bus daemon who owns polkit's name; with `start`, first asks it to start polkitd
+// by activation.
 pid_t askPolkitdPid(bool start) {
-    sd_bus* bus = nullptr;
-    if (sd_bus_open_system(&bus) < 0) {
-        return -1;
-    }
     if (start) {
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* reply = nullptr;
-        sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                           "org.freedesktop.DBus", "StartServiceByName", &error, &reply, "su",
-                           polkitName.c_str(), 0u);
-        sd_bus_message_unref(reply);
-        sd_bus_error_free(&error);
+        callBus("StartServiceByName", "su", {polkitName, "0"});
     }
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    std::uint32_t pid = 0;
-    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                           "org.freedesktop.DBus", "GetConnectionUnixProcessID", &error, &reply,
-                           "s", polkitName.c_str()) < 0 ||
-        sd_bus_message_read(reply, "u", &pid) < 0) {
-        pid = 0;
-    }
-    sd_bus_message_unref(reply);
-    sd_bus_error_free(&error);
-    sd_bus_flush_close_unref(bus);
-    return pid > 0 ? static_cast<pid_t>(pid) : -1;
+    const auto r = callBus("GetConnectionUnixProcessID", "s", {polkitName});  // "u 1234"
+    return r.exitStatus == 0 && r.out.starts_with("u ") ? std::stoi(r.out.substr(2)) : -1;
 }
 
 std::string startPolkitd() {
     if (askPolkitdPid(true) > 0) {
         return {};
     }
+    // The bus could not activate it: started directly.
     const pid_t child = ::fork();
     if (child == 0) {
         ::setsid();

@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <map>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "testing/TempDir.h"
@@ -83,51 +84,24 @@ TEST(JournalEntry, JsonLineHasSortedKeysAndOmitsAbsentOptionals) {
         EXPECT_EQ(text.find(key), std::string::npos) << key;
     }
     for (const auto& e : {full, bare}) {
-        EXPECT_EQ(*json::decode<JournalEntry>(*json::encode(e, json::JsonStyle::domain)), e);
-    }
-    for (const auto action :
-         {Action::trashed, Action::removed, Action::commandRun, Action::restored, Action::failed}) {
-        auto e = bare;
-        e.action = action;
-        EXPECT_EQ(*json::decode<JournalEntry>(line(e)), e) << rawValue(action);
+        EXPECT_EQ(*json::decode<JournalEntry>(line(e)), e);
     }
 }
 
-TEST(JournalEntry, DecodingRefusesBadFields) {
-    const std::string valid = line(entry(Action::trashed, "/x", planA, "/t"));
-    auto replaced = [&](const std::string& from, const std::string& to) {
-        std::string text = valid;
-        const auto at = text.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        return text.replace(at, from.size(), to);
-    };
-    for (const auto& bad : {
-             replaced(R"("action":"trashed")", R"("action":"Trashed")"),
-             replaced(R"("actor":"user")", R"("actor":"admin")"),
-             replaced(R"("planID":"AAAAAAAA-0000-4000-8000-000000000001")", R"("planID":"AAAA")"),
-             replaced(R"("bytes":4096)", R"("bytes":-1)"),
-             replaced(R"("timestamp":"2026-12-06T08:31:08Z")", R"("timestamp":1796545868)"),
-             replaced(R"("path":"/x",)", ""),
-             replaced(R"("trashedPath":"/t")", R"("trashedPath":7)"),
-             replaced(R"({"clean":{"ruleIDs":["user.caches"]}})",
-                      R"({"clean":{"ruleIDs":[]},"orphans":{}})"),
-         }) {
-        SCOPED_TRACE(bad);
-        EXPECT_FALSE(json::decode<JournalEntry>(bad).ok());
-    }
-    EXPECT_TRUE(json::decode<JournalEntry>(replaced(R"("bytes")", R"("future":[1],"bytes")")).ok());
-}
-
-TEST(OperationJournal, AppendToAMissingFileInAMissingDirectoryCreatesBoth) {
+TEST(OperationJournal, AppendCreatesTheMissingDirectoryAndFileWhilePruneNeedsTheDirectory) {
     TempDir dir;
     const auto path = dir / "Library/Application Support/dev.kestrelbay/journal.jsonl";
     OperationJournal journal(urlOf(path));
     EXPECT_EQ(journal.fileURL(), urlOf(path));
+    EXPECT_FALSE(OperationJournal(urlOf(dir / "missing/journal.jsonl")).prune(60, now).ok());
+    EXPECT_FALSE(pathExists(dir / "missing"));
     EXPECT_FALSE(pathExists(dir / "Library"));
     const auto e = entry(Action::trashed, "/Users/a/x", planA, "/Users/a/.Trash/x");
     ASSERT_TRUE(journal.append(e).ok());
     EXPECT_EQ(readFile(path), line(e));
     EXPECT_EQ(journal.readAll(), std::vector{e});
+    ASSERT_TRUE(OperationJournal(urlOf(dir / "journal.jsonl")).prune(60, now).ok());
+    EXPECT_EQ(readFile(dir / "journal.jsonl"), "");
 }
 
 TEST(OperationJournal, ReadSkipsBadLinesAndKeepsFileOrder) {
@@ -193,14 +167,6 @@ TEST(OperationJournal, PruneKeepsOnlyEntriesYoungerThanMaxAge) {
     EXPECT_TRUE(std::holds_alternative<PersistenceError::InvalidArgument>(refused.error().kind));
 }
 
-TEST(OperationJournal, PruneOfAMissingFileNeedsItsDirectory) {
-    TempDir dir;
-    ASSERT_TRUE(OperationJournal(urlOf(dir / "journal.jsonl")).prune(60, now).ok());
-    EXPECT_EQ(readFile(dir / "journal.jsonl"), "");
-    EXPECT_FALSE(OperationJournal(urlOf(dir / "missing/journal.jsonl")).prune(60, now).ok());
-    EXPECT_FALSE(pathExists(dir / "missing"));
-}
-
 TEST(OperationJournal, FilesThatCannotBeOpenedAreNeverReplaced) {
     TempDir dir;
     const auto path = dir / "journal.jsonl";
@@ -226,23 +192,7 @@ TEST(OperationJournal, FilesThatCannotBeOpenedAreNeverReplaced) {
     EXPECT_TRUE(pathExists(unreadable + "/."));
 }
 
-TEST(OperationJournal, TornLastLineIsSkippedAndNotGluedOnto) {
-    TempDir dir;
-    const auto path = dir / "journal.jsonl";
-    const auto first = entry(Action::trashed, "/a", planA, "/t/a");
-    const auto torn = entry(Action::trashed, "/torn", planA, "/t/torn");
-    const auto next = entry(Action::removed, "/b");
-    const std::string tornLine = line(torn);
-    writeFile(path, line(first) + tornLine.substr(0, tornLine.size() / 2));
-    OperationJournal journal(urlOf(path));
-    EXPECT_EQ(journal.readAll(), std::vector{first});
-    ASSERT_TRUE(journal.append(next).ok());
-    EXPECT_EQ(journal.readAll(), (std::vector{first, next}));
-    EXPECT_EQ(readFile(path),
-              line(first) + tornLine.substr(0, tornLine.size() / 2) + "\n" + line(next));
-}
-
-TEST(OperationJournal, TruncationAtEveryOffsetOfTheLastLineKeepsEveryWholeLine) {
+TEST(OperationJournal, ATornLastLineIsSkippedAtEveryOffsetAndNotGluedOnto) {
     TempDir dir;
     const auto path = dir / "journal.jsonl";
     const auto first = entry(Action::trashed, "/a", planA, "/t/a");
@@ -264,6 +214,12 @@ TEST(OperationJournal, TruncationAtEveryOffsetOfTheLastLineKeepsEveryWholeLine) 
             EXPECT_EQ(entries[1], last);
         }
     }
+    // The next entry after a torn line starts a line of its own.
+    const auto torn = head + lastLine.substr(0, lastLine.size() / 2);
+    writeFile(path, torn);
+    ASSERT_TRUE(journal.append(first).ok());
+    EXPECT_EQ(journal.readAll(), (std::vector{first, first}));
+    EXPECT_EQ(readFile(path), torn + "\n" + head);
 }
 
 TEST(OperationJournal, TwoJournalsAppendingFromManyThreadsLoseAndMixNothing) {
@@ -271,52 +227,31 @@ TEST(OperationJournal, TwoJournalsAppendingFromManyThreadsLoseAndMixNothing) {
     const auto path = dir / "shared/journal.jsonl";
     OperationJournal one(urlOf(path));
     OperationJournal two(urlOf(path));
-    constexpr int threadsPerJournal = 4;
-    constexpr int entriesPerThread = 150;
     std::vector<std::thread> threads;
-    std::vector<std::vector<JournalEntry>> written(2 * threadsPerJournal);
-    for (int t = 0; t < 2 * threadsPerJournal; ++t) {
+    for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
-            OperationJournal& journal = t % 2 == 0 ? one : two;
-            for (int i = 0; i < entriesPerThread; ++i) {
-                auto e = entry(Action::trashed, "/t" + std::to_string(t) + "/" + std::to_string(i),
-                               planA, "/trash/" + std::string(static_cast<size_t>(i * 7), 'x'));
-                ASSERT_TRUE(journal.append(e).ok());
-                written[static_cast<size_t>(t)].push_back(std::move(e));
+            for (int i = 0; i < 150; ++i) {
+                const auto name = std::to_string(t) + "/" + std::to_string(i);
+                const auto trashed = "/trash/" + std::string(static_cast<size_t>(i * 7), 'x');
+                ASSERT_TRUE(
+                    (t % 2 ? two : one).append(entry(Action::trashed, name, planA, trashed)).ok());
             }
         });
     }
     for (auto& thread : threads) {
         thread.join();
     }
-    std::map<Uuid, int> seen;
+    // Every entry once, and every non-empty line decodes: nothing was interleaved inside a
+    // line. (An appender racing another's line may add a line feed of its own: an empty line.)
+    std::set<std::string> paths;
     for (const auto& e : one.readAll()) {
-        ++seen[e.id];
+        EXPECT_TRUE(paths.insert(e.path).second) << e.path;
     }
-    size_t total = 0;
-    for (const auto& perThread : written) {
-        for (const auto& e : perThread) {
-            EXPECT_EQ(seen[e.id], 1);
-            ++total;
-        }
+    EXPECT_EQ(paths.size(), 1200u);
+    std::istringstream lines(readFile(path));
+    for (std::string text; std::getline(lines, text);) {
+        EXPECT_TRUE(text.empty() || json::decode<JournalEntry>(text).ok()) << text;
     }
-    EXPECT_EQ(seen.size(), total);
-    // Every non-empty line decodes: nothing was interleaved inside a line. (An appender that
-    // looks at the end of the file while another one's line is still being copied in may add
-    // a line feed of its own, which costs an empty line and nothing else.)
-    const std::string contents = readFile(path);
-    size_t lines = 0;
-    std::string_view rest(contents);
-    while (!rest.empty()) {
-        const size_t end = rest.find('\n');
-        ASSERT_NE(end, std::string_view::npos);
-        if (end > 0) {
-            EXPECT_TRUE(json::decode<JournalEntry>(rest.substr(0, end)).ok());
-            ++lines;
-        }
-        rest.remove_prefix(end + 1);
-    }
-    EXPECT_EQ(lines, total);
 }
 
 }  // namespace

@@ -111,7 +111,10 @@ class RuleScannerTest : public ::testing::Test {
 
 TEST_F(RuleScannerTest, FindsOldItemsWithTheirSizesAndLeavesTheRestAlone) {
     auto processes = ProcessTable::read(account.uid);
-    const auto result = scanRule(cacheRule({"~/.cache/*"}), account, processes, {});
+    std::vector<ScanProgress> seen;
+    ScanOptions options;
+    options.progress = [&](const ScanProgress& p) { seen.push_back(p); };
+    const auto result = scanRule(cacheRule({"~/.cache/*"}), account, processes, options);
     ASSERT_TRUE(result.ok());
     EXPECT_TRUE(result->errors.empty());
     // Excluded by name and by path, too young, and the root-owned entry are not items; the
@@ -126,6 +129,23 @@ TEST_F(RuleScannerTest, FindsOldItemsWithTheirSizesAndLeavesTheRestAlone) {
     ASSERT_EQ(result->skipped.size(), 1u);
     EXPECT_EQ(result->skipped[0].path.path(), cache_ + "/rootOwned");
     EXPECT_EQ(result->skipped[0].reason, SkipReason::needsHelper());
+    // Progress counts items and bytes.
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen.back().items, 3u);
+    EXPECT_EQ(seen.back().bytes, result->totalBytes());
+    // A root rule takes what the account cannot delete.
+    auto rootRule = cacheRule({"~/.cache/rootOwned"});
+    rootRule.requiresRoot = true;
+    const auto root = scanRule(rootRule, account, processes, {});
+    ASSERT_TRUE(root.ok());
+    EXPECT_EQ(paths(root->items), std::vector<std::string>{cache_ + "/rootOwned"});
+    // A cancelled scan fails.
+    std::stop_source stop;
+    stop.request_stop();
+    options.stop = stop.get_token();
+    const auto cancelled = scanRule(cacheRule({"~/.cache/*"}), account, processes, options);
+    ASSERT_FALSE(cancelled.ok());
+    EXPECT_EQ(cancelled.error(), CleanerError::cancelled());
 }
 
 TEST_F(RuleScannerTest, WildcardsStayWithinOnePieceAndAMountIsNeverAnItem) {
@@ -136,15 +156,6 @@ TEST_F(RuleScannerTest, WildcardsStayWithinOnePieceAndAMountIsNeverAnItem) {
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(paths(result->items),
               (std::vector<std::string>{cache_ + "/old/a", cache_ + "/old/one"}));
-}
-
-TEST_F(RuleScannerTest, ARootRuleTakesWhatTheAccountCannotDelete) {
-    auto processes = ProcessTable::read(account.uid);
-    auto rule = cacheRule({"~/.cache/rootOwned"});
-    rule.requiresRoot = true;
-    const auto result = scanRule(rule, account, processes, {});
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(paths(result->items), std::vector<std::string>{cache_ + "/rootOwned"});
 }
 
 TEST_F(RuleScannerTest, ARunningProcessOfTheAccountMakesTheRuleBusy) {
@@ -182,25 +193,6 @@ TEST_F(RuleScannerTest, ARunningProcessOfTheAccountMakesTheRuleBusy) {
     EXPECT_EQ(busy->skipped.size(), 4u);  // the three items and the root-owned entry
     ASSERT_TRUE(other.ok());
     EXPECT_EQ(other->items.size(), 3u);
-}
-
-TEST_F(RuleScannerTest, ACancelledScanFailsAndProgressCountsItemsAndBytes) {
-    auto processes = ProcessTable::read(account.uid);
-    std::vector<ScanProgress> seen;
-    ScanOptions options;
-    options.progress = [&](const ScanProgress& p) { seen.push_back(p); };
-    const auto result = scanRule(cacheRule({"~/.cache/*"}), account, processes, options);
-    ASSERT_TRUE(result.ok());
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen.back().items, 3u);
-    EXPECT_EQ(seen.back().bytes, result->totalBytes());
-
-    std::stop_source stop;
-    stop.request_stop();
-    options.stop = stop.get_token();
-    const auto cancelled = scanRule(cacheRule({"~/.cache/*"}), account, processes, options);
-    ASSERT_FALSE(cancelled.ok());
-    EXPECT_EQ(cancelled.error(), CleanerError::cancelled());
 }
 
 }  // namespace

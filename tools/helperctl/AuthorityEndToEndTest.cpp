@@ -10,6 +10,7 @@
 #include "HelperProtocol/HelperValidation.h"
 #include "helper/Authority.h"
 #include "platform/ProcessStartTime.h"
+#include "testing/ChildProcess.h"
 #include "testing/PolkitFixture.h"
 #include "testing/ScratchTree.h"
 #include "testing/TestAccount.h"
@@ -18,7 +19,7 @@
 namespace kb {
 namespace {
 
-using testing::ClientRun;
+using testing::ChildResult;
 using testing::PolkitFixture;
 using testing::readFile;
 using testing::RunningHelper;
@@ -30,17 +31,14 @@ using testing::writeFile;
 const std::string refusedItem = ": failed: Operation not permitted\n";
 const std::string refusedRequest = "error: " + std::string(notAuthorizedMessage) + "\n";
 
-// A root-owned file in /usr/local/bin, removed with whatever took its name.
-struct SystemFile {
-    explicit SystemFile(const std::string& what, bool create)
+const std::string rootScript = "#!/bin/sh\necho root\n";
+
+// A name in root's /usr/local/bin, removed with whatever took it.
+struct SystemPath {
+    explicit SystemPath(const std::string& what)
         : name("kb-authority-" + what + "-" + std::to_string(::getpid())),
-          path("/usr/local/bin/" + name) {
-        if (create) {
-            writeFile(path, "#!/bin/sh\necho root\n");
-            ::chmod(path.c_str(), 0755);
-        }
-    }
-    ~SystemFile() { ::unlink(path.c_str()); }
+          path("/usr/local/bin/" + name) {}
+    ~SystemPath() { ::unlink(path.c_str()); }
     std::string name;
     std::string path;
 };
@@ -61,11 +59,11 @@ class AuthorityEndToEnd : public ::testing::Test {
     std::string client =
         testing::installClient(dir, "client", groupOwner.gid(), testing::genuineAttestation());
 
-    ClientRun as(const TestAccount* account, std::vector<std::string> args) {
-        std::vector<std::string> argv = {client, "--socket", helper.socketPath()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return testing::runClientAs(argv, account ? account->uid() : 0,
-                                    account ? account->gid() : 0);
+    ChildResult as(const TestAccount* account, std::vector<std::string> args) {
+        args.insert(args.begin(), {client, "--socket", helper.socketPath()});
+        return testing::runChild(
+            args, {},
+            {testing::Credentials{account ? account->uid() : 0, account ? account->gid() : 0}});
     }
     static std::string uidOf(const TestAccount* account) {
         return std::to_string(account ? account->uid() : 0);
@@ -89,8 +87,9 @@ TEST_F(AuthorityEndToEnd, AnOrdinaryAccountCannotReachBeyondItsOwnRights) {
     testing::makeDirectories(victim.home() + "/notes");
     const std::string diary = ownedFile(victim, "notes/diary.txt", "secret");
     ::chmod(diary.c_str(), 0600);
-    SystemFile tool("tool", true);
-    SystemFile planted("planted", false);
+    SystemPath tool("tool");
+    writeFile(tool.path, rootScript);
+    SystemPath planted("planted");
     const std::string mine = ownedFile(attacker, "mine.txt", "mine");
     const std::string payload = ownedFile(attacker, "payload", "#!/bin/sh\necho attacker\n");
     const std::string rootLock = attacker.home() + "/root-lock";  // root's file in A's home
@@ -113,7 +112,7 @@ TEST_F(AuthorityEndToEnd, AnOrdinaryAccountCannotReachBeyondItsOwnRights) {
 
     EXPECT_EQ(readFile(diary), "secret");
     EXPECT_EQ(testing::ownerOf(diary), victim.uid());
-    EXPECT_EQ(readFile(tool.path), "#!/bin/sh\necho root\n");
+    EXPECT_EQ(readFile(tool.path), rootScript);
     EXPECT_FALSE(testing::pathExists(planted.path));
     EXPECT_EQ(testing::ownerOf(rootLock), 0u);
 
@@ -136,15 +135,15 @@ TEST_F(AuthorityEndToEnd, AnAuthorizedAccountAndRootAreServedBeyondTheirHomes) {
     ASSERT_EQ(polkit.problem(), "");
     testing::makeDirectories(victim.home() + "/notes");
     const std::string diary = ownedFile(victim, "notes/diary.txt", "secret");
-    SystemFile tool("tool", true);
-    SystemFile restored("restored", false);
+    SystemPath tool("tool");
+    SystemPath restored("restored");
     for (const TestAccount* account : std::vector<const TestAccount*>{&admin, nullptr}) {
         SCOPED_TRACE(account ? "authorized account" : "root");
         // Root acts for an account named in the request: the attacker's, here.
         const TestAccount& actedFor = account ? *account : attacker;
         const std::string uid = uidOf(&actedFor);
         const std::string trash = actedFor.home() + "/.Trash/";
-        writeFile(tool.path, "#!/bin/sh\necho root\n");
+        writeFile(tool.path, rootScript);
         auto r = as(account, {"trash", tool.path, "--uid", uid});
         EXPECT_EQ(r.out, tool.path + ": ok -> " + trash + tool.name + "\n");
         r = as(account, {"restore", trash + tool.name, restored.path, "--uid", uid});

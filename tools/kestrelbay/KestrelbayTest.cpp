@@ -1,11 +1,10 @@
 // The kestrelbay tool end to end: a real account's sample home, the tool run as that
-// account, the results checked on the disk.
-#include <ftw.h>
+// account (alone, or with the real helper), the results checked on the disk.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <functional>
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -13,6 +12,7 @@
 #include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
 #include "testing/TestAccount.h"
+#include "tools/helperctl/ServiceHarness.h"
 
 namespace kb {
 namespace {
@@ -22,25 +22,16 @@ using testing::ChildResult;
 // Every entry below `root` with its type, and each file with its content; the tool's own
 // journal and the Trash's bookkeeping left out.
 std::map<std::string, std::string> snapshot(const std::string& root) {
-    static std::map<std::string, std::string>* entries;
-    static std::string base;
-    std::map<std::string, std::string> result;
-    entries = &result;
-    base = root;
-    ::nftw(
-        root.c_str(),
-        [](const char* path, const struct stat* status, int, FTW*) {
-            const std::string relative = std::string(path).substr(base.size());
-            if (relative.starts_with("/.local/share/kestrelbay") ||
-                relative.starts_with("/.local/share/Trash")) {
-                return 0;
-            }
-            (*entries)[relative] =
-                S_ISREG(status->st_mode) ? testing::readFile(path) : std::string("dir");
-            return 0;
-        },
-        16, FTW_PHYS);
-    return result;
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string relative = entry.path().string().substr(root.size());
+        if (!relative.starts_with("/.local/share/kestrelbay") &&
+            !relative.starts_with("/.local/share/Trash")) {
+            entries[relative] =
+                entry.is_regular_file() ? testing::readFile(entry.path()) : std::string("dir");
+        }
+    }
+    return entries;
 }
 
 class KestrelbayTest : public ::testing::Test {
@@ -49,47 +40,38 @@ class KestrelbayTest : public ::testing::Test {
         ASSERT_TRUE(account_.valid());
         home_ = account_.home();
         ASSERT_EQ(testing::runChild({"/bin/sh", KB_SAMPLE_HOME_SCRIPT, home_, "5"}).exitStatus, 0);
+        ownAll();
+    }
+
+    ChildResult run(std::vector<std::string> arguments, const std::string& input = {},
+                    const std::string& tool = KB_KESTRELBAY_EXECUTABLE) {
+        arguments.insert(arguments.begin(),
+                         {"/usr/bin/env", "-i", "HOME=" + home_, "PATH=/usr/bin:/bin", tool});
+        return testing::runChild(arguments, input,
+                                 {testing::Credentials{account_.uid(), account_.gid()}});
+    }
+    void ownAll() {
         ASSERT_EQ(::system(("chown -R " + std::to_string(account_.uid()) + ":" +
                             std::to_string(account_.gid()) + " " + home_)
                                .c_str()),
                   0);
     }
 
-    ChildResult run(std::vector<std::string> arguments, const std::string& input = {}) {
-        std::vector<std::string> argv{"/usr/bin/setpriv",
-                                      "--reuid=" + std::to_string(account_.uid()),
-                                      "--regid=" + std::to_string(account_.gid()),
-                                      "--init-groups",
-                                      "/usr/bin/env",
-                                      "-i",
-                                      "HOME=" + home_,
-                                      "PATH=/usr/bin:/bin",
-                                      KB_KESTRELBAY_EXECUTABLE};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        return testing::runChild(argv, input);
-    }
-
     testing::TestAccount account_{"kbtool"};
     std::string home_;
 };
 
-TEST_F(KestrelbayTest, DryRunListsEveryPathAndChangesNothing) {
-    const auto before = snapshot(home_);
-    const auto result = run({"clean", "--dry-run"});
-    EXPECT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_NE(result.out.find("would trash " + home_ + "/.cache/thumbnails/normal ("),
-              std::string::npos)
-        << result.out;
-    EXPECT_NE(result.out.find("would trash " + home_ + "/.cache/mozilla/firefox/"),
-              std::string::npos);
-    EXPECT_EQ(result.out.find("Documents"), std::string::npos);
-    EXPECT_EQ(snapshot(home_), before);
-}
-
 TEST_F(KestrelbayTest, CleanThenUndoPutsEveryTrashedItemBackWithItsContent) {
     const auto before = snapshot(home_);
-    const auto declined = run({"clean"}, "n\n");
-    EXPECT_EQ(declined.exitStatus, 0);
+    const auto dryRun = run({"clean", "--dry-run"});
+    EXPECT_EQ(dryRun.exitStatus, 0) << dryRun.err;
+    EXPECT_NE(dryRun.out.find("would trash " + home_ + "/.cache/thumbnails/normal ("),
+              std::string::npos)
+        << dryRun.out;
+    EXPECT_NE(dryRun.out.find("would trash " + home_ + "/.cache/mozilla/firefox/"),
+              std::string::npos);
+    EXPECT_EQ(dryRun.out.find("Documents"), std::string::npos);
+    EXPECT_EQ(run({"clean"}, "n\n").exitStatus, 0);  // declined
     EXPECT_EQ(snapshot(home_), before);
 
     const auto cleaned = run({"clean", "--yes"});
@@ -122,9 +104,7 @@ TEST_F(KestrelbayTest, ABadUserRuleFileIsReportedAndTheOtherRulesStillWork) {
         "safety": "review", "regenerationCost": "irreplaceable", "requiresRoot": false,
         "requiresFullDiskAccess": false, "busy": {"none": {}}, "mode": "trash",
         "excludes": [], "phase": 3})");
-    ASSERT_EQ(
-        ::system(("chown -R " + std::to_string(account_.uid()) + " " + home_ + "/.config").c_str()),
-        0);
+    ownAll();
     const auto scan = run({"scan"});
     EXPECT_EQ(scan.exitStatus, 0) << scan.err;
     EXPECT_NE(scan.err.find(rulesDirectory + "/broken.json: "), std::string::npos) << scan.err;
@@ -136,6 +116,48 @@ TEST_F(KestrelbayTest, ABadUserRuleFileIsReportedAndTheOtherRulesStillWork) {
     const auto json = run({"scan", "--catalog", "builtin", "--json"});
     EXPECT_EQ(json.exitStatus, 0);
     EXPECT_NE(json.out.find("\"ruleID\" : \"xcode.derivedData\""), std::string::npos);
+}
+
+// An item the account cannot delete itself goes to the real helper, and undo brings it back
+// through the helper; or the helper's refusal is reported.
+TEST_F(KestrelbayTest, AnItemTheAccountCannotDeleteGoesThroughTheHelperAndComesBack) {
+    testing::TempDir dir;
+    testing::TestAccount groupOwner("kbclient");
+    const std::string item = home_ + "/.cache/rootOwned";
+    testing::makeDirectories(item + "/sub");
+    testing::writeFile(item + "/sub/data", "made by root");
+    testing::makeDirectories(home_ + "/.config/kestrelbay/rules.d");
+    testing::writeFile(home_ + "/.config/kestrelbay/rules.d/root.json",
+                       R"({"id": "test.rootCache", "group": "systemJunk",
+        "provider": {"globs": {"_0": ["~/.cache/rootOwned"]}}, "safety": "safe",
+        "regenerationCost": "free", "requiresRoot": true, "requiresFullDiskAccess": false,
+        "busy": {"none": {}}, "mode": "unlink", "excludes": [], "phase": 3})");
+    ownAll();
+    ASSERT_EQ(::system(("chown -R 0:0 " + item).c_str()), 0);
+    const std::string tool =
+        testing::installClient(dir, "kestrelbay", groupOwner.gid(), testing::genuineAttestation(),
+                               KB_KESTRELBAY_EXECUTABLE);
+    testing::RunningHelper helper(dir);
+
+    const auto cleaned =
+        run({"clean", "test.rootCache", "--yes", "--socket", helper.socketPath()}, {}, tool);
+    EXPECT_NE(cleaned.out.find("1 items, "), std::string::npos) << cleaned.out;
+    EXPECT_NE(cleaned.out.find("1 through the helper"), std::string::npos) << cleaned.out;
+    if (cleaned.exitStatus != 0) {
+        // A helper that wants authorization for another owner's item refuses; the tool
+        // says so with the path, and nothing moved.
+        EXPECT_EQ(cleaned.exitStatus, 74);
+        EXPECT_NE(cleaned.err.find(item + ": the helper refused"), std::string::npos)
+            << cleaned.err;
+        EXPECT_EQ(testing::readFile(item + "/sub/data"), "made by root");
+        return;
+    }
+    EXPECT_FALSE(testing::pathExists(item));
+    EXPECT_TRUE(testing::pathExists(home_ + "/.Trash/rootOwned/sub/data"));
+    const auto undone = run({"undo", "--socket", helper.socketPath()}, {}, tool);
+    EXPECT_EQ(undone.exitStatus, 0) << undone.err;
+    EXPECT_EQ(testing::readFile(item + "/sub/data"), "made by root");
+    EXPECT_FALSE(testing::pathExists(home_ + "/.Trash/rootOwned"));
 }
 
 TEST(LinuxCatalogue, LoadsWholeAndItsCacheRuleLeavesTheSpecificCachesAlone) {
