@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "CleanerCore/errors/RequiredPermission.h"
-#include "CleanerCore/policy/PolicyReason.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "CleanerCore/errors/PolicyReason.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

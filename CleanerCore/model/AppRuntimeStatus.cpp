@@ -12,7 +12,7 @@ std::size_t std::hash<kb::ProcessRef>::operator()(const kb::ProcessRef& process)
 
 std::size_t std::hash<kb::AppRuntimeStatus>::operator()(const kb::AppRuntimeStatus& status) const {
     std::size_t seed = 0;
-    kb::records::hashRange(seed, status.processes);
+    kb::hashCombine(seed, status.processes);
     kb::hashCombine(seed, status.cpuPercent);
     kb::hashCombine(seed, status.residentBytes);
     kb::hashCombine(seed, status.sampledAt.time_since_epoch().count());

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "CleanerCore/model/IsoDate.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

@@ -111,7 +111,7 @@ std::uint64_t ScanResult::bytesExcluding(const std::unordered_set<FileURL>& excl
 std::size_t std::hash<kb::BusyCheck>::operator()(const kb::BusyCheck& value) const {
     std::size_t seed = kb::hashOf(value.kind.index());
     if (const auto* running = std::get_if<kb::BusyCheck::ProcessRunning>(&value.kind)) {
-        kb::mixHash(seed, running->processNames);
+        kb::hashCombine(seed, running->processNames);
     }
     return seed;
 }
@@ -128,7 +128,7 @@ std::size_t std::hash<kb::RuleProvider>::operator()(const kb::RuleProvider& valu
 std::size_t std::hash<kb::SkipReason>::operator()(const kb::SkipReason& value) const {
     std::size_t seed = kb::hashOf(value.kind.index());
     if (const auto* busy = std::get_if<kb::SkipReason::Busy>(&value.kind)) {
-        kb::mixHash(seed, busy->process);
+        kb::hashCombine(seed, busy->process);
     }
     return seed;
 }

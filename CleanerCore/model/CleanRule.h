@@ -24,8 +24,8 @@
 
 #include "CleanerCore/model/FileURL.h"
 #include "CleanerCore/model/IsoDate.h"
-#include "CleanerCore/model/ValueHash.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "base/Hashing.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

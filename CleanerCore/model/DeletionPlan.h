@@ -26,8 +26,8 @@
 #include "CleanerCore/model/FileURL.h"
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/model/Uuid.h"
-#include "CleanerCore/model/ValueHash.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "base/Hashing.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

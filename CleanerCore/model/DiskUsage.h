@@ -22,7 +22,7 @@
 
 #include "CleanerCore/errors/CleanerError.h"
 #include "CleanerCore/model/FileURL.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 #include "base/Result.h"
 
 namespace kb {

@@ -63,15 +63,15 @@ std::size_t std::hash<kb::InstalledApp>::operator()(const kb::InstalledApp& app)
     kb::hashCombine(seed, app.source);
     kb::hashCombine(seed, app.architecture);
     kb::hashCombine(seed, app.bundleSize);
-    kb::records::hashDate(seed, app.lastUsed);
+    kb::hashCombine(seed, app.lastUsed);
     kb::hashCombine(seed, app.lastUsedSource);
-    kb::records::hashDate(seed, app.installedAt);
-    kb::records::hashDate(seed, app.modifiedAt);
+    kb::hashCombine(seed, app.installedAt);
+    kb::hashCombine(seed, app.modifiedAt);
     kb::hashCombine(seed, app.isAppleSystem);
     kb::hashCombine(seed, app.isProtected);
-    kb::records::hashRange(seed, app.entitlementGroups);
-    kb::records::hashRange(seed, app.embeddedBundleIDs);
-    kb::records::hashRange(seed, app.launchItems);
+    kb::hashCombine(seed, app.entitlementGroups);
+    kb::hashCombine(seed, app.embeddedBundleIDs);
+    kb::hashCombine(seed, app.launchItems);
     kb::hashCombine(seed, app.runtime);
     return seed;
 }

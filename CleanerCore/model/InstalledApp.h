@@ -28,7 +28,7 @@
 #include "CleanerCore/model/FileURL.h"
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/model/LaunchItem.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

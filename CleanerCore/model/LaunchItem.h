@@ -18,7 +18,7 @@
 
 #include "CleanerCore/model/FileURL.h"
 #include "CleanerCore/model/LaunchSchedule.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

@@ -115,13 +115,13 @@ std::size_t std::hash<kb::LaunchSchedule>::operator()(const kb::LaunchSchedule& 
     kb::hashCombine(seed, schedule.runsAtLoad);
     kb::hashCombine(seed, schedule.keepAlive);
     kb::hashCombine(seed, schedule.intervalSeconds);
-    kb::records::hashRange(seed, schedule.calendarTriggers);
-    kb::records::hashRange(seed, schedule.watchedPaths);
-    kb::records::hashRange(seed, schedule.queueDirectories);
+    kb::hashCombine(seed, schedule.calendarTriggers);
+    kb::hashCombine(seed, schedule.watchedPaths);
+    kb::hashCombine(seed, schedule.queueDirectories);
     kb::hashCombine(seed, schedule.isOnDemandViaMachService);
     kb::hashCombine(seed, schedule.isOnDemandViaSocket);
     kb::hashCombine(seed, schedule.isDisabledInPlist);
-    kb::records::hashRange(seed, schedule.sessionTypes);
+    kb::hashCombine(seed, schedule.sessionTypes);
     kb::hashCombine(seed, schedule.processType);
     kb::hashCombine(seed, schedule.throttleIntervalSeconds);
     return seed;

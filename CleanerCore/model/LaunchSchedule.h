@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

@@ -66,12 +66,12 @@ std::size_t std::hash<kb::LeftoverCandidate>::operator()(
     kb::hashCombine(seed, candidate.path);
     kb::hashCombine(seed, candidate.kind);
     kb::hashCombine(seed, candidate.size);
-    kb::records::hashRange(seed, candidate.reasons);
+    kb::hashCombine(seed, candidate.reasons);
     kb::hashCombine(seed, candidate.confidence);
     kb::hashCombine(seed, candidate.isProtected);
     kb::hashCombine(seed, candidate.protectionNote);
-    kb::records::hashRange(seed, candidate.sharedWith);
-    kb::records::hashRange(seed, candidate.ownerProcesses);
+    kb::hashCombine(seed, candidate.sharedWith);
+    kb::hashCombine(seed, candidate.ownerProcesses);
     kb::hashCombine(seed, candidate.requiresRoot);
     return seed;
 }

@@ -27,7 +27,7 @@
 
 #include "CleanerCore/model/AppRuntimeStatus.h"
 #include "CleanerCore/model/FileURL.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

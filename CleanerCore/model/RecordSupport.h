@@ -1,15 +1,13 @@
 // Small helpers shared by the model records' implementations: raw-value lookups over the
-// codec kit's RawName tables, and hashing of lists and dates field by field.
+// codec kit's RawName tables.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string_view>
 
-#include "CleanerCore/errors/Hashing.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "base/Hashing.h"
+#include "json/JsonCodec.h"
 
 namespace kb::records {
 
@@ -22,24 +20,6 @@ std::optional<E> fromRawName(std::string_view raw, const json::RawName<E> (&tabl
         }
     }
     return std::nullopt;
-}
-
-// Mixes a list (its length, then each element in order) into `seed`.
-template <class Range>
-void hashRange(std::size_t& seed, const Range& range) {
-    hashCombine(seed, static_cast<std::size_t>(std::size(range)));
-    for (const auto& element : range) {
-        hashCombine(seed, element);
-    }
-}
-
-template <class Clock, class Duration>
-void hashDate(std::size_t& seed,
-              const std::optional<std::chrono::time_point<Clock, Duration>>& date) {
-    hashCombine(seed, date.has_value());
-    if (date) {
-        hashCombine(seed, date->time_since_epoch().count());
-    }
 }
 
 }  // namespace kb::records

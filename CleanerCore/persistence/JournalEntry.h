@@ -16,9 +16,9 @@
 #include "CleanerCore/model/DeletionPlan.h"
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/model/Uuid.h"
-#include "CleanerCore/model/ValueHash.h"
+#include "base/Hashing.h"
 #include "CleanerCore/policy/StatIdentity.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

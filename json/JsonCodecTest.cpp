@@ -1,4 +1,4 @@
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 #include <gtest/gtest.h>
 

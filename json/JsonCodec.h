@@ -37,7 +37,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "HelperProtocol/JsonSerializer.h"
+#include "json/JsonSerializer.h"
 #include "base/Result.h"
 
 namespace kb::json {

@@ -1,4 +1,4 @@
-#include "CleanerCore/policy/PolicyReason.h"
+#include "CleanerCore/errors/PolicyReason.h"
 
 #include <gtest/gtest.h>
 

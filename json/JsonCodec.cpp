@@ -1,4 +1,4 @@
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 #include <boost/json/parse.hpp>
 #include <boost/json/parse_options.hpp>

@@ -10,8 +10,8 @@
 #include <string>
 #include <variant>
 
-#include "CleanerCore/errors/Hashing.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "base/Hashing.h"
+#include "json/JsonCodec.h"
 #include "base/Overloaded.h"
 
 namespace kb {
