@@ -13,7 +13,6 @@ std::string LaunchdDomain::launchctlString() const {
 }  // namespace kb
 
 namespace kb::json {
-namespace {}  // namespace
 
 void Codec<LaunchdDomain>::write(JsonWriter& w, const LaunchdDomain& value) {
     if (const auto* gui = std::get_if<LaunchdDomain::Gui>(&value.kind)) {

@@ -37,8 +37,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "json/JsonSerializer.h"
 #include "base/Result.h"
+#include "json/JsonSerializer.h"
 
 namespace kb::json {
 
@@ -352,36 +352,6 @@ CaseView caseOf(const boost::json::value& value, std::initializer_list<std::stri
 
 // {"name": body}
 boost::json::value makeCase(std::string_view name, boost::json::object body = {});
-
-// ---- enumerations without payloads: raw values ----
-
-template <class E>
-struct RawName {
-    E value;
-    std::string_view name;
-};
-
-template <class E, size_t N>
-std::string_view rawNameOf(E value, const RawName<E> (&table)[N]) {
-    for (const auto& entry : table) {
-        if (entry.value == value) {
-            return entry.name;
-        }
-    }
-    return {};
-}
-
-template <class E, size_t N>
-E decodeRawName(const boost::json::value& value, const RawName<E> (&table)[N],
-                std::string_view what) {
-    const std::string_view text = expectString(value, what);
-    for (const auto& entry : table) {
-        if (entry.name == text) {
-            return entry.value;
-        }
-    }
-    failDecode(std::string(what) + ": unknown value \"" + std::string(text) + "\"");
-}
 
 // ---- whole documents ----
 

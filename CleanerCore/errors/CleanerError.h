@@ -9,8 +9,8 @@
 #include <variant>
 #include <vector>
 
-#include "CleanerCore/errors/RequiredPermission.h"
 #include "CleanerCore/errors/PolicyReason.h"
+#include "CleanerCore/errors/RequiredPermission.h"
 #include "json/JsonCodec.h"
 
 namespace kb {

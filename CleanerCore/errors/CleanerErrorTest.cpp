@@ -108,24 +108,5 @@ TEST(CleanerError, DecodingIgnoresUnknownKeys) {
     EXPECT_EQ(*decoded, CleanerError::notFound("/a"));
 }
 
-TEST(RequiredPermission, RawValuesAreTheCaseNamesExactly) {
-    const std::pair<RequiredPermission, std::string_view> table[] = {
-        {RequiredPermission::fullDiskAccess, "fullDiskAccess"},
-        {RequiredPermission::appManagement, "appManagement"},
-        {RequiredPermission::privilegedHelper, "privilegedHelper"},
-    };
-    for (const auto& [permission, raw] : table) {
-        EXPECT_EQ(rawValue(permission), raw);
-        EXPECT_EQ(requiredPermissionFromRawValue(raw), permission);
-        auto bytes = json::encode(permission, json::JsonStyle::domain);
-        ASSERT_TRUE(bytes);
-        EXPECT_EQ(*bytes, "\"" + std::string(raw) + "\"");
-        EXPECT_EQ(json::decode<RequiredPermission>(*bytes).value(), permission);
-    }
-    for (const std::string_view other : {"", "FullDiskAccess", "appmanagement", "admin"}) {
-        EXPECT_EQ(requiredPermissionFromRawValue(other), std::nullopt) << other;
-    }
-}
-
 }  // namespace
 }  // namespace kb

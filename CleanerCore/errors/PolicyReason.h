@@ -11,8 +11,8 @@
 #include <variant>
 
 #include "base/Hashing.h"
-#include "json/JsonCodec.h"
 #include "base/Overloaded.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "testing/RecordChecks.h"
-
 namespace kb {
 namespace {
 
@@ -78,33 +76,14 @@ TEST(LeftoverCandidate, ReasonsAreASetWhateverTheirOrderInJson) {
     EXPECT_EQ(one->confidence, Confidence::high);
 }
 
-TEST(LeftoverCandidate, RoundTripsWithAndWithoutOptionalFields) {
-    LeftoverCandidate full = minimalCandidate();
-    full.kind = LeftoverKind::launchDaemon;
-    full.size = 0;
-    full.reasons = {MatchReason::launchdProgramPath, MatchReason::receiptBOM,
-                    MatchReason::bundleIDComponents};
-    full.confidence = Confidence::medium;
-    full.isProtected = true;
-    full.protectionNote = "shared with another app";
-    full.sharedWith = {"com.example.other"};
-    full.ownerProcesses = {{.pid = 77, .startTime = 123456789, .name = "notesd"}};
-    full.requiresRoot = true;
-    testing::expectRoundTripsAndHashes(std::vector{minimalCandidate(), full});
+TEST(LeftoverCandidate, JsonFormOmitsAbsentOptionals) {
     EXPECT_EQ(encodeDomain(minimalCandidate()),
               R"({"confidence":4,"isProtected":false,"kind":"cache","ownerProcesses":[],)"
               R"("path":"file:///Users/alice/Library/Caches/com.example.notes/",)"
               R"("reasons":["bundleIDExact"],"requiresRoot":false,"sharedWith":[]})");
-    EXPECT_NE(encodeDomain(full).find(R"("size":0)"), std::string::npos);
-}
-
-TEST(LeftoverCandidate, RawValuesAreTheCaseNames) {
-    EXPECT_EQ(rawValue(LeftoverKind::usrLocal), "usrLocal");
-    EXPECT_EQ(leftoverKindFromRawValue("groupContainer"), LeftoverKind::groupContainer);
-    EXPECT_EQ(leftoverKindFromRawValue("Cache"), std::nullopt);
-    EXPECT_EQ(rawValue(MatchReason::receiptBOM), "receiptBOM");
-    EXPECT_EQ(matchReasonFromRawValue("containerMetadata"), MatchReason::containerMetadata);
-    EXPECT_EQ(matchReasonFromRawValue("bundleID"), std::nullopt);
+    LeftoverCandidate measured = minimalCandidate();
+    measured.size = 0;
+    EXPECT_NE(encodeDomain(measured).find(R"("size":0)"), std::string::npos);
 }
 
 TEST(LeftoverCandidate, DecodingRefusesBadValues) {
@@ -114,17 +93,6 @@ TEST(LeftoverCandidate, DecodingRefusesBadValues) {
         candidateJson(R"(["nameExact"])", "0"),
         candidateJson(R"(["nameExact"])", "5"),
         candidateJson(R"(["nameExact"])", R"("exact")"),
-        candidateJson(R"(["nameexact"])", "2"),
-        candidateJson(R"("nameExact")", "2"),
-        candidateJson("[]", "2", R"(,"size":-5)"),
-        candidateJson("[]", "2", R"(,"protectionNote":7)"),
-        candidateJson("[]", "2", R"(,"ownerProcesses":[{"pid":1}])"),
-        R"({"path":"file:///x","kind":"cache","reasons":[],"confidence":1,"isProtected":false,)"
-        R"("sharedWith":[],"ownerProcesses":[]})",
-        R"({"path":"/x","kind":"cache","reasons":[],"confidence":1,"isProtected":false,)"
-        R"("sharedWith":[],"ownerProcesses":[],"requiresRoot":false})",
-        R"({"path":"file:///x","kind":"caches","reasons":[],"confidence":1,"isProtected":false,)"
-        R"("sharedWith":[],"ownerProcesses":[],"requiresRoot":false})",
     };
     for (const auto& text : bad) {
         SCOPED_TRACE(text);

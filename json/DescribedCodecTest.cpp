@@ -1,0 +1,99 @@
+#include "json/DescribedCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kb {
+namespace {
+
+enum class Colour { red, deepBlue };
+BOOST_DESCRIBE_ENUM(Colour, red, deepBlue)
+
+struct Inner {
+    enum class Mode { on, off };
+    BOOST_DESCRIBE_NESTED_ENUM(Mode, on, off)
+
+    Mode mode = Mode::on;
+    std::optional<std::int64_t> limit{};
+
+    bool operator==(const Inner&) const = default;
+};
+BOOST_DESCRIBE_STRUCT(Inner, (), (mode, limit))
+
+struct Outer {
+    std::string name{};
+    Colour colour = Colour::red;
+    std::vector<Inner> inners{};
+    std::optional<Inner> extra{};
+
+    bool operator==(const Outer&) const = default;
+};
+BOOST_DESCRIBE_STRUCT(Outer, (), (name, colour, inners, extra))
+
+std::string encoded(const Outer& value) {
+    return *json::encode(value, json::JsonStyle::domain);
+}
+
+TEST(DescribedCodec, WritesMembersByNameSortedAndOmitsAbsentOptionals) {
+    const Outer plain{.name = "a"};
+    EXPECT_EQ(encoded(plain), R"({"colour":"red","inners":[],"name":"a"})");
+    const Outer full{.name = "b",
+                     .colour = Colour::deepBlue,
+                     .inners = {{.mode = Inner::Mode::off, .limit = 0}},
+                     .extra = Inner{}};
+    EXPECT_EQ(encoded(full), R"({"colour":"deepBlue","extra":{"mode":"on"},)"
+                             R"("inners":[{"limit":0,"mode":"off"}],"name":"b"})");
+    for (const auto& value : {plain, full}) {
+        const auto back = json::decode<Outer>(encoded(value));
+        ASSERT_TRUE(back.ok()) << back.error().message;
+        EXPECT_EQ(*back, value);
+    }
+}
+
+TEST(DescribedCodec, RefusalsNameTheRecordTheKeyAndTheValue) {
+    const struct {
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {R"({"colour":"red","inners":[]})", R"(Outer: missing key "name")"},
+        {R"({"colour":"Red","inners":[],"name":"x"})",
+         R"(Outer.colour: Colour: unknown value "Red")"},
+        {R"({"colour":1,"inners":[],"name":"x"})", "Outer.colour: Colour: expected a string"},
+        {R"({"colour":"red","inners":[{"mode":"up"}],"name":"x"})",
+         R"(Outer.inners: Inner.mode: Inner.Mode: unknown value "up")"},
+        {R"({"colour":"red","inners":[],"name":"x","extra":{"mode":"on","limit":1.5}})",
+         "Outer.extra: Inner.limit: number is not an integer"},
+        {R"([])", "Outer: expected an object"},
+    };
+    for (const auto& c : cases) {
+        const auto decoded = json::decode<Outer>(c.text);
+        ASSERT_FALSE(decoded.ok()) << c.text;
+        EXPECT_EQ(decoded.error().message, c.message);
+    }
+}
+
+TEST(DescribedCodec, RawValuesAreExactlyTheCaseNames) {
+    EXPECT_EQ(rawValue(Colour::deepBlue), "deepBlue");
+    EXPECT_EQ(fromRawValue<Colour>("deepBlue"), Colour::deepBlue);
+    EXPECT_EQ(fromRawValue<Colour>("DeepBlue"), std::nullopt);
+    EXPECT_EQ(fromRawValue<Colour>(""), std::nullopt);
+    EXPECT_EQ(rawValue(static_cast<Colour>(9)), "");
+}
+
+TEST(DescribedCodec, HashFollowsEveryMemberAndEquality) {
+    const Outer a{.name = "a", .inners = {Inner{}}};
+    Outer b = a;
+    EXPECT_EQ(hashOf(a), hashOf(b));
+    b.inners.front().limit = 0;
+    EXPECT_NE(hashOf(a), hashOf(b));
+    b = a;
+    b.extra = Inner{};
+    EXPECT_NE(hashOf(a), hashOf(b));
+}
+
+}  // namespace
+}  // namespace kb
