@@ -59,18 +59,9 @@ TEST(PolicyReason, EveryCaseHasItsDescriptionAndJsonAndRoundTrips) {
     EXPECT_EQ(set.size(), everyReason().size());
 }
 
-TEST(PolicyReason, DecodingCountsOnlyCaseNameKeys) {
-    auto extra = json::decode<PolicyReason>(R"({"note":1,"deniedRoot":{"_0":"/x","y":2}})");
-    ASSERT_TRUE(extra);
-    EXPECT_EQ(*extra, PolicyReason::deniedRoot("/x"));
-
-    const std::string keysMessage(json::invalidNumberOfKeysMessage);
-    for (const char* text : {R"({})", R"({"note":{}})", R"({"emptyPath":{},"notAbsolute":{}})"}) {
-        auto decoded = json::decode<PolicyReason>(text);
-        ASSERT_FALSE(decoded) << text;
-        EXPECT_EQ(decoded.error().message, keysMessage) << text;
-    }
-    for (const char* text : {R"({"deniedRoot":{}})", R"({"unresolvable":{"errno":"13"}})",
+TEST(PolicyReason, DecodingRefusesMalformedCases) {
+    for (const char* text : {R"({"emptyPath":{},"notAbsolute":{}})", R"({"deniedRoot":{}})",
+                             R"({"unresolvable":{"errno":"13"}})",
                              R"({"symlinkEscape":{"resolved":"/a"}})", R"({"emptyPath":1})"}) {
         EXPECT_FALSE(json::decode<PolicyReason>(text)) << text;
     }

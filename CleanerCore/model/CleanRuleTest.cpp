@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <limits>
 
 namespace kb {
@@ -39,13 +38,8 @@ CleanRule sampleRule() {
 }
 
 TEST(CleanRule, SafetyLevelsSortSafeReviewRisky) {
-    std::vector<SafetyLevel> levels{SafetyLevel::risky, SafetyLevel::safe, SafetyLevel::review};
-    std::sort(levels.begin(), levels.end());
-    EXPECT_EQ(levels, (std::vector{SafetyLevel::safe, SafetyLevel::review, SafetyLevel::risky}));
     EXPECT_LT(SafetyLevel::safe, SafetyLevel::review);
-    EXPECT_LE(SafetyLevel::review, SafetyLevel::review);
-    EXPECT_GT(SafetyLevel::risky, SafetyLevel::review);
-    EXPECT_GE(SafetyLevel::risky, SafetyLevel::safe);
+    EXPECT_LT(SafetyLevel::review, SafetyLevel::risky);
 }
 
 TEST(CleanRule, EnumsWithPayloadsHaveTheirExactJson) {
@@ -68,57 +62,24 @@ TEST(CleanRule, RecordsOmitAbsentOptionals) {
                                  R"("path":"file:///Users/a/Library/Caches/x%20y","size":4096})");
 }
 
-TEST(CleanRule, DecodingRefusesMalformedInput) {
+// A payload case nested in a record keeps the one-key rule and its message.
+TEST(CleanRule, NestedCasesKeepTheOneKeyRule) {
     const auto valid = encoded(sampleRule());
-    struct Case {
-        std::string text;
-        std::string message;  // empty: any failure; else the end of the message
-    };
-    auto replaced = [&](const std::string& from, const std::string& to) {
+    const auto replaced = [&](const std::string& from, const std::string& to) {
         std::string text = valid;
-        const auto at = text.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        return text.replace(at, from.size(), to);
+        return text.replace(text.find(from), from.size(), to);
     };
-    const Case cases[] = {
-        {replaced(R"("busy":{"processRunning")", R"("busy":{"none":{},"processRunning")"),
-         std::string(json::invalidNumberOfKeysMessage)},
-        {replaced(R"("busy":{"processRunning")", R"("busy":{"processrunning")"),
-         std::string(json::invalidNumberOfKeysMessage)},
-        {replaced(R"("provider":{"globs")", R"("provider":{"files")"),
-         std::string(json::invalidNumberOfKeysMessage)},
-        {replaced(R"("busy":{"processRunning":{"_0":["Xcode","xcodebuild"]}})", R"("busy":{})"),
-         std::string(json::invalidNumberOfKeysMessage)},
-        {replaced(R"({"_0":["Xcode","xcodebuild"]})", R"({"_0":"Xcode"})"), ""},
-        {replaced(R"({"_0":["Xcode","xcodebuild"]})", R"([])"), ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        const auto decoded = json::decode<CleanRule>(c.text);
-        ASSERT_FALSE(decoded.ok());
-        if (!c.message.empty()) {
-            EXPECT_TRUE(decoded.error().message.ends_with(": " + c.message))
-                << decoded.error().message;
-        }
+    for (const auto& text :
+         {replaced(R"("busy":{"processRunning")", R"("busy":{"none":{},"processRunning")"),
+          replaced(R"("provider":{"globs")", R"("provider":{"files")")}) {
+        const auto decoded = json::decode<CleanRule>(text);
+        ASSERT_FALSE(decoded.ok()) << text;
+        EXPECT_TRUE(decoded.error().message.ends_with(json::invalidNumberOfKeysMessage))
+            << decoded.error().message;
     }
-    const auto twoKeys = json::decode<BusyCheck>(R"({"none":{},"openHandle":{}})");
-    ASSERT_FALSE(twoKeys.ok());
-    EXPECT_EQ(twoKeys.error().message, "Invalid number of keys found, expected one.");
-    const auto noKey = json::decode<SkipReason>(R"({})");
-    ASSERT_FALSE(noKey.ok());
-    EXPECT_EQ(noKey.error().message, "Invalid number of keys found, expected one.");
     EXPECT_FALSE(json::decode<SkipReason>(R"({"busy":{}})").ok());
-}
-
-TEST(CleanRule, UnknownKeysAreIgnored) {
-    const auto decoded = json::decode<BusyCheck>(
-        R"({"future":{},"processRunning":{"_0":["a"],"extra":1},"more":[]})");
-    ASSERT_TRUE(decoded.ok());
-    EXPECT_EQ(*decoded, BusyCheck::processRunning({"a"}));
-    const auto item = json::decode<ScannedItem>(
-        R"({"path":"file:///x","size":1,"isDirectory":false,"icon":"y","modifiedAt":null})");
-    ASSERT_TRUE(item.ok());
-    EXPECT_EQ(*item, (ScannedItem{url("/x"), 1, std::nullopt, false}));
+    EXPECT_EQ(*json::decode<BusyCheck>(R"({"future":{},"processRunning":{"_0":["a"],"x":1}})"),
+              BusyCheck::processRunning({"a"}));
 }
 
 TEST(CleanRule, CheckedByDefaultOnlyWhenSafeAndCheapToRegenerate) {

