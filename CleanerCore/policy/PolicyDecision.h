@@ -6,8 +6,8 @@
 #include <string>
 #include <variant>
 
-#include "base/Hashing.h"
 #include "CleanerCore/errors/PolicyReason.h"
+#include "base/Hashing.h"
 
 namespace kb {
 
