@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "HelperProtocol/HelperMessages.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "HelperProtocol/WireMessages.h"
+#include "json/JsonCodec.h"
 
 namespace kb::json {
 

@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "base/Result.h"
 
 namespace kb {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "CleanerCore/policy/PathPolicy.h"
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/RootFileOps.h"
 
 namespace kb {

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/AuditTrail.h"
 #include "helper/Caller.h"
 #include "platform/PasswordDatabase.h"

@@ -1,7 +1,7 @@
 // Stops a service job of the system's service manager or of one user's manager.
 #pragma once
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/Authority.h"
 #include "helper/RootFileOpsSettings.h"
 

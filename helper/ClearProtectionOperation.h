@@ -2,7 +2,7 @@
 // lists, so that it can be moved or deleted.
 #pragma once
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/ItemPipeline.h"
 #include "helper/RootFileOpsSettings.h"
 

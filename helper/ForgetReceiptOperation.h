@@ -1,7 +1,7 @@
 // Forgets an installer package receipt, on systems that keep them.
 #pragma once
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/Authority.h"
 #include "helper/RootFileOpsSettings.h"
 

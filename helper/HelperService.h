@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/Caller.h"
 #include "helper/IdleExitTimer.h"
 

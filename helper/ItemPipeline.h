@@ -25,7 +25,7 @@
 
 #include "CleanerCore/policy/PathPolicy.h"
 #include "CleanerCore/policy/StatIdentity.h"
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/AuditTrail.h"
 #include "helper/Authority.h"
 #include "helper/RootFileOps.h"

@@ -2,7 +2,7 @@
 // (through descriptors: links are removed as links, other mounts are never emptied).
 #pragma once
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/ItemPipeline.h"
 #include "helper/RootFileOpsSettings.h"
 

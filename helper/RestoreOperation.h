@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/Authority.h"
 #include "helper/RootFileOps.h"
 #include "helper/RootFileOpsSettings.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/Caller.h"
 #include "helper/RootFileOpsSettings.h"
 #include "platform/TreeOwnership.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 
 namespace kb {
 

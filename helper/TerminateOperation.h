@@ -1,7 +1,7 @@
 // Signals a process for the application, but only the very process it inspected.
 #pragma once
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/Authority.h"
 #include "helper/RootFileOpsSettings.h"
 

@@ -24,7 +24,7 @@
 #include <optional>
 #include <string>
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/ItemPipeline.h"
 #include "helper/RootFileOpsSettings.h"
 #include "helper/StagingSession.h"

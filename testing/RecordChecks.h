@@ -7,7 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 namespace kb::testing {
 

@@ -9,9 +9,9 @@
 #include <variant>
 #include <vector>
 
+#include "CleanerCore/errors/PolicyReason.h"
 #include "CleanerCore/errors/RequiredPermission.h"
-#include "CleanerCore/policy/PolicyReason.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

@@ -1,29 +1,13 @@
 // The kind of permission whose absence caused a permission error. Its raw value (and JSON
-// form) is the case name: "fullDiskAccess", "appManagement", "privilegedHelper".
+// form) is the case name: "fullDiskAccess", "appManagement", "privilegedHelper";
+// fromRawValue<RequiredPermission> accepts exactly these, case-sensitive.
 #pragma once
 
-#include <optional>
-#include <string_view>
-
-#include "HelperProtocol/JsonCodec.h"
+#include "json/DescribedCodec.h"
 
 namespace kb {
 
 enum class RequiredPermission { fullDiskAccess, appManagement, privilegedHelper };
-
-std::string_view rawValue(RequiredPermission permission);
-
-// Exactly the three raw values, case-sensitive; nothing for any other text.
-std::optional<RequiredPermission> requiredPermissionFromRawValue(std::string_view raw);
+BOOST_DESCRIBE_ENUM(RequiredPermission, fullDiskAccess, appManagement, privilegedHelper)
 
 }  // namespace kb
-
-namespace kb::json {
-
-template <>
-struct Codec<RequiredPermission> {
-    static boost::json::value encode(RequiredPermission value);
-    static RequiredPermission decode(const boost::json::value& value);
-};
-
-}  // namespace kb::json

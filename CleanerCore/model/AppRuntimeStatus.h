@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "CleanerCore/model/IsoDate.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/DescribedCodec.h"
 
 namespace kb {
 
@@ -41,30 +41,12 @@ struct AppRuntimeStatus {
     bool operator==(const AppRuntimeStatus&) const = default;
 };
 
+BOOST_DESCRIBE_STRUCT(ProcessRef, (), (pid, startTime, name))
+BOOST_DESCRIBE_STRUCT(AppRuntimeStatus, (), (processes, cpuPercent, residentBytes, sampledAt))
+
 }  // namespace kb
 
 template <>
-struct std::hash<kb::ProcessRef> {
-    std::size_t operator()(const kb::ProcessRef& process) const;
-};
-
+struct std::hash<kb::ProcessRef> : kb::MemberHash<kb::ProcessRef> {};
 template <>
-struct std::hash<kb::AppRuntimeStatus> {
-    std::size_t operator()(const kb::AppRuntimeStatus& status) const;
-};
-
-namespace kb::json {
-
-template <>
-struct Codec<ProcessRef> {
-    static boost::json::value encode(const ProcessRef& value);
-    static ProcessRef decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<AppRuntimeStatus> {
-    static boost::json::value encode(const AppRuntimeStatus& value);
-    static AppRuntimeStatus decode(const boost::json::value& value);
-};
-
-}  // namespace kb::json
+struct std::hash<kb::AppRuntimeStatus> : kb::MemberHash<kb::AppRuntimeStatus> {};

@@ -24,33 +24,22 @@
 
 #include "CleanerCore/model/FileURL.h"
 #include "CleanerCore/model/IsoDate.h"
-#include "CleanerCore/model/ValueHash.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "base/Hashing.h"
+#include "json/DescribedCodec.h"
 
 namespace kb {
 
 // How much a user must look at an item before deleting it; ordered safe < review < risky.
 enum class SafetyLevel { safe, review, risky };
+BOOST_DESCRIBE_ENUM(SafetyLevel, safe, review, risky)
 
 // What it takes to get the data back.
 enum class RegenerationCost { free, local, network, irreplaceable };
+BOOST_DESCRIBE_ENUM(RegenerationCost, free, local, network, irreplaceable)
 
 // How matched items are removed.
 enum class DeletionMode { trash, unlink, unlinkContents, command };
-
-std::string_view rawValue(SafetyLevel value);
-std::string_view rawValue(RegenerationCost value);
-std::string_view rawValue(DeletionMode value);
-
-// Conversion from a raw string; nothing for an unknown (or differently cased) string.
-template <class E>
-std::optional<E> fromRawValue(std::string_view raw);
-template <>
-std::optional<SafetyLevel> fromRawValue<SafetyLevel>(std::string_view raw);
-template <>
-std::optional<RegenerationCost> fromRawValue<RegenerationCost>(std::string_view raw);
-template <>
-std::optional<DeletionMode> fromRawValue<DeletionMode>(std::string_view raw);
+BOOST_DESCRIBE_ENUM(DeletionMode, trash, unlink, unlinkContents, command)
 
 // What must be true before a rule's items may be deleted.
 struct BusyCheck {
@@ -125,6 +114,7 @@ struct CleanGroup {
 
     bool operator==(const CleanGroup&) const = default;
 };
+BOOST_DESCRIBE_STRUCT(CleanGroup, (), (id, order, symbolName))
 
 struct CleanRule {
     std::string id;     // "area.thing", e.g. "xcode.derivedData"
@@ -145,6 +135,9 @@ struct CleanRule {
 
     bool operator==(const CleanRule&) const = default;
 };
+BOOST_DESCRIBE_STRUCT(CleanRule, (),
+                      (id, group, provider, safety, regenerationCost, requiresRoot,
+                       requiresFullDiskAccess, busy, mode, minimumAge, excludes, phase))
 
 struct ScannedItem {
     FileURL path;
@@ -154,6 +147,7 @@ struct ScannedItem {
 
     bool operator==(const ScannedItem&) const = default;
 };
+BOOST_DESCRIBE_STRUCT(ScannedItem, (), (path, size, modifiedAt, isDirectory))
 
 struct SkipReason {
     // Left because the named process holds it.
@@ -187,6 +181,7 @@ struct SkippedPath {
 
     bool operator==(const SkippedPath&) const = default;
 };
+BOOST_DESCRIBE_STRUCT(SkippedPath, (), (path, reason))
 
 struct ScanResult {
     std::string ruleID;
@@ -208,6 +203,7 @@ struct ScanResult {
 
     bool operator==(const ScanResult&) const = default;
 };
+BOOST_DESCRIBE_STRUCT(ScanResult, (), (ruleID, items, skipped, errors))
 
 }  // namespace kb
 
@@ -225,35 +221,15 @@ struct std::hash<kb::SkipReason> {
     std::size_t operator()(const kb::SkipReason& value) const;
 };
 template <>
-struct std::hash<kb::CleanGroup> {
-    std::size_t operator()(const kb::CleanGroup& v) const {
-        return kb::hashOf(v.id, v.order, v.symbolName);
-    }
-};
+struct std::hash<kb::CleanGroup> : kb::MemberHash<kb::CleanGroup> {};
 template <>
-struct std::hash<kb::CleanRule> {
-    std::size_t operator()(const kb::CleanRule& v) const {
-        return kb::hashOf(v.id, v.group, v.provider, v.safety, v.regenerationCost, v.requiresRoot,
-                          v.requiresFullDiskAccess, v.busy, v.mode, v.minimumAge, v.excludes,
-                          v.phase);
-    }
-};
+struct std::hash<kb::CleanRule> : kb::MemberHash<kb::CleanRule> {};
 template <>
-struct std::hash<kb::ScannedItem> {
-    std::size_t operator()(const kb::ScannedItem& v) const {
-        return kb::hashOf(v.path, v.size, v.modifiedAt, v.isDirectory);
-    }
-};
+struct std::hash<kb::ScannedItem> : kb::MemberHash<kb::ScannedItem> {};
 template <>
-struct std::hash<kb::SkippedPath> {
-    std::size_t operator()(const kb::SkippedPath& v) const { return kb::hashOf(v.path, v.reason); }
-};
+struct std::hash<kb::SkippedPath> : kb::MemberHash<kb::SkippedPath> {};
 template <>
-struct std::hash<kb::ScanResult> {
-    std::size_t operator()(const kb::ScanResult& v) const {
-        return kb::hashOf(v.ruleID, v.items, v.skipped, v.errors);
-    }
-};
+struct std::hash<kb::ScanResult> : kb::MemberHash<kb::ScanResult> {};
 
 namespace kb::json {
 
@@ -264,17 +240,9 @@ namespace kb::json {
         static Type decode(const boost::json::value& value); \
     }
 
-KB_DECLARE_CODEC(SafetyLevel);
-KB_DECLARE_CODEC(RegenerationCost);
-KB_DECLARE_CODEC(DeletionMode);
 KB_DECLARE_CODEC(BusyCheck);
 KB_DECLARE_CODEC(RuleProvider);
-KB_DECLARE_CODEC(CleanGroup);
-KB_DECLARE_CODEC(CleanRule);
-KB_DECLARE_CODEC(ScannedItem);
 KB_DECLARE_CODEC(SkipReason);
-KB_DECLARE_CODEC(SkippedPath);
-KB_DECLARE_CODEC(ScanResult);
 
 #undef KB_DECLARE_CODEC
 

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <limits>
-
-#include "testing/RecordChecks.h"
 
 namespace kb {
 namespace {
@@ -40,26 +37,9 @@ CleanRule sampleRule() {
                      3};
 }
 
-TEST(CleanRule, RawValueEnumsConvertExactly) {
-    EXPECT_EQ(rawValue(SafetyLevel::review), "review");
-    EXPECT_EQ(rawValue(RegenerationCost::irreplaceable), "irreplaceable");
-    EXPECT_EQ(rawValue(DeletionMode::unlinkContents), "unlinkContents");
-    EXPECT_EQ(fromRawValue<SafetyLevel>("risky"), SafetyLevel::risky);
-    EXPECT_EQ(fromRawValue<RegenerationCost>("network"), RegenerationCost::network);
-    EXPECT_EQ(fromRawValue<DeletionMode>("command"), DeletionMode::command);
-    EXPECT_EQ(fromRawValue<SafetyLevel>("Safe"), std::nullopt);
-    EXPECT_EQ(fromRawValue<DeletionMode>(""), std::nullopt);
-    EXPECT_EQ(encoded(DeletionMode::trash), "\"trash\"");
-}
-
 TEST(CleanRule, SafetyLevelsSortSafeReviewRisky) {
-    std::vector<SafetyLevel> levels{SafetyLevel::risky, SafetyLevel::safe, SafetyLevel::review};
-    std::sort(levels.begin(), levels.end());
-    EXPECT_EQ(levels, (std::vector{SafetyLevel::safe, SafetyLevel::review, SafetyLevel::risky}));
     EXPECT_LT(SafetyLevel::safe, SafetyLevel::review);
-    EXPECT_LE(SafetyLevel::review, SafetyLevel::review);
-    EXPECT_GT(SafetyLevel::risky, SafetyLevel::review);
-    EXPECT_GE(SafetyLevel::risky, SafetyLevel::safe);
+    EXPECT_LT(SafetyLevel::review, SafetyLevel::risky);
 }
 
 TEST(CleanRule, EnumsWithPayloadsHaveTheirExactJson) {
@@ -73,114 +53,33 @@ TEST(CleanRule, EnumsWithPayloadsHaveTheirExactJson) {
     EXPECT_EQ(encoded(SkipReason::needsHelper()), R"({"needsHelper":{}})");
 }
 
-TEST(CleanRule, EveryRecordRoundTripsAndHashesAsItCompares) {
-    using testing::expectRoundTripsAndHashes;
-    expectRoundTripsAndHashes<BusyCheck>(
-        {BusyCheck::none(), BusyCheck::processRunning({}), BusyCheck::processRunning({"a", "b"}),
-         BusyCheck::processRunning({"ab"}), BusyCheck::openHandle(), BusyCheck::sqliteLive(),
-         BusyCheck::gradleDaemon(), BusyCheck::dockerRunning(), BusyCheck::owningApplication()});
-    expectRoundTripsAndHashes<SkipReason>({SkipReason::busy("Safari"), SkipReason::busy("b"),
-                                           SkipReason::needsFullDiskAccess(),
-                                           SkipReason::needsHelper(), SkipReason::absent()});
-    expectRoundTripsAndHashes<CleanGroup>(
-        {{"systemJunk", -4, "shippingbox"}, {"a", 0, "s"}, {"a", 1, "s"}});
-
-    std::vector<CleanRule> rules(6, sampleRule());
-    rules[1].minimumAge = 86400;
-    rules[2].regenerationCost = RegenerationCost::network;
-    rules[3].provider = RuleProvider::builtin("~/Library/Developer/Xcode/DerivedData/*");
-    rules[4].busy = BusyCheck::processRunning({"Xcode"});
-    rules[5].minimumAge = 0.1;
-    rules[5].excludes = {"com.apple.*", "*/Application Support/Google/*"};
-    rules[5].mode = DeletionMode::command;
-    rules[5].phase = -2;
-    expectRoundTripsAndHashes(rules);
+TEST(CleanRule, RecordsOmitAbsentOptionals) {
     EXPECT_EQ(encoded(sampleRule()).find("minimumAge"), std::string::npos);
-
     const ScannedItem withDate{url("/Users/a/Library/Caches/x y"), 4096, at(1796545868), true};
     const ScannedItem withoutDate{url("/tmp/f"), 0, std::nullopt, false};
     EXPECT_EQ(encoded(withoutDate), R"({"isDirectory":false,"path":"file:///tmp/f","size":0})");
     EXPECT_EQ(encoded(withDate), R"({"isDirectory":true,"modifiedAt":"2026-12-06T08:31:08Z",)"
                                  R"("path":"file:///Users/a/Library/Caches/x%20y","size":4096})");
-    expectRoundTripsAndHashes<ScannedItem>({withDate,
-                                            withoutDate,
-                                            {url("/a"), 1, at(5), false},
-                                            {url("/a"), 1, std::nullopt, false},
-                                            {url("/a"), 2, at(5), false},
-                                            {url("/a"), 1, at(5), true}});
-    expectRoundTripsAndHashes<ScanResult>(
-        {{"user.caches",
-          {withDate, withoutDate},
-          {{url("/private/x"), SkipReason::busy("Xcode")}, {url("/y"), SkipReason::absent()}},
-          {"could not read /z"}},
-         {"empty", {}, {}, {}}});
 }
 
-TEST(CleanRule, DecodingRefusesMalformedInput) {
+// A payload case nested in a record keeps the one-key rule and its message.
+TEST(CleanRule, NestedCasesKeepTheOneKeyRule) {
     const auto valid = encoded(sampleRule());
-    struct Case {
-        std::string text;
-        std::string message;  // empty: any failure; else the end of the message
-    };
-    auto replaced = [&](const std::string& from, const std::string& to) {
+    const auto replaced = [&](const std::string& from, const std::string& to) {
         std::string text = valid;
-        const auto at = text.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        return text.replace(at, from.size(), to);
+        return text.replace(text.find(from), from.size(), to);
     };
-    const Case cases[] = {
-        {replaced(R"("safety":"safe")", R"("safety":"Safe")"), ""},
-        {replaced(R"("safety":"safe")", R"("safety":0)"), ""},
-        {replaced(R"("mode":"unlink")", R"("mode":"shred")"), ""},
-        {replaced(R"("regenerationCost":"local",)", ""), ""},
-        {replaced(R"("phase":3)", R"("phase":3.5)"), ""},
-        {replaced(R"("requiresRoot":false)", R"("requiresRoot":0)"), ""},
-        {replaced(R"("excludes":[])", R"("excludes":"x")"), ""},
-        {replaced(R"("busy":{"processRunning")", R"("busy":{"none":{},"processRunning")"),
-         std::string(json::invalidNumberOfKeysMessage)},
-        {replaced(R"("busy":{"processRunning")", R"("busy":{"processrunning")"),
-         std::string(json::invalidNumberOfKeysMessage)},
-        {replaced(R"("provider":{"globs")", R"("provider":{"files")"),
-         std::string(json::invalidNumberOfKeysMessage)},
-        {replaced(R"("busy":{"processRunning":{"_0":["Xcode","xcodebuild"]}})", R"("busy":{})"),
-         std::string(json::invalidNumberOfKeysMessage)},
-        {replaced(R"({"_0":["Xcode","xcodebuild"]})", R"({"_0":"Xcode"})"), ""},
-        {replaced(R"({"_0":["Xcode","xcodebuild"]})", R"([])"), ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        const auto decoded = json::decode<CleanRule>(c.text);
-        ASSERT_FALSE(decoded.ok());
-        if (!c.message.empty()) {
-            EXPECT_TRUE(decoded.error().message.ends_with(": " + c.message))
-                << decoded.error().message;
-        }
+    for (const auto& text :
+         {replaced(R"("busy":{"processRunning")", R"("busy":{"none":{},"processRunning")"),
+          replaced(R"("provider":{"globs")", R"("provider":{"files")")}) {
+        const auto decoded = json::decode<CleanRule>(text);
+        ASSERT_FALSE(decoded.ok()) << text;
+        EXPECT_TRUE(decoded.error().message.ends_with(json::invalidNumberOfKeysMessage))
+            << decoded.error().message;
     }
-    const auto twoKeys = json::decode<BusyCheck>(R"({"none":{},"openHandle":{}})");
-    ASSERT_FALSE(twoKeys.ok());
-    EXPECT_EQ(twoKeys.error().message, "Invalid number of keys found, expected one.");
-    const auto noKey = json::decode<SkipReason>(R"({})");
-    ASSERT_FALSE(noKey.ok());
-    EXPECT_EQ(noKey.error().message, "Invalid number of keys found, expected one.");
     EXPECT_FALSE(json::decode<SkipReason>(R"({"busy":{}})").ok());
-    EXPECT_FALSE(
-        json::decode<ScannedItem>(R"({"path":"/tmp/x","size":1,"isDirectory":false})").ok());
-    EXPECT_FALSE(
-        json::decode<ScannedItem>(R"({"path":"file:///x","size":-1,"isDirectory":false})").ok());
-    EXPECT_FALSE(json::decode<ScannedItem>(
-                     R"({"path":"file:///x","size":1,"isDirectory":false,"modifiedAt":1})")
-                     .ok());
-}
-
-TEST(CleanRule, UnknownKeysAreIgnored) {
-    const auto decoded = json::decode<BusyCheck>(
-        R"({"future":{},"processRunning":{"_0":["a"],"extra":1},"more":[]})");
-    ASSERT_TRUE(decoded.ok());
-    EXPECT_EQ(*decoded, BusyCheck::processRunning({"a"}));
-    const auto item = json::decode<ScannedItem>(
-        R"({"path":"file:///x","size":1,"isDirectory":false,"icon":"y","modifiedAt":null})");
-    ASSERT_TRUE(item.ok());
-    EXPECT_EQ(*item, (ScannedItem{url("/x"), 1, std::nullopt, false}));
+    EXPECT_EQ(*json::decode<BusyCheck>(R"({"future":{},"processRunning":{"_0":["a"],"x":1}})"),
+              BusyCheck::processRunning({"a"}));
 }
 
 TEST(CleanRule, CheckedByDefaultOnlyWhenSafeAndCheapToRegenerate) {

@@ -5,14 +5,6 @@
 namespace kb {
 namespace {
 
-constexpr json::RawName<ForceRemedy> remedyNames[] = {
-    {ForceRemedy::clearUserImmutable, "clearUserImmutable"},
-    {ForceRemedy::clearSystemImmutable, "clearSystemImmutable"},
-    {ForceRemedy::stripACL, "stripACL"},
-    {ForceRemedy::terminateHolders, "terminateHolders"},
-    {ForceRemedy::unmount, "unmount"},
-};
-
 bool stepNeedsHelper(const DeletionPlan::Step& step) {
     using S = DeletionPlan::Step;
     return std::visit(Overloaded{
@@ -29,20 +21,6 @@ bool stepNeedsHelper(const DeletionPlan::Step& step) {
 }
 
 }  // namespace
-
-std::string_view rawValue(ForceRemedy value) {
-    return json::rawNameOf(value, remedyNames);
-}
-
-template <>
-std::optional<ForceRemedy> fromRawValue<ForceRemedy>(std::string_view raw) {
-    for (const auto& entry : remedyNames) {
-        if (entry.name == raw) {
-            return entry.value;
-        }
-    }
-    return std::nullopt;
-}
 
 bool DeletionPlan::needsHelper() const {
     for (const auto& step : steps) {
@@ -85,14 +63,6 @@ std::size_t std::hash<kb::DeletionPlan::Step>::operator()(
 }
 
 namespace kb::json {
-
-boost::json::value Codec<ForceRemedy>::encode(const ForceRemedy& value) {
-    return boost::json::value(boost::json::string_view(rawNameOf(value, remedyNames)));
-}
-
-ForceRemedy Codec<ForceRemedy>::decode(const boost::json::value& value) {
-    return decodeRawName(value, remedyNames, "ForceRemedy");
-}
 
 boost::json::value Codec<DeletionPlan::Origin>::encode(const DeletionPlan::Origin& value) {
     using O = DeletionPlan::Origin;
@@ -203,27 +173,6 @@ DeletionPlan::Step Codec<DeletionPlan::Step>::decode(const boost::json::value& v
                               r.required<bool>("requiresRoot")}};
     }
     return {S::ForceUnlock{r.required<FileURL>("_0"), r.required<ForceRemedy>("_1")}};
-}
-
-boost::json::value Codec<DeletionPlan>::encode(const DeletionPlan& value) {
-    return FieldWriter()
-        .field("id", value.id)
-        .field("createdAt", value.createdAt)
-        .field("origin", value.origin)
-        .field("steps", value.steps)
-        .field("estimatedBytes", value.estimatedBytes)
-        .field("usesTrash", value.usesTrash)
-        .value();
-}
-
-DeletionPlan Codec<DeletionPlan>::decode(const boost::json::value& value) {
-    FieldReader r(value, "DeletionPlan");
-    return {r.required<Uuid>("id"),
-            r.required<Date>("createdAt"),
-            r.required<DeletionPlan::Origin>("origin"),
-            r.required<std::vector<DeletionPlan::Step>>("steps"),
-            r.required<std::uint64_t>("estimatedBytes"),
-            r.required<bool>("usesTrash")};
 }
 
 }  // namespace kb::json

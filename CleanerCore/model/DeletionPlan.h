@@ -26,8 +26,8 @@
 #include "CleanerCore/model/FileURL.h"
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/model/Uuid.h"
-#include "CleanerCore/model/ValueHash.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "base/Hashing.h"
+#include "json/DescribedCodec.h"
 
 namespace kb {
 
@@ -39,10 +39,8 @@ enum class ForceRemedy {
     terminateHolders,  // terminate the processes holding the item open
     unmount,           // unmount the volume the item sits on or is
 };
-
-std::string_view rawValue(ForceRemedy value);
-template <>
-std::optional<ForceRemedy> fromRawValue<ForceRemedy>(std::string_view raw);
+BOOST_DESCRIBE_ENUM(ForceRemedy, clearUserImmutable, clearSystemImmutable, stripACL,
+                    terminateHolders, unmount)
 
 struct DeletionPlan {
     // Why the plan exists.
@@ -136,6 +134,7 @@ struct DeletionPlan {
 
     bool operator==(const DeletionPlan&) const = default;
 };
+BOOST_DESCRIBE_STRUCT(DeletionPlan, (), (id, createdAt, origin, steps, estimatedBytes, usesTrash))
 
 }  // namespace kb
 
@@ -149,19 +148,10 @@ struct std::hash<kb::DeletionPlan::Step> {
     std::size_t operator()(const kb::DeletionPlan::Step& value) const;
 };
 template <>
-struct std::hash<kb::DeletionPlan> {
-    std::size_t operator()(const kb::DeletionPlan& v) const {
-        return kb::hashOf(v.id, v.createdAt, v.origin, v.steps, v.estimatedBytes, v.usesTrash);
-    }
-};
+struct std::hash<kb::DeletionPlan> : kb::MemberHash<kb::DeletionPlan> {};
 
 namespace kb::json {
 
-template <>
-struct Codec<ForceRemedy> {
-    static boost::json::value encode(const ForceRemedy& value);
-    static ForceRemedy decode(const boost::json::value& value);
-};
 template <>
 struct Codec<DeletionPlan::Origin> {
     static boost::json::value encode(const DeletionPlan::Origin& value);
@@ -172,10 +162,4 @@ struct Codec<DeletionPlan::Step> {
     static boost::json::value encode(const DeletionPlan::Step& value);
     static DeletionPlan::Step decode(const boost::json::value& value);
 };
-template <>
-struct Codec<DeletionPlan> {
-    static boost::json::value encode(const DeletionPlan& value);
-    static DeletionPlan decode(const boost::json::value& value);
-};
-
 }  // namespace kb::json

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/RecordChecks.h"
-
 namespace kb {
 namespace {
 
@@ -57,79 +55,29 @@ TEST(DeletionPlan, EveryCaseHasItsExactJson) {
     }
 }
 
-TEST(DeletionPlan, EveryRecordRoundTripsAndHashesAsItCompares) {
-    const std::vector<Step> steps{
-        {Step::QuitApp{"a"}},
-        {Step::QuitApp{"b"}},
-        {Step::Bootout{"a", "system"}},
-        {Step::Bootout{"system", "a"}},
-        {Step::Remove{url("/x"), DeletionMode::trash, false}},
-        {Step::Remove{url("/x"), DeletionMode::trash, true}},
-        {Step::Remove{url("/x"), DeletionMode::unlink, false}},
-        {Step::UnregisterLaunchServices{url("/x")}},
-        {Step::ForceUnlock{url("/x"), ForceRemedy::unmount}},
-        {Step::ForceUnlock{url("/x"), ForceRemedy::stripACL}},
-        {Step::RunCommand{"c", {"a", "b"}, false}},
-        {Step::RunCommand{"c", {"ab"}, false}},
-    };
-    testing::expectRoundTripsAndHashes(steps);
-    const std::vector<Origin> origins{Origin::uninstall("com.example.app"),
-                                      Origin::clean({"user.caches", "xcode.derivedData"}),
-                                      Origin::clean({}), Origin::forceDelete(), Origin::orphans()};
-    testing::expectRoundTripsAndHashes(origins);
-    std::vector<DeletionPlan> plans{planOf(steps), planOf({}), planOf({steps[1], steps[0]})};
-    for (const auto& origin : origins) {
-        plans.push_back(
-            DeletionPlan{planID, created, origin, steps, 18446744073709551615ull, true});
-    }
-    testing::expectRoundTripsAndHashes(plans);
+TEST(DeletionPlan, JsonFormOfAPlan) {
     EXPECT_EQ(encoded(planOf({})),
               R"({"createdAt":"2026-12-06T08:31:08Z","estimatedBytes":0,)"
               R"("id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","origin":{"forceDelete":{}},)"
               R"("steps":[],"usesTrash":false})");
 }
 
-TEST(DeletionPlan, DecodingRefusesMalformedPlans) {
+TEST(DeletionPlan, DecodingRefusesMalformedSteps) {
     const std::string valid =
         encoded(planOf({{Step::ForceUnlock{url("/y"), ForceRemedy::unmount}}}));
-    auto replaced = [&](const std::string& from, const std::string& to) {
+    const auto replaced = [&](const std::string& from, const std::string& to) {
         std::string text = valid;
-        const auto at = text.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        return text.replace(at, from.size(), to);
+        return text.replace(text.find(from), from.size(), to);
     };
-    const std::string invalidKeys(json::invalidNumberOfKeysMessage);
-    struct Case {
-        std::string text;
-        bool oneKeyMessage;
-    };
-    const Case cases[] = {
-        {replaced("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0", "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F"),
-         false},
-        {replaced("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0", "not a uuid"), false},
-        {replaced(R"("unmount")", R"("Unmount")"), false},
-        {replaced(R"("estimatedBytes":0,)", ""), false},
-        {replaced(R"("estimatedBytes":0)", R"("estimatedBytes":"0")"), false},
-        {replaced(R"("usesTrash":false)", R"("usesTrash":null)"), false},
-        {replaced(R"("createdAt":"2026-12-06T08:31:08Z")", R"("createdAt":1796545868)"), false},
-        {replaced(R"("_1":"unmount")", R"("_2":"unmount")"), false},
-        {replaced(R"("_0":"file:///y")", R"("_0":"/y")"), false},
-        {replaced(R"({"forceDelete":{}})", R"({"orphans":{},"forceDelete":{}})"), true},
-        {replaced(R"({"forceDelete":{}})", R"({})"), true},
-        {replaced(R"({"forceUnlock")", R"({"forceunlock")"), true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        const auto decoded = json::decode<DeletionPlan>(c.text);
-        ASSERT_FALSE(decoded.ok());
-        if (c.oneKeyMessage) {
-            EXPECT_TRUE(decoded.error().message.ends_with(invalidKeys)) << decoded.error().message;
-        }
+    for (const auto& text :
+         {replaced(R"("_1":"unmount")", R"("_2":"unmount")"),
+          replaced(R"("unmount")", R"("Unmount")"), replaced(R"("_0":"file:///y")", R"("_0":"/y")"),
+          replaced(R"({"forceUnlock")", R"({"forceunlock")")}) {
+        EXPECT_FALSE(json::decode<DeletionPlan>(text).ok()) << text;
     }
     const auto twoOrigins = json::decode<Origin>(R"({"orphans": {}, "forceDelete": {}})");
     ASSERT_FALSE(twoOrigins.ok());
-    EXPECT_EQ(twoOrigins.error().message, invalidKeys);
-    EXPECT_EQ(*json::decode<Origin>(R"({"forceDelete": {}, "note": 1})"), Origin::forceDelete());
+    EXPECT_EQ(twoOrigins.error().message, json::invalidNumberOfKeysMessage);
 }
 
 TEST(DeletionPlan, NeedsHelperOnlyForRootSteps) {
@@ -171,16 +119,6 @@ TEST(DeletionPlan, NeedsHelperOnlyForRootSteps) {
     for (const auto& c : cases) {
         EXPECT_EQ(planOf(c.steps).needsHelper(), c.needsHelper) << c.name;
     }
-}
-
-TEST(DeletionPlan, ForceRemedyRawValues) {
-    for (const auto remedy :
-         {ForceRemedy::clearUserImmutable, ForceRemedy::clearSystemImmutable, ForceRemedy::stripACL,
-          ForceRemedy::terminateHolders, ForceRemedy::unmount}) {
-        EXPECT_EQ(fromRawValue<ForceRemedy>(rawValue(remedy)), remedy);
-    }
-    EXPECT_EQ(rawValue(ForceRemedy::stripACL), "stripACL");
-    EXPECT_EQ(fromRawValue<ForceRemedy>("stripAcl"), std::nullopt);
 }
 
 }  // namespace

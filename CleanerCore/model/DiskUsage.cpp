@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "CleanerCore/errors/Hashing.h"
+#include "base/Hashing.h"
 #include "platform/VolumeCapacity.h"
 
 namespace kb {

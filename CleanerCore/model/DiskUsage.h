@@ -22,8 +22,8 @@
 
 #include "CleanerCore/errors/CleanerError.h"
 #include "CleanerCore/model/FileURL.h"
-#include "HelperProtocol/JsonCodec.h"
 #include "base/Result.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

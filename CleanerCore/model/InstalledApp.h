@@ -28,12 +28,14 @@
 #include "CleanerCore/model/FileURL.h"
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/model/LaunchItem.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/DescribedCodec.h"
 
 namespace kb {
 
 // How the app was installed or is kept up to date.
 enum class AppSource { appStore, homebrewCask, setapp, sparkle, directDownload, system, unknown };
+BOOST_DESCRIBE_ENUM(AppSource, appStore, homebrewCask, setapp, sparkle, directDownload, system,
+                    unknown)
 
 inline constexpr std::array<AppSource, 7> allAppSources = {
     AppSource::appStore,       AppSource::homebrewCask, AppSource::setapp, AppSource::sparkle,
@@ -42,6 +44,8 @@ inline constexpr std::array<AppSource, 7> allAppSources = {
 // What the last-used date was taken from: a recorded launch, or the modification time of the
 // app's preferences, container, caches, HTTP storage or saved state.
 enum class LastUsedSource { launchRecord, preferences, container, caches, httpStorage, savedState };
+BOOST_DESCRIBE_ENUM(LastUsedSource, launchRecord, preferences, container, caches, httpStorage,
+                    savedState)
 
 inline constexpr std::array<LastUsedSource, 6> allLastUsedSources = {
     LastUsedSource::launchRecord, LastUsedSource::preferences, LastUsedSource::container,
@@ -53,6 +57,7 @@ constexpr bool isEstimate(LastUsedSource source) {
 }
 
 enum class CPUArchitecture { arm64, x86_64, universal, unknown };
+BOOST_DESCRIBE_ENUM(CPUArchitecture, arm64, x86_64, universal, unknown)
 
 struct InstalledApp {
     std::string id{};
@@ -81,45 +86,12 @@ struct InstalledApp {
 
     bool operator==(const InstalledApp&) const = default;
 };
-
-std::string_view rawValue(AppSource value);
-std::string_view rawValue(LastUsedSource value);
-std::string_view rawValue(CPUArchitecture value);
-std::optional<AppSource> appSourceFromRawValue(std::string_view raw);
-std::optional<LastUsedSource> lastUsedSourceFromRawValue(std::string_view raw);
-std::optional<CPUArchitecture> cpuArchitectureFromRawValue(std::string_view raw);
+BOOST_DESCRIBE_STRUCT(InstalledApp, (),
+                      (id, bundleID, name, path, version, buildNumber, teamID, source, architecture,
+                       bundleSize, lastUsed, lastUsedSource, installedAt, modifiedAt, isAppleSystem,
+                       isProtected, entitlementGroups, embeddedBundleIDs, launchItems, runtime))
 
 }  // namespace kb
 
 template <>
-struct std::hash<kb::InstalledApp> {
-    std::size_t operator()(const kb::InstalledApp& app) const;
-};
-
-namespace kb::json {
-
-template <>
-struct Codec<AppSource> {
-    static boost::json::value encode(AppSource value);
-    static AppSource decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<LastUsedSource> {
-    static boost::json::value encode(LastUsedSource value);
-    static LastUsedSource decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<CPUArchitecture> {
-    static boost::json::value encode(CPUArchitecture value);
-    static CPUArchitecture decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<InstalledApp> {
-    static boost::json::value encode(const InstalledApp& value);
-    static InstalledApp decode(const boost::json::value& value);
-};
-
-}  // namespace kb::json
+struct std::hash<kb::InstalledApp> : kb::MemberHash<kb::InstalledApp> {};

@@ -18,7 +18,7 @@
 
 #include "CleanerCore/model/FileURL.h"
 #include "CleanerCore/model/LaunchSchedule.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/DescribedCodec.h"
 
 namespace kb {
 
@@ -32,6 +32,8 @@ enum class LaunchOwnerReason {
     authorizedClients,  // the job's authorized clients name the app
     receipt,            // an installer receipt lists it
 };
+BOOST_DESCRIBE_ENUM(LaunchOwnerReason, associatedBundleIdentifiers, programInsideBundle,
+                    labelEqualsBundleID, labelPrefix, embeddedBundleID, authorizedClients, receipt)
 
 struct LaunchItem {
     enum class Kind {
@@ -42,6 +44,8 @@ struct LaunchItem {
         smAppServiceLoginItem,
         privilegedHelper
     };
+    BOOST_DESCRIBE_NESTED_ENUM(Kind, launchAgentUser, launchAgentSystem, launchDaemon,
+                               loginItemLegacy, smAppServiceLoginItem, privilegedHelper)
 
     std::string id{};
     Kind kind = Kind::launchAgentUser;
@@ -55,37 +59,11 @@ struct LaunchItem {
 
     bool operator==(const LaunchItem&) const = default;
 };
-
-std::string_view rawValue(LaunchOwnerReason value);
-std::string_view rawValue(LaunchItem::Kind value);
-std::optional<LaunchOwnerReason> launchOwnerReasonFromRawValue(std::string_view raw);
-std::optional<LaunchItem::Kind> launchItemKindFromRawValue(std::string_view raw);
+BOOST_DESCRIBE_STRUCT(LaunchItem, (),
+                      (id, kind, label, plistPath, programPath, isLoaded, ownerBundleID,
+                       ownerReason, schedule))
 
 }  // namespace kb
 
 template <>
-struct std::hash<kb::LaunchItem> {
-    std::size_t operator()(const kb::LaunchItem& item) const;
-};
-
-namespace kb::json {
-
-template <>
-struct Codec<LaunchOwnerReason> {
-    static boost::json::value encode(LaunchOwnerReason value);
-    static LaunchOwnerReason decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<LaunchItem::Kind> {
-    static boost::json::value encode(LaunchItem::Kind value);
-    static LaunchItem::Kind decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<LaunchItem> {
-    static boost::json::value encode(const LaunchItem& value);
-    static LaunchItem decode(const boost::json::value& value);
-};
-
-}  // namespace kb::json
+struct std::hash<kb::LaunchItem> : kb::MemberHash<kb::LaunchItem> {};

@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "HelperProtocol/JsonCodec.h"
+#include "json/DescribedCodec.h"
 
 namespace kb {
 
@@ -40,6 +40,12 @@ struct LaunchSchedule {
         onDemand,
         manual
     };
+    BOOST_DESCRIBE_NESTED_ENUM(KeepAlive, always, conditional)
+    BOOST_DESCRIBE_NESTED_ENUM(SessionType, aqua, background, loginWindow, standardIO, system,
+                               other)
+    BOOST_DESCRIBE_NESTED_ENUM(ProcessType, standard, background, adaptive, interactive, other)
+    BOOST_DESCRIBE_NESTED_ENUM(PrimaryTrigger, disabled, continuous, calendar, interval, pathChange,
+                               atLogin, onDemand, manual)
 
     static constexpr std::array<PrimaryTrigger, 8> allPrimaryTriggers = {
         PrimaryTrigger::disabled, PrimaryTrigger::continuous, PrimaryTrigger::calendar,
@@ -58,6 +64,7 @@ struct LaunchSchedule {
         bool isEmpty() const;
 
         bool operator==(const CalendarTrigger&) const = default;
+        BOOST_DESCRIBE_CLASS(CalendarTrigger, (), (minute, hour, day, weekday, month), (), ())
     };
 
     bool runsAtLoad = false;
@@ -88,63 +95,15 @@ struct LaunchSchedule {
     bool operator==(const LaunchSchedule&) const = default;
 };
 
-std::string_view rawValue(LaunchSchedule::KeepAlive value);
-std::string_view rawValue(LaunchSchedule::SessionType value);
-std::string_view rawValue(LaunchSchedule::ProcessType value);
-std::string_view rawValue(LaunchSchedule::PrimaryTrigger value);
-std::optional<LaunchSchedule::KeepAlive> keepAliveFromRawValue(std::string_view raw);
-std::optional<LaunchSchedule::SessionType> sessionTypeFromRawValue(std::string_view raw);
-std::optional<LaunchSchedule::ProcessType> processTypeFromRawValue(std::string_view raw);
-std::optional<LaunchSchedule::PrimaryTrigger> primaryTriggerFromRawValue(std::string_view raw);
+BOOST_DESCRIBE_STRUCT(LaunchSchedule, (),
+                      (runsAtLoad, keepAlive, intervalSeconds, calendarTriggers, watchedPaths,
+                       queueDirectories, isOnDemandViaMachService, isOnDemandViaSocket,
+                       isDisabledInPlist, sessionTypes, processType, throttleIntervalSeconds))
 
 }  // namespace kb
 
 template <>
-struct std::hash<kb::LaunchSchedule::CalendarTrigger> {
-    std::size_t operator()(const kb::LaunchSchedule::CalendarTrigger& trigger) const;
-};
-
+struct std::hash<kb::LaunchSchedule::CalendarTrigger>
+    : kb::MemberHash<kb::LaunchSchedule::CalendarTrigger> {};
 template <>
-struct std::hash<kb::LaunchSchedule> {
-    std::size_t operator()(const kb::LaunchSchedule& schedule) const;
-};
-
-namespace kb::json {
-
-template <>
-struct Codec<LaunchSchedule::KeepAlive> {
-    static boost::json::value encode(LaunchSchedule::KeepAlive value);
-    static LaunchSchedule::KeepAlive decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<LaunchSchedule::SessionType> {
-    static boost::json::value encode(LaunchSchedule::SessionType value);
-    static LaunchSchedule::SessionType decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<LaunchSchedule::ProcessType> {
-    static boost::json::value encode(LaunchSchedule::ProcessType value);
-    static LaunchSchedule::ProcessType decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<LaunchSchedule::PrimaryTrigger> {
-    static boost::json::value encode(LaunchSchedule::PrimaryTrigger value);
-    static LaunchSchedule::PrimaryTrigger decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<LaunchSchedule::CalendarTrigger> {
-    static boost::json::value encode(const LaunchSchedule::CalendarTrigger& value);
-    static LaunchSchedule::CalendarTrigger decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<LaunchSchedule> {
-    static boost::json::value encode(const LaunchSchedule& value);
-    static LaunchSchedule decode(const boost::json::value& value);
-};
-
-}  // namespace kb::json
+struct std::hash<kb::LaunchSchedule> : kb::MemberHash<kb::LaunchSchedule> {};

@@ -27,7 +27,7 @@
 
 #include "CleanerCore/model/AppRuntimeStatus.h"
 #include "CleanerCore/model/FileURL.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/DescribedCodec.h"
 
 namespace kb {
 
@@ -52,6 +52,9 @@ enum class LeftoverKind {
     usrLocal,
     other
 };
+BOOST_DESCRIBE_ENUM(LeftoverKind, container, groupContainer, appSupport, cache, preferences, log,
+                    savedState, webkit, httpStorage, cookies, launchAgent, launchDaemon,
+                    privilegedHelper, receipt, plugin, crashReport, shellDotfile, usrLocal, other)
 
 // Why a candidate was tied to the app.
 enum class MatchReason {
@@ -69,6 +72,9 @@ enum class MatchReason {
     spotlight,           // the search index ties it to the app
     launchdProgramPath,  // a launchd job's program path points into the app
 };
+BOOST_DESCRIBE_ENUM(MatchReason, bundleIDExact, containerMetadata, bundleIDComponents, nameExact,
+                    nameVariant, companyPrefix, teamID, entitlementGroup, embeddedHelper,
+                    receiptBOM, overrideInclude, spotlight, launchdProgramPath)
 
 // How sure the tie is; the enumerators' values are the raw integers.
 enum class Confidence : std::int32_t { low = 1, medium = 2, high = 3, exact = 4 };
@@ -99,43 +105,21 @@ struct LeftoverCandidate {
 
     bool operator==(const LeftoverCandidate&) const = default;
 };
-
-std::string_view rawValue(LeftoverKind value);
-std::string_view rawValue(MatchReason value);
-std::optional<LeftoverKind> leftoverKindFromRawValue(std::string_view raw);
-std::optional<MatchReason> matchReasonFromRawValue(std::string_view raw);
+BOOST_DESCRIBE_STRUCT(LeftoverCandidate, (),
+                      (path, kind, size, reasons, confidence, isProtected, protectionNote,
+                       sharedWith, ownerProcesses, requiresRoot))
 
 }  // namespace kb
 
 template <>
-struct std::hash<kb::LeftoverCandidate> {
-    std::size_t operator()(const kb::LeftoverCandidate& candidate) const;
-};
+struct std::hash<kb::LeftoverCandidate> : kb::MemberHash<kb::LeftoverCandidate> {};
 
 namespace kb::json {
-
-template <>
-struct Codec<LeftoverKind> {
-    static boost::json::value encode(LeftoverKind value);
-    static LeftoverKind decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<MatchReason> {
-    static boost::json::value encode(MatchReason value);
-    static MatchReason decode(const boost::json::value& value);
-};
 
 template <>
 struct Codec<Confidence> {
     static boost::json::value encode(Confidence value);
     static Confidence decode(const boost::json::value& value);
-};
-
-template <>
-struct Codec<LeftoverCandidate> {
-    static boost::json::value encode(const LeftoverCandidate& value);
-    static LeftoverCandidate decode(const boost::json::value& value);
 };
 
 }  // namespace kb::json

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

@@ -25,7 +25,7 @@
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/persistence/FileAccess.h"
 #include "CleanerCore/persistence/PersistenceError.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 #include "base/Result.h"
 
 namespace kb {

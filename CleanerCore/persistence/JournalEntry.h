@@ -16,15 +16,17 @@
 #include "CleanerCore/model/DeletionPlan.h"
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/model/Uuid.h"
-#include "CleanerCore/model/ValueHash.h"
 #include "CleanerCore/policy/StatIdentity.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "base/Hashing.h"
+#include "json/DescribedCodec.h"
 
 namespace kb {
 
 struct JournalEntry {
     enum class Action { trashed, removed, commandRun, restored, failed };
     enum class Actor { user, root };
+    BOOST_DESCRIBE_NESTED_ENUM(Action, trashed, removed, commandRun, restored, failed)
+    BOOST_DESCRIBE_NESTED_ENUM(Actor, user, root)
 
     Uuid id;
     Uuid planID;
@@ -41,35 +43,11 @@ struct JournalEntry {
     bool operator==(const JournalEntry&) const = default;
 };
 
-std::string_view rawValue(JournalEntry::Action value);
-std::string_view rawValue(JournalEntry::Actor value);
+BOOST_DESCRIBE_STRUCT(JournalEntry, (),
+                      (id, planID, origin, action, actor, path, trashedPath, bytes, identity,
+                       timestamp, note))
 
 }  // namespace kb
 
 template <>
-struct std::hash<kb::JournalEntry> {
-    std::size_t operator()(const kb::JournalEntry& v) const {
-        return kb::hashOf(v.id, v.planID, v.origin, v.action, v.actor, v.path, v.trashedPath,
-                          v.bytes, v.identity, v.timestamp, v.note);
-    }
-};
-
-namespace kb::json {
-
-template <>
-struct Codec<JournalEntry::Action> {
-    static boost::json::value encode(const JournalEntry::Action& value);
-    static JournalEntry::Action decode(const boost::json::value& value);
-};
-template <>
-struct Codec<JournalEntry::Actor> {
-    static boost::json::value encode(const JournalEntry::Actor& value);
-    static JournalEntry::Actor decode(const boost::json::value& value);
-};
-template <>
-struct Codec<JournalEntry> {
-    static boost::json::value encode(const JournalEntry& value);
-    static JournalEntry decode(const boost::json::value& value);
-};
-
-}  // namespace kb::json
+struct std::hash<kb::JournalEntry> : kb::MemberHash<kb::JournalEntry> {};

@@ -28,7 +28,7 @@
 
 #include "CleanerCore/policy/PolicyDecision.h"
 #include "CleanerCore/policy/PolicyFileSystem.h"
-#include "CleanerCore/policy/PolicyReason.h"
+#include "CleanerCore/errors/PolicyReason.h"
 #include "platform/PasswordDatabase.h"
 
 namespace kb {

@@ -6,8 +6,8 @@
 #include <string>
 #include <variant>
 
-#include "CleanerCore/errors/Hashing.h"
-#include "CleanerCore/policy/PolicyReason.h"
+#include "CleanerCore/errors/PolicyReason.h"
+#include "base/Hashing.h"
 
 namespace kb {
 

@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "CleanerCore/errors/CleanerError.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 #include "base/Result.h"
 
 namespace kb {

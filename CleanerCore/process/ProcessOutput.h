@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "CleanerCore/errors/Hashing.h"
+#include "base/Hashing.h"
 
 namespace kb {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <variant>
 
-#include "CleanerCore/errors/Hashing.h"
+#include "base/Hashing.h"
 
 namespace kb {
 

@@ -17,7 +17,7 @@
 #include "CleanerCore/model/DeletionPlan.h"
 #include "CleanerCore/model/DirectorySizer.h"
 #include "CleanerCore/persistence/OperationJournal.h"
-#include "HelperProtocol/JsonSerializer.h"
+#include "json/JsonSerializer.h"
 #include "HelperProtocol/SocketExecutor.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "HelperProtocol/HelperMessages.h"
+#include "HelperProtocol/WireMessages.h"
 #include "helper/Logger.h"
 #include "helper/RootFileOps.h"
 #include "helper/RootFileOpsSettings.h"

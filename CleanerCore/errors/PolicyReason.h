@@ -10,9 +10,9 @@
 #include <string>
 #include <variant>
 
-#include "CleanerCore/errors/Hashing.h"
-#include "HelperProtocol/JsonCodec.h"
+#include "base/Hashing.h"
 #include "base/Overloaded.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

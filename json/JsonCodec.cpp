@@ -1,4 +1,4 @@
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
 
 #include <boost/json/parse.hpp>
 #include <boost/json/parse_options.hpp>
@@ -94,11 +94,12 @@ boost::json::value parseWritten(const std::string& text) {
     return std::move(parsed).value();
 }
 
-Result<boost::json::value, DecodeError> parse(std::string_view bytes) {
+Result<boost::json::value, DecodeError> parse(std::string_view bytes,
+                                              boost::json::storage_ptr storage) {
     boost::json::parse_options options;
     options.max_depth = 64;
     boost::system::error_code ec;
-    boost::json::value value = boost::json::parse(bytes, ec, {}, options);
+    boost::json::value value = boost::json::parse(bytes, ec, std::move(storage), options);
     if (ec) {
         return fail(DecodeError{"invalid JSON: " + ec.message()});
     }

@@ -1,4 +1,6 @@
-#include "HelperProtocol/JsonCodec.h"
+#include "json/JsonCodec.h"
+
+#include "json/DescribedCodec.h"
 
 #include <gtest/gtest.h>
 
@@ -14,26 +16,7 @@ struct Sample {
     std::optional<std::string> note;
     bool operator==(const Sample&) const = default;
 };
-
-}  // namespace
-
-template <>
-struct Codec<Sample> {
-    static boost::json::value encode(const Sample& s) {
-        return FieldWriter()
-            .field("name", s.name)
-            .field("count", s.count)
-            .optional("note", s.note)
-            .value();
-    }
-    static Sample decode(const boost::json::value& v) {
-        FieldReader r(v, "Sample");
-        return {r.required<std::string>("name"), r.required<std::uint32_t>("count"),
-                r.optional<std::string>("note")};
-    }
-};
-
-namespace {
+BOOST_DESCRIBE_STRUCT(Sample, (), (name, count, note))
 
 template <class T>
 std::optional<T> decodeText(std::string_view text) {

@@ -1,4 +1,4 @@
-#include "HelperProtocol/JsonSerializer.h"
+#include "json/JsonSerializer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,70 @@
+#include "json/DescribedCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kb {
+namespace {
+
+enum class Colour { red, deepBlue };
+BOOST_DESCRIBE_ENUM(Colour, red, deepBlue)
+
+struct Inner {
+    enum class Mode { on, off };
+    BOOST_DESCRIBE_NESTED_ENUM(Mode, on, off)
+
+    Mode mode = Mode::on;
+    std::optional<std::int64_t> limit{};
+
+    bool operator==(const Inner&) const = default;
+};
+BOOST_DESCRIBE_STRUCT(Inner, (), (mode, limit))
+
+struct Outer {
+    std::string name{};
+    Colour colour = Colour::red;
+    std::vector<Inner> inners{};
+    std::optional<Inner> extra{};
+
+    bool operator==(const Outer&) const = default;
+};
+BOOST_DESCRIBE_STRUCT(Outer, (), (name, colour, inners, extra))
+
+std::string encoded(const Outer& value) {
+    return *json::encode(value, json::JsonStyle::domain);
+}
+
+TEST(DescribedCodec, WritesMembersByNameSortedAndOmitsAbsentOptionals) {
+    const Outer plain{.name = "a"};
+    EXPECT_EQ(encoded(plain), R"({"colour":"red","inners":[],"name":"a"})");
+    const Outer full{.name = "b",
+                     .colour = Colour::deepBlue,
+                     .inners = {{.mode = Inner::Mode::off, .limit = 0}},
+                     .extra = Inner{}};
+    EXPECT_EQ(encoded(full), R"({"colour":"deepBlue","extra":{"mode":"on"},)"
+                             R"("inners":[{"limit":0,"mode":"off"}],"name":"b"})");
+    EXPECT_EQ(rawValue(static_cast<Colour>(9)), "");
+    for (const auto& value : {plain, full}) {
+        const auto back = json::decode<Outer>(encoded(value));
+        ASSERT_TRUE(back.ok()) << back.error().message;
+        EXPECT_EQ(*back, value);
+    }
+}
+
+TEST(DescribedCodec, HashFollowsEveryMemberAndEquality) {
+    const Outer a{.name = "a", .inners = {Inner{}}};
+    Outer b = a;
+    EXPECT_EQ(hashOf(a), hashOf(b));
+    b.inners.front().limit = 0;
+    EXPECT_NE(hashOf(a), hashOf(b));
+    b = a;
+    b.extra = Inner{};
+    EXPECT_NE(hashOf(a), hashOf(b));
+}
+
+}  // namespace
+}  // namespace kb
