@@ -1,5 +1,7 @@
 #include "helper/ItemPipeline.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 
 #include "base/Overloaded.h"
@@ -12,15 +14,42 @@ ItemOutcome failedOutcome(int errnum) {
     return ItemOutcome::failed(errnum, errorText(errnum));
 }
 
-std::variant<std::string, ItemResult> evaluateItem(const PathPolicy& policy,
-                                                   const std::string& path) {
-    const PolicyDecision decision = policy.evaluate(path);
+namespace {
+
+std::variant<std::string, ItemResult> verdictOf(const PolicyDecision& decision,
+                                                const std::string& path) {
     if (const std::string* resolved = decision.resolvedPath()) {
         return *resolved;
     }
     const std::string reason = decision.reason()->description();
     serviceLogger().notice("refused " + escapeForLog(path) + ": " + escapeForLog(reason));
     return ItemResult{path, ItemOutcome::policyDenied(reason), std::nullopt};
+}
+
+std::variant<CapturedItem, ItemOutcome> captureIn(ParentDirectory directory,
+                                                  const std::string& path,
+                                                  const std::string& resolvedPath) {
+    auto identity = StatIdentity::capture(directory.fd.get(), directory.name, resolvedPath);
+    if (!identity || !identity->has_value()) {
+        return ItemOutcome::notFound();
+    }
+    if ((*identity)->isSIPRestricted()) {
+        return ItemOutcome::sipProtected();
+    }
+    return CapturedItem{path, resolvedPath, std::move(directory), **identity};
+}
+
+}  // namespace
+
+std::variant<std::string, ItemResult> evaluateItem(const PathPolicy& policy,
+                                                   const std::string& path) {
+    return verdictOf(policy.evaluate(path), path);
+}
+
+std::variant<std::string, ItemResult> evaluateItem(const PathPolicy& policy,
+                                                   const std::string& path,
+                                                   ParentResolutions& parents) {
+    return verdictOf(policy.evaluate(path, parents), path);
 }
 
 std::variant<ParentDirectory, ItemOutcome> openResolvedParent(const std::string& resolvedPath) {
@@ -44,15 +73,28 @@ std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
         }
         return std::move(*outcome);
     }
-    auto& directory = std::get<ParentDirectory>(parent);
-    auto identity = StatIdentity::capture(directory.fd.get(), directory.name, resolvedPath);
-    if (!identity || !identity->has_value()) {
-        return ItemOutcome::notFound();
+    return captureIn(std::move(std::get<ParentDirectory>(parent)), path, resolvedPath);
+}
+
+std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
+                                                    const std::string& resolvedPath,
+                                                    const ParentResolutions& parents) {
+    const std::size_t slash = resolvedPath.rfind('/');
+    if (slash == std::string::npos) {
+        return captureItem(path, resolvedPath);
     }
-    if ((*identity)->isSIPRestricted()) {
-        return ItemOutcome::sipProtected();
+    const std::string_view parent =
+        slash == 0 ? std::string_view("/") : std::string_view(resolvedPath).substr(0, slash);
+    std::string name = resolvedPath.substr(slash + 1);
+    const int checked = parents.checkedDirectory(parent);
+    if (checked < 0 || name.empty() || name == "." || name == "..") {
+        return captureItem(path, resolvedPath);
     }
-    return CapturedItem{path, resolvedPath, std::move(directory), **identity};
+    UniqueFd directory(::fcntl(checked, F_DUPFD_CLOEXEC, 0));
+    if (!directory) {
+        return captureItem(path, resolvedPath);
+    }
+    return captureIn(ParentDirectory{std::move(directory), std::move(name)}, path, resolvedPath);
 }
 
 ItemOutcome notAuthorizedOutcome() {
@@ -100,14 +142,14 @@ std::optional<std::uint32_t> ownerThatMatters(const ItemRequestKind& kind,
 // action would reach lies beyond the caller's own authority.
 bool someItemNeedsConsent(const AdmittedRequest& admitted, const std::vector<std::string>& paths,
                           const ItemRequestKind& kind, const RequestAuthority& authority,
-                          const std::optional<std::string>& home) {
+                          const std::optional<std::string>& home, ParentResolutions& parents) {
     for (const std::string& path : paths) {
-        const PolicyDecision decision = admitted.policy.evaluate(path);
+        const PolicyDecision decision = admitted.policy.evaluate(path, parents);
         const std::string* resolved = decision.resolvedPath();
         if (resolved == nullptr) {
             continue;
         }
-        auto captured = captureItem(path, *resolved);
+        auto captured = captureItem(path, *resolved, parents);
         const auto* item = std::get_if<CapturedItem>(&captured);
         if (item != nullptr && !withinOwnAuthority(authority, home, admitted.ops.uid, *resolved,
                                                    ownerThatMatters(kind, *item))) {
@@ -126,22 +168,24 @@ HelperResponse runItemPipeline(const std::vector<std::string>& paths, std::uint3
     if (!admitted) {
         return HelperResponse::error(refusalMessage(paths, uid));
     }
+    // Paths sharing a parent resolve it once, within this request only.
+    ParentResolutions parents;
     std::optional<std::string> home;
     if (!authority.callerIsRoot()) {
         home = ownHome(authority.caller().uid);
-        if (someItemNeedsConsent(*admitted, paths, kind, authority, home)) {
+        if (someItemNeedsConsent(*admitted, paths, kind, authority, home, parents)) {
             authority.obtain(Consent::manageFiles);
         }
     }
     std::vector<ItemResult> results;
     results.reserve(paths.size());
     for (const std::string& path : paths) {
-        auto evaluated = evaluateItem(admitted->policy, path);
+        auto evaluated = evaluateItem(admitted->policy, path, parents);
         if (auto* denied = std::get_if<ItemResult>(&evaluated)) {
             results.push_back(std::move(*denied));
             continue;
         }
-        auto captured = captureItem(path, std::get<std::string>(evaluated));
+        auto captured = captureItem(path, std::get<std::string>(evaluated), parents);
         if (auto* outcome = std::get_if<ItemOutcome>(&captured)) {
             results.push_back(ItemResult{path, std::move(*outcome), std::nullopt});
             continue;

@@ -15,6 +15,10 @@ bool sameDirectory(int a, int b) {
            first.st_ino == second.st_ino;
 }
 
+std::string_view directoryOf(std::string_view path) {
+    return path.substr(0, path.rfind('/') + 1);
+}
+
 }  // namespace
 
 Result<const StagingSubdirectory*, SystemError> StagingSession::acquire(
@@ -25,11 +29,18 @@ Result<const StagingSubdirectory*, SystemError> StagingSession::acquire(
     // record's rule to everything it finds inside.
     if (current_ && contents == Contents::item && record_.contents == Contents::item &&
         record_.foreign == ops.foreignEntries && sameDirectory(trash_.get(), trashFd)) {
+        // An item from the directory of the one noted last needs no note of its own: recovery
+        // names it after that directory and its own name (StagingRecord.h).
+        if (directoryOf(original) != directoryOf(record_.original)) {
+            StagingRecord note = record_;
+            note.original = original;
+            note.name = name;
+            if (auto written = records_->noteItem(note); !written) {
+                return fail(written.error());
+            }
+        }
         record_.original = original;
         record_.name = name;
-        if (auto written = records_->noteItem(record_); !written) {
-            return fail(written.error());
-        }
         return &*current_;
     }
     close();
@@ -60,12 +71,15 @@ Result<const StagingSubdirectory*, SystemError> StagingSession::acquire(
     return &*current_;
 }
 
-void StagingSession::release() {
+void StagingSession::release(Left left) {
     if (!current_) {
         return;
     }
     if (record_.contents == StagingRecord::Contents::copy) {
         close();
+        return;
+    }
+    if (left == Left::certainly) {
         return;
     }
     struct stat st {};

@@ -3,14 +3,14 @@
 //
 // The items of a request are staged one after the other, so they share one subdirectory:
 // it is made, and its record written and flushed to disk, when the first item needs it.
-// For each later item only the record's item fields (its original path and name) are
-// rewritten, without a flush: they name the item in recovery's log line, while recovery
-// moves whatever it finds inside. A subdirectory in which an item had to stay is left, with
-// its record, to the start-up recovery, and the next item gets a fresh one, as it does when
-// the Trash is another directory than before. A copy (whose original stays in place until
-// the copy is in the Trash) always gets a subdirectory and a flushed record of its own, so
-// that recovery never takes an item for a copy. The last subdirectory and its record are
-// removed when the session ends. One thread at a time.
+// A later item from another directory than the item noted last has the record's item
+// fields (its original path and name) noted, without a flush: they name the item in
+// recovery's log line, while recovery moves whatever it finds inside. A subdirectory in which an
+// item had to stay is left, with its record, to the start-up recovery, and the next item gets a
+// fresh one, as it does when the Trash is another directory than before. A copy (whose original
+// stays in place until the copy is in the Trash) always gets a subdirectory and a flushed record of
+// its own, so that recovery never takes an item for a copy. The last subdirectory and its record
+// are removed when the session ends. One thread at a time.
 #pragma once
 
 #include <optional>
@@ -40,8 +40,11 @@ class StagingSession {
                                                             const std::string& original,
                                                             const std::string& name);
 
+    // Whether the item is known to have left the subdirectory, or must be looked for.
+    enum class Left { certainly, checkFirst };
+
     // After an item has left the subdirectory, or failed to.
-    void release();
+    void release(Left left);
 
   private:
     // Removes the current subdirectory and its record if it is empty; leaves both otherwise.

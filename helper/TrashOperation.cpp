@@ -11,6 +11,7 @@
 #include "helper/StagingSession.h"
 #include "helper/TrashNaming.h"
 #include "platform/CrossVolumeMove.h"
+#include "platform/FileStatus.h"
 
 namespace kb {
 namespace {
@@ -23,17 +24,17 @@ ObjectId objectOf(const StatIdentity& identity) {
 
 class TrashMove {
   public:
-    TrashMove(const CapturedItem& item, const RootFileOps& ops, UniqueFd trash,
+    TrashMove(const CapturedItem& item, const RootFileOps& ops, int trash,
               std::size_t firstCandidate, StagingSession& session)
         : item_(item),
           ops_(ops),
-          trash_(std::move(trash)),
+          trash_(trash),
           firstCandidate_(firstCandidate),
           session_(session) {}
 
     ItemResult run() {
         ItemResult result = moveOrCopy();
-        session_.release();
+        session_.release(left_);
         return result;
     }
 
@@ -52,7 +53,7 @@ class TrashMove {
 
     // Takes a recorded staging subdirectory; false (logged) when none can be had.
     bool stage(StagingRecord::Contents contents) {
-        auto acquired = session_.acquire(contents, trash_.get(), ops_, item_.resolvedPath, name());
+        auto acquired = session_.acquire(contents, trash_, ops_, item_.resolvedPath, name());
         if (!acquired) {
             operationsLogger().error("cannot stage " + escapeForLog(item_.resolvedPath) + ": " +
                                      acquired.error().describe());
@@ -80,7 +81,7 @@ class TrashMove {
             if (errno != EXDEV) {
                 return result(failedOutcome(errno));
             }
-            session_.release();
+            session_.release(StagingSession::Left::certainly);
             return copy();
         }
         auto staged = StatIdentity::capture(sub_->fd.get(), name(), stagedPath());
@@ -91,7 +92,7 @@ class TrashMove {
         logReown(reownTree(sub_->fd.get(), name(), objectOf(**staged), ops_.uid, ops_.gid,
                            ops_.foreignEntries),
                  stagedPath());
-        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get(), firstCandidate_);
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_, firstCandidate_);
         if (!placed) {
             return withdraw(placingFailed(placed.error()));
         }
@@ -112,7 +113,7 @@ class TrashMove {
                 EXDEV, MoveFailure{MoveFailure::Kind::failed, copied.error()}.message()));
         }
         logReown(copied->kept, stagedPath());
-        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get(), firstCandidate_);
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_, firstCandidate_);
         if (!placed) {
             (void)removeOriginal(sub_->fd.get(), name(), copied->id);
             return result(placingFailed(placed.error()));
@@ -133,10 +134,11 @@ class TrashMove {
                         RENAME_NOREPLACE) == 0) {
             return result(std::move(outcome));
         }
-        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get());
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_);
         if (placed) {
             return result(std::move(outcome), trashPath(*placed));
         }
+        left_ = StagingSession::Left::checkFirst;
         operationsLogger().error("could not put " + escapeForLog(item_.resolvedPath) +
                                  " back nor into " + ops_.home + "/" + trashName + ": " +
                                  errorText(placed.error()) + "; it waits in " +
@@ -146,9 +148,11 @@ class TrashMove {
 
     const CapturedItem& item_;
     const RootFileOps& ops_;
-    UniqueFd trash_;
+    int trash_;
     std::size_t firstCandidate_;
     StagingSession& session_;
+    // Whether the item has surely left the staging subdirectory when the move ends.
+    StagingSession::Left left_ = StagingSession::Left::certainly;
     const StagingSubdirectory* sub_ = nullptr;
     int error_ = 0;
 };
@@ -177,6 +181,10 @@ std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops) {
     if (!home) {
         return std::nullopt;
     }
+    return ensureUserTrash(home, ops);
+}
+
+std::optional<UniqueFd> ensureUserTrash(const UniqueFd& home, const RootFileOps& ops) {
     struct stat st {};
     if (::fstatat(home.get(), trashName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISDIR(st.st_mode)) {
@@ -202,11 +210,37 @@ std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops) {
     return trash;
 }
 
-ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSession& session) {
-    auto trash = ensureUserTrash(ops);
+int TrashRequest::trashOf(const RootFileOps& ops) {
+    if (trash_ && home_ == ops.home) {
+        auto status = fileStatusAt(homeFd_.get(), trashName);
+        if (status && status->id() == trashId_) {
+            return trash_.get();
+        }
+    }
+    trash_.reset();
+    home_ = ops.home;
+    homeFd_.reset(::open(ops.home.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!homeFd_) {
+        return -1;
+    }
+    auto trash = ensureUserTrash(homeFd_, ops);
+    if (!trash) {
+        return -1;
+    }
+    auto status = fileStatusOf(trash->get());
+    if (!status) {
+        return -1;
+    }
+    trashId_ = status->id();
+    trash_ = std::move(*trash);
+    return trash_.get();
+}
+
+ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, TrashRequest& request) {
+    const int trash = request.trashOf(ops);
     std::optional<std::size_t> first;
-    if (trash) {
-        first = firstFreeCandidate(trash->get(), item.parent.name);
+    if (trash >= 0) {
+        first = firstFreeCandidate(trash, item.parent.name);
     }
     if (!first) {
         return ItemResult{item.path,
@@ -214,21 +248,21 @@ ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSe
                                                           "/" + trashName),
                           std::nullopt};
     }
-    return TrashMove(item, ops, std::move(*trash), *first, session).run();
+    return TrashMove(item, ops, trash, *first, request.session).run();
 }
 
 ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
                      const RootFileOpsSettings& settings) {
-    StagingSession session(settings.stateDirectory);
-    return trashItem(item, ops, session);
+    TrashRequest request(settings.stateDirectory);
+    return trashItem(item, ops, request);
 }
 
 HelperResponse trashItems(const HelperRequest::TrashItems& request, RequestAuthority& authority,
                           const RootFileOpsSettings& settings) {
-    StagingSession session(settings.stateDirectory);
+    TrashRequest shared(settings.stateDirectory);
     return runItemPipeline(
         request.paths, request.uid,
-        [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, session); },
+        [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, shared); },
         {"trashItems", AuditEvent::itemTrashed, OwnItems::ownedByCaller}, authority);
 }
 

@@ -38,8 +38,27 @@ namespace kb {
 HelperResponse trashItems(const HelperRequest::TrashItems& request, RequestAuthority& authority,
                           const RootFileOpsSettings& settings);
 
-// One item, staged through `session` (the request's; StagingSession.h).
-ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSession& session);
+// What the items of one trashItems request share: the staging session (StagingSession.h)
+// and the account's Trash, opened once and, for every later item, used again only while
+// HOME/.Trash still is that directory (same device and inode, not a link). One thread.
+class TrashRequest {
+  public:
+    explicit TrashRequest(std::string stateDirectory) : session(std::move(stateDirectory)) {}
+
+    // The account's Trash as ensureUserTrash gives it (owned here); -1 when there is none.
+    int trashOf(const RootFileOps& ops);
+
+    StagingSession session;
+
+  private:
+    std::string home_;
+    UniqueFd homeFd_;
+    UniqueFd trash_;
+    ObjectId trashId_;
+};
+
+// One item of `request`.
+ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, TrashRequest& request);
 
 // The same with a session of its own.
 ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
@@ -48,6 +67,8 @@ ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
 // The account's Trash directory, created (mode 0700, owned by the account) when absent;
 // nothing when it cannot be created or is not a directory (a link to one is refused).
 std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops);
+// The same in the account's home directory, opened as `home`.
+std::optional<UniqueFd> ensureUserTrash(const UniqueFd& home, const RootFileOps& ops);
 
 // Logs (category operations, error level) what a re-own of `path` could not do.
 void logReown(const ReownReport& report, const std::string& path);
