@@ -20,6 +20,7 @@
 #include "helper/RootFileOps.h"
 #include "helper/StagingDirectory.h"
 #include "helper/StagingRecord.h"
+#include "platform/FileStatus.h"
 #include "platform/SystemError.h"
 #include "platform/UniqueFd.h"
 
@@ -33,10 +34,12 @@ class StagingSession {
     StagingSession(const StagingSession&) = delete;
     StagingSession& operator=(const StagingSession&) = delete;
 
-    // An empty, recorded subdirectory of the Trash `trashFd` for the item `name` of `ops`'s
-    // account (at `original` before it moves), or the failure. Valid until the next call.
+    // An empty, recorded subdirectory of the Trash `trashFd` (whose device and inode are
+    // `trash`) for the item `name` of `ops`'s account (at `original` before it moves), or the
+    // failure. Valid until the next call.
     Result<const StagingSubdirectory*, SystemError> acquire(StagingRecord::Contents contents,
-                                                            int trashFd, const RootFileOps& ops,
+                                                            int trashFd, const ObjectId& trash,
+                                                            const RootFileOps& ops,
                                                             const std::string& original,
                                                             const std::string& name);
 
@@ -53,6 +56,7 @@ class StagingSession {
     std::string stateDirectory_;
     std::optional<StagingRecords> records_;
     UniqueFd trash_;  // the Trash holding the current subdirectory
+    ObjectId trashId_;
     std::optional<StagingSubdirectory> current_;
     StagingRecord record_;
 };

@@ -24,11 +24,12 @@ ObjectId objectOf(const StatIdentity& identity) {
 
 class TrashMove {
   public:
-    TrashMove(const CapturedItem& item, const RootFileOps& ops, int trash,
+    TrashMove(const CapturedItem& item, const RootFileOps& ops, int trash, const ObjectId& trashId,
               std::size_t firstCandidate, StagingSession& session)
         : item_(item),
           ops_(ops),
           trash_(trash),
+          trashId_(trashId),
           firstCandidate_(firstCandidate),
           session_(session) {}
 
@@ -53,7 +54,8 @@ class TrashMove {
 
     // Takes a recorded staging subdirectory; false (logged) when none can be had.
     bool stage(StagingRecord::Contents contents) {
-        auto acquired = session_.acquire(contents, trash_, ops_, item_.resolvedPath, name());
+        auto acquired =
+            session_.acquire(contents, trash_, trashId_, ops_, item_.resolvedPath, name());
         if (!acquired) {
             operationsLogger().error("cannot stage " + escapeForLog(item_.resolvedPath) + ": " +
                                      acquired.error().describe());
@@ -149,6 +151,7 @@ class TrashMove {
     const CapturedItem& item_;
     const RootFileOps& ops_;
     int trash_;
+    ObjectId trashId_;
     std::size_t firstCandidate_;
     StagingSession& session_;
     // Whether the item has surely left the staging subdirectory when the move ends.
@@ -248,7 +251,7 @@ ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, TrashRequ
                                                           "/" + trashName),
                           std::nullopt};
     }
-    return TrashMove(item, ops, trash, *first, request.session).run();
+    return TrashMove(item, ops, trash, request.trashId(), *first, request.session).run();
 }
 
 ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,

@@ -47,6 +47,8 @@ class TrashRequest {
 
     // The account's Trash as ensureUserTrash gives it (owned here); -1 when there is none.
     int trashOf(const RootFileOps& ops);
+    // The device and inode of the Trash trashOf gave last.
+    const ObjectId& trashId() const { return trashId_; }
 
     StagingSession session;
 

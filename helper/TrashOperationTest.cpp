@@ -92,6 +92,25 @@ TEST(TrashItems, ATrashThatIsNotADirectoryFailsWithTheNoFreeNameText) {
     EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, testing::failedWith(EEXIST, text));
     EXPECT_EQ(readFile(world.at("item")), "x");
     EXPECT_EQ(listTree(elsewhere.path()).size(), 1u);
+
+    // One request keeps the Trash open, but a Trash replaced by a link between two of its
+    // items is refused for the later one.
+    ASSERT_EQ(::unlink(world.at(".Trash").c_str()), 0);
+    writeFile(world.at("later"), "y");
+    const RootFileOps ops{world.uid(), world.account().gid(), world.home(),
+                          ForeignEntries::keepTheirOwner};
+    TrashRequest request(world.settings.stateDirectory);
+    auto first = captureItem(world.at("item"), world.at("item"));
+    ASSERT_TRUE(std::holds_alternative<CapturedItem>(first));
+    EXPECT_EQ(trashItem(std::get<CapturedItem>(first), ops, request).outcome, ItemOutcome::ok());
+    ASSERT_EQ(::rename(world.trashed("").c_str(), world.at("old-trash").c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.path().c_str(), world.at(".Trash").c_str()), 0);
+    auto later = captureItem(world.at("later"), world.at("later"));
+    ASSERT_TRUE(std::holds_alternative<CapturedItem>(later));
+    EXPECT_EQ(trashItem(std::get<CapturedItem>(later), ops, request).outcome,
+              testing::failedWith(EEXIST, text));
+    EXPECT_EQ(readFile(world.at("later")), "y");
+    EXPECT_EQ(listTree(elsewhere.path()).size(), 1u);
 }
 
 // On the Trash's file system the item itself is renamed (same inode); from another one it
