@@ -1,7 +1,5 @@
 #include "helper/ItemPipeline.h"
 
-#include <fcntl.h>
-
 #include <cerrno>
 
 #include "base/Overloaded.h"
@@ -26,17 +24,17 @@ std::variant<std::string, ItemResult> verdictOf(const PolicyDecision& decision,
     return ItemResult{path, ItemOutcome::policyDenied(reason), std::nullopt};
 }
 
-std::variant<CapturedItem, ItemOutcome> captureIn(ParentDirectory directory,
-                                                  const std::string& path,
-                                                  const std::string& resolvedPath) {
-    auto identity = StatIdentity::capture(directory.fd.get(), directory.name, resolvedPath);
+// The identity of the item `name` in `directory`, or notFound or sipProtected.
+std::variant<StatIdentity, ItemOutcome> identityIn(int directory, const std::string& name,
+                                                   const std::string& resolvedPath) {
+    auto identity = StatIdentity::capture(directory, name, resolvedPath);
     if (!identity || !identity->has_value()) {
         return ItemOutcome::notFound();
     }
     if ((*identity)->isSIPRestricted()) {
         return ItemOutcome::sipProtected();
     }
-    return CapturedItem{path, resolvedPath, std::move(directory), **identity};
+    return std::move(**identity);
 }
 
 }  // namespace
@@ -73,12 +71,18 @@ std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
         }
         return std::move(*outcome);
     }
-    return captureIn(std::move(std::get<ParentDirectory>(parent)), path, resolvedPath);
+    auto& directory = std::get<ParentDirectory>(parent);
+    auto identity = identityIn(directory.fd.get(), directory.name, resolvedPath);
+    if (auto* outcome = std::get_if<ItemOutcome>(&identity)) {
+        return std::move(*outcome);
+    }
+    return CapturedItem{path, resolvedPath, std::move(directory),
+                        std::move(std::get<StatIdentity>(identity))};
 }
 
 std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
                                                     const std::string& resolvedPath,
-                                                    const ParentResolutions& parents) {
+                                                    ParentResolutions& parents) {
     const std::size_t slash = resolvedPath.rfind('/');
     if (slash == std::string::npos) {
         return captureItem(path, resolvedPath);
@@ -86,15 +90,20 @@ std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
     const std::string_view parent =
         slash == 0 ? std::string_view("/") : std::string_view(resolvedPath).substr(0, slash);
     std::string name = resolvedPath.substr(slash + 1);
-    const int checked = parents.checkedDirectory(parent);
-    if (checked < 0 || name.empty() || name == "." || name == "..") {
+    if (name.empty() || name == "." || name == "..") {
         return captureItem(path, resolvedPath);
     }
-    UniqueFd directory(::fcntl(checked, F_DUPFD_CLOEXEC, 0));
+    UniqueFd directory = parents.lendCheckedDirectory(parent);
     if (!directory) {
         return captureItem(path, resolvedPath);
     }
-    return captureIn(ParentDirectory{std::move(directory), std::move(name)}, path, resolvedPath);
+    auto identity = identityIn(directory.get(), name, resolvedPath);
+    if (auto* outcome = std::get_if<ItemOutcome>(&identity)) {
+        parents.giveBack(std::move(directory));
+        return std::move(*outcome);
+    }
+    return CapturedItem{path, resolvedPath, ParentDirectory{std::move(directory), std::move(name)},
+                        std::move(std::get<StatIdentity>(identity))};
 }
 
 ItemOutcome notAuthorizedOutcome() {
@@ -150,9 +159,14 @@ bool someItemNeedsConsent(const AdmittedRequest& admitted, const std::vector<std
             continue;
         }
         auto captured = captureItem(path, *resolved, parents);
-        const auto* item = std::get_if<CapturedItem>(&captured);
-        if (item != nullptr && !withinOwnAuthority(authority, home, admitted.ops.uid, *resolved,
-                                                   ownerThatMatters(kind, *item))) {
+        auto* item = std::get_if<CapturedItem>(&captured);
+        if (item == nullptr) {
+            continue;
+        }
+        const bool own = withinOwnAuthority(authority, home, admitted.ops.uid, *resolved,
+                                            ownerThatMatters(kind, *item));
+        parents.giveBack(std::move(item->parent.fd));
+        if (!own) {
             return true;
         }
     }
@@ -210,6 +224,7 @@ HelperResponse runItemPipeline(const std::vector<std::string>& paths, std::uint3
         }
         record.outcome = auditOutcome(results.back().outcome);
         audit(authority.caller(), record);
+        parents.giveBack(std::move(item.parent.fd));
     }
     return HelperResponse::items(std::move(results));
 }

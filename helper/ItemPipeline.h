@@ -55,11 +55,12 @@ std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
                                                     const std::string& resolvedPath);
 // The same right after evaluateItem with `parents`: when that evaluation checked that the
 // item's directory, as resolved, still is the one the request resolved it to before (no
-// link as its last component, same device and inode), that directory is used as it is
-// already open; otherwise it is opened as above.
+// link as its last component, same device and inode), that directory's descriptor is lent
+// to the item (give it back with parents.giveBack once the item is done); otherwise the
+// directory is opened as above.
 std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
                                                     const std::string& resolvedPath,
-                                                    const ParentResolutions& parents);
+                                                    ParentResolutions& parents);
 
 // Opens the directory of `resolvedPath` safely: raceDetected when a component has become a
 // symbolic link, otherwise the system error as failed(errno, strerror).

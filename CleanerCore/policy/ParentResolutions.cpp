@@ -2,12 +2,21 @@
 
 namespace kb {
 
-int ParentResolutions::checkedDirectory(std::string_view canonicalParent) const {
+UniqueFd ParentResolutions::lendCheckedDirectory(std::string_view canonicalParent) {
     if (open_.fd && open_.canonical == canonicalParent && checkedPath_ == canonicalParent &&
         checkedId_ == open_.id) {
-        return open_.fd.get();
+        lent_ = open_.fd.get();
+        return std::move(open_.fd);
     }
-    return -1;
+    return UniqueFd();
+}
+
+void ParentResolutions::giveBack(UniqueFd directory) {
+    // The lent descriptor stayed open meanwhile, so its number still names it.
+    if (directory && directory.get() == lent_ && !open_.fd) {
+        open_.fd = std::move(directory);
+    }
+    lent_ = -1;
 }
 
 const std::string* ParentResolutions::reuse(const std::string& parent,
@@ -34,6 +43,7 @@ void ParentResolutions::remember(const std::string& parent, ResolvedDirectory di
     checkedPath_ = parent;
     checkedId_ = directory.id;
     open_ = std::move(directory);
+    lent_ = -1;
 }
 
 }  // namespace kb

@@ -26,11 +26,13 @@ class ParentResolutions {
     // Beyond this many parents the memory starts over.
     static constexpr std::size_t maximumEntries = 4096;
 
-    // The descriptor of the directory `canonicalParent` when the last evaluation checked
-    // that its path, as written, still leads to the directory kept open (no link as its last
-    // component, same device and inode); -1 otherwise. Owned here; valid until the next
-    // evaluation.
-    int checkedDirectory(std::string_view canonicalParent) const;
+    // The descriptor of the directory `canonicalParent`, lent, when the last evaluation
+    // checked that its path, as written, still leads to the directory kept open (no link as
+    // its last component, same device and inode); an empty one otherwise. Until it is given
+    // back, later paths open their parent afresh.
+    UniqueFd lendCheckedDirectory(std::string_view canonicalParent);
+    // Takes back a descriptor lendCheckedDirectory lent; any other is closed.
+    void giveBack(UniqueFd directory);
 
   private:
     friend class PathPolicy;
@@ -48,6 +50,7 @@ class ParentResolutions {
 
     std::unordered_map<std::string, Entry> entries_;
     ResolvedDirectory open_;
+    int lent_ = -1;  // open_'s descriptor while it is lent
     std::string checkedPath_;
     ObjectId checkedId_;
 };
