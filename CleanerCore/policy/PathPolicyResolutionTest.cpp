@@ -237,57 +237,46 @@ class FakeFileSystem final : public PolicyFileSystem {
     }
 };
 
-TEST(PathPolicyResolution, FileSystemErrorsBecomeUnresolvable) {
+// Error numbers the real file system cannot produce on demand, system directories behind
+// links (/etc as a link to /private/etc, placed in a scratch location since the Linux tables
+// deny /etc by its own text) and a home behind a link, reachable by both names.
+TEST(PathPolicyResolution, FileSystemErrorsAndLinkedLayoutsOfATestDouble) {
     auto fs = std::make_shared<FakeFileSystem>();
-    fs->canonicalForms["/etc"] = "/private/etc";
-    fs->canonicalForms["/mnt/data"] = "/mnt/data";
-    fs->canonicalForms["/Users"] = "/Users";
+    fs->canonicalForms = {{"/mnt/data", "/mnt/data"},
+                          {"/Users", "/Users"},
+                          {"/mnt/scratch/etc", "/private/etc"},
+                          {"/mnt/scratch/tmp", "/private/tmp"},
+                          {"/srv/alice", "/data/alice"}};
     fs->probeErrors["/mnt/data/io/sub"] = EIO;
     fs->canonicalErrors["/mnt/data/stale"] = ESTALE;
     const PathPolicy policy("/Users/alice", {}, fs);
+    const PathPolicy linkedHome("/srv/alice", {}, fs);
+    EXPECT_EQ(linkedHome.homeDirectory(), "/data/alice");
 
     struct Row {
+        const PathPolicy& policy;
         std::string path;
         PolicyDecision expected;
     };
     const Row rows[] = {
-        {"/mnt/data/io/sub/x", PolicyDecision::denied(PolicyReason::unresolvable(EIO))},
-        {"/mnt/data/stale/x", PolicyDecision::denied(PolicyReason::unresolvable(ESTALE))},
-        {"/mnt/data/a/b/c", PolicyDecision::allowed("/mnt/data/a/b/c")},
-        {"/Users/alice/Documents/report.txt",
+        {policy, "/mnt/data/io/sub/x", PolicyDecision::denied(PolicyReason::unresolvable(EIO))},
+        {policy, "/mnt/data/stale/x", PolicyDecision::denied(PolicyReason::unresolvable(ESTALE))},
+        {policy, "/mnt/data/a/b/c", PolicyDecision::allowed("/mnt/data/a/b/c")},
+        {policy, "/Users/alice/Documents/report.txt",
          PolicyDecision::allowed("/Users/alice/Documents/report.txt")},
+        {policy, "/mnt/scratch/etc/hosts",
+         escape("/private/etc/hosts", PolicyReason::deniedSubtree("/private/etc"))},
+        {policy, "/mnt/scratch/tmp/x", PolicyDecision::allowed("/private/tmp/x")},
+        {policy, "/mnt/scratch/etc/a/b/c",
+         escape("/private/etc/a/b/c", PolicyReason::deniedSubtree("/private/etc"))},
+        {linkedHome, "/srv/alice/x", PolicyDecision::allowed("/data/alice/x")},
+        {linkedHome, "/data/alice/x", PolicyDecision::allowed("/data/alice/x")},
+        {linkedHome, "/srv/bob/x", PolicyDecision::denied(PolicyReason::deniedSubtree("/srv"))},
     };
     for (const auto& row : rows) {
-        EXPECT_DECISION(policy, row.path, row.expected);
+        EXPECT_DECISION(row.policy, row.path, row.expected);
     }
 }
-
-TEST(PathPolicyResolution, SystemDirectoriesBehindLinksAreEscapes) {
-    // A layout where /etc is a link to /private/etc; the Linux tables deny /etc by its own
-    // text, so the link is placed in a scratch location.
-    auto fs = std::make_shared<FakeFileSystem>();
-    fs->canonicalForms["/mnt/scratch/etc"] = "/private/etc";
-    fs->canonicalForms["/mnt/scratch/tmp"] = "/private/tmp";
-    const PathPolicy policy("/Users/alice", {}, fs);
-    EXPECT_DECISION(policy, "/mnt/scratch/etc/hosts",
-                    escape("/private/etc/hosts", PolicyReason::deniedSubtree("/private/etc")));
-    EXPECT_DECISION(policy, "/mnt/scratch/tmp/x", PolicyDecision::allowed("/private/tmp/x"));
-    EXPECT_DECISION(policy, "/mnt/scratch/etc/a/b/c",
-                    escape("/private/etc/a/b/c", PolicyReason::deniedSubtree("/private/etc")));
-}
-
-#if !defined(__APPLE__)
-TEST(PathPolicyResolution, AHomeBehindALinkIsReachableByBothNames) {
-    auto fs = std::make_shared<FakeFileSystem>();
-    fs->canonicalForms["/srv/alice"] = "/data/alice";
-    const PathPolicy policy("/srv/alice", {}, fs);
-    EXPECT_EQ(policy.homeDirectory(), "/data/alice");
-    EXPECT_DECISION(policy, "/srv/alice/x", PolicyDecision::allowed("/data/alice/x"));
-    EXPECT_DECISION(policy, "/data/alice/x", PolicyDecision::allowed("/data/alice/x"));
-    EXPECT_DECISION(policy, "/srv/bob/x",
-                    PolicyDecision::denied(PolicyReason::deniedSubtree("/srv")));
-}
-#endif
 
 }  // namespace
 }  // namespace kb
