@@ -184,10 +184,6 @@ std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops) {
     if (!home) {
         return std::nullopt;
     }
-    return ensureUserTrash(home, ops);
-}
-
-std::optional<UniqueFd> ensureUserTrash(const UniqueFd& home, const RootFileOps& ops) {
     struct stat st {};
     if (::fstatat(home.get(), trashName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISDIR(st.st_mode)) {
@@ -214,19 +210,17 @@ std::optional<UniqueFd> ensureUserTrash(const UniqueFd& home, const RootFileOps&
 }
 
 int TrashRequest::trashOf(const RootFileOps& ops) {
+    // Looked up through the home's path, as a fresh open would, not through a descriptor
+    // of the home as it was.
     if (trash_ && home_ == ops.home) {
-        auto status = fileStatusAt(homeFd_.get(), trashName);
+        auto status = fileStatusAt(AT_FDCWD, home_ + "/" + trashName);
         if (status && status->id() == trashId_) {
             return trash_.get();
         }
     }
     trash_.reset();
     home_ = ops.home;
-    homeFd_.reset(::open(ops.home.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!homeFd_) {
-        return -1;
-    }
-    auto trash = ensureUserTrash(homeFd_, ops);
+    auto trash = ensureUserTrash(ops);
     if (!trash) {
         return -1;
     }

@@ -54,7 +54,6 @@ class TrashRequest {
 
   private:
     std::string home_;
-    UniqueFd homeFd_;
     UniqueFd trash_;
     ObjectId trashId_;
 };
@@ -69,8 +68,6 @@ ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
 // The account's Trash directory, created (mode 0700, owned by the account) when absent;
 // nothing when it cannot be created or is not a directory (a link to one is refused).
 std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops);
-// The same in the account's home directory, opened as `home`.
-std::optional<UniqueFd> ensureUserTrash(const UniqueFd& home, const RootFileOps& ops);
 
 // Logs (category operations, error level) what a re-own of `path` could not do.
 void logReown(const ReownReport& report, const std::string& path);
