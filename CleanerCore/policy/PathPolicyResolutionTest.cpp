@@ -150,10 +150,17 @@ TEST(PathPolicyResolution, OneRequestResolvesASharedParentAgainOnceItIsReplaced)
     ParentResolutions request;
     EXPECT_EQ(policy.evaluate(dir / "p/passwd", request),
               PolicyDecision::allowed(dir / "p/passwd"));
+    // The checked parent is lent to one item at a time.
+    UniqueFd lent = request.lendCheckedDirectory(dir / "p");
+    EXPECT_TRUE(lent);
+    EXPECT_FALSE(request.lendCheckedDirectory(dir / "p"));
+    request.giveBack(std::move(lent));
     ASSERT_EQ(::rename((dir / "p").c_str(), (dir / "p.real").c_str()), 0);
     makeLink("/etc", dir / "p");
     EXPECT_EQ(policy.evaluate(dir / "p/passwd", request),
               escape("/etc/passwd", PolicyReason::deniedSubtree("/etc")));
+    EXPECT_FALSE(request.lendCheckedDirectory(dir / "p"));
+    EXPECT_FALSE(request.lendCheckedDirectory("/etc"));
     ASSERT_EQ(::unlink((dir / "p").c_str()), 0);
     makeLink("/srv", dir / "p.real/srv");
     ASSERT_EQ(::rename((dir / "p.real").c_str(), (dir / "p").c_str()), 0);

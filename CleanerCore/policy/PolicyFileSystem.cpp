@@ -304,10 +304,6 @@ Result<std::string, int> RealPolicyFileSystem::resolveParents(const std::string&
     return walk.path() + "/" + path.substr(start);
 }
 
-}  // namespace kb
-
-namespace kb {
-
 std::optional<ResolvedDirectory> PolicyFileSystem::openDirectory(const std::string&) const {
     return std::nullopt;
 }
