@@ -172,22 +172,18 @@ class DescriptorWalk {
     int links_ = 0;
 };
 
-// This process's descriptor table in /proc, opened once: naming a descriptor through it is
-// one lookup, where "/proc/self/fd/N" walks four.
-int descriptorTable() {
-    static const UniqueFd table(::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    return table.get();
-}
-
 // The path the kernel records for the open `entry` (as realpath would spell it: every link
 // resolved, the mounts crossed as walked). Nothing when it is not plainly a path (deleted,
 // unreachable from this root, too long).
 std::optional<std::string> kernelPathOf(int entry) {
-    char number[16];
-    const auto written = std::to_chars(number, number + sizeof number - 1, entry);
+    // No descriptor of /proc is kept open: the helper holds only what its requests need.
+    constexpr std::string_view table = "/proc/self/fd/";
+    char link[table.size() + 16];
+    table.copy(link, table.size());
+    const auto written = std::to_chars(link + table.size(), link + sizeof link - 1, entry);
     *written.ptr = '\0';
     char text[PATH_MAX];
-    const ssize_t length = ::readlinkat(descriptorTable(), number, text, sizeof text);
+    const ssize_t length = ::readlink(link, text, sizeof text);
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text || text[0] != '/') {
         return std::nullopt;
     }
