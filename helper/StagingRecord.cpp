@@ -185,8 +185,8 @@ Result<StagingRecords, SystemError> StagingRecords::open(const std::string& stat
     return StagingRecords(std::move(*records));
 }
 
-Result<void, SystemError> StagingRecords::store(const StagingRecord& record,
-                                                const std::string& name, Flush flush) {
+Result<void, SystemError> StagingRecords::write(const StagingRecord& record) {
+    const std::string name = record.staging + suffix;
     const std::string temporary = temporaryPrefix + name;
     const std::string text = record.encode();
     UniqueFd fd(::openat(fd_.get(), temporary.c_str(),
@@ -203,19 +203,14 @@ Result<void, SystemError> StagingRecords::store(const StagingRecord& record,
         }
         done += n > 0 ? static_cast<std::size_t>(n) : 0;
     }
-    const bool toDisk = flush == Flush::toDisk;
-    if ((toDisk && ::fdatasync(fd.get()) != 0) ||
+    if (::fdatasync(fd.get()) != 0 ||
         ::renameat(fd_.get(), temporary.c_str(), fd_.get(), name.c_str()) != 0 ||
-        (toDisk && ::fsync(fd_.get()) != 0)) {
+        ::fsync(fd_.get()) != 0) {
         const SystemError error = systemError("write", name);
         ::unlinkat(fd_.get(), temporary.c_str(), 0);
         return fail(error);
     }
     return {};
-}
-
-Result<void, SystemError> StagingRecords::write(const StagingRecord& record) {
-    return store(record, record.staging + suffix, Flush::toDisk);
 }
 
 Result<void, SystemError> StagingRecords::noteItem(const StagingRecord& record) {

@@ -90,9 +90,6 @@ class StagingRecords {
 
   private:
     explicit StagingRecords(UniqueFd fd) : fd_(std::move(fd)) {}
-    enum class Flush { toDisk, withTheFileSystem };
-    Result<void, SystemError> store(const StagingRecord& record, const std::string& name,
-                                    Flush flush);
     std::optional<StagingRecord> load(const std::string& name) const;
     UniqueFd fd_;
     // The note written last, kept open to be rewritten for the next item.
