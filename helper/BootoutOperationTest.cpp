@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "helper/Logger.h"
+#include "helper/testing/CapturedLog.h"
 #include "testing/TempDir.h"
 #include "testing/TestAccount.h"
 #include "testing/ToolScript.h"
@@ -11,26 +11,11 @@
 namespace kb {
 namespace {
 
-RequestAuthority& asRoot() {
-    static RequestAuthority root(Caller::currentProcess(), {});
-    return root;
-}
-
+using testing::asRoot;
+using testing::CapturedLog;
 using testing::makeToolScript;
 using Request = HelperRequest::BootoutLaunchd;
 using Args = std::vector<std::string>;
-
-class CapturedLog {
-  public:
-    CapturedLog() {
-        // Audit lines (they carry journald fields) are kept apart from the plain lines.
-        setLogSink(
-            [this](const LogRecord& r) { (r.fields.empty() ? records : audits).push_back(r); });
-    }
-    ~CapturedLog() { setLogSink({}); }
-    std::vector<LogRecord> records;
-    std::vector<LogRecord> audits;
-};
 
 struct Fixture {
     testing::TempDir dir;
@@ -71,7 +56,7 @@ TEST(BootoutLaunchd, RefusesBadLabelsAndSystemUidsWithoutRunningTheTool) {
     EXPECT_FALSE(f.systemctl.ran());
 }
 
-TEST(BootoutLaunchd, StopsASystemUnitAndCountsNotLoadedAsDone) {
+TEST(BootoutLaunchd, StopsASystemOrUserUnitAndCountsNotLoadedAsDone) {
     const std::string longest(255, 'a');
     for (const char* body : {"exit 0", "echo 'Unit x not loaded.' >&2; exit 5"}) {
         for (const std::string& label :
@@ -88,22 +73,19 @@ TEST(BootoutLaunchd, StopsASystemUnitAndCountsNotLoadedAsDone) {
                            f.settings.systemctlPath + " succeeded for system/" + label}}));
         }
     }
-}
-
-TEST(BootoutLaunchd, StopsAUserUnitThroughThatUsersManager) {
+    // A user's unit, through that user's manager.
     testing::TestAccount account("kbproc");
     ASSERT_TRUE(account.valid());
     Fixture f("exit 0");
     CapturedLog log;
-    const auto domain = LaunchdDomain::gui(account.uid());
-    EXPECT_EQ(bootoutLaunchd(Request{"sample-agent", domain}, asRoot(), f.settings),
-              HelperResponse::done());
-    EXPECT_EQ(f.systemctl.lastArguments(), (Args{"--user", "--machine=" + account.name() + "@.host",
-                                                 "stop", "--", "sample-agent"}));
-    const std::string subject = "gui/" + std::to_string(account.uid()) + "/sample-agent";
-    EXPECT_EQ(log.records,
-              (std::vector<LogRecord>{{"operations", LogLevel::standard,
-                                       f.settings.systemctlPath + " succeeded for " + subject}}));
+    EXPECT_EQ(
+        bootoutLaunchd(Request{"agent", LaunchdDomain::gui(account.uid())}, asRoot(), f.settings),
+        HelperResponse::done());
+    EXPECT_EQ(f.systemctl.lastArguments(),
+              (Args{"--user", "--machine=" + account.name() + "@.host", "stop", "--", "agent"}));
+    ASSERT_EQ(log.records.size(), 1u);
+    EXPECT_EQ(log.records[0].message, f.settings.systemctlPath + " succeeded for gui/" +
+                                          std::to_string(account.uid()) + "/agent");
 }
 
 TEST(BootoutLaunchd, ToolFailuresCarryItsMessage) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "helper/testing/CapturedLog.h"
 #include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
 #include "testing/TestAccount.h"
@@ -14,11 +15,7 @@
 namespace kb {
 namespace {
 
-RequestAuthority& asRoot() {
-    static RequestAuthority root(Caller::currentProcess(), {});
-    return root;
-}
-
+using testing::asRoot;
 using testing::runChild;
 
 std::string shell(const std::string& command) {

@@ -5,18 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include "helper/Logger.h"
+#include "helper/testing/CapturedLog.h"
 #include "testing/TempDir.h"
 #include "testing/ToolScript.h"
 
 namespace kb {
 namespace {
 
-RequestAuthority& asRoot() {
-    static RequestAuthority root(Caller::currentProcess(), {});
-    return root;
-}
-
+using testing::asRoot;
 using Request = HelperRequest::ForgetReceipt;
 using Args = std::vector<std::string>;
 
@@ -49,16 +45,14 @@ TEST(ForgetReceipt, RunsTheNamedToolWithForget) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.body);
         const auto tool = testing::makeToolScript(settings.receiptToolPath, c.body);
-        std::vector<LogRecord> log;
-        std::vector<LogRecord> audits;
-        setLogSink([&](const LogRecord& r) { (r.fields.empty() ? log : audits).push_back(r); });
+        testing::CapturedLog log;
         EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, asRoot(), settings), c.answer);
-        setLogSink({});
         EXPECT_EQ(tool.lastArguments(), (Args{"--forget", "com.example.pkg"}));
         if (std::holds_alternative<HelperResponse::Done>(c.answer.kind)) {
-            EXPECT_EQ(log, (std::vector<LogRecord>{
-                               {"operations", LogLevel::standard,
-                                settings.receiptToolPath + " succeeded for com.example.pkg"}}));
+            EXPECT_EQ(log.records,
+                      (std::vector<LogRecord>{
+                          {"operations", LogLevel::standard,
+                           settings.receiptToolPath + " succeeded for com.example.pkg"}}));
         }
     }
 }

@@ -12,15 +12,42 @@ ItemOutcome failedOutcome(int errnum) {
     return ItemOutcome::failed(errnum, errorText(errnum));
 }
 
-std::variant<std::string, ItemResult> evaluateItem(const PathPolicy& policy,
-                                                   const std::string& path) {
-    const PolicyDecision decision = policy.evaluate(path);
+namespace {
+
+std::variant<std::string, ItemResult> verdictOf(const PolicyDecision& decision,
+                                                const std::string& path) {
     if (const std::string* resolved = decision.resolvedPath()) {
         return *resolved;
     }
     const std::string reason = decision.reason()->description();
     serviceLogger().notice("refused " + escapeForLog(path) + ": " + escapeForLog(reason));
     return ItemResult{path, ItemOutcome::policyDenied(reason), std::nullopt};
+}
+
+// The identity of the item `name` in `directory`, or notFound or sipProtected.
+std::variant<StatIdentity, ItemOutcome> identityIn(int directory, const std::string& name,
+                                                   const std::string& resolvedPath) {
+    auto identity = StatIdentity::capture(directory, name, resolvedPath);
+    if (!identity || !identity->has_value()) {
+        return ItemOutcome::notFound();
+    }
+    if ((*identity)->isSIPRestricted()) {
+        return ItemOutcome::sipProtected();
+    }
+    return std::move(**identity);
+}
+
+}  // namespace
+
+std::variant<std::string, ItemResult> evaluateItem(const PathPolicy& policy,
+                                                   const std::string& path) {
+    return verdictOf(policy.evaluate(path), path);
+}
+
+std::variant<std::string, ItemResult> evaluateItem(const PathPolicy& policy,
+                                                   const std::string& path,
+                                                   ParentResolutions& parents) {
+    return verdictOf(policy.evaluate(path, parents), path);
 }
 
 std::variant<ParentDirectory, ItemOutcome> openResolvedParent(const std::string& resolvedPath) {
@@ -45,14 +72,38 @@ std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
         return std::move(*outcome);
     }
     auto& directory = std::get<ParentDirectory>(parent);
-    auto identity = StatIdentity::capture(directory.fd.get(), directory.name, resolvedPath);
-    if (!identity || !identity->has_value()) {
-        return ItemOutcome::notFound();
+    auto identity = identityIn(directory.fd.get(), directory.name, resolvedPath);
+    if (auto* outcome = std::get_if<ItemOutcome>(&identity)) {
+        return std::move(*outcome);
     }
-    if ((*identity)->isSIPRestricted()) {
-        return ItemOutcome::sipProtected();
+    return CapturedItem{path, resolvedPath, std::move(directory),
+                        std::move(std::get<StatIdentity>(identity))};
+}
+
+std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
+                                                    const std::string& resolvedPath,
+                                                    ParentResolutions& parents) {
+    const std::size_t slash = resolvedPath.rfind('/');
+    if (slash == std::string::npos) {
+        return captureItem(path, resolvedPath);
     }
-    return CapturedItem{path, resolvedPath, std::move(directory), **identity};
+    const std::string_view parent =
+        slash == 0 ? std::string_view("/") : std::string_view(resolvedPath).substr(0, slash);
+    std::string name = resolvedPath.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        return captureItem(path, resolvedPath);
+    }
+    UniqueFd directory = parents.lendCheckedDirectory(parent);
+    if (!directory) {
+        return captureItem(path, resolvedPath);
+    }
+    auto identity = identityIn(directory.get(), name, resolvedPath);
+    if (auto* outcome = std::get_if<ItemOutcome>(&identity)) {
+        parents.giveBack(std::move(directory));
+        return std::move(*outcome);
+    }
+    return CapturedItem{path, resolvedPath, ParentDirectory{std::move(directory), std::move(name)},
+                        std::move(std::get<StatIdentity>(identity))};
 }
 
 ItemOutcome notAuthorizedOutcome() {
@@ -100,17 +151,22 @@ std::optional<std::uint32_t> ownerThatMatters(const ItemRequestKind& kind,
 // action would reach lies beyond the caller's own authority.
 bool someItemNeedsConsent(const AdmittedRequest& admitted, const std::vector<std::string>& paths,
                           const ItemRequestKind& kind, const RequestAuthority& authority,
-                          const std::optional<std::string>& home) {
+                          const std::optional<std::string>& home, ParentResolutions& parents) {
     for (const std::string& path : paths) {
-        const PolicyDecision decision = admitted.policy.evaluate(path);
+        const PolicyDecision decision = admitted.policy.evaluate(path, parents);
         const std::string* resolved = decision.resolvedPath();
         if (resolved == nullptr) {
             continue;
         }
-        auto captured = captureItem(path, *resolved);
-        const auto* item = std::get_if<CapturedItem>(&captured);
-        if (item != nullptr && !withinOwnAuthority(authority, home, admitted.ops.uid, *resolved,
-                                                   ownerThatMatters(kind, *item))) {
+        auto captured = captureItem(path, *resolved, parents);
+        auto* item = std::get_if<CapturedItem>(&captured);
+        if (item == nullptr) {
+            continue;
+        }
+        const bool own = withinOwnAuthority(authority, home, admitted.ops.uid, *resolved,
+                                            ownerThatMatters(kind, *item));
+        parents.giveBack(std::move(item->parent.fd));
+        if (!own) {
             return true;
         }
     }
@@ -126,22 +182,24 @@ HelperResponse runItemPipeline(const std::vector<std::string>& paths, std::uint3
     if (!admitted) {
         return HelperResponse::error(refusalMessage(paths, uid));
     }
+    // Paths sharing a parent resolve it once, within this request only.
+    ParentResolutions parents;
     std::optional<std::string> home;
     if (!authority.callerIsRoot()) {
         home = ownHome(admitted->account);
-        if (someItemNeedsConsent(*admitted, paths, kind, authority, home)) {
+        if (someItemNeedsConsent(*admitted, paths, kind, authority, home, parents)) {
             authority.obtain(Consent::manageFiles);
         }
     }
     std::vector<ItemResult> results;
     results.reserve(paths.size());
     for (const std::string& path : paths) {
-        auto evaluated = evaluateItem(admitted->policy, path);
+        auto evaluated = evaluateItem(admitted->policy, path, parents);
         if (auto* denied = std::get_if<ItemResult>(&evaluated)) {
             results.push_back(std::move(*denied));
             continue;
         }
-        auto captured = captureItem(path, std::get<std::string>(evaluated));
+        auto captured = captureItem(path, std::get<std::string>(evaluated), parents);
         if (auto* outcome = std::get_if<ItemOutcome>(&captured)) {
             results.push_back(ItemResult{path, std::move(*outcome), std::nullopt});
             continue;
@@ -166,6 +224,7 @@ HelperResponse runItemPipeline(const std::vector<std::string>& paths, std::uint3
         }
         record.outcome = auditOutcome(results.back().outcome);
         audit(authority.caller(), record);
+        parents.giveBack(std::move(item.parent.fd));
     }
     return HelperResponse::items(std::move(results));
 }

@@ -44,11 +44,23 @@ struct CapturedItem {
 // The policy step: the resolved path, or the (logged) policyDenied result.
 std::variant<std::string, ItemResult> evaluateItem(const PathPolicy& policy,
                                                    const std::string& path);
+// The same for one path of a request whose paths share `parents`.
+std::variant<std::string, ItemResult> evaluateItem(const PathPolicy& policy,
+                                                   const std::string& path,
+                                                   ParentResolutions& parents);
 
 // Opens the directory of `resolvedPath` safely and captures the item's identity. Yields the
 // item, or notFound, raceDetected or sipProtected.
 std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
                                                     const std::string& resolvedPath);
+// The same right after evaluateItem with `parents`: when that evaluation checked that the
+// item's directory, as resolved, still is the one the request resolved it to before (no
+// link as its last component, same device and inode), that directory's descriptor is lent
+// to the item (give it back with parents.giveBack once the item is done); otherwise the
+// directory is opened as above.
+std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
+                                                    const std::string& resolvedPath,
+                                                    ParentResolutions& parents);
 
 // Opens the directory of `resolvedPath` safely: raceDetected when a component has become a
 // symbolic link, otherwise the system error as failed(errno, strerror).

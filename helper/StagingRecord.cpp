@@ -107,6 +107,13 @@ std::string StagingRecord::encode() const {
     return text;
 }
 
+std::string StagingRecord::originalOf(const std::string& entry) const {
+    if (entry == name) {
+        return original;
+    }
+    return original.substr(0, original.rfind('/') + 1) + entry;
+}
+
 std::optional<StagingRecord> StagingRecord::decode(const std::string& text) {
     std::map<std::string, std::string> values;
     std::size_t at = 0;
@@ -178,8 +185,8 @@ Result<StagingRecords, SystemError> StagingRecords::open(const std::string& stat
     return StagingRecords(std::move(*records));
 }
 
-Result<void, SystemError> StagingRecords::store(const StagingRecord& record,
-                                                const std::string& name, Flush flush) {
+Result<void, SystemError> StagingRecords::write(const StagingRecord& record) {
+    const std::string name = record.staging + suffix;
     const std::string temporary = temporaryPrefix + name;
     const std::string text = record.encode();
     UniqueFd fd(::openat(fd_.get(), temporary.c_str(),
@@ -196,10 +203,9 @@ Result<void, SystemError> StagingRecords::store(const StagingRecord& record,
         }
         done += n > 0 ? static_cast<std::size_t>(n) : 0;
     }
-    const bool toDisk = flush == Flush::toDisk;
-    if ((toDisk && ::fdatasync(fd.get()) != 0) ||
+    if (::fdatasync(fd.get()) != 0 ||
         ::renameat(fd_.get(), temporary.c_str(), fd_.get(), name.c_str()) != 0 ||
-        (toDisk && ::fsync(fd_.get()) != 0)) {
+        ::fsync(fd_.get()) != 0) {
         const SystemError error = systemError("write", name);
         ::unlinkat(fd_.get(), temporary.c_str(), 0);
         return fail(error);
@@ -207,22 +213,40 @@ Result<void, SystemError> StagingRecords::store(const StagingRecord& record,
     return {};
 }
 
-Result<void, SystemError> StagingRecords::write(const StagingRecord& record) {
-    return store(record, record.staging + suffix, Flush::toDisk);
-}
-
 Result<void, SystemError> StagingRecords::noteItem(const StagingRecord& record) {
-    // Removed first: ext4 flushes a file's data when it is renamed over another one, which
-    // would cost as much as the flush this note is meant to save.
     const std::string name = record.staging + noteSuffix;
-    if (::unlinkat(fd_.get(), name.c_str(), 0) != 0 && errno != ENOENT) {
-        return fail(systemError("remove", name));
+    if (noteName_ != name) {
+        note_.reset(::openat(fd_.get(), name.c_str(),
+                             O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!note_) {
+            noteName_.clear();
+            return fail(systemError("create", name));
+        }
+        noteName_ = name;
     }
-    return store(record, name, Flush::withTheFileSystem);
+    // Emptied, then written: a note a crash left empty is ignored, and recovery names the
+    // item from the record instead.
+    if (::ftruncate(note_.get(), 0) != 0) {
+        return fail(systemError("write", name));
+    }
+    const std::string text = record.encode();
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n =
+            ::pwrite(note_.get(), text.data() + done, text.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno != EINTR) {
+            return fail(systemError("write", name));
+        }
+        done += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    return {};
 }
 
 void StagingRecords::remove(const std::string& staging) {
     // No flush: a record whose subdirectory is gone is dropped by recovery.
+    if (noteName_ == staging + noteSuffix) {
+        note_.reset();
+        noteName_.clear();
+    }
     ::unlinkat(fd_.get(), (staging + noteSuffix).c_str(), 0);
     ::unlinkat(fd_.get(), (staging + suffix).c_str(), 0);
 }

@@ -26,9 +26,12 @@
 //
 // A record is written whole to a temporary file, flushed to disk (fdatasync), renamed into
 // place and the directory flushed (fsync). The later items of one staging subdirectory
-// are noted beside it in "NAME.item" (a record of the same form whose original path and
-// name replace the record's), written the same way but not flushed: those two fields only
-// name the item in recovery's log line. Thread-safe.
+// that come from another directory than the item noted last are noted beside it in
+// "NAME.item" (a record of the same form whose original path and name replace the
+// record's), emptied and rewritten in place, not flushed: those two fields only name the
+// item in recovery's log line (an item keeps its name in staging, so an entry of another
+// name came from the same directory: originalOf), and a note that does not decode is
+// ignored. One thread at a time per StagingRecords; several may share the directory.
 #pragma once
 
 #include <cstdint>
@@ -58,6 +61,9 @@ struct StagingRecord {
     std::string name;
     ForeignEntries foreign = ForeignEntries::keepTheirOwner;
 
+    // The original path of the entry `entry` found in the subdirectory.
+    std::string originalOf(const std::string& entry) const;
+
     std::string encode() const;
     static std::optional<StagingRecord> decode(const std::string& text);
 
@@ -84,11 +90,11 @@ class StagingRecords {
 
   private:
     explicit StagingRecords(UniqueFd fd) : fd_(std::move(fd)) {}
-    enum class Flush { toDisk, withTheFileSystem };
-    Result<void, SystemError> store(const StagingRecord& record, const std::string& name,
-                                    Flush flush);
     std::optional<StagingRecord> load(const std::string& name) const;
     UniqueFd fd_;
+    // The note written last, kept open to be rewritten for the next item.
+    UniqueFd note_;
+    std::string noteName_;
 };
 
 }  // namespace kb

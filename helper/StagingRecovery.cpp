@@ -110,7 +110,7 @@ bool recover(const StagingRecord& record, const FoundSubdirectory& found) {
             auto status = fileStatusAt(found.sub.get(), name);
             if (status && removeOriginal(found.sub.get(), name, status->id())) {
                 operationsLogger().notice("deleted an unfinished copy of " +
-                                          escapeForLog(record.original) +
+                                          escapeForLog(record.originalOf(name)) +
                                           "; the original is in place");
                 continue;
             }
@@ -120,10 +120,10 @@ bool recover(const StagingRecord& record, const FoundSubdirectory& found) {
         }
         auto moved = intoAccountTrash(found.sub.get(), name, ops, shown);
         if (moved) {
-            operationsLogger().notice("recovered " + escapeForLog(record.original) +
+            operationsLogger().notice("recovered " + escapeForLog(record.originalOf(name)) +
                                       " from staging: moved to " + escapeForLog(*moved));
         } else {
-            operationsLogger().error("could not recover " + escapeForLog(record.original) +
+            operationsLogger().error("could not recover " + escapeForLog(record.originalOf(name)) +
                                      " from " + escapeForLog(shown) + ": " + moved.error());
             emptied = false;
         }

@@ -120,8 +120,9 @@ TEST(StagingRecovery, AnItemLeftByAKilledHelperReachesItsOwnersTrash) {
     EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
 }
 
-// Crafted leftovers: an item (named by the record's note) in a subdirectory the account
-// renamed, a copy whose original is still in place, and a record whose subdirectory is gone.
+// Crafted leftovers: an item in a subdirectory the account renamed (named after the
+// directory of the item its record's note names, and its own name), a copy whose original is
+// still in place, and a record whose subdirectory is gone.
 TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDropped) {
     FileOpsScenario world;
     makeDirectories(world.trashed(""));
@@ -139,10 +140,11 @@ TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDropped) {
         EXPECT_TRUE(records->write(record).ok());
         return record;
     };
-    // The subdirectory's first item has left; the note names the one inside now.
+    // The subdirectory's first item has left, so has the one from docs/ the note names; the
+    // one inside now came from docs/ too.
     StagingRecord shared = stage(StagingRecord::Contents::item, "first");
-    shared.original = world.at("item");
-    shared.name = "item";
+    shared.original = world.at("docs/noted");
+    shared.name = "noted";
     ASSERT_TRUE(records->noteItem(shared).ok());
     const std::string item = shared.staging;
     makeDirectories(world.trashed(item + "/item/sub"));
@@ -162,9 +164,9 @@ TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDropped) {
     EXPECT_EQ(ownerOf(world.trashed("item 2/sub/f")), world.uid());
     EXPECT_EQ(readFile(world.at("original")), "original");
     EXPECT_FALSE(pathExists(world.trashed("original")));
-    EXPECT_TRUE(logged(
-        world, LogLevel::standard,
-        "recovered " + world.at("item") + " from staging: moved to " + world.trashed("item 2")));
+    EXPECT_TRUE(logged(world, LogLevel::standard,
+                       "recovered " + world.at("docs/item") + " from staging: moved to " +
+                           world.trashed("item 2")));
     EXPECT_TRUE(
         logged(world, LogLevel::standard, "deleted an unfinished copy of " + world.at("original")));
     EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});

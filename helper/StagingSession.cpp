@@ -8,28 +8,32 @@
 namespace kb {
 namespace {
 
-bool sameDirectory(int a, int b) {
-    struct stat first {};
-    struct stat second {};
-    return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
+std::string_view directoryOf(std::string_view path) {
+    return path.substr(0, path.rfind('/') + 1);
 }
 
 }  // namespace
 
 Result<const StagingSubdirectory*, SystemError> StagingSession::acquire(
-    StagingRecord::Contents contents, int trashFd, const RootFileOps& ops,
+    StagingRecord::Contents contents, int trashFd, const ObjectId& trash, const RootFileOps& ops,
     const std::string& original, const std::string& name) {
     using Contents = StagingRecord::Contents;
     // Items share a subdirectory only under the same ownership rule: recovery applies the
     // record's rule to everything it finds inside.
     if (current_ && contents == Contents::item && record_.contents == Contents::item &&
-        record_.foreign == ops.foreignEntries && sameDirectory(trash_.get(), trashFd)) {
+        record_.foreign == ops.foreignEntries && trashId_ == trash) {
+        // An item from the directory of the one noted last needs no note of its own: recovery
+        // names it after that directory and its own name (StagingRecord.h).
+        if (directoryOf(original) != directoryOf(record_.original)) {
+            StagingRecord note = record_;
+            note.original = original;
+            note.name = name;
+            if (auto written = records_->noteItem(note); !written) {
+                return fail(written.error());
+            }
+        }
         record_.original = original;
         record_.name = name;
-        if (auto written = records_->noteItem(record_); !written) {
-            return fail(written.error());
-        }
         return &*current_;
     }
     close();
@@ -40,18 +44,19 @@ Result<const StagingSubdirectory*, SystemError> StagingSession::acquire(
         }
         records_ = std::move(*opened);
     }
-    UniqueFd trash(::fcntl(trashFd, F_DUPFD_CLOEXEC, 0));
-    if (!trash) {
+    UniqueFd trashCopy(::fcntl(trashFd, F_DUPFD_CLOEXEC, 0));
+    if (!trashCopy) {
         return fail(systemError("duplicate the descriptor of", ops.home + "/.Trash"));
     }
-    auto made = makeStagingSubdirectory(trash.get());
+    auto made = makeStagingSubdirectory(trashCopy.get());
     if (!made) {
         return fail(systemError(made.error(), "make a staging directory in", ops.home + "/.Trash"));
     }
     record_ = StagingRecord{
         contents, ops.home + "/.Trash", made->name, made->id, ops.uid, ops.gid, ops.home, original,
         name,     ops.foreignEntries};
-    trash_ = std::move(trash);
+    trash_ = std::move(trashCopy);
+    trashId_ = trash;
     current_ = std::move(*made);
     if (auto written = records_->write(record_); !written) {
         close();
@@ -60,12 +65,15 @@ Result<const StagingSubdirectory*, SystemError> StagingSession::acquire(
     return &*current_;
 }
 
-void StagingSession::release() {
+void StagingSession::release(Left left) {
     if (!current_) {
         return;
     }
     if (record_.contents == StagingRecord::Contents::copy) {
         close();
+        return;
+    }
+    if (left == Left::certainly) {
         return;
     }
     struct stat st {};

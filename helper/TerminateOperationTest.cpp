@@ -11,17 +11,14 @@
 
 #include <gtest/gtest.h>
 
-#include "helper/Logger.h"
+#include "helper/testing/CapturedLog.h"
 #include "platform/ProcessStartTime.h"
 
 namespace kb {
 namespace {
 
-RequestAuthority& asRoot() {
-    static RequestAuthority root(Caller::currentProcess(), {});
-    return root;
-}
-
+using testing::asRoot;
+using testing::CapturedLog;
 using Request = HelperRequest::TerminateProcess;
 
 HelperResponse terminate(pid_t pid, std::uint64_t startTime, int signal) {
@@ -64,18 +61,6 @@ class Sleeper {
   private:
     pid_t pid_;
     std::uint64_t startTime_ = 0;
-};
-
-class CapturedLog {
-  public:
-    CapturedLog() {
-        // Audit lines (they carry journald fields) are kept apart from the plain lines.
-        setLogSink(
-            [this](const LogRecord& r) { (r.fields.empty() ? records : audits).push_back(r); });
-    }
-    ~CapturedLog() { setLogSink({}); }
-    std::vector<LogRecord> records;
-    std::vector<LogRecord> audits;
 };
 
 TEST(TerminateProcess, RefusalsComeInTheOrderOfTheChecks) {
@@ -124,24 +109,15 @@ TEST(TerminateProcess, DeliversTermAndKillToTheInspectedProcess) {
         EXPECT_EQ(log.records, (std::vector<LogRecord>{{"operations", LogLevel::standard, line}}));
         // One audit line names the caller, the target and the authority acted on.
         ASSERT_EQ(log.audits.size(), 1u);
-        const LogFields& fields = log.audits[0].fields;
-        auto field = [&](const std::string& name) {
-            for (const auto& [key, value] : fields) {
-                if (key == name) {
-                    return value;
-                }
-            }
-            return std::string("<absent>");
-        };
-        EXPECT_EQ(field("KESTRELBAY_CALLER_PID"), std::to_string(::getpid()));
-        EXPECT_EQ(field("KESTRELBAY_REQUEST"), "terminateProcess");
-        EXPECT_EQ(field("KESTRELBAY_AUTHORITY"), "root");
+        EXPECT_EQ(log.auditField(0, "KESTRELBAY_CALLER_PID"), std::to_string(::getpid()));
+        EXPECT_EQ(log.auditField(0, "KESTRELBAY_REQUEST"), "terminateProcess");
+        EXPECT_EQ(log.auditField(0, "KESTRELBAY_AUTHORITY"), "root");
         EXPECT_EQ(log.audits[0].level, LogLevel::standard);
-        EXPECT_NE(field("MESSAGE_ID"), "<absent>");
+        EXPECT_NE(log.auditField(0, "MESSAGE_ID"), "<absent>");
     }
 }
 
-TEST(TerminateProcess, AnEndedProcessIsNeverSignalledWithItsOldStartTime) {
+TEST(TerminateProcess, AnEndedProcessAZombieOrAThreadIsNeverSignalled) {
     // Reaped: the pid is free and may belong to someone else by now.
     Sleeper reaped;
     const pid_t pid = reaped.pid();
@@ -165,9 +141,8 @@ TEST(TerminateProcess, AnEndedProcessIsNeverSignalledWithItsOldStartTime) {
     ::waitid(P_PID, static_cast<id_t>(zombie.pid()), &info, WEXITED | WNOWAIT);
     EXPECT_EQ(terminate(zombie.pid(), zombie.startTime(), SIGTERM),
               HelperResponse::error("no process " + std::to_string(zombie.pid()) + " is running"));
-}
 
-TEST(TerminateProcess, AThreadOfThisProcessIsNotAProcess) {
+    // Nor is a thread of this process.
     std::promise<pid_t> tid;
     std::promise<void> release;
     std::thread thread([&] {

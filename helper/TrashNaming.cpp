@@ -73,8 +73,9 @@ std::optional<std::size_t> firstFreeCandidate(int trashFd, const std::string& na
 Result<std::string, int> moveUnderFreeName(int fromFd, const std::string& name, int trashFd,
                                            std::size_t firstCandidate) {
     for (std::size_t n = firstCandidate; n <= maximumTrashCandidates; ++n) {
+        // The rename itself is the probe: it never replaces an entry.
         const std::string candidate = trashCandidate(name, n);
-        if (!isFreeName(trashFd, candidate)) {
+        if (isStagingName(candidate)) {
             continue;
         }
         if (::renameat2(fromFd, name.c_str(), trashFd, candidate.c_str(), RENAME_NOREPLACE) == 0) {

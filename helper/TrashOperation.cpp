@@ -11,6 +11,7 @@
 #include "helper/StagingSession.h"
 #include "helper/TrashNaming.h"
 #include "platform/CrossVolumeMove.h"
+#include "platform/FileStatus.h"
 
 namespace kb {
 namespace {
@@ -23,17 +24,18 @@ ObjectId objectOf(const StatIdentity& identity) {
 
 class TrashMove {
   public:
-    TrashMove(const CapturedItem& item, const RootFileOps& ops, UniqueFd trash,
+    TrashMove(const CapturedItem& item, const RootFileOps& ops, int trash, const ObjectId& trashId,
               std::size_t firstCandidate, StagingSession& session)
         : item_(item),
           ops_(ops),
-          trash_(std::move(trash)),
+          trash_(trash),
+          trashId_(trashId),
           firstCandidate_(firstCandidate),
           session_(session) {}
 
     ItemResult run() {
         ItemResult result = moveOrCopy();
-        session_.release();
+        session_.release(left_);
         return result;
     }
 
@@ -52,7 +54,8 @@ class TrashMove {
 
     // Takes a recorded staging subdirectory; false (logged) when none can be had.
     bool stage(StagingRecord::Contents contents) {
-        auto acquired = session_.acquire(contents, trash_.get(), ops_, item_.resolvedPath, name());
+        auto acquired =
+            session_.acquire(contents, trash_, trashId_, ops_, item_.resolvedPath, name());
         if (!acquired) {
             operationsLogger().error("cannot stage " + escapeForLog(item_.resolvedPath) + ": " +
                                      acquired.error().describe());
@@ -80,7 +83,7 @@ class TrashMove {
             if (errno != EXDEV) {
                 return result(failedOutcome(errno));
             }
-            session_.release();
+            session_.release(StagingSession::Left::certainly);
             return copy();
         }
         auto staged = StatIdentity::capture(sub_->fd.get(), name(), stagedPath());
@@ -91,7 +94,7 @@ class TrashMove {
         logReown(reownTree(sub_->fd.get(), name(), objectOf(**staged), ops_.uid, ops_.gid,
                            ops_.foreignEntries),
                  stagedPath());
-        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get(), firstCandidate_);
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_, firstCandidate_);
         if (!placed) {
             return withdraw(placingFailed(placed.error()));
         }
@@ -112,7 +115,7 @@ class TrashMove {
                 EXDEV, MoveFailure{MoveFailure::Kind::failed, copied.error()}.message()));
         }
         logReown(copied->kept, stagedPath());
-        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get(), firstCandidate_);
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_, firstCandidate_);
         if (!placed) {
             (void)removeOriginal(sub_->fd.get(), name(), copied->id);
             return result(placingFailed(placed.error()));
@@ -133,10 +136,11 @@ class TrashMove {
                         RENAME_NOREPLACE) == 0) {
             return result(std::move(outcome));
         }
-        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_.get());
+        auto placed = moveUnderFreeName(sub_->fd.get(), name(), trash_);
         if (placed) {
             return result(std::move(outcome), trashPath(*placed));
         }
+        left_ = StagingSession::Left::checkFirst;
         operationsLogger().error("could not put " + escapeForLog(item_.resolvedPath) +
                                  " back nor into " + ops_.home + "/" + trashName + ": " +
                                  errorText(placed.error()) + "; it waits in " +
@@ -146,9 +150,12 @@ class TrashMove {
 
     const CapturedItem& item_;
     const RootFileOps& ops_;
-    UniqueFd trash_;
+    int trash_;
+    ObjectId trashId_;
     std::size_t firstCandidate_;
     StagingSession& session_;
+    // Whether the item has surely left the staging subdirectory when the move ends.
+    StagingSession::Left left_ = StagingSession::Left::certainly;
     const StagingSubdirectory* sub_ = nullptr;
     int error_ = 0;
 };
@@ -202,11 +209,35 @@ std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops) {
     return trash;
 }
 
-ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSession& session) {
+int TrashRequest::trashOf(const RootFileOps& ops) {
+    // Looked up through the home's path, as a fresh open would, not through a descriptor
+    // of the home as it was.
+    if (trash_ && home_ == ops.home) {
+        auto status = fileStatusAt(AT_FDCWD, home_ + "/" + trashName);
+        if (status && status->id() == trashId_) {
+            return trash_.get();
+        }
+    }
+    trash_.reset();
+    home_ = ops.home;
     auto trash = ensureUserTrash(ops);
+    if (!trash) {
+        return -1;
+    }
+    auto status = fileStatusOf(trash->get());
+    if (!status) {
+        return -1;
+    }
+    trashId_ = status->id();
+    trash_ = std::move(*trash);
+    return trash_.get();
+}
+
+ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, TrashRequest& request) {
+    const int trash = request.trashOf(ops);
     std::optional<std::size_t> first;
-    if (trash) {
-        first = firstFreeCandidate(trash->get(), item.parent.name);
+    if (trash >= 0) {
+        first = firstFreeCandidate(trash, item.parent.name);
     }
     if (!first) {
         return ItemResult{item.path,
@@ -214,21 +245,21 @@ ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSe
                                                           "/" + trashName),
                           std::nullopt};
     }
-    return TrashMove(item, ops, std::move(*trash), *first, session).run();
+    return TrashMove(item, ops, trash, request.trashId(), *first, request.session).run();
 }
 
 ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,
                      const RootFileOpsSettings& settings) {
-    StagingSession session(settings.stateDirectory);
-    return trashItem(item, ops, session);
+    TrashRequest request(settings.stateDirectory);
+    return trashItem(item, ops, request);
 }
 
 HelperResponse trashItems(const HelperRequest::TrashItems& request, RequestAuthority& authority,
                           const RootFileOpsSettings& settings) {
-    StagingSession session(settings.stateDirectory);
+    TrashRequest shared(settings.stateDirectory);
     return runItemPipeline(
         request.paths, request.uid,
-        [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, session); },
+        [&](CapturedItem& item, const RootFileOps& ops) { return trashItem(item, ops, shared); },
         {"trashItems", AuditEvent::itemTrashed, OwnItems::ownedByCaller}, authority);
 }
 

@@ -38,8 +38,28 @@ namespace kb {
 HelperResponse trashItems(const HelperRequest::TrashItems& request, RequestAuthority& authority,
                           const RootFileOpsSettings& settings);
 
-// One item, staged through `session` (the request's; StagingSession.h).
-ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, StagingSession& session);
+// What the items of one trashItems request share: the staging session (StagingSession.h)
+// and the account's Trash, opened once and, for every later item, used again only while
+// HOME/.Trash still is that directory (same device and inode, not a link). One thread.
+class TrashRequest {
+  public:
+    explicit TrashRequest(std::string stateDirectory) : session(std::move(stateDirectory)) {}
+
+    // The account's Trash as ensureUserTrash gives it (owned here); -1 when there is none.
+    int trashOf(const RootFileOps& ops);
+    // The device and inode of the Trash trashOf gave last.
+    const ObjectId& trashId() const { return trashId_; }
+
+    StagingSession session;
+
+  private:
+    std::string home_;
+    UniqueFd trash_;
+    ObjectId trashId_;
+};
+
+// One item of `request`.
+ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops, TrashRequest& request);
 
 // The same with a session of its own.
 ItemResult trashItem(const CapturedItem& item, const RootFileOps& ops,

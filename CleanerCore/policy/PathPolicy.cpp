@@ -375,6 +375,15 @@ std::optional<PolicyReason> PathPolicy::classify(std::string_view path) const {
 }
 
 PolicyDecision PathPolicy::evaluate(std::string_view path) const {
+    return evaluate(path, nullptr);
+}
+
+PolicyDecision PathPolicy::evaluate(std::string_view path, ParentResolutions& parents) const {
+    parents.startEvaluation();
+    return evaluate(path, &parents);
+}
+
+PolicyDecision PathPolicy::evaluate(std::string_view path, ParentResolutions* parents) const {
     if (isOversized(path)) {
         return PolicyDecision::denied(PolicyReason::unresolvable(ENAMETOOLONG));
     }
@@ -396,7 +405,7 @@ PolicyDecision PathPolicy::evaluate(std::string_view path) const {
         return PolicyDecision::denied(std::move(*reason));
     }
 
-    auto resolved = resolve(normalized);
+    auto resolved = resolve(normalized, parents);
     if (!resolved) {
         return PolicyDecision::denied(PolicyReason::unresolvable(resolved.error()));
     }
@@ -412,11 +421,24 @@ PolicyDecision PathPolicy::evaluate(std::string_view path) const {
     return PolicyDecision::allowed(std::move(*resolved));
 }
 
-Result<std::string, int> PathPolicy::resolve(const std::string& normalized) const {
+Result<std::string, int> PathPolicy::resolve(const std::string& normalized,
+                                             ParentResolutions* parents) const {
     if (normalized == "/") {
         return normalized;
     }
-    auto resolved = fileSystem_->resolveParents(normalized);
+    const std::size_t last = normalized.rfind('/');
+    std::optional<std::string> known;
+    if (parents != nullptr && last > 0) {
+        const std::string parent = normalized.substr(0, last);
+        if (const std::string* canonical = parents->reuse(parent, *fileSystem_)) {
+            known = *canonical + normalized.substr(last);
+        } else if (auto directory = fileSystem_->openDirectory(parent)) {
+            known = directory->canonical + normalized.substr(last);
+            parents->remember(parent, std::move(*directory));
+        }
+    }
+    Result<std::string, int> resolved = known ? Result<std::string, int>(std::move(*known))
+                                              : fileSystem_->resolveParents(normalized);
     if (resolved && !isNormalized(*resolved)) {
         return normalize(*resolved);
     }

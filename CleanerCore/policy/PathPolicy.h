@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "CleanerCore/policy/ParentResolutions.h"
 #include "CleanerCore/policy/PolicyDecision.h"
 #include "CleanerCore/policy/PolicyFileSystem.h"
 #include "CleanerCore/errors/PolicyReason.h"
@@ -57,6 +58,9 @@ class PathPolicy {
     static std::string normalize(std::string_view path);
 
     PolicyDecision evaluate(std::string_view path) const;
+    // The same verdict for one path of a request whose paths are all evaluated with the same
+    // `parents` (ParentResolutions.h): a parent shared with an earlier path is resolved once.
+    PolicyDecision evaluate(std::string_view path, ParentResolutions& parents) const;
 
     const std::string& homeDirectory() const { return homeDirectory_; }
     const std::vector<std::string>& userProtectedPaths() const { return userProtectedPaths_; }
@@ -70,7 +74,9 @@ class PathPolicy {
 
     // The normalized path with its parents' symbolic links resolved through the nearest
     // existing ancestor (the final component is never followed), or an error number.
-    Result<std::string, int> resolve(const std::string& normalized) const;
+    Result<std::string, int> resolve(const std::string& normalized,
+                                     ParentResolutions* parents) const;
+    PolicyDecision evaluate(std::string_view path, ParentResolutions* parents) const;
 
     std::string homeDirectory_;
     std::vector<std::string> userProtectedPaths_;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <optional>
 #include <string>
@@ -171,19 +172,18 @@ class DescriptorWalk {
     int links_ = 0;
 };
 
-// The canonical path of the existing `path` from one lookup by the kernel: the path the
-// kernel records for the opened entry (as realpath would spell it: every link resolved,
-// the mounts crossed as walked). Nothing when the entry cannot be opened or the recorded
-// path is not plainly a path (deleted, unreachable from this root, too long); the
-// descriptor walk then decides.
-std::optional<std::string> canonicalByKernel(const std::string& path) {
-    const UniqueFd entry(::open(path.c_str(), O_PATH | O_CLOEXEC));
-    if (!entry) {
-        return std::nullopt;
-    }
+// The path the kernel records for the open `entry` (as realpath would spell it: every link
+// resolved, the mounts crossed as walked). Nothing when it is not plainly a path (deleted,
+// unreachable from this root, too long).
+std::optional<std::string> kernelPathOf(int entry) {
+    // No descriptor of /proc is kept open: the helper holds only what its requests need.
+    constexpr std::string_view table = "/proc/self/fd/";
+    char link[table.size() + 16];
+    table.copy(link, table.size());
+    const auto written = std::to_chars(link + table.size(), link + sizeof link - 1, entry);
+    *written.ptr = '\0';
     char text[PATH_MAX];
-    const std::string link = "/proc/self/fd/" + std::to_string(entry.get());
-    const ssize_t length = ::readlink(link.c_str(), text, sizeof text);
+    const ssize_t length = ::readlink(link, text, sizeof text);
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text || text[0] != '/') {
         return std::nullopt;
     }
@@ -194,6 +194,16 @@ std::optional<std::string> canonicalByKernel(const std::string& path) {
         return std::nullopt;
     }
     return canonical;
+}
+
+// The canonical path of the existing `path` from one lookup by the kernel. Nothing when the
+// entry cannot be opened or named; the descriptor walk then decides.
+std::optional<std::string> canonicalByKernel(const std::string& path) {
+    const UniqueFd entry(::open(path.c_str(), O_PATH | O_CLOEXEC));
+    if (!entry) {
+        return std::nullopt;
+    }
+    return kernelPathOf(entry.get());
 }
 
 }  // namespace
@@ -288,6 +298,40 @@ Result<std::string, int> RealPolicyFileSystem::resolveParents(const std::string&
         }
     }
     return walk.path() + "/" + path.substr(start);
+}
+
+std::optional<ResolvedDirectory> PolicyFileSystem::openDirectory(const std::string&) const {
+    return std::nullopt;
+}
+
+std::optional<ObjectId> PolicyFileSystem::identityOf(const std::string&) const {
+    return std::nullopt;
+}
+
+std::optional<ResolvedDirectory> RealPolicyFileSystem::openDirectory(
+    const std::string& path) const {
+    UniqueFd directory(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!directory) {
+        return std::nullopt;
+    }
+    auto status = fileStatusOf(directory.get());
+    if (!status) {
+        return std::nullopt;
+    }
+    // The status and the name are both the opened object's own.
+    auto canonical = kernelPathOf(directory.get());
+    if (!canonical) {
+        return std::nullopt;
+    }
+    return ResolvedDirectory{std::move(*canonical), status->id(), std::move(directory)};
+}
+
+std::optional<ObjectId> RealPolicyFileSystem::identityOf(const std::string& path) const {
+    auto status = fileStatusAt(AT_FDCWD, path);
+    if (!status) {
+        return std::nullopt;
+    }
+    return status->id();
 }
 
 }  // namespace kb

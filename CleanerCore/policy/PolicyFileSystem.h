@@ -3,13 +3,23 @@
 // always uses RealPolicyFileSystem. Implementations must be safe to call from any thread.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "base/Result.h"
+#include "platform/FileStatus.h"
+#include "platform/UniqueFd.h"
 
 namespace kb {
 
 enum class EntryPresence { exists, absent };
+
+// A directory opened (O_PATH) and named by the kernel.
+struct ResolvedDirectory {
+    std::string canonical;
+    ObjectId id;
+    UniqueFd fd;
+};
 
 class PolicyFileSystem {
   public:
@@ -34,6 +44,15 @@ class PolicyFileSystem {
     // This default probes the ancestors from the nearest one up with entryExists and
     // canonicalizes the first existing one with canonicalPath.
     virtual Result<std::string, int> resolveParents(const std::string& path) const;
+
+    // The existing directory the absolute `path` leads to (links followed), opened and named
+    // by its canonical path; nothing when it is no directory or cannot be named so. With
+    // identityOf, what lets one request resolve a shared parent once (ParentResolutions.h).
+    // This default gives nothing: every path is resolved afresh.
+    virtual std::optional<ResolvedDirectory> openDirectory(const std::string& path) const;
+
+    // The device and inode the absolute `path` leads to, a final link not followed.
+    virtual std::optional<ObjectId> identityOf(const std::string& path) const;
 };
 
 // The real file system, read through descriptors one component at a time, so the work is
@@ -44,6 +63,8 @@ class RealPolicyFileSystem final : public PolicyFileSystem {
     Result<EntryPresence, int> entryExists(const std::string& path) const override;
     Result<std::string, int> canonicalPath(const std::string& path) const override;
     Result<std::string, int> resolveParents(const std::string& path) const override;
+    std::optional<ResolvedDirectory> openDirectory(const std::string& path) const override;
+    std::optional<ObjectId> identityOf(const std::string& path) const override;
 };
 
 }  // namespace kb
