@@ -18,6 +18,7 @@
 #include "helper/WorkerPool.h"
 #include "platform/UniqueFd.h"
 #include "testing/ChildProcess.h"
+#include "testing/TempDir.h"
 
 namespace kb {
 namespace {
@@ -66,8 +67,7 @@ TEST(Logger, EscapingKeepsEachLineOneUnambiguousLine) {
 class JournalSocket {
   public:
     JournalSocket() {
-        struct stat st;
-        if (::stat(path_.c_str(), &st) == 0) {
+        if (testing::pathExists(path_)) {
             return;
         }
         madeDir_ = !std::filesystem::exists(dir_);

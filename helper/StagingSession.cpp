@@ -5,14 +5,15 @@
 
 #include <cerrno>
 
+#include "platform/FileStatus.h"
+
 namespace kb {
 namespace {
 
 bool sameDirectory(int a, int b) {
-    struct stat first {};
-    struct stat second {};
-    return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
+    const auto first = fileStatusOf(a);
+    const auto second = fileStatusOf(b);
+    return first && second && first->id() == second->id();
 }
 
 }  // namespace
@@ -68,8 +69,7 @@ void StagingSession::release() {
         close();
         return;
     }
-    struct stat st {};
-    if (::fstatat(current_->fd.get(), record_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (fileStatusAt(current_->fd.get(), record_.name).ok()) {
         // The item had to stay: subdirectory and record are left for recovery.
         current_.reset();
         trash_.reset();

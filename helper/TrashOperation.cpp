@@ -11,6 +11,7 @@
 #include "helper/StagingSession.h"
 #include "helper/TrashNaming.h"
 #include "platform/CrossVolumeMove.h"
+#include "platform/FileStatus.h"
 
 namespace kb {
 namespace {
@@ -177,9 +178,8 @@ std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops) {
     if (!home) {
         return std::nullopt;
     }
-    struct stat st {};
-    if (::fstatat(home.get(), trashName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (!S_ISDIR(st.st_mode)) {
+    if (const auto st = fileStatusAt(home.get(), trashName)) {
+        if (!st->isDirectory()) {
             return std::nullopt;
         }
     } else if (::mkdirat(home.get(), trashName, 0700) == 0) {

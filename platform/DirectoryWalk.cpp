@@ -113,7 +113,7 @@ Result<EnterResult, WalkError> DirectoryStack::enter(const std::string& name) {
     return EnterResult::entered;
 }
 
-Result<std::string, WalkError> DirectoryStack::leave() {
+Result<LeftDirectory, WalkError> DirectoryStack::leave() {
     const std::size_t parentIndex = frames_.size() - 2;
     Frame& parent = frames_[parentIndex];
     if (!parent.fd) {
@@ -133,9 +133,10 @@ Result<std::string, WalkError> DirectoryStack::leave() {
         parent.fd = std::move(reopened);
         firstOpen_ = parentIndex;
     }
-    std::string name = std::move(frames_.back().name);
+    Frame& top = frames_.back();
+    LeftDirectory left{std::move(top.fd), top.status, std::move(top.name)};
     frames_.pop_back();
-    return name;
+    return left;
 }
 
 std::string DirectoryStack::relativePath() const {

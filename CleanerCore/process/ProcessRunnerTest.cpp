@@ -50,8 +50,8 @@ std::vector<int> childrenOfThisProcess() {
         if (pid <= 0) {
             continue;
         }
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        std::ifstream statFile("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(statFile)), {});
         const size_t close = text.rfind(')');
         if (close == std::string::npos) {
             continue;

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "HelperProtocol/WireFraming.h"
+#include "platform/FileStatus.h"
 #include "platform/UnixSocket.h"
 
 namespace kb::testing {
@@ -75,8 +76,7 @@ void formatDecimal(char* out, unsigned long value) {
 }  // namespace
 
 bool journalPresent() {
-    struct stat st;
-    return ::stat("/run/systemd/journal/socket", &st) == 0;
+    return fileStatusAt(AT_FDCWD, "/run/systemd/journal/socket", FinalLink::follow).ok();
 }
 
 Attestation genuineAttestation() {
