@@ -39,9 +39,15 @@ struct WalkEntry {
     std::uint64_t inode = 0;
 };
 
+// From how many entries a single directory's own entries are shared between two workers.
+inline constexpr std::size_t sharedListingThreshold = 4096;
+
 // Whether a second worker pays for a tree whose root lists `entries`: it holds at least two
-// subdirectories to share between them.
+// subdirectories to share between them, or enough entries of its own.
 inline bool worthTwoWorkers(std::span<const WalkEntry> entries) {
+    if (entries.size() >= sharedListingThreshold) {
+        return true;
+    }
     int directories = 0;
     for (const auto& entry : entries) {
         if (entry.type == EntryType::directory && ++directories == 2) {
