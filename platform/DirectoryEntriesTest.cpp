@@ -26,7 +26,7 @@ std::map<std::string, EntryType> listAll(int fd, DirectoryReader& reader) {
 }
 
 TEST(DirectoryReader, ListsEveryNameBeyondOneBatchWithoutDotEntries) {
-    TempDir dir;
+    TempDir dir("/dev/shm");
     // Long names make the listing span several reads of the buffer.
     const std::string padding(200, 'p');
     for (int i = 0; i < 2000; ++i) {

@@ -32,42 +32,35 @@ ReownReport reownAt(const std::string& path, ForeignEntries foreign = ForeignEnt
     return reownTree(parent->fd.get(), parent->name, idOf(path), someUid, someGid, foreign);
 }
 
-TEST(TreeOwnership, EveryEntryLinksIncludedBelongsToTheAccountButNotLinkTargets) {
+TEST(TreeOwnership, EveryEntryBelongsToTheAccountButNotLinkTargetsForeignHardLinksOrMounts) {
     TempDir dir;
     TempDir outside;
     writeFile(outside / "target", "t");
+    writeFile(outside / "system-file", "secret");
+    // Two top-level directories: the tree is shared between two workers.
     makeDirectories(dir / "item/a/b");
+    makeDirectories(dir / "item/c");
     writeFile(dir / "item/a/b/file", "x");
     ASSERT_EQ(::symlink((outside / "target").c_str(), (dir / "item/a/link").c_str()), 0);
     ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "item/dirlink").c_str()), 0);
+    ASSERT_EQ(::link((outside / "system-file").c_str(), (dir / "item/c/hardlink").c_str()), 0);
+    testing::ScratchMount mount(dir / "item/mnt");
+    ASSERT_TRUE(mount.mounted());
+    writeFile(dir / "item/mnt/inside", "x");
 
     const auto report = reownAt(dir / "item");
     EXPECT_FALSE(report.firstError.has_value());
-    for (const char* relative : {"", "/a", "/a/b", "/a/b/file", "/a/link", "/dirlink"}) {
+    for (const char* relative : {"", "/a", "/a/b", "/a/b/file", "/a/link", "/dirlink", "/c"}) {
         const std::string path = dir / "item" + std::string(relative);
         EXPECT_EQ(ownerOf(path), someUid) << path;
         EXPECT_EQ(groupOf(path), someGid) << path;
     }
-    EXPECT_EQ(ownerOf(outside / "target"), 0u);
-    EXPECT_EQ(ownerOf(outside.path()), 0u);
-}
-
-TEST(TreeOwnership, AForeignHardLinkedFileKeepsItsOwnerAndIsReported) {
-    TempDir dir;
-    TempDir outside;
-    writeFile(outside / "system-file", "secret");
-    // Two top-level directories: the tree is shared between two workers.
-    makeDirectories(dir / "item/a");
-    makeDirectories(dir / "item/b");
-    ASSERT_EQ(::link((outside / "system-file").c_str(), (dir / "item/a/hardlink").c_str()), 0);
-    writeFile(dir / "item/b/own", "x");
-
-    const auto report = reownAt(dir / "item");
-    EXPECT_EQ(ownerOf(outside / "system-file"), 0u);
-    EXPECT_EQ(ownerOf(dir / "item/b/own"), someUid);
-    EXPECT_EQ(ownerOf(dir / "item/a"), someUid);
+    for (const std::string& path : {outside / "target", outside.path(), outside / "system-file",
+                                    dir / "item/mnt", dir / "item/mnt/inside"}) {
+        EXPECT_EQ(ownerOf(path), 0u) << path;
+    }
     EXPECT_EQ(report.skippedCount, 1u);
-    EXPECT_EQ(report.keptOwner, std::vector<std::string>{"a/hardlink"});
+    EXPECT_EQ(report.keptOwner, std::vector<std::string>{"c/hardlink"});
 }
 
 TEST(TreeOwnership, KeepingTheirOwnerChangesOnlyTheAccountsOwnEntries) {
@@ -86,18 +79,6 @@ TEST(TreeOwnership, KeepingTheirOwnerChangesOnlyTheAccountsOwnEntries) {
     EXPECT_EQ(ownerOf(dir / "item/sub/roots"), 0u);
     EXPECT_EQ(groupOf(dir / "item/sub/roots"), 0u);
     EXPECT_EQ(report.keptOwner, std::vector<std::string>{"sub/roots"});
-}
-
-TEST(TreeOwnership, AMountPointInsideTheTreeIsLeftAlone) {
-    TempDir dir;
-    makeDirectories(dir / "item");
-    testing::ScratchMount mount(dir / "item/mnt");
-    ASSERT_TRUE(mount.mounted());
-    writeFile(dir / "item/mnt/inside", "x");
-    reownAt(dir / "item");
-    EXPECT_EQ(ownerOf(dir / "item"), someUid);
-    EXPECT_EQ(ownerOf(dir / "item/mnt"), 0u);
-    EXPECT_EQ(ownerOf(dir / "item/mnt/inside"), 0u);
 }
 
 // Both ways an entry is changed: by name in a directory only root may modify, through the
