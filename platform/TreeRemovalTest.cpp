@@ -100,30 +100,24 @@ TEST(TreeRemoval, AParentThatIsALinkIsRefusedWhenOpened) {
     EXPECT_EQ(top->name, "tmp");
 }
 
-TEST(TreeRemoval, DeepTreeIsRemovedWithinAFewDescriptors) {
+// On tmpfs: creating this many entries on the shared disk would dominate the suite's time.
+TEST(TreeRemoval, DeepTreeAndHugeFlatDirectoryAreRemovedWithinAFewDescriptors) {
     TempDir dir;
     testing::ScratchMount mount(dir / "fs");
     ASSERT_TRUE(mount.mounted());
-    const std::string item = dir / "fs/item";
-    makeDirectories(item);
-    ASSERT_TRUE(testing::makeDeepChain(item, 5000));
+    makeDirectories(dir / "fs/deep");
+    ASSERT_TRUE(testing::makeDeepChain(dir / "fs/deep", 5000));
+    // Enough entries of its own for two workers to share them.
+    makeDirectories(dir / "fs/flat");
+    ASSERT_TRUE(testing::makeManyFiles(dir / "fs/flat", 3 * inodeOrderThreshold));
     // With fewer descriptors than levels, the walk must not hold one per level.
     testing::withDescriptorLimit(256, [&] {
-        auto r = removeAt(item);
-        ASSERT_TRUE(r.ok()) << r.error().error.describe();
+        for (const char* item : {"fs/deep", "fs/flat"}) {
+            auto r = removeAt(dir / item);
+            ASSERT_TRUE(r.ok()) << item << ": " << r.error().error.describe();
+            EXPECT_FALSE(pathExists(dir / item));
+        }
     });
-    EXPECT_FALSE(pathExists(item));
-}
-
-TEST(TreeRemoval, HugeFlatDirectoryIsRemoved) {
-    TempDir dir;
-    // On tmpfs: creating this many files on the shared disk would dominate the suite's time.
-    testing::ScratchMount mount(dir / "fs");
-    ASSERT_TRUE(mount.mounted());
-    makeDirectories(dir / "fs/item");
-    ASSERT_TRUE(testing::makeManyFiles(dir / "fs/item", 3 * inodeOrderThreshold));
-    ASSERT_TRUE(removeAt(dir / "fs/item").ok());
-    EXPECT_FALSE(pathExists(dir / "fs/item"));
 }
 
 TEST(TreeRemoval, AnImmutableFileStopsTheWalkWithItsErrno) {
