@@ -53,8 +53,23 @@ Result<DirectoryStack, WalkError> DirectoryStack::start(UniqueFd root) {
     if (!entries) {
         return fail(systemFailure(entries.error()));
     }
+    stack.inMemory_ = inMemory(root.get());
     stack.frames_.push_back(Frame{std::move(root), *status, {}, std::move(*entries), 0});
     return stack;
+}
+
+bool DirectoryStack::worthTwoWorkers() const {
+    const auto entries = pendingEntries();
+    if (!inMemory_ && entries.size() >= sharedListingThreshold) {
+        return true;
+    }
+    int directories = 0;
+    for (const auto& entry : entries) {
+        if (entry.type == EntryType::directory && ++directories == 2) {
+            return true;
+        }
+    }
+    return false;
 }
 
 const WalkEntry* DirectoryStack::nextEntry() {

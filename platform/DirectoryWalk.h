@@ -39,23 +39,8 @@ struct WalkEntry {
     std::uint64_t inode = 0;
 };
 
-// From how many entries a single directory's own entries are shared between two workers.
+// From how many entries a directory on a disk shares its own entries between two workers.
 inline constexpr std::size_t sharedListingThreshold = 4096;
-
-// Whether a second worker pays for a tree whose root lists `entries`: it holds at least two
-// subdirectories to share between them, or enough entries of its own.
-inline bool worthTwoWorkers(std::span<const WalkEntry> entries) {
-    if (entries.size() >= sharedListingThreshold) {
-        return true;
-    }
-    int directories = 0;
-    for (const auto& entry : entries) {
-        if (entry.type == EntryType::directory && ++directories == 2) {
-            return true;
-        }
-    }
-    return false;
-}
 
 enum class WalkProblem { systemCall, directoryChanged };
 
@@ -96,6 +81,11 @@ class DirectoryStack {
     std::span<const WalkEntry> pendingEntries() const;
     std::vector<WalkEntry> takePendingEntries();
 
+    // Whether a second worker pays for the entries not yet handed out: at least two
+    // subdirectories to share, or (not on tmpfs, where removing a name leaves little work
+    // outside the directory's lock) enough entries of the directory's own.
+    bool worthTwoWorkers() const;
+
     // Enters the child `name` of the current directory.
     Result<EnterResult, WalkError> enter(const std::string& name);
 
@@ -125,6 +115,7 @@ class DirectoryStack {
     std::vector<Frame> frames_;
     DirectoryReader reader_;
     std::size_t firstOpen_ = 0;  // frames below this index have closed descriptors
+    bool inMemory_ = false;      // the root is on tmpfs
 };
 
 // What a visitor's file hook found.

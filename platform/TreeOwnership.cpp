@@ -294,7 +294,7 @@ ReownReport reownTree(int parentFd, const std::string& name, ObjectId expected, 
         reowner.note(stack.error().error);
         return reowner.take();
     }
-    if (worthTwoWorkers(stack->pendingEntries())) {
+    if (stack->worthTwoWorkers()) {
         reownWithTwoWorkers(reowner, Reowner(uid, gid, foreign), *stack, *status);
     } else {
         reowner.walk(*stack);

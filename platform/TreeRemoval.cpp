@@ -250,7 +250,7 @@ Result<void, WalkError> removeTree(int parentFd, const std::string& name, Object
     if (!stack) {
         return fail(stack.error());
     }
-    if (worthTwoWorkers(stack->pendingEntries())) {
+    if (stack->worthTwoWorkers()) {
         if (auto r = emptyWithTwoWorkers(stack->fd(), *rootStatus, stack->takePendingEntries());
             !r) {
             return r;
