@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "helper/Logger.h"
+#include "platform/FileStatus.h"
+#include "platform/PasswordDatabase.h"
 #include "platform/Polkit.h"
 #include "platform/ProcessRecord.h"
 
@@ -113,8 +115,8 @@ std::optional<std::string> ownHome(const AccountEntry& account) {
     if (!resolved) {
         return std::nullopt;
     }
-    struct stat st {};
-    if (::lstat(resolved.get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid) {
+    const auto st = fileStatusAt(AT_FDCWD, resolved.get());
+    if (!st || !st->isDirectory() || st->ownerUID != uid) {
         return std::nullopt;
     }
     return std::string(resolved.get());

@@ -5,8 +5,8 @@
 
 #include <cerrno>
 
+#include "platform/BeneathResolution.h"
 #include "platform/InodeAttributes.h"
-#include "platform/Openat2.h"
 #include "platform/PosixAcl.h"
 
 namespace kb {

@@ -40,9 +40,7 @@ std::string extendedAcl(const std::string& path) {
 }
 
 mode_t permissionBits(const std::string& path) {
-    struct stat status {};
-    ::lstat(path.c_str(), &status);
-    return status.st_mode & 07777;
+    return testing::statusOf(path).mode & 07777;
 }
 
 class ClearProtectionTest : public ::testing::Test {

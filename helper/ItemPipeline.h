@@ -29,7 +29,7 @@
 #include "helper/AuditTrail.h"
 #include "helper/Authority.h"
 #include "helper/RootFileOps.h"
-#include "platform/Openat2.h"
+#include "platform/BeneathResolution.h"
 
 namespace kb {
 

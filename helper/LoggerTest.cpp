@@ -14,6 +14,7 @@
 
 #include "helper/AuditTrail.h"
 #include "platform/UniqueFd.h"
+#include "testing/TempDir.h"
 
 namespace kb {
 namespace {
@@ -58,8 +59,7 @@ TEST(Logger, EscapingKeepsEachLineOneUnambiguousLine) {
 class JournalSocket {
   public:
     JournalSocket() {
-        struct stat st;
-        if (::stat(path_.c_str(), &st) == 0) {
+        if (testing::pathExists(path_)) {
             return;
         }
         madeDir_ = !std::filesystem::exists(dir_);

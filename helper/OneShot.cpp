@@ -12,6 +12,7 @@
 #include "HelperProtocol/HelperCodec.h"
 #include "helper/RootFileOps.h"
 #include "helper/WorkerPool.h"
+#include "platform/FileStatus.h"
 #include "platform/UniqueFd.h"
 
 namespace kb {
@@ -25,8 +26,7 @@ Result<std::string, ReadProblem> readWholeFile(const std::string& path) {
     if (!fd) {
         return fail(ReadProblem::unreadable);
     }
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (const auto st = fileStatusOf(fd.get()); !st || st->isDirectory()) {
         return fail(ReadProblem::unreadable);
     }
     std::string bytes;

@@ -17,8 +17,9 @@
 #include "helper/Admission.h"
 #include "helper/ItemPipeline.h"
 #include "helper/Logger.h"
+#include "platform/BeneathResolution.h"
 #include "platform/CrossVolumeMove.h"
-#include "platform/Openat2.h"
+#include "platform/FileStatus.h"
 
 namespace kb {
 namespace {
@@ -99,8 +100,7 @@ std::optional<CheckedTrashedPath> checkTrashedPath(const std::string& trashedPat
         return std::nullopt;
     }
     // A Trash that is a link could lead anywhere, /etc included.
-    struct stat st {};
-    if (::lstat(trash.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!isDirectoryAt(AT_FDCWD, trash)) {
         return std::nullopt;
     }
     const auto realTrash = realPath(trash);

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/DirectoryEntries.h"
+#include "platform/FileStatus.h"
 
 namespace kb {
 namespace {
@@ -33,9 +34,8 @@ bool isStagingName(std::string_view name) {
 }
 
 bool isRootPrivateDirectory(int fd) {
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == 0 &&
-           (st.st_mode & 07777) == 0700;
+    const auto st = fileStatusOf(fd);
+    return st && st->isDirectory() && st->ownerUID == 0 && (st->mode & 07777) == 0700;
 }
 
 Result<StagingSubdirectory, int> makeStagingSubdirectory(int trashFd) {

@@ -12,6 +12,7 @@
 
 #include "helper/StagingDirectory.h"
 #include "platform/DirectoryEntries.h"
+#include "platform/FileStatus.h"
 
 namespace kb {
 namespace {
@@ -76,11 +77,11 @@ Result<UniqueFd, SystemError> privateDirectory(int parentFd, const std::string& 
     if (!fd) {
         return fail(systemError("open", name));
     }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-        return fail(systemError("read the status of", name));
+    const auto st = fileStatusOf(fd.get());
+    if (!st) {
+        return fail(systemError(st.error().code, "read the status of", name));
     }
-    if (st.st_uid != 0 || (st.st_mode & 022) != 0) {
+    if (st->ownerUID != 0 || (st->mode & 022) != 0) {
         return fail(systemError(EPERM, "use", name));
     }
     return fd;

@@ -12,9 +12,9 @@
 #include "helper/StagingRecord.h"
 #include "helper/TrashNaming.h"
 #include "helper/TrashOperation.h"
+#include "platform/BeneathResolution.h"
 #include "platform/CrossVolumeMove.h"
 #include "platform/DirectoryEntries.h"
-#include "platform/Openat2.h"
 #include "platform/PasswordDatabase.h"
 
 namespace kb {

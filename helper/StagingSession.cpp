@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "platform/FileStatus.h"
+
 namespace kb {
 namespace {
 
@@ -76,8 +78,7 @@ void StagingSession::release(Left left) {
     if (left == Left::certainly) {
         return;
     }
-    struct stat st {};
-    if (::fstatat(current_->fd.get(), record_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (fileStatusAt(current_->fd.get(), record_.name).ok()) {
         // The item had to stay: subdirectory and record are left for recovery.
         current_.reset();
         trash_.reset();

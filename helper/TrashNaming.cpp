@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "helper/StagingDirectory.h"
+#include "platform/FileStatus.h"
 
 namespace kb {
 namespace {
@@ -56,9 +57,11 @@ std::string trashCandidate(const std::string& name, std::size_t n) {
 }
 
 bool isFreeName(int dirFd, const std::string& candidate) {
-    struct stat st {};
-    return !isStagingName(candidate) &&
-           ::fstatat(dirFd, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+    if (isStagingName(candidate)) {
+        return false;
+    }
+    const auto st = fileStatusAt(dirFd, candidate);
+    return !st && st.error().code == ENOENT;
 }
 
 std::optional<std::size_t> firstFreeCandidate(int trashFd, const std::string& name) {

@@ -184,9 +184,8 @@ std::optional<UniqueFd> ensureUserTrash(const RootFileOps& ops) {
     if (!home) {
         return std::nullopt;
     }
-    struct stat st {};
-    if (::fstatat(home.get(), trashName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (!S_ISDIR(st.st_mode)) {
+    if (const auto st = fileStatusAt(home.get(), trashName)) {
+        if (!st->isDirectory()) {
             return std::nullopt;
         }
     } else if (::mkdirat(home.get(), trashName, 0700) == 0) {

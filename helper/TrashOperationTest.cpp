@@ -51,11 +51,10 @@ TEST(TrashItems, ATakenNameGivesTheNextFreeOneAndTheTrashIsCreatedForTheAccount)
     writeFile(world.at("a.txt"), "first");
     auto result = onlyItem(world.trash({world.at("a.txt")}));
     EXPECT_EQ(result, (ItemResult{world.at("a.txt"), ItemOutcome::ok(), world.trashed("a.txt")}));
-    struct stat st {};
-    ASSERT_EQ(::lstat(world.trashed("").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
-    EXPECT_EQ(st.st_uid, world.uid());
-    EXPECT_EQ(st.st_gid, world.account().gid());
+    const auto st = testing::statusOf(world.trashed(""));
+    EXPECT_EQ(st.mode & 07777, 0700u);
+    EXPECT_EQ(st.ownerUID, world.uid());
+    EXPECT_EQ(st.groupID, world.account().gid());
 
     writeFile(world.trashed("a 2.txt"), "taken");
     writeFile(world.at("a.txt"), "third");
@@ -135,16 +134,14 @@ TEST(TrashItems, OneFileSystemRenamesTwoCopyAndOtherAccountsEntriesKeepTheirOwne
         writeFile(dir + "/tree/a/b/f", "x");
         ASSERT_EQ(::symlink("/etc/shadow", (dir + "/tree/a/link").c_str()), 0);
         ASSERT_EQ(::link((dir + "/root-only/secret").c_str(), (dir + "/tree/hard").c_str()), 0);
-        struct stat before {};
-        ASSERT_EQ(::lstat((dir + "/tree").c_str(), &before), 0);
+        const auto before = testing::statusOf(dir + "/tree");
 
         const auto result = onlyItem(world.trash({dir + "/tree"}));
         ASSERT_EQ(result.outcome, ItemOutcome::ok());
         ASSERT_EQ(result.trashedPath, world.trashed("tree"));
         EXPECT_FALSE(pathExists(dir + "/tree"));
-        struct stat after {};
-        ASSERT_EQ(::lstat(world.trashed("tree").c_str(), &after), 0);
-        EXPECT_EQ(after.st_ino == before.st_ino, sameFileSystem);
+        const auto after = testing::statusOf(world.trashed("tree"));
+        EXPECT_EQ(after.inode == before.inode, sameFileSystem);
         EXPECT_EQ(readFile(world.trashed("tree/a/b/f")), "x");
         for (const char* relative : {"tree", "tree/a", "tree/a/b", "tree/a/b/f", "tree/a/link"}) {
             EXPECT_EQ(ownerOf(world.trashed(relative)), world.uid()) << relative;

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -24,9 +23,7 @@ using testing::TempDir;
 using testing::writeFile;
 
 ObjectId idOf(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-    return {static_cast<std::uint64_t>(st.st_dev), st.st_ino};
+    return testing::statusOf(path).id();
 }
 
 UniqueFd openDir(const std::string& path) {
@@ -92,9 +89,7 @@ TEST(CrossVolumeMove, CopiesATreeWithItsMetadataBetweenExt4AndTmpfs) {
         EXPECT_EQ(attribute(c.to + "/item/top", "user.kind"), "sample");
         EXPECT_FALSE(acl.empty());
         EXPECT_EQ(attribute(c.to + "/item/top", "system.posix_acl_access"), acl);
-        struct stat st {};
-        ASSERT_EQ(::stat((c.to + "/item/sub/deeper").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+        EXPECT_EQ(testing::statusOf(c.to + "/item/sub/deeper").modificationTime, 1000000000);
         EXPECT_EQ(moved->id, idOf(c.to + "/item"));
     }
 }
@@ -124,14 +119,13 @@ TEST(CrossVolumeMove, ACopyHandedToAnAccountKeepsForeignHardLinksTheirOwner) {
     ASSERT_TRUE(copied.ok()) << copied.error().describe();
     EXPECT_EQ(copied->kept.keptOwner, std::vector<std::string>{"hard"});
     EXPECT_TRUE(pathExists(disk / "item/hard"));
-    struct stat st {};
-    ASSERT_EQ(::lstat((disk / "tmpfs/copy/sub/tool").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 4242001u);
-    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    const auto tool = testing::statusOf(disk / "tmpfs/copy/sub/tool");
+    EXPECT_EQ(tool.ownerUID, 4242001u);
+    EXPECT_EQ(tool.mode & 07777, 0755u);
     EXPECT_EQ(attribute(disk / "tmpfs/copy/sub/tool", "security.capability"), "");
-    ASSERT_EQ(::lstat((disk / "tmpfs/copy/hard").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 0u);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    const auto hard = testing::statusOf(disk / "tmpfs/copy/hard");
+    EXPECT_EQ(hard.ownerUID, 0u);
+    EXPECT_EQ(hard.mode & 07777, 0600u);
     EXPECT_EQ(testing::ownerOf(disk / "tmpfs/copy"), 4242001u);
 }
 

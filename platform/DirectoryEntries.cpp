@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -23,19 +22,6 @@ EntryType typeFromDirent(unsigned char type) {
             return EntryType::symbolicLink;
         case DT_UNKNOWN:
             return EntryType::unknown;
-        default:
-            return EntryType::other;
-    }
-}
-
-EntryType typeFromMode(unsigned mode) {
-    switch (mode & S_IFMT) {
-        case S_IFREG:
-            return EntryType::regular;
-        case S_IFDIR:
-            return EntryType::directory;
-        case S_IFLNK:
-            return EntryType::symbolicLink;
         default:
             return EntryType::other;
     }
@@ -105,22 +91,6 @@ Result<UniqueFd, SystemError> openDirectoryAt(int parentFd, const char* name) {
         return fail(systemError("openat", name));
     }
     return fd;
-}
-
-Result<EntryAllocation, SystemError> allocationAt(int directoryFd, const char* name) {
-    struct statx status;
-    if (::statx(directoryFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_BLOCKS,
-                &status) != 0) {
-        return fail(systemError("statx", name));
-    }
-    EntryAllocation allocation;
-    if ((status.stx_mask & STATX_TYPE) != 0) {
-        allocation.type = typeFromMode(status.stx_mode);
-    }
-    if ((status.stx_mask & STATX_BLOCKS) != 0) {
-        allocation.allocatedBytes = status.stx_blocks * 512;
-    }
-    return allocation;
 }
 
 }  // namespace kb

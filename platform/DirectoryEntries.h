@@ -5,9 +5,7 @@
 // link in the last component is refused (ELOOP or ENOTDIR), never followed, so a name that
 // was swapped for a link between listing and opening cannot lead the walk elsewhere.
 // DirectoryReader lists an open directory in large batches (getdents64), reusing one buffer
-// for every directory it reads. allocationAt reads the type and allocated size of one entry
-// (statx relative to the directory descriptor, not following links, not triggering
-// automounts).
+// for every directory it reads.
 //
 // Threads: every function is safe to call from any thread; a DirectoryReader belongs to one
 // thread at a time.
@@ -62,14 +60,5 @@ Result<UniqueFd, SystemError> openDirectory(const std::string& path);
 
 // Opens the entry `name` of `parentFd` as a directory, never following a symbolic link.
 Result<UniqueFd, SystemError> openDirectoryAt(int parentFd, const char* name);
-
-struct EntryAllocation {
-    EntryType type = EntryType::unknown;
-    std::uint64_t allocatedBytes = 0;  // blocks actually allocated x 512; 0 when not reported
-};
-
-// Type and allocated size of the entry `name` of `directoryFd`, the entry itself when it is
-// a symbolic link.
-Result<EntryAllocation, SystemError> allocationAt(int directoryFd, const char* name);
 
 }  // namespace kb

@@ -53,8 +53,23 @@ Result<DirectoryStack, WalkError> DirectoryStack::start(UniqueFd root) {
     if (!entries) {
         return fail(systemFailure(entries.error()));
     }
+    stack.inMemory_ = inMemory(root.get());
     stack.frames_.push_back(Frame{std::move(root), *status, {}, std::move(*entries), 0});
     return stack;
+}
+
+bool DirectoryStack::worthTwoWorkers() const {
+    const auto entries = pendingEntries();
+    if (!inMemory_ && entries.size() >= sharedListingThreshold) {
+        return true;
+    }
+    int directories = 0;
+    for (const auto& entry : entries) {
+        if (entry.type == EntryType::directory && ++directories == 2) {
+            return true;
+        }
+    }
+    return false;
 }
 
 const WalkEntry* DirectoryStack::nextEntry() {
@@ -113,7 +128,7 @@ Result<EnterResult, WalkError> DirectoryStack::enter(const std::string& name) {
     return EnterResult::entered;
 }
 
-Result<std::string, WalkError> DirectoryStack::leave() {
+Result<LeftDirectory, WalkError> DirectoryStack::leave() {
     const std::size_t parentIndex = frames_.size() - 2;
     Frame& parent = frames_[parentIndex];
     if (!parent.fd) {
@@ -133,9 +148,10 @@ Result<std::string, WalkError> DirectoryStack::leave() {
         parent.fd = std::move(reopened);
         firstOpen_ = parentIndex;
     }
-    std::string name = std::move(frames_.back().name);
+    Frame& top = frames_.back();
+    LeftDirectory left{std::move(top.fd), top.status, std::move(top.name)};
     frames_.pop_back();
-    return name;
+    return left;
 }
 
 std::string DirectoryStack::relativePath() const {

@@ -5,6 +5,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <vector>
 
@@ -21,7 +22,7 @@ struct ExtendedAttribute {
 };
 
 struct SourceMetadata {
-    struct stat st {};
+    FileStatus st;
     std::vector<ExtendedAttribute> attributes;
 };
 
@@ -32,11 +33,11 @@ class Ownership {
         : account_(account), root_(std::move(rootName)) {}
 
     // The owner and group for the copy of an entry with status `st` at `relativePath`.
-    std::pair<uid_t, gid_t> ownerFor(const struct stat& st, const std::string& relativePath) {
+    std::pair<uid_t, gid_t> ownerFor(const FileStatus& st, const std::string& relativePath) {
         if (!account_) {
-            return {st.st_uid, st.st_gid};
+            return {st.ownerUID, st.groupID};
         }
-        if (keepsItsOwner(S_ISREG(st.st_mode), st.st_nlink, st.st_uid, account_->uid,
+        if (keepsItsOwner(st.isRegular(), st.linkCount, st.ownerUID, account_->uid,
                           account_->foreign)) {
             if (kept_.keptOwner.size() < maximumReportedSkips) {
                 kept_.keptOwner.push_back(relativePath.size() > root_.size()
@@ -44,7 +45,7 @@ class Ownership {
                                               : "");
             }
             ++kept_.skippedCount;
-            return {st.st_uid, st.st_gid};
+            return {st.ownerUID, st.groupID};
         }
         return {account_->uid, account_->gid};
     }
@@ -56,6 +57,11 @@ class Ownership {
     std::string root_;
     ReownReport kept_;
 };
+
+std::array<struct timespec, 2> timesOf(const FileStatus& st) {
+    return {timespec{st.accessTime, st.accessNanoseconds},
+            timespec{st.modificationTime, st.modificationNanoseconds}};
+}
 
 bool unsupported(int code) {
     return code == ENOTSUP || code == EOPNOTSUPP;
@@ -96,9 +102,11 @@ Result<std::vector<ExtendedAttribute>, SystemError> readAttributes(int fd,
 
 Result<SourceMetadata, SystemError> readMetadata(int fd, const std::string& path) {
     SourceMetadata metadata;
-    if (::fstat(fd, &metadata.st) != 0) {
-        return fail(systemError("read the status of", path));
+    auto status = fileStatusOf(fd);
+    if (!status) {
+        return fail(systemError(status.error().code, "read the status of", path));
     }
+    metadata.st = *status;
     auto attributes = readAttributes(fd, path);
     if (!attributes) {
         return fail(attributes.error());
@@ -115,8 +123,8 @@ Result<void, SystemError> applyMetadata(int fd, const SourceMetadata& m, const s
     if (::fchown(fd, owner.first, owner.second) != 0) {
         return fail(systemError("set the owner of", path));
     }
-    const bool handedOver = owner.first != m.st.st_uid;
-    const mode_t mode = m.st.st_mode & (handedOver ? 01777 : 07777);
+    const bool handedOver = owner.first != m.st.ownerUID;
+    const mode_t mode = m.st.mode & (handedOver ? 01777 : 07777);
     if (::fchmod(fd, mode) != 0) {
         return fail(systemError("set the mode of", path));
     }
@@ -129,8 +137,8 @@ Result<void, SystemError> applyMetadata(int fd, const SourceMetadata& m, const s
             return fail(systemError("set the extended attributes of", path));
         }
     }
-    const struct timespec times[2] = {m.st.st_atim, m.st.st_mtim};
-    if (::futimens(fd, times) != 0) {
+    const auto times = timesOf(m.st);
+    if (::futimens(fd, times.data()) != 0) {
         return fail(systemError("set the times of", path));
     }
     return {};
@@ -183,8 +191,8 @@ Result<ObjectId, SystemError> copyRegular(int fromDir, const std::string& name, 
     if (!metadata) {
         return fail(metadata.error());
     }
-    const ObjectId id{static_cast<std::uint64_t>(metadata->st.st_dev), metadata->st.st_ino};
-    if (!S_ISREG(metadata->st.st_mode) || (expected && id != *expected)) {
+    const ObjectId id = metadata->st.id();
+    if (!metadata->st.isRegular() || (expected && id != *expected)) {
         return fail(systemError(ESTALE, "copy", path));
     }
     UniqueFd to(::openat(toDir, toName.c_str(),
@@ -192,8 +200,10 @@ Result<ObjectId, SystemError> copyRegular(int fromDir, const std::string& name, 
     if (!to) {
         return fail(systemError("create the copy of", path));
     }
-    struct stat created {};
-    ::fstat(to.get(), &created);
+    const auto created = fileStatusOf(to.get());
+    if (!created) {
+        return fail(systemError(created.error().code, "create the copy of", path));
+    }
     if (auto r = copyData(from.get(), to.get(), path); !r) {
         return fail(r.error());
     }
@@ -202,13 +212,13 @@ Result<ObjectId, SystemError> copyRegular(int fromDir, const std::string& name, 
         !r) {
         return fail(r.error());
     }
-    return ObjectId{static_cast<std::uint64_t>(created.st_dev), created.st_ino};
+    return created->id();
 }
 
 Result<ObjectId, SystemError> copySymlink(int fromDir, const std::string& name, int toDir,
                                           const std::string& toName, const std::string& path,
-                                          const struct stat& st, Ownership& ownership) {
-    std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
+                                          const FileStatus& st, Ownership& ownership) {
+    std::string target(static_cast<std::size_t>(st.size) + 1, '\0');
     ssize_t n;
     while ((n = ::readlinkat(fromDir, name.c_str(), target.data(), target.size())) >=
            static_cast<ssize_t>(target.size())) {
@@ -222,40 +232,114 @@ Result<ObjectId, SystemError> copySymlink(int fromDir, const std::string& name, 
         return fail(systemError("create the copy of", path));
     }
     UniqueFd link(::openat(toDir, toName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    struct stat created {};
-    if (!link || ::fstat(link.get(), &created) != 0 || !S_ISLNK(created.st_mode)) {
+    const auto created = link ? fileStatusOf(link.get())
+                              : Result<FileStatus, SystemError>(fail(systemError("open", path)));
+    if (!created || !created->isSymlink()) {
         return fail(systemError(ESTALE, "create the copy of", path));
     }
     const auto owner = ownership.ownerFor(st, path);
     if (::fchownat(link.get(), "", owner.first, owner.second, AT_EMPTY_PATH) != 0) {
         return fail(systemError("set the owner of", path));
     }
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    return ObjectId{static_cast<std::uint64_t>(created.st_dev), created.st_ino};
+    const auto times = timesOf(st);
+    ::utimensat(toDir, toName.c_str(), times.data(), AT_SYMLINK_NOFOLLOW);
+    return created->id();
 }
 
 // Copies one non-directory entry (a directory found here is reported as EISDIR).
 Result<void, SystemError> copyLeaf(int fromDir, const std::string& name, int toDir,
                                    const std::string& path, Ownership& ownership) {
-    struct stat st {};
-    if (::fstatat(fromDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return fail(systemError("read the status of", path));
+    const auto st = fileStatusAt(fromDir, name);
+    if (!st) {
+        return fail(systemError(st.error().code, "read the status of", path));
     }
-    if (S_ISREG(st.st_mode)) {
-        auto r = copyRegular(fromDir, name, toDir, name, path,
-                             ObjectId{static_cast<std::uint64_t>(st.st_dev), st.st_ino}, ownership);
+    if (st->isRegular()) {
+        auto r = copyRegular(fromDir, name, toDir, name, path, st->id(), ownership);
         return r ? Result<void, SystemError>() : fail(r.error());
     }
-    if (S_ISLNK(st.st_mode)) {
-        auto r = copySymlink(fromDir, name, toDir, name, path, st, ownership);
+    if (st->isSymlink()) {
+        auto r = copySymlink(fromDir, name, toDir, name, path, *st, ownership);
         return r ? Result<void, SystemError>() : fail(r.error());
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (st->isDirectory()) {
         return fail(systemError(EISDIR, "copy", path));
     }
     return fail(systemError(ENOTSUP, "copy the special file", path));
 }
+
+// Copies what the source walk meets into a target walk kept in step with it: files as they
+// are listed, a directory's metadata once its entries are done (its times would otherwise
+// change with each copied entry).
+class Copier {
+  public:
+    Copier(DirectoryStack target, std::string rootName, Ownership& ownership)
+        : target_(std::move(target)), root_(std::move(rootName)), ownership_(ownership) {}
+
+    Result<FileVisit, WalkError> file(const DirectoryStack& source, const WalkEntry& entry) {
+        const std::string path = shown(source.relativePath(entry.name));
+        auto r = copyLeaf(source.fd(), entry.name, target_.fd(), path, ownership_);
+        if (r) {
+            return FileVisit::done;
+        }
+        if (r.error().code == EISDIR && entry.type != EntryType::other) {
+            return FileVisit::isDirectory;
+        }
+        return failed(r.error());
+    }
+
+    Result<void, WalkError> enter(const DirectoryStack& source, const std::string& name) {
+        const std::string path = shown(source.relativePath());
+        auto metadata = readMetadata(source.fd(), path);
+        if (!metadata) {
+            return failed(metadata.error());
+        }
+        pending_.push_back(std::move(*metadata));
+        if (::mkdirat(target_.fd(), name.c_str(), 0700) != 0) {
+            return failed(systemError("create the copy of", path));
+        }
+        auto made = target_.enter(name);
+        if (!made || *made != EnterResult::entered) {
+            return failed(systemError(ESTALE, "create the copy of", path));
+        }
+        return {};
+    }
+
+    Result<void, WalkError> otherMount(const DirectoryStack& source, const std::string& name) {
+        return failed(systemError(EBUSY, "copy the mount point", shown(source.relativePath(name))));
+    }
+
+    Result<void, WalkError> leave(const DirectoryStack& source, LeftDirectory& left) {
+        if (auto r = finishDirectory(shown(source.relativePath(left.name))); !r) {
+            return failed(r.error());
+        }
+        pending_.pop_back();
+        if (auto r = target_.leave(); !r) {
+            return fail(r.error());
+        }
+        return {};
+    }
+
+    // The metadata of the directory the walks are in, `path` as shown in messages.
+    Result<void, SystemError> finishDirectory(const std::string& path) {
+        return applyMetadata(target_.fd(), pending_.back(), path,
+                             ownership_.ownerFor(pending_.back().st, path));
+    }
+
+    void startAt(SourceMetadata root) { pending_.push_back(std::move(root)); }
+
+  private:
+    std::string shown(const std::string& relative) const {
+        return relative.empty() ? root_ : root_ + "/" + relative;
+    }
+    static Failure<WalkError> failed(SystemError error) {
+        return fail(WalkError{WalkProblem::systemCall, std::move(error)});
+    }
+
+    DirectoryStack target_;
+    std::string root_;
+    Ownership& ownership_;
+    std::vector<SourceMetadata> pending_;
+};
 
 // Copies the directory tree `from` (an open source directory) into the new directory `to`.
 Result<void, SystemError> copyTree(UniqueFd from, UniqueFd to, const std::string& rootName,
@@ -268,79 +352,16 @@ Result<void, SystemError> copyTree(UniqueFd from, UniqueFd to, const std::string
     if (!target) {
         return fail(target.error().error);
     }
-    auto shown = [&](const std::string& relative) {
-        return relative.empty() ? rootName : rootName + "/" + relative;
-    };
-    std::vector<SourceMetadata> pending;
     auto rootMetadata = readMetadata(source->fd(), rootName);
     if (!rootMetadata) {
         return fail(rootMetadata.error());
     }
-    pending.push_back(std::move(*rootMetadata));
-    for (;;) {
-        const WalkEntry* entry = source->nextEntry();
-        if (entry == nullptr) {
-            const std::string shownPath = shown(source->relativePath());
-            if (auto r = applyMetadata(target->fd(), pending.back(), shownPath,
-                                       ownership.ownerFor(pending.back().st, shownPath));
-                !r) {
-                return r;
-            }
-            pending.pop_back();
-            if (source->depth() == 0) {
-                return {};
-            }
-            auto leftSource = source->leave();
-            auto leftTarget = target->leave();
-            if (!leftSource) {
-                return fail(leftSource.error().error);
-            }
-            if (!leftTarget) {
-                return fail(leftTarget.error().error);
-            }
-            continue;
-        }
-        const std::string name = entry->name;
-        const std::string path = shown(source->relativePath(name));
-        if (entry->type != EntryType::directory) {
-            auto r = copyLeaf(source->fd(), name, target->fd(), path, ownership);
-            if (r || r.error().code != EISDIR) {
-                if (!r) {
-                    return r;
-                }
-                continue;
-            }
-        }
-        auto entered = source->enter(name);
-        if (!entered) {
-            return fail(entered.error().error);
-        }
-        switch (*entered) {
-            case EnterResult::gone:
-                continue;
-            case EnterResult::otherMount:
-                return fail(systemError(EBUSY, "copy the mount point", path));
-            case EnterResult::notDirectory:
-                if (auto r = copyLeaf(source->fd(), name, target->fd(), path, ownership); !r) {
-                    return r;
-                }
-                continue;
-            case EnterResult::entered:
-                break;
-        }
-        auto metadata = readMetadata(source->fd(), path);
-        if (!metadata) {
-            return fail(metadata.error());
-        }
-        pending.push_back(std::move(*metadata));
-        if (::mkdirat(target->fd(), name.c_str(), 0700) != 0) {
-            return fail(systemError("create the copy of", path));
-        }
-        auto made = target->enter(name);
-        if (!made || *made != EnterResult::entered) {
-            return fail(systemError(ESTALE, "create the copy of", path));
-        }
+    Copier copier(std::move(*target), rootName, ownership);
+    copier.startAt(std::move(*rootMetadata));
+    if (auto r = walkTree(*source, copier); !r) {
+        return fail(r.error().error);
     }
+    return copier.finishDirectory(rootName);
 }
 
 }  // namespace
@@ -349,21 +370,23 @@ Result<CopyDone, SystemError> copyItem(int fromFd, const std::string& fromName, 
                                        int toFd, const std::string& toName,
                                        std::optional<CopyAccount> account) {
     UniqueFd item(::openat(fromFd, fromName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!item || ::fstat(item.get(), &st) != 0) {
-        return fail(systemError("open", fromName));
+    const auto status = item ? fileStatusOf(item.get())
+                             : Result<FileStatus, SystemError>(fail(systemError("open", fromName)));
+    if (!status) {
+        return fail(systemError(status.error().code, "open", fromName));
     }
-    if (ObjectId{static_cast<std::uint64_t>(st.st_dev), st.st_ino} != expected) {
+    const FileStatus& st = *status;
+    if (st.id() != expected) {
         return fail(systemError(ESTALE, "copy", fromName));
     }
     Ownership ownership(account, fromName);
-    if (!S_ISDIR(st.st_mode)) {
-        auto copied = S_ISREG(st.st_mode) ? copyRegular(fromFd, fromName, toFd, toName, fromName,
-                                                        expected, ownership)
-                      : S_ISLNK(st.st_mode)
-                          ? copySymlink(fromFd, fromName, toFd, toName, fromName, st, ownership)
-                          : Result<ObjectId, SystemError>(
-                                fail(systemError(ENOTSUP, "copy the special file", fromName)));
+    if (!st.isDirectory()) {
+        auto copied =
+            st.isRegular()
+                ? copyRegular(fromFd, fromName, toFd, toName, fromName, expected, ownership)
+            : st.isSymlink() ? copySymlink(fromFd, fromName, toFd, toName, fromName, st, ownership)
+                             : Result<ObjectId, SystemError>(
+                                   fail(systemError(ENOTSUP, "copy the special file", fromName)));
         if (!copied) {
             if (copied.error().code != ENOTSUP) {
                 ::unlinkat(toFd, toName.c_str(), 0);
@@ -380,11 +403,12 @@ Result<CopyDone, SystemError> copyItem(int fromFd, const std::string& fromName, 
         return fail(systemError("create the copy of", fromName));
     }
     UniqueFd to(::openat(toFd, toName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat made {};
-    if (!to || ::fstat(to.get(), &made) != 0) {
-        return fail(systemError("create the copy of", fromName));
+    const auto made = to ? fileStatusOf(to.get())
+                         : Result<FileStatus, SystemError>(fail(systemError("open", fromName)));
+    if (!made) {
+        return fail(systemError(made.error().code, "create the copy of", fromName));
     }
-    const ObjectId copyId{static_cast<std::uint64_t>(made.st_dev), made.st_ino};
+    const ObjectId copyId = made->id();
     if (auto r = copyTree(std::move(from), std::move(to), fromName, ownership); !r) {
         (void)removeTree(toFd, toName, copyId);
         return fail(r.error());

@@ -80,35 +80,32 @@ class Reowner {
     // Walks the entries below the stack's root (not the root itself); false when the tree
     // was rearranged under the walk, which stops it.
     bool walk(DirectoryStack& stack) {
-        for (;;) {
-            const WalkEntry* entry = stack.nextEntry();
-            if (entry == nullptr) {
-                if (stack.depth() == 0) {
-                    return true;
-                }
-                // A directory changes hands only once its entries are done: until then it
-                // stays closed to others if it was (see closedToOthers).
-                change(stack.fd(), stack.status(), stack.relativePath());
-                if (auto left = stack.leave(); !left) {
-                    note(left.error().error);
-                    return false;
-                }
-                continue;
-            }
-            const std::string name = entry->name;
-            if (entry->type != EntryType::directory && entry->type != EntryType::unknown) {
-                changeEntry(stack.fd(), stack.status(), name, stack.relativePath(name));
-                continue;
-            }
-            auto entered = stack.enter(name);
-            if (!entered) {
-                note(entered.error().error);
-                continue;
-            }
-            if (*entered == EnterResult::notDirectory) {
-                changeEntry(stack.fd(), stack.status(), name, stack.relativePath(name));
-            }
+        if (auto r = walkTree(stack, *this); !r) {
+            note(r.error().error);
+            return false;
         }
+        return true;
+    }
+
+    // The walk's hooks. An entry of unknown type is first tried as a directory.
+    Result<FileVisit, WalkError> file(const DirectoryStack& stack, const WalkEntry& entry) {
+        if (entry.type == EntryType::unknown) {
+            return FileVisit::isDirectory;
+        }
+        changeEntry(stack.fd(), stack.status(), entry.name, stack.relativePath(entry.name));
+        return FileVisit::done;
+    }
+    Result<void, WalkError> enter(const DirectoryStack&, const std::string&) { return {}; }
+    Result<void, WalkError> otherMount(const DirectoryStack&, const std::string&) { return {}; }
+    // A directory changes hands only once its entries are done: until then it stays closed
+    // to others if it was (see closedToOthers).
+    Result<void, WalkError> leave(const DirectoryStack& stack, LeftDirectory& left) {
+        change(left.fd.get(), left.status, stack.relativePath(left.name));
+        return {};
+    }
+    bool keepGoing(const WalkError& error) {
+        note(error.error);
+        return true;
     }
 
   private:
@@ -297,7 +294,7 @@ ReownReport reownTree(int parentFd, const std::string& name, ObjectId expected, 
         reowner.note(stack.error().error);
         return reowner.take();
     }
-    if (worthTwoWorkers(stack->pendingEntries())) {
+    if (stack->worthTwoWorkers()) {
         reownWithTwoWorkers(reowner, Reowner(uid, gid, foreign), *stack, *status);
     } else {
         reowner.walk(*stack);

@@ -63,63 +63,50 @@ Result<bool, WalkError> removeFileEntry(const DirectoryStack& stack, const std::
 // Set by a worker that failed, so that the other stops too.
 using StopFlag = std::atomic<bool>;
 
-Result<void, WalkError> emptyTree(DirectoryStack& stack, const StopFlag& stop) {
-    for (;;) {
-        if (stop.load(std::memory_order_relaxed)) {
-            return {};
-        }
-        const WalkEntry* entry = stack.nextEntry();
-        if (entry == nullptr) {
-            if (stack.depth() == 0) {
-                return {};
-            }
-            auto left = stack.leave();
-            if (!left) {
-                return fail(left.error());
-            }
-            if (auto r = removeDirectoryEntry(stack, *left); !r) {
-                return r;
-            }
-            continue;
-        }
-        auto kind = kindOf(stack, *entry);
+// Removes what the walk meets: files as it lists them, directories once it has climbed out.
+class Removal {
+  public:
+    explicit Removal(const StopFlag& stop) : stop_(stop) {}
+
+    bool stopRequested() const { return stop_.load(std::memory_order_relaxed); }
+
+    Result<FileVisit, WalkError> file(const DirectoryStack& stack, const WalkEntry& entry) {
+        auto kind = kindOf(stack, entry);
         if (!kind) {
             return fail(kind.error());
         }
         if (*kind == EntryKind::gone) {
-            continue;
+            return FileVisit::done;
         }
-        if (*kind == EntryKind::other) {
-            auto wasDirectory = removeFileEntry(stack, entry->name);
-            if (!wasDirectory) {
-                return fail(wasDirectory.error());
-            }
-            if (!*wasDirectory) {
-                continue;
-            }
+        if (*kind == EntryKind::directory) {
+            return FileVisit::isDirectory;
         }
-        const std::string name = entry->name;
-        auto entered = stack.enter(name);
-        if (!entered) {
-            return fail(entered.error());
+        auto wasDirectory = removeFileEntry(stack, entry.name);
+        if (!wasDirectory) {
+            return fail(wasDirectory.error());
         }
-        switch (*entered) {
-            case EnterResult::entered:
-            case EnterResult::gone:
-                break;
-            case EnterResult::notDirectory:
-                if (auto r = removeFileEntry(stack, name); !r) {
-                    return fail(r.error());
-                }
-                break;
-            case EnterResult::otherMount:
-                // Not emptied: removing the mount point fails (EBUSY) and stops the walk.
-                if (auto r = removeDirectoryEntry(stack, name); !r) {
-                    return r;
-                }
-                break;
-        }
+        return *wasDirectory ? FileVisit::isDirectory : FileVisit::done;
     }
+
+    Result<void, WalkError> enter(const DirectoryStack&, const std::string&) { return {}; }
+
+    // Not emptied: removing the mount point fails (EBUSY) and stops the walk.
+    Result<void, WalkError> otherMount(const DirectoryStack& stack, const std::string& name) {
+        return removeDirectoryEntry(stack, name);
+    }
+
+    Result<void, WalkError> leave(const DirectoryStack& stack, LeftDirectory& left) {
+        left.fd.reset();
+        return removeDirectoryEntry(stack, left.name);
+    }
+
+  private:
+    const StopFlag& stop_;
+};
+
+Result<void, WalkError> emptyTree(DirectoryStack& stack, const StopFlag& stop) {
+    Removal removal(stop);
+    return walkTree(stack, removal);
 }
 
 WalkError under(const std::string& name, WalkError error) {
@@ -263,7 +250,7 @@ Result<void, WalkError> removeTree(int parentFd, const std::string& name, Object
     if (!stack) {
         return fail(stack.error());
     }
-    if (worthTwoWorkers(stack->pendingEntries())) {
+    if (stack->worthTwoWorkers()) {
         if (auto r = emptyWithTwoWorkers(stack->fd(), *rootStatus, stack->takePendingEntries());
             !r) {
             return r;

@@ -1,13 +1,16 @@
 #include "testing/ScratchTree.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/FileStatus.h"
 #include "platform/UniqueFd.h"
 
 namespace kb::testing {
@@ -43,16 +46,16 @@ std::vector<std::string> listTree(const std::string& root) {
     namespace fs = std::filesystem;
     std::vector<std::string> lines;
     auto describe = [&](const fs::path& path) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) {
+        const auto st = fileStatusAt(AT_FDCWD, path.string());
+        if (!st) {
             return;
         }
         std::string relative = fs::relative(path, root).string();
-        std::string line = relative + " " + std::to_string(st.st_mode & S_IFMT) + " " +
-                           std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) + " " +
-                           std::to_string(st.st_mode & 07777) + " " +
-                           std::to_string(S_ISDIR(st.st_mode) ? 0 : st.st_size);
-        if (S_ISLNK(st.st_mode)) {
+        std::string line = relative + " " + std::to_string(st->mode & S_IFMT) + " " +
+                           std::to_string(st->ownerUID) + ":" + std::to_string(st->groupID) + " " +
+                           std::to_string(st->mode & 07777) + " " +
+                           std::to_string(st->isDirectory() ? 0 : st->size);
+        if (st->isSymlink()) {
             std::error_code ec;
             line += " -> " + fs::read_symlink(path, ec).string();
         }
@@ -68,13 +71,23 @@ std::vector<std::string> listTree(const std::string& root) {
 }
 
 uid_t ownerOf(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
+    const auto st = fileStatusAt(AT_FDCWD, path);
+    return st ? st->ownerUID : static_cast<uid_t>(-1);
 }
 
 gid_t groupOf(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_gid : static_cast<gid_t>(-1);
+    const auto st = fileStatusAt(AT_FDCWD, path);
+    return st ? st->groupID : static_cast<gid_t>(-1);
+}
+
+void withDescriptorLimit(std::size_t limit, const std::function<void()>& body) {
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit tight = saved;
+    tight.rlim_cur = limit;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    body();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 ScratchMount::ScratchMount(const std::string& path) : path_(path) {

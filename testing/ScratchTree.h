@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ std::vector<std::string> listTree(const std::string& root);
 // Owner uid and gid of the entry (not following a final link); -1 when it does not exist.
 uid_t ownerOf(const std::string& path);
 gid_t groupOf(const std::string& path);
+
+// Runs `body` with the process's open-descriptor limit lowered to `limit`, then restores it.
+void withDescriptorLimit(std::size_t limit, const std::function<void()>& body);
 
 // A tmpfs mounted at `path` (created if needed) for the object's lifetime.
 class ScratchMount {

@@ -57,8 +57,13 @@ void makeDirectories(const std::string& path) {
 }
 
 bool pathExists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
+    return fileStatusAt(AT_FDCWD, path).ok();
+}
+
+FileStatus statusOf(const std::string& path) {
+    auto status = fileStatusAt(AT_FDCWD, path);
+    EXPECT_TRUE(status.ok()) << "cannot read the status of " << path;
+    return status.ok() ? *status : FileStatus{};
 }
 
 }  // namespace kb::testing

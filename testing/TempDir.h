@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/FileStatus.h"
+
 namespace kb::testing {
 
 class TempDir {
@@ -31,6 +33,10 @@ std::string readFile(const std::string& path);
 // Creates the directory chain like mkdir -p (mode 0755).
 void makeDirectories(const std::string& path);
 
-bool pathExists(const std::string& path);  // lstat succeeds
+bool pathExists(const std::string& path);  // its status can be read, a link as itself
+
+// The status of `path`, a final symbolic link described itself; fails the test (and yields
+// a zeroed status) when it cannot be read.
+FileStatus statusOf(const std::string& path);
 
 }  // namespace kb::testing

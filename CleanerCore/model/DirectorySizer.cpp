@@ -1,6 +1,5 @@
 #include "CleanerCore/model/DirectorySizer.h"
 
-#include <sys/stat.h>
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "platform/DirectoryEntries.h"
+#include "platform/FileStatus.h"
 #include "platform/UniqueFd.h"
 
 namespace kb::DirectorySizer {
@@ -49,7 +49,7 @@ struct PendingDirectory {
 class Walk {
   public:
     // `device`: the only device walked, or nothing to walk every device met.
-    Walk(std::stop_token stop, unsigned maxThreads, std::optional<dev_t> device)
+    Walk(std::stop_token stop, unsigned maxThreads, std::optional<std::uint64_t> device)
         : stop_(std::move(stop)), maxThreads_(maxThreads), device_(device) {}
 
     // Walks from `root` on the calling thread until the tree is done or abandoned, then
@@ -115,8 +115,8 @@ class Walk {
         if (!device_) {
             return true;
         }
-        struct stat status {};
-        return ::fstat(directoryFd, &status) == 0 && status.st_dev == *device_;
+        const auto status = fileStatusOf(directoryFd);
+        return status && status->device == *device_;
     }
 
     void finishDirectory() {
@@ -138,18 +138,18 @@ class Walk {
                 (listed % cancellationInterval == 0 && shouldStop())) {
                 return;
             }
-            EntryType type = entry->type;
-            if (type == EntryType::regular || type == EntryType::unknown) {
-                const auto allocation = allocationAt(directory->get(), entry->name);
-                if (!allocation.ok()) {
+            bool isDirectory = entry->type == EntryType::directory;
+            if (entry->type == EntryType::regular || entry->type == EntryType::unknown) {
+                const auto status = fileStatusAt(directory->get(), entry->name);
+                if (!status.ok()) {
                     continue;
                 }
-                type = allocation->type;
-                if (type == EntryType::regular) {
-                    worker.total = saturatingSum(worker.total, allocation->allocatedBytes);
+                isDirectory = status->isDirectory();
+                if (status->isRegular()) {
+                    worker.total = saturatingSum(worker.total, status->blocks * 512);
                 }
             }
-            if (type == EntryType::directory) {
+            if (isDirectory) {
                 subdirectories.push_back(PendingDirectory{directory, entry->name});
             }
         }
@@ -191,7 +191,7 @@ class Walk {
 
     std::stop_token stop_;
     unsigned maxThreads_;
-    std::optional<dev_t> device_;
+    std::optional<std::uint64_t> device_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<PendingDirectory> pending_;
@@ -211,13 +211,13 @@ Result<std::uint64_t, CleanerError> allocatedSize(const std::string& directoryPa
     if (!root.ok()) {
         return std::uint64_t{0};
     }
-    std::optional<dev_t> device;
+    std::optional<std::uint64_t> device;
     if (mounts == MountCrossing::stayOnFileSystem) {
-        struct stat status {};
-        if (::fstat(root->get(), &status) != 0) {
+        const auto status = fileStatusOf(root->get());
+        if (!status) {
             return std::uint64_t{0};
         }
-        device = status.st_dev;
+        device = status->device;
     }
     Walk walk(std::move(stop), threadLimit(parallelism), device);
     const auto total = walk.run(std::make_shared<const UniqueFd>(std::move(*root)));

@@ -33,7 +33,7 @@ TEST(DiskUsageSnapshot, UsedFractionClampsAndAvoidsDividingByZero) {
     }
 }
 
-TEST(DiskUsage, SnapshotReadsTheVolumeOfTheGivenLocation) {
+TEST(DiskUsage, SnapshotReadsTheVolumeOfTheGivenLocationOrNamesItsError) {
     testing::TempDir dir;
     const auto snapshot = DiskUsage::snapshot(url(dir.path()));
     ASSERT_TRUE(snapshot.ok());
@@ -51,24 +51,13 @@ TEST(DiskUsage, SnapshotReadsTheVolumeOfTheGivenLocation) {
     ASSERT_TRUE(root.ok());
     EXPECT_EQ(root->volumeURL.absoluteString(), "file:///");
     EXPECT_GT(root->totalBytes, 0u);
-}
 
-TEST(DiskUsage, FailuresMapToTheLibraryErrors) {
-    testing::TempDir dir;
     testing::writeFile(dir / "file", "x");
-    struct Case {
-        std::string path;
-        CleanerError expected;
-    };
-    const Case cases[] = {
-        {dir / "missing", CleanerError::io(dir / "missing", ENOENT)},
-        {dir / "file/below", CleanerError::io(dir / "file/below", EIO)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        const auto snapshot = DiskUsage::snapshot(url(c.path));
-        ASSERT_FALSE(snapshot.ok());
-        EXPECT_EQ(snapshot.error(), c.expected);
+    for (const auto& [path, code] :
+         {std::pair{dir / "missing", ENOENT}, {dir / "file/below", EIO}}) {
+        const auto failed = DiskUsage::snapshot(url(path));
+        ASSERT_FALSE(failed.ok()) << path;
+        EXPECT_EQ(failed.error(), CleanerError::io(path, code));
     }
 }
 

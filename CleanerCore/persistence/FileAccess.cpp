@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "CleanerCore/model/Uuid.h"
+#include "platform/FileStatus.h"
 
 namespace kb::FileAccess {
 namespace {
@@ -37,8 +38,7 @@ int writeAll(int fd, std::string_view bytes) {
 }
 
 bool isDirectory(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return isDirectoryAt(AT_FDCWD, path, FinalLink::follow);
 }
 
 }  // namespace
@@ -89,15 +89,15 @@ Result<std::optional<std::string>, PersistenceError> readFile(int directory,
         }
         return ioFailure("open", pathForErrors);
     }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-        return ioFailure("fstat", pathForErrors);
+    const auto st = fileStatusOf(fd.get());
+    if (!st) {
+        return ioFailure(st.error().code, "fstat", pathForErrors);
     }
-    if (!S_ISREG(st.st_mode)) {
-        return ioFailure(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, "read", pathForErrors);
+    if (!st->isRegular()) {
+        return ioFailure(st->isDirectory() ? EISDIR : EINVAL, "read", pathForErrors);
     }
     std::string contents;
-    contents.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
+    contents.resize(static_cast<size_t>(st->size));
     size_t used = 0;
     for (;;) {
         if (used == contents.size()) {
@@ -128,10 +128,8 @@ Result<void, PersistenceError> writeAtomically(int directory, const std::string&
                                                std::string_view bytes,
                                                const std::string& pathForErrors) {
     mode_t mode = 0600;
-    struct stat existing {};
-    if (::fstatat(directory, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(existing.st_mode)) {
-        mode = existing.st_mode & 07777;
+    if (const auto existing = fileStatusAt(directory, name); existing && existing->isRegular()) {
+        mode = existing->mode & 07777;
     }
     // A hidden sibling with a random suffix, short enough for any name the target fits in.
     std::string temporary = ".";

@@ -27,9 +27,7 @@ FileURL urlOf(const std::string& path) {
 }
 
 mode_t modeOf(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-    return st.st_mode & 07777;
+    return testing::statusOf(path).mode & 07777;
 }
 
 Record counted(Record r) {

@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "CleanerCore/persistence/FileAccess.h"
+#include "platform/FileStatus.h"
 #include "platform/UniqueFd.h"
 
 namespace kb {
@@ -120,19 +121,19 @@ Result<void, PersistenceError> OperationJournal::append(const JournalEntry& entr
     if (!fd) {
         return ioFailure(errno, "open", path_);
     }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-        return ioFailure(errno, "fstat", path_);
+    const auto st = fileStatusOf(fd.get());
+    if (!st) {
+        return ioFailure(st.error().code, "fstat", path_);
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!st->isRegular()) {
         return ioFailure(EINVAL, "open (not a regular file)", path_);
     }
 
     // A previous append that died midway left a line without its line feed: end it first so
     // that this entry is a line of its own and the torn one stays skippable.
-    if (canRead && st.st_size > 0) {
+    if (canRead && st->size > 0) {
         char last = '\n';
-        if (::pread(fd.get(), &last, 1, st.st_size - 1) != 1) {
+        if (::pread(fd.get(), &last, 1, static_cast<off_t>(st->size) - 1) != 1) {
             return ioFailure(errno, "pread", path_);
         }
         if (last != '\n') {

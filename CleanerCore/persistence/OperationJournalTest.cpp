@@ -154,9 +154,7 @@ TEST(OperationJournal, PruneKeepsOnlyEntriesYoungerThanMaxAge) {
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     ASSERT_TRUE(journal.prune(60, now).ok());
     EXPECT_EQ(readFile(path), line(young) + line(future));
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(testing::statusOf(path).mode & 07777, 0640u);
 
     ASSERT_TRUE(journal.prune(-7200, now).ok());
     EXPECT_EQ(readFile(path), "");

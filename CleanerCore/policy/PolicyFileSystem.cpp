@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FileStatus.h"
 #include "platform/UniqueFd.h"
 
 namespace kb {
@@ -85,11 +86,11 @@ class DescriptorWalk {
     // Moves onto `entry`, found as `name` by lookUp: into it, or along it when it is a
     // symbolic link (every failure while following it is an error).
     Result<void, int> enter(UniqueFd entry, const std::string& name) {
-        struct stat status {};
-        if (::fstat(entry.get(), &status) != 0) {
-            return fail(errno);
+        const auto status = fileStatusOf(entry.get());
+        if (!status) {
+            return fail(status.error().code);
         }
-        if (!S_ISLNK(status.st_mode)) {
+        if (!status->isSymlink()) {
             directory_ = std::move(entry);
             path_ += '/';
             path_ += name;
@@ -232,14 +233,14 @@ Result<std::string, int> PolicyFileSystem::resolveParents(const std::string& pat
 }
 
 Result<EntryPresence, int> RealPolicyFileSystem::entryExists(const std::string& path) const {
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) == 0) {
+    const auto status = fileStatusAt(AT_FDCWD, path);
+    if (status) {
         return EntryPresence::exists;
     }
-    if (errno == ENOENT || errno == ENOTDIR) {
+    if (status.error().code == ENOENT || status.error().code == ENOTDIR) {
         return EntryPresence::absent;
     }
-    return fail(errno);
+    return fail(status.error().code);
 }
 
 Result<std::string, int> RealPolicyFileSystem::canonicalPath(const std::string& path) const {

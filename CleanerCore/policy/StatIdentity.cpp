@@ -4,13 +4,13 @@
 
 #include <cerrno>
 
-#include "platform/Statx.h"
+#include "platform/FileStatus.h"
 
 namespace kb {
 namespace {
 
-StatIdentity fromStatus(const StatxResult& status) {
-    return StatIdentity{status.device,   status.inode, status.modificationSeconds,
+StatIdentity fromStatus(const FileStatus& status) {
+    return StatIdentity{status.device,   status.inode, status.modificationTime,
                         status.ownerUID, status.mode,  status.fileFlags};
 }
 
@@ -22,7 +22,7 @@ StatIdentity::CaptureResult StatIdentity::capture(const std::string& path) {
 
 StatIdentity::CaptureResult StatIdentity::capture(int dirfd, const std::string& name,
                                                   std::string_view pathForErrors) {
-    auto status = statxEntry(dirfd, name.c_str());
+    auto status = fileStatusAt(dirfd, name);
     if (!status) {
         if (status.error().code == ENOENT) {
             return std::optional<StatIdentity>();
@@ -30,16 +30,16 @@ StatIdentity::CaptureResult StatIdentity::capture(int dirfd, const std::string& 
         return fail(CleanerError::io(pathForErrors.empty() ? name : std::string(pathForErrors),
                                      status.error().code));
     }
-    return std::optional<StatIdentity>(fromStatus(*status));
+    return std::optional<StatIdentity>(fromStatus(withFileFlagsAt(dirfd, name.c_str(), *status)));
 }
 
 Result<StatIdentity, CleanerError> StatIdentity::captureOpenFile(int fd,
                                                                  std::string_view pathForErrors) {
-    auto status = statxOpenFile(fd);
+    auto status = fileStatusOf(fd);
     if (!status) {
         return fail(CleanerError::io(std::string(pathForErrors), status.error().code));
     }
-    return fromStatus(*status);
+    return fromStatus(withFileFlagsOf(fd, *status));
 }
 
 }  // namespace kb

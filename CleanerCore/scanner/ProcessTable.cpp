@@ -8,6 +8,7 @@
 #include <cctype>
 
 #include "platform/DirectoryEntries.h"
+#include "platform/FileStatus.h"
 #include "platform/UniqueFd.h"
 
 namespace kb {
@@ -75,9 +76,8 @@ ProcessTable ProcessTable::read(uid_t uid, const std::string& procRoot) {
         if (!isPid(entry->name)) {
             continue;
         }
-        struct stat status {};
-        if (::fstatat(root->get(), entry->name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-            status.st_uid != uid) {
+        const auto status = fileStatusAt(root->get(), entry->name);
+        if (!status || status->ownerUID != uid) {
             continue;
         }
         auto directory = openDirectoryAt(root->get(), entry->name);

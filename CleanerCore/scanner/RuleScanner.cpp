@@ -137,25 +137,25 @@ bool isExcluded(const CleanRule& rule, const std::string& name, const std::strin
     });
 }
 
-Date modificationDate(const struct stat& status) {
+Date modificationDate(const FileStatus& status) {
     return std::chrono::system_clock::time_point(
         std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::seconds(status.st_mtim.tv_sec) +
-            std::chrono::nanoseconds(status.st_mtim.tv_nsec)));
+            std::chrono::seconds(status.modificationTime) +
+            std::chrono::nanoseconds(status.modificationNanoseconds)));
 }
 
-bool mayWriteAndSearch(const ScanAccount& account, const struct stat& directory) {
+bool mayWriteAndSearch(const ScanAccount& account, const FileStatus& directory) {
     if (account.uid == 0) {
         return true;
     }
     mode_t wanted = S_IWOTH | S_IXOTH;
-    if (directory.st_uid == account.uid) {
+    if (directory.ownerUID == account.uid) {
         wanted = S_IWUSR | S_IXUSR;
-    } else if (std::find(account.groups.begin(), account.groups.end(), directory.st_gid) !=
+    } else if (std::find(account.groups.begin(), account.groups.end(), directory.groupID) !=
                account.groups.end()) {
         wanted = S_IWGRP | S_IXGRP;
     }
-    return (directory.st_mode & wanted) == wanted;
+    return (directory.mode & wanted) == wanted;
 }
 
 // The process that makes the whole rule busy, if any.
@@ -230,19 +230,19 @@ ScanAccount ScanAccount::fromEnvironment(uid_t uid, std::string home) {
     return account;
 }
 
-bool accountCanDelete(const ScanAccount& account, const struct stat& directory,
-                      const struct stat& item) {
+bool accountCanDelete(const ScanAccount& account, const FileStatus& directory,
+                      const FileStatus& item) {
     if (account.uid == 0) {
         return true;
     }
     if (!mayWriteAndSearch(account, directory)) {
         return false;
     }
-    if ((directory.st_mode & S_ISVTX) != 0 && item.st_uid != account.uid &&
-        directory.st_uid != account.uid) {
+    if ((directory.mode & S_ISVTX) != 0 && item.ownerUID != account.uid &&
+        directory.ownerUID != account.uid) {
         return false;
     }
-    return !S_ISDIR(item.st_mode) || item.st_uid == account.uid;
+    return !item.isDirectory() || item.ownerUID == account.uid;
 }
 
 Result<ScanResult, CleanerError> scanRule(const CleanRule& rule, const ScanAccount& account,
@@ -288,31 +288,31 @@ Result<ScanResult, CleanerError> scanRule(const CleanRule& rule, const ScanAccou
         if (isExcluded(rule, match.name, path)) {
             continue;
         }
-        struct stat item {};
-        struct stat directory {};
-        if (::fstatat(match.parent->get(), match.name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT) {
-                result.errors.push_back(path + ": " + errorText(errno));
+        const auto itemStatus = fileStatusAt(match.parent->get(), match.name);
+        if (!itemStatus) {
+            if (itemStatus.error().code != ENOENT) {
+                result.errors.push_back(path + ": " + errorText(itemStatus.error().code));
             } else if (const auto url = FileURL::fromPath(path); url && match.listed) {
                 result.skipped.push_back({*url, SkipReason::absent()});
             }
             continue;
         }
-        const bool isDirectory = S_ISDIR(item.st_mode);
+        const FileStatus& item = *itemStatus;
+        const bool isDirectory = item.isDirectory();
         const auto url =
             FileURL::fromPath(path, isDirectory ? FileURL::Kind::directory : FileURL::Kind::file);
         if (!url) {
             continue;
         }
-        if (::fstat(match.parent->get(), &directory) != 0) {
-            result.errors.push_back(match.parentPath + ": " + errorText(errno));
+        const auto directoryStatus = fileStatusOf(match.parent->get());
+        if (!directoryStatus) {
+            result.errors.push_back(match.parentPath + ": " +
+                                    errorText(directoryStatus.error().code));
             continue;
         }
-        if (isDirectory) {
-            const auto status = fileStatusAt(match.parent->get(), match.name);
-            if (item.st_dev != directory.st_dev || (status.ok() && status->mountRoot)) {
-                continue;
-            }
+        const FileStatus& directory = *directoryStatus;
+        if (isDirectory && (item.device != directory.device || item.mountRoot)) {
+            continue;
         }
         const Date modified = modificationDate(item);
         if (rule.minimumAge && secondsBetween(modified, options.now) < *rule.minimumAge) {
@@ -338,8 +338,8 @@ Result<ScanResult, CleanerError> scanRule(const CleanRule& rule, const ScanAccou
                 return fail(sized.error());
             }
             size = *sized;
-        } else if (S_ISREG(item.st_mode)) {
-            size = static_cast<std::uint64_t>(item.st_blocks) * 512;
+        } else if (item.isRegular()) {
+            size = item.blocks * 512;
         }
         result.items.push_back(ScannedItem{*url, size, modified, isDirectory});
         ++progress.items;

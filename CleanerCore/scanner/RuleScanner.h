@@ -63,6 +63,7 @@
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/scanner/ProcessTable.h"
 #include "base/Result.h"
+#include "platform/FileStatus.h"
 
 namespace kb {
 
@@ -93,9 +94,9 @@ struct ScanOptions {
 };
 
 // Whether `account` may delete the entry `item` of the directory `directory` itself (see
-// rule 4 above). Both are lstat results.
-bool accountCanDelete(const ScanAccount& account, const struct stat& directory,
-                      const struct stat& item);
+// rule 4 above). Both are statuses of the entries themselves, links not followed.
+bool accountCanDelete(const ScanAccount& account, const FileStatus& directory,
+                      const FileStatus& item);
 
 // `processes` must be the table of `account`'s processes; it is shared so that a catalogue
 // is scanned against one reading of /proc.

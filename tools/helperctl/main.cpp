@@ -46,6 +46,7 @@
 #include "HelperProtocol/HelperCodec.h"
 #include "HelperProtocol/SocketExecutor.h"
 #include "base/Overloaded.h"
+#include "platform/FileStatus.h"
 #include "platform/PeerIdentity.h"
 #include "platform/UniqueFd.h"
 
@@ -363,8 +364,7 @@ std::string attestationProblem(const std::string& path, const Attestation& attes
     if (auto problem = executableProblem(fd.get()); !problem.empty()) {
         return problem;
     }
-    struct stat st;
-    if (::fstat(fd.get(), &st) == 0 && st.st_gid == 0) {
+    if (const auto st = fileStatusOf(fd.get()); st && st->groupID == 0) {
         return "the executable's group is root";
     }
     return {};

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,12 +33,12 @@ bool isInside(const std::string& path, const std::string& directory) {
 // Whether the account can delete `path` itself, judged now.
 bool accountMayDelete(const ScanAccount& account, const std::string& path) {
     const auto [directory, name] = DesktopTrash::splitPath(path);
-    struct stat parent {};
-    struct stat item {};
-    if (::lstat(directory.c_str(), &parent) != 0 || ::lstat(path.c_str(), &item) != 0) {
+    const auto parent = fileStatusAt(AT_FDCWD, directory);
+    const auto item = fileStatusAt(AT_FDCWD, path);
+    if (!parent || !item) {
         return true;  // gone or unreadable: the account's own attempt reports why
     }
-    return accountCanDelete(account, parent, item);
+    return accountCanDelete(account, *parent, *item);
 }
 
 class Executor {

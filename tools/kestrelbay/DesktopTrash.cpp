@@ -10,6 +10,7 @@
 #include "CleanerCore/model/FileURL.h"
 #include "CleanerCore/persistence/FileAccess.h"
 #include "platform/DirectoryEntries.h"
+#include "platform/FileStatus.h"
 #include "platform/TreeRemoval.h"
 #include "platform/UniqueFd.h"
 
@@ -86,9 +87,8 @@ Result<std::string, SystemError> moveToTrash(const std::string& dataHome, const 
         return fail(parent.error());
     }
     const std::string name = splitPath(path).second;
-    struct stat item {};
-    if (::fstatat(parent->get(), name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) {
-        return fail(systemError("lstat", path));
+    if (const auto item = fileStatusAt(parent->get(), name); !item) {
+        return fail(systemError(item.error().code, "lstat", path));
     }
     const std::string trash = dataHome + "/Trash";
     auto files = makeDirectories(trash + "/files");
@@ -158,17 +158,16 @@ Result<void, SystemError> removeItem(const std::string& dataHome, const std::str
         return fail(parent.error());
     }
     const auto [directory, name] = splitPath(path);
-    struct stat item {};
-    struct stat container {};
-    if (::fstatat(parent->get(), name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0 ||
-        ::fstat(parent->get(), &container) != 0) {
-        return fail(systemError("lstat", path));
+    const auto item = fileStatusAt(parent->get(), name);
+    const auto container = fileStatusOf(parent->get());
+    if (!item || !container) {
+        return fail(systemError(item ? container.error().code : item.error().code, "lstat", path));
     }
-    if (S_ISDIR(item.st_mode)) {
-        if (item.st_dev != container.st_dev) {
+    if (item->isDirectory()) {
+        if (item->device != container->device) {
             return fail(systemError(EXDEV, "rmdir", path));
         }
-        auto removed = removeTree(parent->get(), name, ObjectId{item.st_dev, item.st_ino});
+        auto removed = removeTree(parent->get(), name, item->id());
         if (!removed) {
             SystemError error = removed.error().error;
             error.path = path + (error.path.empty() ? "" : "/" + error.path);

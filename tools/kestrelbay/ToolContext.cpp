@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "CleanerCore/model/CleanRuleCatalog.h"
+#include "platform/FileStatus.h"
 #include "platform/PasswordDatabase.h"
 
 namespace kb::tool {
@@ -21,8 +22,7 @@ std::string defaultRulesDirectory() {
     const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
     if (!error) {
         const auto beside = executable.parent_path().parent_path() / "share/kestrelbay/rules";
-        struct stat status {};
-        if (::stat(beside.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        if (isDirectoryAt(AT_FDCWD, beside.string(), FinalLink::follow)) {
             return beside.string();
         }
     }

@@ -1,4 +1,4 @@
-#include "platform/Openat2.h"
+#include "platform/BeneathResolution.h"
 
 #include <fcntl.h>
 #include <linux/openat2.h>
