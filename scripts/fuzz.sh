@@ -4,7 +4,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 ./scripts/install-deps.sh
-cmake --preset fuzz
+cmake --preset fuzz -DKB_WERROR=ON
 cmake --build --preset fuzz -j "$(nproc)"
 for target in build/fuzz/fuzz/fuzz_*; do
     [ -x "$target" ] || continue
