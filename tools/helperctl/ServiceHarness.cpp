@@ -50,6 +50,7 @@ int scratchFile(const std::string& path) {
 // async-signal-safe functions, and allocating is not one.
 std::vector<char*> argvOf(const std::vector<std::string>& argv) {
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
@@ -179,7 +180,7 @@ size_t RunningHelper::threads() const {
 
 std::string installClient(const TempDir& dir, const std::string& name, gid_t group,
                           const std::optional<Attestation>& attestation) {
-    const std::string path = dir / name;
+    std::string path = dir / name;
     writeFile(path, readFile(KB_HELPERCTL_EXECUTABLE));
     EXPECT_EQ(::chown(path.c_str(), 0, group), 0);
     EXPECT_EQ(::chmod(path.c_str(), 02755), 0);
@@ -245,6 +246,8 @@ ClientRun runClientAs(const std::vector<std::string>& argv, uid_t uid, gid_t gid
         }
         if (WIFSTOPPED(status)) {
             const int signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
+            // ptrace takes the signal to deliver in its pointer argument.
+            // NOLINTNEXTLINE(performance-no-int-to-ptr)
             ::ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(intptr_t(signal)));
             continue;
         }
