@@ -13,7 +13,9 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/s
 status=0
 run() {
     echo "== $1 $2"
-    "build/tsan/$1" --gtest_brief=1 --gtest_filter="$2" || status=1
+    # From the executable's own folder, as ctest runs it.
+    (cd "build/tsan/$(dirname "$1")" && "./$(basename "$1")" --gtest_brief=1 --gtest_filter="$2") ||
+        status=1
 }
 # The deep and huge trees have one top-level entry: one worker, and minutes under TSan.
 run platform/platform_tests 'TreeRemoval.*:TreeOwnership.*:-*DeepTree*:*HugeFlat*'
