@@ -35,6 +35,7 @@ finish() {
     fi
 }
 
+# pids and names are lists of words, split on purpose.
 status=0
 pids=""
 names=""
@@ -42,12 +43,14 @@ for name in $targets; do
     run "$name" &
     pids="$pids $!"
     names="$names $name"
+    # shellcheck disable=SC2086
     if [ "$(echo $pids | wc -w)" -ge "$(nproc)" ]; then
         set -- $pids; first_pid=$1; shift; pids="$*"
         set -- $names; first_name=$1; shift; names="$*"
         finish "$first_pid" "$first_name"
     fi
 done
+# shellcheck disable=SC2086
 set -- $names
 for pid in $pids; do
     finish "$pid" "$1"
