@@ -87,7 +87,7 @@ ExecutorResult<Nothing> PrivilegedExecutor::terminateProcess(std::int32_t pid,
 
 ExecutorResult<Nothing> PrivilegedExecutor::bootoutLaunchd(std::string label,
                                                            LaunchdDomain domain) {
-    return expectDone(send({R::BootoutLaunchd{std::move(label), std::move(domain)}}));
+    return expectDone(send({R::BootoutLaunchd{std::move(label), domain}}));
 }
 
 ExecutorResult<Nothing> PrivilegedExecutor::forgetReceipt(std::string packageID) {

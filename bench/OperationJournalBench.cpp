@@ -125,7 +125,7 @@ void BM_BareSplitAndParse(benchmark::State& state) {
             boost::system::error_code ec;
             auto value = boost::json::parse(line, ec);
             benchmark::DoNotOptimize(value);
-            parsed += ec ? 0 : 1;
+            parsed += ec ? 0U : 1U;
         }
         if (parsed != entryCount) {
             state.SkipWithError("wrong line count");

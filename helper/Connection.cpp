@@ -201,21 +201,21 @@ void Connection::handleCall(WireFraming::Call call, size_t cost) {
     // references on, so a finished job holds nothing of the connection.
     auto work =
         std::make_shared<asio::executor_work_guard<asio::any_io_executor>>(socket_.get_executor());
-    service_.perform(
-        std::move(call.request), [self = shared_from_this(), id = call.id, work, cost](
-                                     std::string response, std::function<void()> written) mutable {
-            auto connection = std::move(self);
-            auto guard = std::move(work);
-            PendingWrite write{.frame = WireFraming::encodeResponseReply(id, response),
-                               .written = std::move(written),
-                               .budget = cost};
-            auto& strand = connection->strand_;
-            asio::post(strand,
-                       [connection = std::move(connection), write = std::move(write)]() mutable {
-                           connection->queueWrite(std::move(write));
-                       });
-            guard->reset();
-        });
+    service_.perform(std::move(call.request),
+                     [self = shared_from_this(), id = call.id, work, cost](
+                         const std::string& response, std::function<void()> written) mutable {
+                         auto connection = std::move(self);
+                         auto guard = std::move(work);
+                         PendingWrite write{.frame = WireFraming::encodeResponseReply(id, response),
+                                            .written = std::move(written),
+                                            .budget = cost};
+                         auto& strand = connection->strand_;
+                         asio::post(strand, [connection = std::move(connection),
+                                             write = std::move(write)]() mutable {
+                             connection->queueWrite(std::move(write));
+                         });
+                         guard->reset();
+                     });
 }
 
 void Connection::completed(PendingWrite& write) {

@@ -10,7 +10,7 @@ namespace kb {
 namespace {
 
 // Large enough for hundreds of entries per system call, small enough to keep one per thread.
-constexpr std::size_t bufferSize = 64 * 1024;
+constexpr std::size_t bufferSize = std::size_t{64} * 1024;
 
 EntryType typeFromDirent(unsigned char type) {
     switch (type) {

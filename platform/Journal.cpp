@@ -59,6 +59,7 @@ void journalSend(JournalPriority priority, std::string_view subsystem, std::stri
             items.push_back(name + "=" + value);
         }
         std::vector<iovec> vector;
+        vector.reserve(items.size());
         for (auto& item : items) {
             vector.push_back(iovec{item.data(), item.size()});
         }

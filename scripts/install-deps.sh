@@ -1,15 +1,15 @@
 #!/bin/sh
-# Installs every Debian package that building, testing, fuzzing, benchmarking and packaging
-# (manual pages, dpkg-shlibdeps, lintian) need.
+# Installs every Debian package that building, testing, linting, fuzzing, benchmarking and
+# packaging (manual pages, dpkg-shlibdeps, lintian) need.
 # Idempotent: packages already present are left alone; the package lists are refreshed
 # only when something is missing.
 set -eu
 
 packages="
-cmake g++ make pkg-config git
+cmake g++ make pkg-config git ccache
 libboost-json1.81-dev libasio-dev libsystemd-dev libutf8proc-dev uuid-dev
 libgtest-dev libgmock-dev libbenchmark-dev
-clang clang-format libclang-rt-14-dev
+clang clang-format clang-tidy libclang-rt-14-dev
 systemd acl attr e2fsprogs passwd util-linux coreutils findutils
 dbus-daemon polkitd
 scdoc gzip dpkg-dev fakeroot file lintian man-db binutils init-system-helpers

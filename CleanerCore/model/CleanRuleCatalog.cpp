@@ -45,6 +45,8 @@ std::vector<CleanRule> browserRules() {
               "~/Library/Application Support/Microsoft Edge/*/Service Worker/CacheStorage",
               "~/Library/Application Support/BraveSoftware/Brave-Browser/*/Code Cache",
               "~/Library/Application Support/BraveSoftware/Brave-Browser/*/GPUCache",
+              // One path, wrapped to fit the line.
+              // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
               "~/Library/Application Support/BraveSoftware/Brave-Browser/*/Service "
               "Worker/CacheStorage",
               "~/Library/Application Support/Arc/User Data/*/Code Cache",

@@ -239,10 +239,10 @@ PathPolicy::PathPolicy(std::string_view homeDirectory, std::vector<std::string> 
     if (auto canonical = fileSystem_->canonicalPath(homeDirectory_)) {
         homeDirectory_ = normalize(*canonical);
     }
-    userProtectedPaths_.reserve(userProtectedPaths.size());
-    for (const auto& path : userProtectedPaths) {
-        userProtectedPaths_.push_back(normalize(path));
+    for (auto& path : userProtectedPaths) {
+        path = normalize(path);
     }
+    userProtectedPaths_ = std::move(userProtectedPaths);
 
     auto candidates = std::make_shared<Candidates>();
     for (const auto relative : Patterns::homeDeniedRoots) {

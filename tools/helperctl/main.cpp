@@ -33,6 +33,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -413,7 +414,7 @@ extern "C" int __lsan_is_turned_off() {
     return 1;
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     const CommandLine line = parse(argc, argv);
     if (line.command == "attest") {
         return attest(line);
@@ -467,4 +468,8 @@ int main(int argc, char** argv) {
         return failure(response.error());
     }
     return printResponse(*response, line.json);
+} catch (const std::exception& e) {
+    // Out of memory or threads: said on standard error, never an abort with a core dump.
+    std::fprintf(stderr, "kestrelbay-helperctl: %s\n", e.what());
+    return EX_SOFTWARE;
 }

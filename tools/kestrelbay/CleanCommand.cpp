@@ -126,7 +126,7 @@ class Executor {
     }
 
     void record(const PlannedItem& item, JournalEntry::Action action, JournalEntry::Actor actor,
-                std::optional<std::string> trashedPath, std::optional<std::string> note) {
+                const std::optional<std::string>& trashedPath, std::optional<std::string> note) {
         if (action != JournalEntry::Action::failed) {
             freedBytes += item.bytes;
             ++done;
