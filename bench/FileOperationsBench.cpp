@@ -109,14 +109,15 @@ int main(int argc, char** argv) {
     int status = 0;
     const auto start = std::chrono::steady_clock::now();
     if (mode == "remove" || mode == "trash") {
-        status = request(mode == "trash", std::stoul(args.at(0)), args.at(1),
+        status = request(mode == "trash", static_cast<uint32_t>(std::stoul(args.at(0))), args.at(1),
                          std::vector<std::string>(args.begin() + 2, args.end()));
     } else if (mode == "remove-list" || mode == "trash-list") {
         std::vector<std::string> paths;
         for (const auto& name : entriesOf(args.at(2))) {
             paths.push_back(args.at(2) + "/" + name);
         }
-        status = request(mode == "trash-list", std::stoul(args.at(0)), args.at(1), paths);
+        status = request(mode == "trash-list", static_cast<uint32_t>(std::stoul(args.at(0))),
+                         args.at(1), paths);
     } else if (mode == "unlink-loop") {
         for (const auto& name : entriesOf(args.at(0))) {
             if (::unlink((args.at(0) + "/" + name).c_str()) != 0) {

@@ -55,7 +55,8 @@ void DecodeRequestStrict(benchmark::State& state) {
         auto r = kb::HelperCodec::decode<kb::HelperRequest>(requestBytes());
         benchmark::DoNotOptimize(r);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * requestBytes().size()));
+    state.SetBytesProcessed(
+        static_cast<int64_t>(static_cast<size_t>(state.iterations()) * requestBytes().size()));
 }
 BENCHMARK(DecodeRequestStrict)->Unit(benchmark::kMillisecond);
 
@@ -64,7 +65,8 @@ void DecodeRequestBareParse(benchmark::State& state) {
         auto v = boost::json::parse(requestBytes());
         benchmark::DoNotOptimize(v);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * requestBytes().size()));
+    state.SetBytesProcessed(
+        static_cast<int64_t>(static_cast<size_t>(state.iterations()) * requestBytes().size()));
 }
 BENCHMARK(DecodeRequestBareParse)->Unit(benchmark::kMillisecond);
 
@@ -74,7 +76,8 @@ void EncodeResponseStrict(benchmark::State& state) {
         auto bytes = kb::HelperCodec::encode(response);
         benchmark::DoNotOptimize(bytes);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * responseBytes().size()));
+    state.SetBytesProcessed(
+        static_cast<int64_t>(static_cast<size_t>(state.iterations()) * responseBytes().size()));
 }
 BENCHMARK(EncodeResponseStrict)->Unit(benchmark::kMillisecond);
 
@@ -85,7 +88,8 @@ void EncodeResponseBareSerialize(benchmark::State& state) {
         auto bytes = boost::json::serialize(value);
         benchmark::DoNotOptimize(bytes);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * responseBytes().size()));
+    state.SetBytesProcessed(
+        static_cast<int64_t>(static_cast<size_t>(state.iterations()) * responseBytes().size()));
 }
 BENCHMARK(EncodeResponseBareSerialize)->Unit(benchmark::kMillisecond);
 

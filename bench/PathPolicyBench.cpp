@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -54,8 +55,8 @@ struct Workload {
         }
         makeChain(deep);
         makeChain(home + "/.config/editor/cache");
-        ::symlink((home + "/.cache").c_str(), (home + "/cache-link").c_str());
-        ::symlink((home + "/src/project").c_str(), (root + "/project-link").c_str());
+        std::filesystem::create_symlink(home + "/.cache", home + "/cache-link");
+        std::filesystem::create_symlink(home + "/src/project", root + "/project-link");
 
         const std::string system[] = {
             "/usr/share/doc/bash/README",     "/var/log/apt/history.log.1",

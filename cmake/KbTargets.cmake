@@ -44,12 +44,10 @@ endfunction()
 
 # Tests that cannot share the machine with the others, as gtest filters; ctest runs them on
 # their own. One pauses the system's polkitd; two stand in for journald on its fixed socket,
-# which the helpers of other tests would log into; the helper under a memory limit was seen to
-# drop its connections when other tests loaded the machine.
+# which the helpers of other tests would log into.
 set(KB_SERIAL_TESTS "Polkit.AnUnansweredOrUnreachablePolkitIsAnErrorWithinTheTimeOut"
                     "Logger.WritesTheIdentityFieldsToTheJournalSocket"
-                    "AuditTrail.RawFieldsAndAnEscapedMessageReachTheJournalSocket"
-                    "ServiceEndToEnd.LargeRequestsInFlightStayWithinAMemoryLimit")
+                    "AuditTrail.RawFieldsAndAnEscapedMessageReachTheJournalSocket")
 
 # kb_discover_tests(EXECUTABLE)
 #

@@ -28,7 +28,8 @@ bool withinLimits(const std::string& path) {
     if (path.empty() || path.front() != '/' || path.size() > maximumTrashedPathLength) {
         return false;
     }
-    for (unsigned char c : path) {
+    for (const char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c == 0x7f) {
             return false;
         }
@@ -43,7 +44,7 @@ bool withinLimits(const std::string& path) {
         if (piece == "." || piece == "..") {
             return false;
         }
-        components += piece.empty() ? 0 : 1;
+        components += piece.empty() ? std::size_t{0} : std::size_t{1};
         start = end + 1;
     }
     return components >= 2;

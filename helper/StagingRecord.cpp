@@ -24,7 +24,8 @@ const char temporaryPrefix[] = ".writing-";
 
 std::string escape(const std::string& value) {
     std::string out;
-    for (unsigned char c : value) {
+    for (const char ch : value) {
+        const auto c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c == 0x7f || c == '%') {
             char hex[4];
             std::snprintf(hex, sizeof hex, "%%%02X", c);

@@ -237,14 +237,14 @@ TEST(TrashItems, AnItemSwappedAfterItsCaptureIsPutBackAndReportedAsARace) {
 
 TEST(TrashItems, EightThreadsTrashingItemsOfTheSameNameLoseNone) {
     FileOpsScenario world;
-    constexpr int threads = 8;
-    for (int i = 0; i < threads; ++i) {
+    constexpr size_t threads = 8;
+    for (size_t i = 0; i < threads; ++i) {
         makeDirectories(world.at("d" + std::to_string(i)));
         writeFile(world.at("d" + std::to_string(i) + "/same.txt"), std::to_string(i));
     }
     std::vector<ItemResult> results(threads);
     std::vector<std::thread> workers;
-    for (int i = 0; i < threads; ++i) {
+    for (size_t i = 0; i < threads; ++i) {
         workers.emplace_back([&, i] {
             results[i] = onlyItem(world.trash({world.at("d" + std::to_string(i) + "/same.txt")}));
         });

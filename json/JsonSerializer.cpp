@@ -16,8 +16,8 @@ constexpr std::array<std::uint8_t, 256> makeEscapeTable(bool slash) {
     for (int c = 0; c < 0x20; ++c) {
         table[static_cast<size_t>(c)] = 5;
     }
-    for (unsigned char c : {'\b', '\f', '\n', '\r', '\t', '"', '\\'}) {
-        table[c] = 1;
+    for (const char c : {'\b', '\f', '\n', '\r', '\t', '"', '\\'}) {
+        table[static_cast<unsigned char>(c)] = 1;
     }
     if (slash) {
         table['/'] = 1;

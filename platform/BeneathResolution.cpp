@@ -11,7 +11,7 @@ namespace kb {
 
 Result<UniqueFd, SystemError> openNoSymlinks(int dirFd, const std::string& path, int flags) {
     struct open_how how {};
-    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
+    how.flags = static_cast<__u64>(flags | O_CLOEXEC);
     how.resolve = RESOLVE_NO_SYMLINKS;
     for (int attempt = 0;; ++attempt) {
         const long fd = ::syscall(SYS_openat2, dirFd, path.c_str(), &how, sizeof how);

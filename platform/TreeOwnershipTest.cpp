@@ -85,7 +85,7 @@ TEST(TreeOwnership, KeepingTheirOwnerChangesOnlyTheAccountsOwnEntries) {
 // entry's descriptor in one that others may write. A file mounted over an entry is another
 // file system and keeps its owner either way.
 TEST(TreeOwnership, EntriesChangeInClosedAndOpenDirectoriesButAFileMountedOverOneDoesNot) {
-    for (mode_t mode : {0755, 0777, 0775}) {
+    for (mode_t mode : {0755U, 0777U, 0775U}) {
         TempDir dir;
         TempDir outside;
         writeFile(outside / "mounted", "m");

@@ -6,7 +6,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-cmake --preset tsan -DKB_WERROR=ON
+# shellcheck disable=SC2086
+cmake --preset tsan ${KB_CI_CMAKE_FLAGS:-}
 cmake --build --preset tsan -j "$(nproc)" --target \
     platform_tests HelperProtocol_tests CleanerCore_model_tests helper_core_tests
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp ${TSAN_OPTIONS:-}"

@@ -25,8 +25,8 @@
 #include "CleanerCore/model/IsoDate.h"
 #include "CleanerCore/persistence/FileAccess.h"
 #include "CleanerCore/persistence/PersistenceError.h"
-#include "json/JsonCodec.h"
 #include "base/Result.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

@@ -26,10 +26,10 @@
 #include <string_view>
 #include <vector>
 
+#include "CleanerCore/errors/PolicyReason.h"
 #include "CleanerCore/policy/ParentResolutions.h"
 #include "CleanerCore/policy/PolicyDecision.h"
 #include "CleanerCore/policy/PolicyFileSystem.h"
-#include "CleanerCore/errors/PolicyReason.h"
 #include "platform/PasswordDatabase.h"
 
 namespace kb {

@@ -16,8 +16,8 @@
 #include <string_view>
 
 #include "CleanerCore/errors/CleanerError.h"
-#include "json/JsonCodec.h"
 #include "base/Result.h"
+#include "json/JsonCodec.h"
 
 namespace kb {
 

@@ -190,7 +190,7 @@ TEST(ProcessRunner, ConcurrentRunsLeakNoDescriptorAndNoChild) {
     std::vector<std::set<int>> seen(8);
     for (size_t t = 0; t < seen.size(); ++t) {
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 25; ++i) {
+            for (size_t i = 0; i < 25; ++i) {
                 switch ((i + t) % 4) {
                     case 0:
                         (void)sh("exec sleep 10", std::nullopt, 10ms);

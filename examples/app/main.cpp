@@ -17,8 +17,8 @@
 #include "CleanerCore/model/DeletionPlan.h"
 #include "CleanerCore/model/DirectorySizer.h"
 #include "CleanerCore/persistence/OperationJournal.h"
-#include "json/JsonSerializer.h"
 #include "HelperProtocol/SocketExecutor.h"
+#include "json/JsonSerializer.h"
 
 namespace {
 

@@ -150,7 +150,9 @@ CommandLine parse(int argc, char** argv) {
         } else if (a == "--development") {
             line.development = true;
         } else if (a == "--") {
-            line.operands.insert(line.operands.end(), args.begin() + i + 1, args.end());
+            line.operands.insert(line.operands.end(),
+                                 std::next(args.begin(), static_cast<std::ptrdiff_t>(i + 1)),
+                                 args.end());
             break;
         } else if (line.command.empty()) {
             line.command = a;
