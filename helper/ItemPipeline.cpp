@@ -34,7 +34,7 @@ std::variant<StatIdentity, ItemOutcome> identityIn(int directory, const std::str
     if ((*identity)->isSIPRestricted()) {
         return ItemOutcome::sipProtected();
     }
-    return std::move(**identity);
+    return **identity;
 }
 
 }  // namespace
@@ -76,8 +76,7 @@ std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
     if (auto* outcome = std::get_if<ItemOutcome>(&identity)) {
         return std::move(*outcome);
     }
-    return CapturedItem{path, resolvedPath, std::move(directory),
-                        std::move(std::get<StatIdentity>(identity))};
+    return CapturedItem{path, resolvedPath, std::move(directory), std::get<StatIdentity>(identity)};
 }
 
 std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
@@ -103,7 +102,7 @@ std::variant<CapturedItem, ItemOutcome> captureItem(const std::string& path,
         return std::move(*outcome);
     }
     return CapturedItem{path, resolvedPath, ParentDirectory{std::move(directory), std::move(name)},
-                        std::move(std::get<StatIdentity>(identity))};
+                        std::get<StatIdentity>(identity)};
 }
 
 ItemOutcome notAuthorizedOutcome() {

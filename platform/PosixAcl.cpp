@@ -34,8 +34,8 @@ std::optional<unsigned> effectiveGroupPermissions(const std::vector<unsigned cha
     if (value.size() < 4 || (value.size() - 4) % 8 != 0) {
         return std::nullopt;
     }
-    if ((value[0] | value[1] << 8 | value[2] << 16 | static_cast<std::uint32_t>(value[3]) << 24) !=
-        aclVersion) {
+    if ((std::uint32_t{value[0]} | std::uint32_t{value[1]} << 8 | std::uint32_t{value[2]} << 16 |
+         std::uint32_t{value[3]} << 24) != aclVersion) {
         return std::nullopt;
     }
     std::optional<unsigned> group;

@@ -75,6 +75,8 @@ ChildResult runChild(const std::vector<std::string>& argv, const std::string& in
         }
         if (WIFSTOPPED(status)) {  // under the tracer
             const int signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
+            // ptrace takes the signal to deliver in its pointer argument.
+            // NOLINTNEXTLINE(performance-no-int-to-ptr)
             ::ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(intptr_t{signal}));
             continue;
         }

@@ -48,6 +48,7 @@ RunningHelper::RunningHelper(const TempDir& dir) {
         "exec env -u NOTIFY_SOCKET LISTEN_FDS=1 LISTEN_PID=$$ STATE_DIRECTORY=\"$1\" \"$0\"",
         KB_HELPER_EXECUTABLE, stateDirectory};
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
@@ -95,7 +96,7 @@ size_t RunningHelper::threads() const {
 std::string installClient(const TempDir& dir, const std::string& name, gid_t group,
                           const std::optional<Attestation>& attestation,
                           const std::string& executable) {
-    const std::string path = dir / name;
+    std::string path = dir / name;
     writeFile(path, readFile(executable));
     EXPECT_EQ(::chown(path.c_str(), 0, group), 0);
     EXPECT_EQ(::chmod(path.c_str(), 02755), 0);
