@@ -16,7 +16,8 @@
 #include <tuple>
 
 #include "HelperProtocol/HelperConstants.h"
-#include "helper/Logger.h"
+#include "helper/testing/CapturedLog.h"
+#include "helper/testing/FrameClient.h"
 #include "platform/UnixSocket.h"
 
 namespace kb {
@@ -56,23 +57,15 @@ class ConnectionTest : public ::testing::Test {
     UniqueFd client;
     double now = 100;
     IdleExitTimer timer{[this] { return now; }, [] {}};
-    std::mutex logLock;
-    std::vector<LogRecord> logs;
+    testing::CapturedLog log;
     std::promise<void> closed;
 
-    void SetUp() override {
-        setLogSink([this](const LogRecord& r) {
-            std::lock_guard guard(logLock);
-            logs.push_back(r);
-        });
-    }
     void TearDown() override {
         client.reset();
         work.reset();
         if (runner.joinable()) {
             runner.join();
         }
-        setLogSink({});
     }
 
     // `early` is written before the connection starts, as by a client that does not wait.
@@ -103,25 +96,7 @@ class ConnectionTest : public ::testing::Test {
         ASSERT_TRUE(UnixSocket::sendAll(client.get(), bytes).ok());
     }
 
-    // The next frame's body, or nullopt at the end of the stream.
-    std::optional<std::string> nextBody() {
-        for (;;) {
-            auto body = reader_.next();
-            if (!body.ok()) {
-                ADD_FAILURE() << "bad frame from the helper";
-                return std::nullopt;
-            }
-            if (body->has_value()) {
-                return **body;
-            }
-            char buffer[65536];
-            const ssize_t n = ::recv(client.get(), buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                return std::nullopt;
-            }
-            reader_.append(buffer, static_cast<size_t>(n));
-        }
-    }
+    std::optional<std::string> nextBody() { return testing::nextFrame(client.get(), reader_); }
 
     // The next reply, or nullopt at the end of the stream.
     std::optional<WireFraming::Reply> receive() {
@@ -141,15 +116,7 @@ class ConnectionTest : public ::testing::Test {
         return timer.state();
     }
 
-    bool logged(const std::string& message) {
-        std::lock_guard guard(logLock);
-        for (const auto& r : logs) {
-            if (r.message == message) {
-                return true;
-            }
-        }
-        return false;
-    }
+    bool logged(const std::string& message) { return log.count(message) != 0; }
 
   private:
     WireFraming::FrameReader reader_;
@@ -157,7 +124,6 @@ class ConnectionTest : public ::testing::Test {
 
 // A connection of its own for each row of a table.
 struct FreshConnection : ConnectionTest {
-    FreshConnection() { SetUp(); }
     ~FreshConnection() override { TearDown(); }
     void TestBody() override {}
 };

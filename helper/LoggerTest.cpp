@@ -13,23 +13,12 @@
 #include <vector>
 
 #include "helper/AuditTrail.h"
+#include "helper/testing/CapturedLog.h"
 #include "platform/UniqueFd.h"
 #include "testing/TempDir.h"
 
 namespace kb {
 namespace {
-
-TEST(Logger, CategoriesAndLevelsReachTheSink) {
-    std::vector<LogRecord> lines;
-    setLogSink([&](const LogRecord& r) { lines.push_back(r); });
-    listenerLogger().error("peer refused");
-    serviceLogger().notice("listening on x");
-    operationsLogger().fault("staging replaced");
-    setLogSink({});
-    EXPECT_EQ(lines, (std::vector<LogRecord>{{"listener", LogLevel::error, "peer refused"},
-                                             {"service", LogLevel::standard, "listening on x"},
-                                             {"operations", LogLevel::fault, "staging replaced"}}));
-}
 
 TEST(Logger, EscapingKeepsEachLineOneUnambiguousLine) {
     const std::pair<std::string, std::string> table[] = {
@@ -142,8 +131,7 @@ std::string field(const std::multimap<std::string, std::string>& fields, const s
 }
 
 TEST(AuditTrail, SinksSeeTheLineItsLevelAndItsFields) {
-    std::vector<LogRecord> lines;
-    setLogSink([&](const LogRecord& r) { lines.push_back(r); });
+    testing::CapturedLog log;
     const Caller caller{42, 1003, 1003, "/usr/bin/app", nullptr};
     audit(caller, {AuditEvent::itemTrashed, "trashItems", 1003, "/home/a/x", "ok", "own"});
     audit(Caller{7, 1004, 1004, "", nullptr},
@@ -151,7 +139,7 @@ TEST(AuditTrail, SinksSeeTheLineItsLevelAndItsFields) {
            "dev.kestrelbay.helper.signal-processes"});
     audit(caller, {AuditEvent::itemRemoved, "removeItems", 1003,
                    std::string(maximumLoggedBytes + 1, 'p'), "policyDenied", "own"});
-    setLogSink({});
+    const auto lines = log.audits();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].category, "operations");
     EXPECT_EQ(lines[0].level, LogLevel::standard);
