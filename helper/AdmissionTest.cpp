@@ -12,9 +12,7 @@
 namespace kb {
 namespace {
 
-using testing::FileOpsScenario;
-using testing::listTree;
-using testing::writeFile;
+using namespace kb::testing;
 
 constexpr std::uint32_t noSuchAccount = 4242999;
 
@@ -43,13 +41,13 @@ TEST(Admission, RefusalTextsDependOnlyOnTheNumberOfPaths) {
 }
 
 TEST(Admission, AnAccountIsAdmittedWithItsGroupAndAHomeResolvedAnewForEveryRequest) {
-    testing::TempDir place;
-    testing::TestAccount account("kbadm", place.path());
+    TempDir place;
+    TestAccount account("kbadm", place.path());
     // The database names a link; the policy follows it to wherever it leads now.
     const std::string first = place / "first";
     const std::string second = place / "second";
     ASSERT_EQ(::rename(account.home().c_str(), first.c_str()), 0);
-    testing::makeDirectories(second);
+    makeDirectories(second);
     const std::vector<std::string> most(10000, account.home() + "/x");
     for (const std::string& target : {first, second, first}) {
         ::unlink(account.home().c_str());
@@ -96,7 +94,7 @@ TEST(Admission, APeerOtherThanRootActsOnlyForItsOwnUid) {
 
 TEST(Admission, ARefusedRequestOfEveryPathKindAnswersErrorAndTouchesNothing) {
     FileOpsScenario world;
-    testing::makeDirectories(world.at("dir/sub"));
+    makeDirectories(world.at("dir/sub"));
     writeFile(world.at("dir/sub/file"), "x");
     writeFile(world.at("file"), "x");
     const auto before = listTree(world.home());
@@ -113,7 +111,7 @@ TEST(Admission, ARefusedRequestOfEveryPathKindAnswersErrorAndTouchesNothing) {
         EXPECT_EQ(response, HelperResponse::error(text));
     }
     EXPECT_EQ(listTree(world.home()), before);
-    EXPECT_FALSE(testing::pathExists(world.settings.stagingDirectory));
+    EXPECT_FALSE(pathExists(world.settings.stagingDirectory));
 }
 
 TEST(ItemPipeline, DeniedAndAllowedPathsGiveResultsInRequestOrderAndTheDenialIsLogged) {
@@ -121,7 +119,7 @@ TEST(ItemPipeline, DeniedAndAllowedPathsGiveResultsInRequestOrderAndTheDenialIsL
     writeFile(world.at("file"), "x");
     const auto before = listTree(world.home());
     const std::string relative = "not/absolute";
-    const auto results = testing::itemsOf(
+    const auto results = itemsOf(
         world.remove({relative, world.home(), "/etc/passwd", world.at("file"), world.at("file")}));
     ASSERT_EQ(results.size(), 5u);
     EXPECT_EQ(results[0], (ItemResult{relative, ItemOutcome::policyDenied("path is not absolute"),
@@ -133,7 +131,7 @@ TEST(ItemPipeline, DeniedAndAllowedPathsGiveResultsInRequestOrderAndTheDenialIsL
     EXPECT_EQ(results[4], (ItemResult{world.at("file"), ItemOutcome::notFound(), std::nullopt}));
     EXPECT_EQ(world.log.records().at(0), (LogRecord{"service", LogLevel::standard,
                                                     "refused not/absolute: path is not absolute"}));
-    EXPECT_TRUE(testing::pathExists("/etc/passwd"));
+    EXPECT_TRUE(pathExists("/etc/passwd"));
 }
 
 }  // namespace

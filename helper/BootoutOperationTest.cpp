@@ -11,16 +11,14 @@
 namespace kb {
 namespace {
 
-using testing::asRoot;
-using testing::CapturedLog;
-using testing::makeToolScript;
+using namespace kb::testing;
 using Request = HelperRequest::BootoutLaunchd;
 using Args = std::vector<std::string>;
 
 struct Fixture {
-    testing::TempDir dir;
+    TempDir dir;
     RootFileOpsSettings settings;
-    testing::ToolScript systemctl;
+    ToolScript systemctl;
 
     explicit Fixture(const std::string& body) {
         settings.systemctlPath = dir / "systemctl";
@@ -74,7 +72,7 @@ TEST(BootoutLaunchd, StopsASystemOrUserUnitAndCountsNotLoadedAsDone) {
     EXPECT_EQ(bootoutLaunchd(Request{"x", LaunchdDomain::system()}, asRoot(), failing.settings),
               HelperResponse::error("Failed to stop x.service: Access denied"));
     // A user's unit, through that user's manager.
-    testing::TestAccount account("kbproc");
+    TestAccount account("kbproc");
     ASSERT_TRUE(account.valid());
     Fixture f("exit 0");
     CapturedLog log;

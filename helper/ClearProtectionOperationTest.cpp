@@ -15,8 +15,7 @@
 namespace kb {
 namespace {
 
-using testing::asRoot;
-using testing::runChild;
+using namespace kb::testing;
 
 std::string shell(const std::string& command) {
     const auto r = runChild({"/bin/sh", "-c", command});
@@ -40,7 +39,7 @@ std::string extendedAcl(const std::string& path) {
 }
 
 mode_t permissionBits(const std::string& path) {
-    return testing::statusOf(path).mode & 07777;
+    return statusOf(path).mode & 07777;
 }
 
 class ClearProtectionTest : public ::testing::Test {
@@ -48,7 +47,7 @@ class ClearProtectionTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(account.valid());
         root = account.home() + "/Projects";
-        testing::makeDirectories(root);
+        makeDirectories(root);
     }
     void TearDown() override {
         // Leave nothing that userdel could not remove.
@@ -63,7 +62,7 @@ class ClearProtectionTest : public ::testing::Test {
         return {ItemResult{path, ItemOutcome::ok(), std::nullopt}};
     }
 
-    testing::TestAccount account{"kbproc"};
+    TestAccount account{"kbproc"};
     std::string root;
 };
 

@@ -58,16 +58,12 @@ struct ListenerHarness {
         fd = std::move(*connected);
         timeval timeout{5, 0};
         ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        if (!greeting(fd.get()).admitted) {
-            return false;
-        }
-        if (!UnixSocket::sendAll(
-                 fd.get(), WireFraming::encodeCall({1, WireFraming::Selector::getVersion, ""}))
-                 .ok()) {
-            return false;
-        }
-        char reply[20];  // length, id, version
-        return ::recv(fd.get(), reply, sizeof reply, MSG_WAITALL) == 20;
+        WireFraming::FrameReader reader;
+        return greeting(fd.get()).admitted &&
+               UnixSocket::sendAll(
+                   fd.get(), WireFraming::encodeCall({1, WireFraming::Selector::getVersion, ""}))
+                   .ok() &&
+               testing::nextFrame(fd.get(), reader).has_value();
     }
     static WireFraming::Greeting greeting(int fd) {
         WireFraming::FrameReader reader;

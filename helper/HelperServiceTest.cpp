@@ -15,28 +15,19 @@ namespace {
 
 using R = HelperRequest;
 
-Caller peerWithUid(std::uint32_t uid) {
-    Caller peer;
-    peer.uid = uid;
-    return peer;
-}
-
-// Stands in for the root operations, which other tests exercise: records what reached it.
-struct RecordingPerformer {
-    std::shared_ptr<std::vector<HelperRequest>> seen =
-        std::make_shared<std::vector<HelperRequest>>();
-    HelperService::Performer get() {
-        return [seen = seen](const HelperRequest& r, const Caller&) {
-            seen->push_back(r);
-            return HelperResponse::done();
-        };
-    }
-};
-
-TEST(HelperService, UndecodableBytesAnswerErrorAndLogTheirSize) {
+// The root operations, which have their own tests, stand in as a recorder.
+TEST(HelperService, OnlyADecodableRequestForThePeersOwnUidReachesTheOperations) {
     IdleExitTimer timer;
-    RecordingPerformer performer;
-    HelperService service(peerWithUid(1000), performer.get(), timer);
+    Caller peer;
+    peer.uid = 1000;
+    std::vector<HelperRequest> seen;
+    HelperService service(
+        peer,
+        [&](const HelperRequest& r, const Caller&) {
+            seen.push_back(r);
+            return HelperResponse::done();
+        },
+        timer);
     for (const std::string& bytes : {std::string("0123456789"), std::string()}) {
         testing::CapturedLog logs;
         EXPECT_EQ(service.handle(bytes),
@@ -46,19 +37,12 @@ TEST(HelperService, UndecodableBytesAnswerErrorAndLogTheirSize) {
                       {"service", LogLevel::error,
                        "undecodable request of " + std::to_string(bytes.size()) + " bytes"}}));
     }
-    EXPECT_TRUE(performer.seen->empty());
-}
-
-TEST(HelperService, ARequestForAnotherUidNeverReachesTheOperations) {
-    IdleExitTimer timer;
-    RecordingPerformer performer;
-    HelperService service(peerWithUid(1000), performer.get(), timer);
     const HelperRequest mine{R::TrashItems{{"/home/a/x"}, 1000}};
     EXPECT_EQ(
         service.handle(HelperCodec::encode(HelperRequest{R::TrashItems{{"/x"}, 1001}}).value()),
         HelperResponse::error("uid 1001 is not a user account this helper will act for"));
     EXPECT_EQ(service.handle(HelperCodec::encode(mine).value()), HelperResponse::done());
-    EXPECT_EQ(*performer.seen, std::vector<HelperRequest>{mine});
+    EXPECT_EQ(seen, std::vector<HelperRequest>{mine});
 }
 
 TEST(HelperService, APerformCallIsInFlightUntilItsReplyIsWritten) {

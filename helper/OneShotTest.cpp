@@ -11,9 +11,7 @@
 namespace kb {
 namespace {
 
-using testing::runChild;
-using testing::TempDir;
-using testing::writeFile;
+using namespace kb::testing;
 
 const std::string helper = KB_HELPER_EXECUTABLE;
 

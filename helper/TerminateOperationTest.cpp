@@ -17,8 +17,7 @@
 namespace kb {
 namespace {
 
-using testing::asRoot;
-using testing::CapturedLog;
+using namespace kb::testing;
 using Request = HelperRequest::TerminateProcess;
 
 HelperResponse terminate(pid_t pid, std::uint64_t startTime, int signal) {
