@@ -18,36 +18,16 @@
 #include "HelperProtocol/HelperConstants.h"
 #include "helper/testing/CapturedLog.h"
 #include "helper/testing/FrameClient.h"
+#include "helper/testing/Gate.h"
 #include "platform/UnixSocket.h"
 
 namespace kb {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Gate;
 using WireFraming::Call;
 using WireFraming::Selector;
-
-struct Gate {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool open = false;
-    int entered = 0;
-    void pass() {
-        std::unique_lock guard(lock);
-        ++entered;
-        changed.notify_all();
-        changed.wait(guard, [&] { return open; });
-    }
-    void release() {
-        std::lock_guard guard(lock);
-        open = true;
-        changed.notify_all();
-    }
-    bool waitEntered(int count) {
-        std::unique_lock guard(lock);
-        return changed.wait_for(guard, 5s, [&] { return entered >= count; });
-    }
-};
 
 class ConnectionTest : public ::testing::Test {
   public:
@@ -164,7 +144,7 @@ TEST_F(ConnectionTest, RepliesCarryTheirCallsIdsInCompletionOrder) {
         }
     }
     EXPECT_EQ(early, (std::set<std::uint64_t>{2, 3}));
-    slow.release();
+    slow.open();
     auto last = receive();
     ASSERT_TRUE(last);
     EXPECT_EQ(last->id, 1u);
@@ -230,13 +210,13 @@ TEST(ConnectionLimits, ReadingPausesUntilRepliesAreWrittenAndNoCallIsDropped) {
         std::thread writer([&] { f.send(calls); });
         ASSERT_TRUE(gate.waitEntered(2));  // two jobs of one uid run at a time
         std::this_thread::sleep_for(200ms);
-        EXPECT_EQ(gate.entered, 2);
+        EXPECT_EQ(gate.entered(), 2);
         if (limits.budget) {
             EXPECT_LE(budget->heldBy(0), 250'000u + 65'536u);  // the third frame waits, unread
         } else {
             EXPECT_EQ(f.timer.state().inFlight, 4);
         }
-        gate.release();
+        gate.open();
         std::set<std::uint64_t> ids;
         for (std::uint64_t i = 0; i < count; ++i) {
             auto reply = f.receive();
@@ -261,7 +241,7 @@ TEST_F(ConnectionTest, AClientThatLeavesMidRequestStillCountsItsCallOut) {
     ASSERT_TRUE(gate.waitEntered(1));
     client.reset();
     now = 200;
-    gate.release();
+    gate.open();
     EXPECT_EQ(closed.get_future().wait_for(5s), std::future_status::ready);
     EXPECT_EQ(settled(), (IdleExitTimer::State{0, 200}));
 }

@@ -2,13 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <future>
-#include <mutex>
 
 #include "HelperProtocol/HelperCodec.h"
 #include "HelperProtocol/HelperConstants.h"
 #include "helper/testing/CapturedLog.h"
+#include "helper/testing/Gate.h"
 
 namespace kb {
 namespace {
@@ -48,14 +47,11 @@ TEST(HelperService, OnlyADecodableRequestForThePeersOwnUidReachesTheOperations) 
 TEST(HelperService, APerformCallIsInFlightUntilItsReplyIsWritten) {
     double now = 100;
     IdleExitTimer timer([&] { return now; }, [] {});
-    std::mutex lock;
-    std::condition_variable released;
-    bool release = false;
+    testing::Gate gate;
     HelperService service(
         Caller{},
         [&](const HelperRequest&, const Caller&) {
-            std::unique_lock guard(lock);
-            released.wait(guard, [&] { return release; });
+            gate.pass();
             return HelperResponse::version(5);
         },
         timer);
@@ -67,11 +63,7 @@ TEST(HelperService, APerformCallIsInFlightUntilItsReplyIsWritten) {
     }
     EXPECT_EQ(timer.state().inFlight, 2);
     now = 10'000;
-    {
-        std::lock_guard guard(lock);
-        release = true;
-    }
-    released.notify_all();
+    gate.open();
     for (auto& reply : replies) {
         auto [response, written] = reply.get_future().get();
         EXPECT_EQ(response, R"({"version":{"_0":5}})");
