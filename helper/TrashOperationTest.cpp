@@ -154,7 +154,7 @@ TEST(TrashItems, OneFileSystemRenamesTwoCopyAndOtherAccountsEntriesKeepTheirOwne
 
 // The fixed staging path of earlier versions lies in a world-writable directory: an
 // account creating something there changes nothing for anyone.
-TEST(TrashItems, SquattingTheOldStagingPathChangesNothing) {
+TEST(TrashItems, SquattingTheOldStagingPathOrNamingAStagedItemChangesNothing) {
     FileOpsScenario world;
     const std::string shared = world.scratch() / "var-tmp";
     makeDirectories(shared);
@@ -172,10 +172,8 @@ TEST(TrashItems, SquattingTheOldStagingPathChangesNothing) {
               (ItemResult{world.at("item"), ItemOutcome::ok(), world.trashed("item")}));
     recoverStaging(world.settings);
     EXPECT_EQ(ownerOf(squatted + "/x"), world.uid());
-}
 
-TEST(TrashItems, TheStagingDirectoryAndItemsLeftInItAreNeverActedOn) {
-    FileOpsScenario world;
+    // Nor are the staging subdirectory in the Trash and the items left in it.
     const std::string staging = world.trashed(".dev.kestrelbay.staging-SOME-UUID");
     makeDirectories(staging + "/inner");
     ::chmod(staging.c_str(), 0700);
