@@ -26,7 +26,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::Gate;
-using WireFraming::Call;
 using WireFraming::Selector;
 
 class ConnectionTest : public ::testing::Test {
@@ -80,11 +79,8 @@ class ConnectionTest : public ::testing::Test {
 
     // The next reply, or nullopt at the end of the stream.
     std::optional<WireFraming::Reply> receive() {
-        auto body = nextBody();
-        if (!body) {
-            return std::nullopt;
-        }
-        return WireFraming::decodeReply(*body).value();
+        const auto body = nextBody();
+        return body ? std::optional(WireFraming::decodeReply(*body).value()) : std::nullopt;
     }
 
     // Calls are counted out once their write completed, which may be just after the client
@@ -95,8 +91,6 @@ class ConnectionTest : public ::testing::Test {
         }
         return timer.state();
     }
-
-    bool logged(const std::string& message) { return log.count(message) != 0; }
 
   private:
     WireFraming::FrameReader reader_;
@@ -178,7 +172,7 @@ TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
         EXPECT_EQ(reply->payload, R"({"done":{}})");
         EXPECT_FALSE(f.receive());  // closed; call 2 was never read
         EXPECT_EQ(f.closed.get_future().wait_for(5s), std::future_status::ready);
-        EXPECT_TRUE(f.logged(c.log));
+        EXPECT_TRUE(f.log.count(c.log));
     }
 }
 
@@ -264,7 +258,8 @@ TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServ
                   (WireFraming::Greeting{
                       false, "the program wrote to the helper before the helper's greeting"}));
         EXPECT_FALSE(f.nextBody());
-        EXPECT_TRUE(f.logged("closing a connection that sent bytes before the helper's greeting"));
+        EXPECT_TRUE(
+            f.log.count("closing a connection that sent bytes before the helper's greeting"));
         EXPECT_EQ(served, 0);
     }
     {
@@ -297,7 +292,7 @@ TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServ
         ::waitpid(child, &status, 0);
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_FALSE(f.receive());  // closed without a reply
-        EXPECT_TRUE(f.logged(
+        EXPECT_TRUE(f.log.count(
             "closing a connection that sent bytes written by a process other than the admitted "
             "one"));
         EXPECT_EQ(served, 0);
@@ -316,7 +311,7 @@ TEST(ConnectionTimeouts, APartialFrameOrRepliesLeftUnreadCloseTheConnection) {
         EXPECT_EQ(reply->id, 1u);
         EXPECT_EQ(f.closed.get_future().wait_for(5s), std::future_status::ready);
         EXPECT_FALSE(f.receive());
-        EXPECT_TRUE(f.logged("closing a connection that left a frame unfinished"));
+        EXPECT_TRUE(f.log.count("closing a connection that left a frame unfinished"));
     }
     SCOPED_TRACE("replies left unread");
     FreshConnection f;
@@ -329,7 +324,7 @@ TEST(ConnectionTimeouts, APartialFrameOrRepliesLeftUnreadCloseTheConnection) {
     }
     f.send(calls);
     EXPECT_EQ(f.closed.get_future().wait_for(10s), std::future_status::ready);
-    EXPECT_TRUE(f.logged("closing a connection whose replies waited 0.3 s to be written"));
+    EXPECT_TRUE(f.log.count("closing a connection whose replies waited 0.3 s to be written"));
     EXPECT_EQ(f.settled().inFlight, 0);
 }
 

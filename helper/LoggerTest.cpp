@@ -98,23 +98,18 @@ class JournalSocket {
     // NAME=value lines, or NAME, a line feed, a 64-bit little-endian length and the value.
     static std::multimap<std::string, std::string> parse(std::string_view datagram) {
         std::multimap<std::string, std::string> fields;
-        std::size_t at = 0;
-        while (at < datagram.size()) {
-            const std::size_t feed = datagram.find('\n', at);
+        for (std::size_t at = 0, feed; (feed = datagram.find('\n', at)) != datagram.npos;) {
             const std::size_t equals = datagram.find('=', at);
-            if (feed == std::string_view::npos) {
-                break;
-            }
+            std::uint64_t length = 0;
             if (equals < feed) {
                 fields.emplace(datagram.substr(at, equals - at),
                                datagram.substr(equals + 1, feed - equals - 1));
-                at = feed + 1;
-                continue;
+            } else {
+                std::memcpy(&length, datagram.data() + feed + 1, sizeof length);
+                fields.emplace(datagram.substr(at, feed - at), datagram.substr(feed + 9, length));
+                length += 9;  // the length itself and the line feed after the value
             }
-            std::uint64_t length = 0;
-            std::memcpy(&length, datagram.data() + feed + 1, sizeof length);
-            fields.emplace(datagram.substr(at, feed - at), datagram.substr(feed + 9, length));
-            at = feed + 9 + length + 1;
+            at = feed + 1 + length;
         }
         return fields;
     }
