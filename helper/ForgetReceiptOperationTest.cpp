@@ -19,10 +19,8 @@ using Args = std::vector<std::string>;
 TEST(ForgetReceipt, ValidatesTheIdentifierBeforeLookingForATool) {
     RootFileOpsSettings none;
     none.receiptToolPath = "";
-    for (const std::string& id : {std::string(""), std::string("../x")}) {
-        EXPECT_EQ(forgetReceipt(Request{id}, asRoot(), none),
-                  HelperResponse::error("'" + id + "' is not a valid package identifier"));
-    }
+    EXPECT_EQ(forgetReceipt(Request{"../x"}, asRoot(), none),
+              HelperResponse::error("'../x' is not a valid package identifier"));
     EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, asRoot(), none),
               HelperResponse::error("this system keeps no installer receipts"));
 }

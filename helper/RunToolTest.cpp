@@ -25,7 +25,6 @@ TEST(RunTool, StatusesAndStandardErrorDecideTheAnswer) {
         {"echo ignored >&2; exit 113", HelperResponse::done()},
         {"echo 'Unit x.service not loaded.' >&2; exit 5",
          HelperResponse::error("Unit x.service not loaded.")},
-        {"exit 1", HelperResponse::error(tool + " exited with 1")},
         {"printf ' \\n\\t\\n' >&2; exit 2", HelperResponse::error(tool + " exited with 2")},
         {"printf '\\n  first line\\n second line \\n\\n' >&2; exit 3",
          HelperResponse::error("first line\n second line")},

@@ -43,16 +43,6 @@ class CapturedLog {
                 return r.message.rfind(start, 0) == 0 && (!level || r.level == *level);
             }));
     }
-    // The value of the field `name` of audit line `index`, or "<absent>".
-    std::string auditField(std::size_t index, const std::string& name) const {
-        std::lock_guard guard(lock_);
-        for (const auto& [key, value] : audits_.at(index).fields) {
-            if (key == name) {
-                return value;
-            }
-        }
-        return "<absent>";
-    }
 
   private:
     mutable std::mutex lock_;
