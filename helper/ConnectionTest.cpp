@@ -16,37 +16,17 @@
 #include <tuple>
 
 #include "HelperProtocol/HelperConstants.h"
-#include "helper/Logger.h"
+#include "helper/testing/CapturedLog.h"
+#include "helper/testing/FrameClient.h"
+#include "helper/testing/Gate.h"
 #include "platform/UnixSocket.h"
 
 namespace kb {
 namespace {
 
 using namespace std::chrono_literals;
-using WireFraming::Call;
+using testing::Gate;
 using WireFraming::Selector;
-
-struct Gate {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool open = false;
-    int entered = 0;
-    void pass() {
-        std::unique_lock guard(lock);
-        ++entered;
-        changed.notify_all();
-        changed.wait(guard, [&] { return open; });
-    }
-    void release() {
-        std::lock_guard guard(lock);
-        open = true;
-        changed.notify_all();
-    }
-    bool waitEntered(int count) {
-        std::unique_lock guard(lock);
-        return changed.wait_for(guard, 5s, [&] { return entered >= count; });
-    }
-};
 
 class ConnectionTest : public ::testing::Test {
   public:
@@ -56,23 +36,15 @@ class ConnectionTest : public ::testing::Test {
     UniqueFd client;
     double now = 100;
     IdleExitTimer timer{[this] { return now; }, [] {}};
-    std::mutex logLock;
-    std::vector<LogRecord> logs;
+    testing::CapturedLog log;
     std::promise<void> closed;
 
-    void SetUp() override {
-        setLogSink([this](const LogRecord& r) {
-            std::lock_guard guard(logLock);
-            logs.push_back(r);
-        });
-    }
     void TearDown() override {
         client.reset();
         work.reset();
         if (runner.joinable()) {
             runner.join();
         }
-        setLogSink({});
     }
 
     // `early` is written before the connection starts, as by a client that does not wait.
@@ -103,33 +75,12 @@ class ConnectionTest : public ::testing::Test {
         ASSERT_TRUE(UnixSocket::sendAll(client.get(), bytes).ok());
     }
 
-    // The next frame's body, or nullopt at the end of the stream.
-    std::optional<std::string> nextBody() {
-        for (;;) {
-            auto body = reader_.next();
-            if (!body.ok()) {
-                ADD_FAILURE() << "bad frame from the helper";
-                return std::nullopt;
-            }
-            if (body->has_value()) {
-                return **body;
-            }
-            char buffer[65536];
-            const ssize_t n = ::recv(client.get(), buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                return std::nullopt;
-            }
-            reader_.append(buffer, static_cast<size_t>(n));
-        }
-    }
+    std::optional<std::string> nextBody() { return testing::nextFrame(client.get(), reader_); }
 
     // The next reply, or nullopt at the end of the stream.
     std::optional<WireFraming::Reply> receive() {
-        auto body = nextBody();
-        if (!body) {
-            return std::nullopt;
-        }
-        return WireFraming::decodeReply(*body).value();
+        const auto body = nextBody();
+        return body ? std::optional(WireFraming::decodeReply(*body).value()) : std::nullopt;
     }
 
     // Calls are counted out once their write completed, which may be just after the client
@@ -141,23 +92,12 @@ class ConnectionTest : public ::testing::Test {
         return timer.state();
     }
 
-    bool logged(const std::string& message) {
-        std::lock_guard guard(logLock);
-        for (const auto& r : logs) {
-            if (r.message == message) {
-                return true;
-            }
-        }
-        return false;
-    }
-
   private:
     WireFraming::FrameReader reader_;
 };
 
 // A connection of its own for each row of a table.
 struct FreshConnection : ConnectionTest {
-    FreshConnection() { SetUp(); }
     ~FreshConnection() override { TearDown(); }
     void TestBody() override {}
 };
@@ -198,7 +138,7 @@ TEST_F(ConnectionTest, RepliesCarryTheirCallsIdsInCompletionOrder) {
         }
     }
     EXPECT_EQ(early, (std::set<std::uint64_t>{2, 3}));
-    slow.release();
+    slow.open();
     auto last = receive();
     ASSERT_TRUE(last);
     EXPECT_EQ(last->id, 1u);
@@ -232,7 +172,7 @@ TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
         EXPECT_EQ(reply->payload, R"({"done":{}})");
         EXPECT_FALSE(f.receive());  // closed; call 2 was never read
         EXPECT_EQ(f.closed.get_future().wait_for(5s), std::future_status::ready);
-        EXPECT_TRUE(f.logged(c.log));
+        EXPECT_TRUE(f.log.count(c.log));
     }
 }
 
@@ -264,13 +204,13 @@ TEST(ConnectionLimits, ReadingPausesUntilRepliesAreWrittenAndNoCallIsDropped) {
         std::thread writer([&] { f.send(calls); });
         ASSERT_TRUE(gate.waitEntered(2));  // two jobs of one uid run at a time
         std::this_thread::sleep_for(200ms);
-        EXPECT_EQ(gate.entered, 2);
+        EXPECT_EQ(gate.entered(), 2);
         if (limits.budget) {
             EXPECT_LE(budget->heldBy(0), 250'000u + 65'536u);  // the third frame waits, unread
         } else {
             EXPECT_EQ(f.timer.state().inFlight, 4);
         }
-        gate.release();
+        gate.open();
         std::set<std::uint64_t> ids;
         for (std::uint64_t i = 0; i < count; ++i) {
             auto reply = f.receive();
@@ -285,19 +225,6 @@ TEST(ConnectionLimits, ReadingPausesUntilRepliesAreWrittenAndNoCallIsDropped) {
     EXPECT_EQ(budget->held(), 0u);
 }
 
-TEST_F(ConnectionTest, APartialFrameFollowedBySilenceIsClosed) {
-    startGreeted([](const HelperRequest&, const Caller&) { return HelperResponse::done(); },
-                 Connection::Limits{.partialFrameTimeout = 300ms});
-    send(perform(1, R"({"getVersion":{}})") + std::string("\x00\x00\x00\x20\x01", 5));
-    auto reply = receive();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->id, 1u);
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_FALSE(receive());
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
-    EXPECT_TRUE(logged("closing a connection that left a frame unfinished"));
-}
-
 TEST_F(ConnectionTest, AClientThatLeavesMidRequestStillCountsItsCallOut) {
     Gate gate;
     startGreeted([&](const HelperRequest&, const Caller&) {
@@ -308,7 +235,7 @@ TEST_F(ConnectionTest, AClientThatLeavesMidRequestStillCountsItsCallOut) {
     ASSERT_TRUE(gate.waitEntered(1));
     client.reset();
     now = 200;
-    gate.release();
+    gate.open();
     EXPECT_EQ(closed.get_future().wait_for(5s), std::future_status::ready);
     EXPECT_EQ(settled(), (IdleExitTimer::State{0, 200}));
 }
@@ -331,7 +258,8 @@ TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServ
                   (WireFraming::Greeting{
                       false, "the program wrote to the helper before the helper's greeting"}));
         EXPECT_FALSE(f.nextBody());
-        EXPECT_TRUE(f.logged("closing a connection that sent bytes before the helper's greeting"));
+        EXPECT_TRUE(
+            f.log.count("closing a connection that sent bytes before the helper's greeting"));
         EXPECT_EQ(served, 0);
     }
     {
@@ -364,25 +292,40 @@ TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServ
         ::waitpid(child, &status, 0);
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_FALSE(f.receive());  // closed without a reply
-        EXPECT_TRUE(f.logged(
+        EXPECT_TRUE(f.log.count(
             "closing a connection that sent bytes written by a process other than the admitted "
             "one"));
         EXPECT_EQ(served, 0);
     }
 }
 
-TEST_F(ConnectionTest, AClientThatLeavesItsRepliesUnreadIsClosed) {
-    startGreeted([](const HelperRequest&,
-                    const Caller&) { return HelperResponse::error(std::string(1 << 20, 'r')); },
-                 Connection::Limits{.replyTimeout = 300ms});
-    std::string calls;
-    for (int i = 0; i < 4; ++i) {
-        calls += perform(static_cast<std::uint64_t>(i), R"({"getVersion":{}})");
+TEST(ConnectionTimeouts, APartialFrameOrRepliesLeftUnreadCloseTheConnection) {
+    {
+        SCOPED_TRACE("a partial frame followed by silence");
+        FreshConnection f;
+        f.startGreeted([](const HelperRequest&, const Caller&) { return HelperResponse::done(); },
+                       Connection::Limits{.partialFrameTimeout = 300ms});
+        f.send(perform(1, R"({"getVersion":{}})") + std::string("\x00\x00\x00\x20\x01", 5));
+        auto reply = f.receive();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->id, 1u);
+        EXPECT_EQ(f.closed.get_future().wait_for(5s), std::future_status::ready);
+        EXPECT_FALSE(f.receive());
+        EXPECT_TRUE(f.log.count("closing a connection that left a frame unfinished"));
     }
-    send(calls);
-    EXPECT_EQ(closed.get_future().wait_for(10s), std::future_status::ready);
-    EXPECT_TRUE(logged("closing a connection whose replies waited 0.3 s to be written"));
-    EXPECT_EQ(settled().inFlight, 0);
+    SCOPED_TRACE("replies left unread");
+    FreshConnection f;
+    f.startGreeted([](const HelperRequest&,
+                      const Caller&) { return HelperResponse::error(std::string(1 << 20, 'r')); },
+                   Connection::Limits{.replyTimeout = 300ms});
+    std::string calls;
+    for (std::uint64_t i = 0; i < 4; ++i) {
+        calls += perform(i, R"({"getVersion":{}})");
+    }
+    f.send(calls);
+    EXPECT_EQ(f.closed.get_future().wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(f.log.count("closing a connection whose replies waited 0.3 s to be written"));
+    EXPECT_EQ(f.settled().inFlight, 0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "helper/testing/FileOpsScenario.h"
@@ -18,12 +19,7 @@
 namespace kb {
 namespace {
 
-using testing::FileOpsScenario;
-using testing::HomeLocation;
-using testing::listTree;
-using testing::makeDirectories;
-using testing::TempDir;
-using testing::writeFile;
+using namespace kb::testing;
 
 constexpr int iterations = 500;
 
@@ -102,13 +98,28 @@ class FileOperationRace : public ::testing::Test {
         writeFile(world.at("race/item/g"), "item");
     }
 
-    // Any outcome the operations define, but never sipProtected here.
-    static void expectKnownOutcome(const ItemResult& result) {
-        EXPECT_FALSE(std::holds_alternative<ItemOutcome::SipProtected>(result.outcome.kind));
-    }
-
-    void expectCanaryIntact(int iteration) {
-        ASSERT_EQ(listTree(canary.path()), canaryBefore) << "after iteration " << iteration;
+    // Each iteration swaps, on a fresh item, either the directory `inner` for a link to
+    // `innerLink` or the parent of everything for a link to the canary, while `operate` runs.
+    template <class Operate>
+    void race(
+        const char* inner, const std::string& innerLink, Operate operate,
+        const std::function<void()>& prepare = [] {}) {
+        for (int i = 0; i < iterations; ++i) {
+            reset();
+            prepare();
+            {
+                Swapper swapper(world.at(i % 2 ? "race" : inner),
+                                i % 2 ? canary.path() : innerLink);
+                // Any outcome the operations define, but never sipProtected here.
+                EXPECT_FALSE(std::holds_alternative<ItemOutcome::SipProtected>(
+                    onlyItem(operate()).outcome.kind));
+            }
+            // Whatever happened, the item is in place or in the Trash, never left in staging.
+            ASSERT_EQ(world.stagingLeftovers(), std::vector<std::string>{}) << "iteration " << i;
+            if (i % 50 == 0 || i == iterations - 1) {
+                ASSERT_EQ(listTree(canary.path()), canaryBefore) << "after iteration " << i;
+            }
+        }
     }
 
     FileOpsScenario world;
@@ -117,53 +128,21 @@ class FileOperationRace : public ::testing::Test {
 };
 
 TEST_F(FileOperationRace, RemoveNeverTouchesTheCanary) {
-    for (int i = 0; i < iterations; ++i) {
-        reset();
-        {
-            Swapper swapper(world.at(i % 2 ? "race" : "race/item/sub"),
-                            i % 2 ? canary.path() : canary / "sub");
-            expectKnownOutcome(testing::onlyItem(world.remove({world.at("race/item")})));
-        }
-        if (i % 50 == 0) {
-            expectCanaryIntact(i);
-        }
-    }
-    expectCanaryIntact(iterations);
+    race("race/item/sub", canary / "sub", [&] { return world.remove({world.at("race/item")}); });
 }
 
 TEST_F(FileOperationRace, TrashNeverMovesOrReownsTheCanary) {
-    for (int i = 0; i < iterations; ++i) {
-        reset();
-        {
-            Swapper swapper(world.at(i % 2 ? "race" : "race/item/sub"),
-                            i % 2 ? canary.path() : canary / "sub");
-            expectKnownOutcome(testing::onlyItem(world.trash({world.at("race/item")})));
-        }
-        // Whatever happened, the item is in place or in the Trash, never left in staging.
-        ASSERT_EQ(world.stagingLeftovers(), std::vector<std::string>{}) << "iteration " << i;
-        if (i % 50 == 0) {
-            expectCanaryIntact(i);
-        }
-    }
-    expectCanaryIntact(iterations);
+    race("race/item/sub", canary / "sub", [&] { return world.trash({world.at("race/item")}); });
 }
 
 TEST_F(FileOperationRace, RestoreNeverTakesFromOrPutsIntoTheCanary) {
-    for (int i = 0; i < iterations; ++i) {
-        reset();
-        makeDirectories(world.at(".Trash/box/item/sub"));
-        writeFile(world.trashed("box/item/sub/f"), "trashed");
-        ::rename(world.at("race/item").c_str(), world.at("race/old").c_str());
-        {
-            Swapper swapper(world.at(i % 2 ? "race" : ".Trash/box"), canary.path());
-            expectKnownOutcome(
-                testing::onlyItem(world.restore(world.trashed("box/item"), world.at("race/item"))));
-        }
-        if (i % 50 == 0) {
-            expectCanaryIntact(i);
-        }
-    }
-    expectCanaryIntact(iterations);
+    race(
+        ".Trash/box", canary.path(),
+        [&] { return world.restore(world.trashed("box/item"), world.at("race/back")); },
+        [&] {
+            makeDirectories(world.at(".Trash/box/item/sub"));
+            writeFile(world.trashed("box/item/sub/f"), "trashed");
+        });
 }
 
 }  // namespace

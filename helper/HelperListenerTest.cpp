@@ -11,7 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "helper/Logger.h"
+#include "helper/testing/CapturedLog.h"
+#include "helper/testing/FrameClient.h"
 #include "platform/UnixSocket.h"
 #include "testing/TempDir.h"
 
@@ -33,14 +34,9 @@ struct ListenerHarness {
     asio::io_context& context = lastingContext();
     std::shared_ptr<HelperListener> listener;
     std::thread runner;
-    std::mutex lock;
-    std::vector<LogRecord> logs;
+    testing::CapturedLog log;
 
     explicit ListenerHarness(HelperListener::Options options) {
-        setLogSink([this](const LogRecord& r) {
-            std::lock_guard guard(lock);
-            logs.push_back(r);
-        });
         listener = std::make_shared<HelperListener>(
             context, std::move(UnixSocket::listenOnPath(path, 0666, 64).value()),
             std::move(options));
@@ -51,7 +47,6 @@ struct ListenerHarness {
         asio::post(context, [this] { listener->stopAccepting(); });
         context.stop();
         runner.join();
-        setLogSink({});
     }
 
     // Connects, reads the greeting and asks for the version; true when a reply came.
@@ -63,41 +58,18 @@ struct ListenerHarness {
         fd = std::move(*connected);
         timeval timeout{5, 0};
         ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        if (!greeting(fd.get()).admitted) {
-            return false;
-        }
-        if (!UnixSocket::sendAll(
-                 fd.get(), WireFraming::encodeCall({1, WireFraming::Selector::getVersion, ""}))
-                 .ok()) {
-            return false;
-        }
-        char reply[20];  // length, id, version
-        return ::recv(fd.get(), reply, sizeof reply, MSG_WAITALL) == 20;
+        WireFraming::FrameReader reader;
+        return greeting(fd.get()).admitted &&
+               UnixSocket::sendAll(
+                   fd.get(), WireFraming::encodeCall({1, WireFraming::Selector::getVersion, ""}))
+                   .ok() &&
+               testing::nextFrame(fd.get(), reader).has_value();
     }
     static WireFraming::Greeting greeting(int fd) {
         WireFraming::FrameReader reader;
-        for (;;) {
-            auto body = reader.next();
-            if (!body.ok()) {
-                return {};
-            }
-            if (body->has_value()) {
-                auto greeting = WireFraming::decodeGreeting(**body);
-                return greeting ? *greeting : WireFraming::Greeting{};
-            }
-            char buffer[4096];
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                return {};
-            }
-            reader.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    size_t count(const std::string& prefix) {
-        std::lock_guard guard(lock);
-        return static_cast<size_t>(std::count_if(logs.begin(), logs.end(), [&](const LogRecord& r) {
-            return r.message.rfind(prefix, 0) == 0;
-        }));
+        const auto body = testing::nextFrame(fd, reader);
+        const auto greeting = WireFraming::decodeGreeting(body.value_or(""));
+        return greeting ? *greeting : WireFraming::Greeting{};
     }
 };
 
@@ -132,8 +104,8 @@ TEST(HelperListener, ConnectionsPerUidAreLimitedAndReleasedOnClose) {
     EXPECT_EQ(
         ListenerHarness::greeting(refused->get()),
         (WireFraming::Greeting{false, "this account has too many connections to the helper open"}));
-    EXPECT_EQ(h.count("refused a client (pid "), 2u);
-    EXPECT_EQ(h.count("accepted a client that satisfies the code-signing requirement"), 3u);
+    EXPECT_EQ(h.log.count("refused a client (pid "), 2u);
+    EXPECT_EQ(h.log.count("accepted a client that satisfies the code-signing requirement"), 3u);
     open[0].reset();
     bool again = false;
     for (int i = 0; i < 50 && !again; ++i) {
@@ -153,11 +125,10 @@ TEST(HelperListener, AnUnparsableRequirementRefusesEveryClient) {
         UniqueFd fd;
         EXPECT_FALSE(h.served(fd));
     }
-    std::lock_guard guard(h.lock);
-    ASSERT_EQ(h.logs.size(), 2u);
-    EXPECT_EQ(h.logs[0],
-              (LogRecord{"listener", LogLevel::fault,
-                         "refusing all clients: cannot parse anchor apple generic and"}));
+    const auto logs = h.log.records();
+    ASSERT_EQ(logs.size(), 2u);
+    EXPECT_EQ(logs[0], (LogRecord{"listener", LogLevel::fault,
+                                  "refusing all clients: cannot parse anchor apple generic and"}));
 }
 
 TEST(HelperListener, TheProductionCheckAdmitsRootWithoutAttestationAndPinsTheCaller) {

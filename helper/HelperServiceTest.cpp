@@ -2,88 +2,56 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <future>
-#include <mutex>
 
 #include "HelperProtocol/HelperCodec.h"
 #include "HelperProtocol/HelperConstants.h"
-#include "helper/Logger.h"
+#include "helper/testing/CapturedLog.h"
+#include "helper/testing/Gate.h"
 
 namespace kb {
 namespace {
 
 using R = HelperRequest;
 
-struct LogCapture {
-    std::mutex lock;
-    std::vector<LogRecord> lines;
-    LogCapture() {
-        setLogSink([this](const LogRecord& r) {
-            std::lock_guard guard(lock);
-            lines.push_back(r);
-        });
-    }
-    ~LogCapture() { setLogSink({}); }
-};
-
-Caller peerWithUid(std::uint32_t uid) {
-    Caller peer;
-    peer.uid = uid;
-    return peer;
-}
-
-// Stands in for the root operations, which other tests exercise: records what reached it.
-struct RecordingPerformer {
-    std::shared_ptr<std::vector<HelperRequest>> seen =
-        std::make_shared<std::vector<HelperRequest>>();
-    HelperService::Performer get() {
-        return [seen = seen](const HelperRequest& r, const Caller&) {
-            seen->push_back(r);
-            return HelperResponse::done();
-        };
-    }
-};
-
-TEST(HelperService, UndecodableBytesAnswerErrorAndLogTheirSize) {
+// The root operations, which have their own tests, stand in as a recorder.
+TEST(HelperService, OnlyADecodableRequestForThePeersOwnUidReachesTheOperations) {
     IdleExitTimer timer;
-    RecordingPerformer performer;
-    HelperService service(peerWithUid(1000), performer.get(), timer);
+    Caller peer;
+    peer.uid = 1000;
+    std::vector<HelperRequest> seen;
+    HelperService service(
+        peer,
+        [&](const HelperRequest& r, const Caller&) {
+            seen.push_back(r);
+            return HelperResponse::done();
+        },
+        timer);
     for (const std::string& bytes : {std::string("0123456789"), std::string()}) {
-        LogCapture logs;
+        testing::CapturedLog logs;
         EXPECT_EQ(service.handle(bytes),
                   HelperResponse::error("this helper cannot decode the request"));
-        EXPECT_EQ(logs.lines,
+        EXPECT_EQ(logs.records(),
                   (std::vector<LogRecord>{
                       {"service", LogLevel::error,
                        "undecodable request of " + std::to_string(bytes.size()) + " bytes"}}));
     }
-    EXPECT_TRUE(performer.seen->empty());
-}
-
-TEST(HelperService, ARequestForAnotherUidNeverReachesTheOperations) {
-    IdleExitTimer timer;
-    RecordingPerformer performer;
-    HelperService service(peerWithUid(1000), performer.get(), timer);
     const HelperRequest mine{R::TrashItems{{"/home/a/x"}, 1000}};
     EXPECT_EQ(
         service.handle(HelperCodec::encode(HelperRequest{R::TrashItems{{"/x"}, 1001}}).value()),
         HelperResponse::error("uid 1001 is not a user account this helper will act for"));
     EXPECT_EQ(service.handle(HelperCodec::encode(mine).value()), HelperResponse::done());
-    EXPECT_EQ(*performer.seen, std::vector<HelperRequest>{mine});
+    EXPECT_EQ(seen, std::vector<HelperRequest>{mine});
 }
 
-TEST(HelperService, APerformCallIsInFlightUntilItsReplyIsWritten) {
+TEST(HelperService, APerformCallIsInFlightUntilItsReplyIsWrittenAndVersionOnlyTouchesTheTimer) {
     double now = 100;
     IdleExitTimer timer([&] { return now; }, [] {});
-    std::mutex lock;
-    std::condition_variable released;
-    bool release = false;
+    testing::Gate gate;
     HelperService service(
         Caller{},
         [&](const HelperRequest&, const Caller&) {
-            std::unique_lock guard(lock);
-            released.wait(guard, [&] { return release; });
+            gate.pass();
             return HelperResponse::version(5);
         },
         timer);
@@ -94,13 +62,8 @@ TEST(HelperService, APerformCallIsInFlightUntilItsReplyIsWritten) {
         });
     }
     EXPECT_EQ(timer.state().inFlight, 2);
-    now = 10'000;  // long requests keep the helper alive
-    EXPECT_EQ(timer.check(), IdleExitTimer::Decision::rearm);
-    {
-        std::lock_guard guard(lock);
-        release = true;
-    }
-    released.notify_all();
+    now = 10'000;
+    gate.open();
     for (auto& reply : replies) {
         auto [response, written] = reply.get_future().get();
         EXPECT_EQ(response, R"({"version":{"_0":5}})");
@@ -108,15 +71,9 @@ TEST(HelperService, APerformCallIsInFlightUntilItsReplyIsWritten) {
         written();
     }
     EXPECT_EQ(timer.state(), (IdleExitTimer::State{0, 10'000}));
-}
-
-TEST(HelperService, VersionTouchesTheTimerOnly) {
-    double now = 5;
-    IdleExitTimer timer([&] { return now; }, [] {});
-    HelperService service(Caller{}, {}, timer);
-    now = 50;
+    now = 20'000;
     EXPECT_EQ(service.getVersion(), HelperConstants::buildVersion());
-    EXPECT_EQ(timer.state(), (IdleExitTimer::State{0, 50}));
+    EXPECT_EQ(timer.state(), (IdleExitTimer::State{0, 20'000}));
 }
 
 }  // namespace

@@ -5,9 +5,7 @@
 #include <asio/io_context.hpp>
 #include <thread>
 
-#include "HelperProtocol/HelperConstants.h"
-#include "helper/Logger.h"
-#include "helper/RootFileOpsSettings.h"
+#include "helper/testing/CapturedLog.h"
 
 namespace kb {
 namespace {
@@ -17,12 +15,8 @@ namespace {
 struct Harness {
     double now = 1'000'000;
     int exits = 0;
-    std::vector<LogRecord> lines;
+    testing::CapturedLog log;
     IdleExitTimer timer{[this] { return now; }, [this] { ++exits; }};
-    Harness() {
-        setLogSink([this](const LogRecord& r) { lines.push_back(r); });
-    }
-    ~Harness() { setLogSink({}); }
 };
 
 TEST(IdleExitTimer, ExitsOnlyAfterSixtySecondsWithNothingInFlight) {
@@ -46,14 +40,12 @@ TEST(IdleExitTimer, ExitsOnlyAfterSixtySecondsWithNothingInFlight) {
     h.timer.touch();
     h.now += 59;
     EXPECT_EQ(h.timer.check(), D::rearm);
-    EXPECT_TRUE(h.lines.empty());
+    EXPECT_TRUE(h.log.records().empty());
     EXPECT_EQ(h.exits, 0);
     h.now += 1;
     EXPECT_EQ(h.timer.check(), D::exit);
     EXPECT_EQ(h.exits, 1);
-    EXPECT_EQ(
-        h.lines,
-        (std::vector<LogRecord>{{"service", LogLevel::standard, "idle for 60.000000s; exiting"}}));
+    EXPECT_EQ(h.log.count("idle for 60.000000s; exiting", LogLevel::standard), 1u);
 }
 
 TEST(IdleExitTimer, ConcurrentRequestsBalance) {
@@ -85,15 +77,7 @@ TEST(IdleExitTimer, AStartedTimerChecksOnItsOwnAndRunsTheExitAction) {
     h.now += 60;
     context.run_for(IdleExitTimer::checkPeriod + std::chrono::seconds(5));
     EXPECT_EQ(h.exits, 1);
-    EXPECT_EQ(
-        h.lines,
-        (std::vector<LogRecord>{{"service", LogLevel::standard, "idle for 60.000000s; exiting"}}));
-}
-
-// The waits the tests shorten, at their production values.
-TEST(IdleExitTimer, ProductionWaitsAreSixtySecondsIdleAndTenSecondsPerTool) {
-    EXPECT_EQ(HelperConstants::idleExitInterval, 60.0);
-    EXPECT_EQ(RootFileOpsSettings{}.toolTimeout, std::chrono::seconds(10));
+    EXPECT_EQ(h.log.count("idle for 60.000000s; exiting", LogLevel::standard), 1u);
 }
 
 }  // namespace

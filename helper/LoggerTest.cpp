@@ -13,23 +13,12 @@
 #include <vector>
 
 #include "helper/AuditTrail.h"
+#include "helper/testing/CapturedLog.h"
 #include "platform/UniqueFd.h"
 #include "testing/TempDir.h"
 
 namespace kb {
 namespace {
-
-TEST(Logger, CategoriesAndLevelsReachTheSink) {
-    std::vector<LogRecord> lines;
-    setLogSink([&](const LogRecord& r) { lines.push_back(r); });
-    listenerLogger().error("peer refused");
-    serviceLogger().notice("listening on x");
-    operationsLogger().fault("staging replaced");
-    setLogSink({});
-    EXPECT_EQ(lines, (std::vector<LogRecord>{{"listener", LogLevel::error, "peer refused"},
-                                             {"service", LogLevel::standard, "listening on x"},
-                                             {"operations", LogLevel::fault, "staging replaced"}}));
-}
 
 TEST(Logger, EscapingKeepsEachLineOneUnambiguousLine) {
     const std::pair<std::string, std::string> table[] = {
@@ -109,23 +98,18 @@ class JournalSocket {
     // NAME=value lines, or NAME, a line feed, a 64-bit little-endian length and the value.
     static std::multimap<std::string, std::string> parse(std::string_view datagram) {
         std::multimap<std::string, std::string> fields;
-        std::size_t at = 0;
-        while (at < datagram.size()) {
-            const std::size_t feed = datagram.find('\n', at);
+        for (std::size_t at = 0, feed; (feed = datagram.find('\n', at)) != datagram.npos;) {
             const std::size_t equals = datagram.find('=', at);
-            if (feed == std::string_view::npos) {
-                break;
-            }
+            std::uint64_t length = 0;
             if (equals < feed) {
                 fields.emplace(datagram.substr(at, equals - at),
                                datagram.substr(equals + 1, feed - equals - 1));
-                at = feed + 1;
-                continue;
+            } else {
+                std::memcpy(&length, datagram.data() + feed + 1, sizeof length);
+                fields.emplace(datagram.substr(at, feed - at), datagram.substr(feed + 9, length));
+                length += 9;  // the length itself and the line feed after the value
             }
-            std::uint64_t length = 0;
-            std::memcpy(&length, datagram.data() + feed + 1, sizeof length);
-            fields.emplace(datagram.substr(at, feed - at), datagram.substr(feed + 9, length));
-            at = feed + 9 + length + 1;
+            at = feed + 1 + length;
         }
         return fields;
     }
@@ -142,8 +126,7 @@ std::string field(const std::multimap<std::string, std::string>& fields, const s
 }
 
 TEST(AuditTrail, SinksSeeTheLineItsLevelAndItsFields) {
-    std::vector<LogRecord> lines;
-    setLogSink([&](const LogRecord& r) { lines.push_back(r); });
+    testing::CapturedLog log;
     const Caller caller{42, 1003, 1003, "/usr/bin/app", nullptr};
     audit(caller, {AuditEvent::itemTrashed, "trashItems", 1003, "/home/a/x", "ok", "own"});
     audit(Caller{7, 1004, 1004, "", nullptr},
@@ -151,7 +134,7 @@ TEST(AuditTrail, SinksSeeTheLineItsLevelAndItsFields) {
            "dev.kestrelbay.helper.signal-processes"});
     audit(caller, {AuditEvent::itemRemoved, "removeItems", 1003,
                    std::string(maximumLoggedBytes + 1, 'p'), "policyDenied", "own"});
-    setLogSink({});
+    const auto lines = log.audits();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].category, "operations");
     EXPECT_EQ(lines[0].level, LogLevel::standard);

@@ -3,44 +3,39 @@
 // have their own tests.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
 
 namespace kb {
 namespace {
 
-using testing::runChild;
-using testing::TempDir;
-using testing::writeFile;
+using namespace kb::testing;
 
 const std::string helper = KB_HELPER_EXECUTABLE;
 
-TEST(OneShot, WrongCommandLinesPrintUsageAndExitTwo) {
-    for (const auto& argv : std::vector<std::vector<std::string>>{
-             {helper, "--oneshot"}, {helper, "--oneshot", "a", "b"}, {helper, "--ONESHOT", "a"}}) {
-        SCOPED_TRACE(argv.back());
-        const auto r = runChild(argv);
-        EXPECT_EQ(r.exitStatus, 2);
-        EXPECT_EQ(r.err, "usage: dev.kestrelbay.helper [--oneshot <request.json>]\n");
-        EXPECT_EQ(r.out, "");
-    }
-}
-
-TEST(OneShot, UnreadableUndecodableAndOversizedFilesExitThree) {
+TEST(OneShot, WrongCommandLinesExitTwoAndUnusableFilesExitThreeWithOneLine) {
     TempDir dir;
     writeFile(dir / "unknown.json", R"({"launchRockets":{}})");
     writeFile(dir / "big.json", std::string(65u << 20, ' '));
-    const std::pair<std::string, std::string> cases[] = {
-        {dir / "missing.json", "cannot read "},
-        {dir.path(), "cannot read "},
-        {dir / "unknown.json", "cannot decode "},
-        {dir / "big.json", "cannot decode "},
+    const std::string usage = "usage: dev.kestrelbay.helper [--oneshot <request.json>]\n";
+    const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+        {{"--oneshot"}, 2, usage},
+        {{"--oneshot", "a", "b"}, 2, usage},
+        {{"--ONESHOT", "a"}, 2, usage},
+        {{"--oneshot", dir / "missing.json"}, 3, "cannot read " + (dir / "missing.json") + "\n"},
+        {{"--oneshot", dir.path()}, 3, "cannot read " + dir.path() + "\n"},
+        {{"--oneshot", dir / "unknown.json"}, 3, "cannot decode " + (dir / "unknown.json") + "\n"},
+        {{"--oneshot", dir / "big.json"}, 3, "cannot decode " + (dir / "big.json") + "\n"},
     };
-    for (const auto& [path, problem] : cases) {
-        SCOPED_TRACE(path);
-        const auto r = runChild({helper, "--oneshot", path});
-        EXPECT_EQ(r.exitStatus, 3);
-        EXPECT_EQ(r.err, problem + path + "\n");
+    for (const auto& [args, status, err] : cases) {
+        SCOPED_TRACE(err);
+        std::vector<std::string> argv{helper};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto r = runChild(argv);
+        EXPECT_EQ(r.exitStatus, status);
+        EXPECT_EQ(r.err, err);
         EXPECT_EQ(r.out, "");
     }
 }

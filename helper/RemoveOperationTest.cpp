@@ -11,14 +11,10 @@
 namespace kb {
 namespace {
 
-using testing::FileOpsScenario;
-using testing::HomeLocation;
-using testing::makeDirectories;
-using testing::onlyItem;
-using testing::pathExists;
-using testing::TempDir;
-using testing::writeFile;
+using namespace kb::testing;
 
+// A link is removed as a link; a path through a link is removed at its resolved place and
+// reported as given.
 TEST(RemoveItems, RemovesFilesTreesAndLinksAsLinks) {
     FileOpsScenario world;
     TempDir outside;
@@ -29,24 +25,21 @@ TEST(RemoveItems, RemovesFilesTreesAndLinksAsLinks) {
     ASSERT_EQ(::symlink(outside.path().c_str(), world.at("dirlink").c_str()), 0);
     ASSERT_EQ(::symlink("/nonexistent", world.at("dangling").c_str()), 0);
     writeFile(world.at("file"), "x");
-    const std::vector<std::string> paths{world.at("tree"), world.at("dirlink"),
-                                         world.at("dangling"), world.at("file")};
-    for (const auto& result : testing::itemsOf(world.remove(paths))) {
-        EXPECT_EQ(result.outcome, ItemOutcome::ok()) << result.path;
-        EXPECT_FALSE(pathExists(result.path)) << result.path;
-    }
-    EXPECT_EQ(testing::readFile(outside / "keep"), "keep");
-}
-
-TEST(RemoveItems, APathThroughALinkIsRemovedAtItsResolvedPlaceAndReportedAsGiven) {
-    FileOpsScenario world;
     makeDirectories(world.at("real"));
     writeFile(world.at("real/file"), "x");
     ASSERT_EQ(::symlink("real", world.at("via").c_str()), 0);
-    const auto result = onlyItem(world.remove({world.at("via/file")}));
-    EXPECT_EQ(result, (ItemResult{world.at("via/file"), ItemOutcome::ok(), std::nullopt}));
+    const std::vector<std::string> paths{world.at("tree"), world.at("dirlink"),
+                                         world.at("dangling"), world.at("file"),
+                                         world.at("via/file")};
+    const auto results = itemsOf(world.remove(paths));
+    ASSERT_EQ(results.size(), paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        EXPECT_EQ(results[i], (ItemResult{paths[i], ItemOutcome::ok(), std::nullopt}));
+        EXPECT_FALSE(pathExists(paths[i])) << paths[i];
+    }
     EXPECT_FALSE(pathExists(world.at("real/file")));
     EXPECT_TRUE(pathExists(world.at("via")));
+    EXPECT_EQ(readFile(outside / "keep"), "keep");
 }
 
 // An immutable file, alone or inside a tree, and a mount inside a tree: each fails with
@@ -55,12 +48,12 @@ TEST(RemoveItems, WhatCannotBeRemovedFailsWithItsErrnoAndText) {
     FileOpsScenario world;
     makeDirectories(world.at("dir"));
     makeDirectories(world.at("item"));
-    testing::ScratchMount mount(world.at("item/mnt"));
+    ScratchMount mount(world.at("item/mnt"));
     ASSERT_TRUE(mount.mounted());
     writeFile(world.at("item/mnt/data"), "data");
     EXPECT_EQ(onlyItem(world.remove({world.at("item")})).outcome,
-              testing::failedWith(EBUSY, "Device or resource busy"));
-    EXPECT_EQ(testing::readFile(world.at("item/mnt/data")), "data");
+              failedWith(EBUSY, "Device or resource busy"));
+    EXPECT_EQ(readFile(world.at("item/mnt/data")), "data");
 
     writeFile(world.at("dir/locked"), "x");
     writeFile(world.at("locked"), "x");
@@ -68,11 +61,11 @@ TEST(RemoveItems, WhatCannotBeRemovedFailsWithItsErrnoAndText) {
     if (std::system(("chattr +i " + both).c_str()) != 0) {
         GTEST_SKIP() << "no immutable attribute here";
     }
-    const auto results = testing::itemsOf(world.remove({world.at("locked"), world.at("dir")}));
+    const auto results = itemsOf(world.remove({world.at("locked"), world.at("dir")}));
     EXPECT_EQ(std::system(("chattr -i " + both).c_str()), 0);
     ASSERT_EQ(results.size(), 2u);
     for (const auto& result : results) {
-        EXPECT_EQ(result.outcome, testing::failedWith(EPERM, "Operation not permitted"));
+        EXPECT_EQ(result.outcome, failedWith(EPERM, "Operation not permitted"));
     }
     EXPECT_TRUE(pathExists(world.at("dir/locked")));
 }

@@ -16,16 +16,7 @@
 namespace kb {
 namespace {
 
-using testing::FileOpsScenario;
-using testing::HomeLocation;
-using testing::listTree;
-using testing::makeDirectories;
-using testing::onlyItem;
-using testing::ownerOf;
-using testing::pathExists;
-using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
+using namespace kb::testing;
 
 TEST(TrashNaming, NumberedNamesKeepTheExtension) {
     const std::tuple<std::string, std::size_t, std::string> cases[] = {
@@ -51,7 +42,7 @@ TEST(TrashItems, ATakenNameGivesTheNextFreeOneAndTheTrashIsCreatedForTheAccount)
     writeFile(world.at("a.txt"), "first");
     auto result = onlyItem(world.trash({world.at("a.txt")}));
     EXPECT_EQ(result, (ItemResult{world.at("a.txt"), ItemOutcome::ok(), world.trashed("a.txt")}));
-    const auto st = testing::statusOf(world.trashed(""));
+    const auto st = statusOf(world.trashed(""));
     EXPECT_EQ(st.mode & 07777, 0700u);
     EXPECT_EQ(st.ownerUID, world.uid());
     EXPECT_EQ(st.groupID, world.account().gid());
@@ -64,31 +55,22 @@ TEST(TrashItems, ATakenNameGivesTheNextFreeOneAndTheTrashIsCreatedForTheAccount)
     EXPECT_EQ(readFile(world.trashed("a.txt")), "first");
     EXPECT_EQ(ownerOf(world.trashed("a 3.txt")), world.uid());
 
-    // Two names of NAME_MAX bytes: the numbered one is shortened to fit.
-    const std::string name = std::string(251, 'n') + ".txt";
-    makeDirectories(world.at("one"));
-    makeDirectories(world.at("two"));
-    writeFile(world.at("one/" + name), "1");
-    writeFile(world.at("two/" + name), "2");
-    const auto results =
-        testing::itemsOf(world.trash({world.at("one/" + name), world.at("two/" + name)}));
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[0].trashedPath, world.trashed(name));
-    EXPECT_EQ(results[1].trashedPath, world.trashed(std::string(249, 'n') + " 2.txt"));
-    EXPECT_EQ(readFile(world.trashed(std::string(249, 'n') + " 2.txt")), "2");
     EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
 }
 
 TEST(TrashItems, ATrashThatIsNotADirectoryFailsWithTheNoFreeNameText) {
     FileOpsScenario world;
+    const auto captured = [&](const std::string& name) {
+        return std::get<CapturedItem>(captureItem(world.at(name), world.at(name)));
+    };
     TempDir elsewhere;
     writeFile(world.at("item"), "x");
     const std::string text = "no free name for this item in " + world.home() + "/.Trash";
     writeFile(world.at(".Trash"), "a file");
-    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, testing::failedWith(EEXIST, text));
+    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, failedWith(EEXIST, text));
     ASSERT_EQ(::unlink(world.at(".Trash").c_str()), 0);
     ASSERT_EQ(::symlink(elsewhere.path().c_str(), world.at(".Trash").c_str()), 0);
-    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, testing::failedWith(EEXIST, text));
+    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, failedWith(EEXIST, text));
     EXPECT_EQ(readFile(world.at("item")), "x");
     EXPECT_EQ(listTree(elsewhere.path()).size(), 1u);
 
@@ -96,18 +78,11 @@ TEST(TrashItems, ATrashThatIsNotADirectoryFailsWithTheNoFreeNameText) {
     // items is refused for the later one.
     ASSERT_EQ(::unlink(world.at(".Trash").c_str()), 0);
     writeFile(world.at("later"), "y");
-    const RootFileOps ops{world.uid(), world.account().gid(), world.home(),
-                          ForeignEntries::keepTheirOwner};
     TrashRequest request(world.settings.stateDirectory);
-    auto first = captureItem(world.at("item"), world.at("item"));
-    ASSERT_TRUE(std::holds_alternative<CapturedItem>(first));
-    EXPECT_EQ(trashItem(std::get<CapturedItem>(first), ops, request).outcome, ItemOutcome::ok());
+    EXPECT_EQ(trashItem(captured("item"), world.ops(), request).outcome, ItemOutcome::ok());
     ASSERT_EQ(::rename(world.trashed("").c_str(), world.at("old-trash").c_str()), 0);
     ASSERT_EQ(::symlink(elsewhere.path().c_str(), world.at(".Trash").c_str()), 0);
-    auto later = captureItem(world.at("later"), world.at("later"));
-    ASSERT_TRUE(std::holds_alternative<CapturedItem>(later));
-    EXPECT_EQ(trashItem(std::get<CapturedItem>(later), ops, request).outcome,
-              testing::failedWith(EEXIST, text));
+    EXPECT_EQ(trashItem(captured("later"), world.ops(), request).outcome, failedWith(EEXIST, text));
     EXPECT_EQ(readFile(world.at("later")), "y");
     EXPECT_EQ(listTree(elsewhere.path()).size(), 1u);
 }
@@ -118,7 +93,7 @@ TEST(TrashItems, ATrashThatIsNotADirectoryFailsWithTheNoFreeNameText) {
 // ordinary account acting on its own authority is not handed what root left in its tree.
 TEST(TrashItems, OneFileSystemRenamesTwoCopyAndOtherAccountsEntriesKeepTheirOwner) {
     FileOpsScenario world;
-    testing::ScratchMount mount(world.at("mnt"));
+    ScratchMount mount(world.at("mnt"));
     ASSERT_TRUE(mount.mounted());
     Caller caller = Caller::currentProcess();
     caller.uid = world.uid();
@@ -134,18 +109,18 @@ TEST(TrashItems, OneFileSystemRenamesTwoCopyAndOtherAccountsEntriesKeepTheirOwne
         writeFile(dir + "/tree/a/b/f", "x");
         ASSERT_EQ(::symlink("/etc/shadow", (dir + "/tree/a/link").c_str()), 0);
         ASSERT_EQ(::link((dir + "/root-only/secret").c_str(), (dir + "/tree/hard").c_str()), 0);
-        const auto before = testing::statusOf(dir + "/tree");
+        const auto before = statusOf(dir + "/tree");
 
         const auto result = onlyItem(world.trash({dir + "/tree"}));
         ASSERT_EQ(result.outcome, ItemOutcome::ok());
         ASSERT_EQ(result.trashedPath, world.trashed("tree"));
         EXPECT_FALSE(pathExists(dir + "/tree"));
-        const auto after = testing::statusOf(world.trashed("tree"));
+        const auto after = statusOf(world.trashed("tree"));
         EXPECT_EQ(after.inode == before.inode, sameFileSystem);
         EXPECT_EQ(readFile(world.trashed("tree/a/b/f")), "x");
         for (const char* relative : {"tree", "tree/a", "tree/a/b", "tree/a/b/f", "tree/a/link"}) {
             EXPECT_EQ(ownerOf(world.trashed(relative)), world.uid()) << relative;
-            EXPECT_EQ(testing::groupOf(world.trashed(relative)), world.account().gid()) << relative;
+            EXPECT_EQ(groupOf(world.trashed(relative)), world.account().gid()) << relative;
         }
         EXPECT_EQ(ownerOf(dir + "/root-only/secret"), 0u);
         EXPECT_EQ(ownerOf(world.trashed("tree/hard")), 0u);
@@ -155,7 +130,7 @@ TEST(TrashItems, OneFileSystemRenamesTwoCopyAndOtherAccountsEntriesKeepTheirOwne
         }),
                   0);
         bool logged = false;
-        for (const auto& r : world.logs()) {
+        for (const auto& r : world.log.records()) {
             logged |= r.level == LogLevel::error && r.message.find("left the owner of") == 0 &&
                       r.message.find("/tree/hard") != std::string::npos;
         }
@@ -179,7 +154,7 @@ TEST(TrashItems, OneFileSystemRenamesTwoCopyAndOtherAccountsEntriesKeepTheirOwne
 
 // The fixed staging path of earlier versions lies in a world-writable directory: an
 // account creating something there changes nothing for anyone.
-TEST(TrashItems, SquattingTheOldStagingPathChangesNothing) {
+TEST(TrashItems, SquattingTheOldStagingPathOrNamingAStagedItemChangesNothing) {
     FileOpsScenario world;
     const std::string shared = world.scratch() / "var-tmp";
     makeDirectories(shared);
@@ -197,18 +172,15 @@ TEST(TrashItems, SquattingTheOldStagingPathChangesNothing) {
               (ItemResult{world.at("item"), ItemOutcome::ok(), world.trashed("item")}));
     recoverStaging(world.settings);
     EXPECT_EQ(ownerOf(squatted + "/x"), world.uid());
-}
 
-TEST(TrashItems, TheStagingDirectoryAndItemsLeftInItAreNeverActedOn) {
-    FileOpsScenario world;
+    // Nor are the staging subdirectory in the Trash and the items left in it.
     const std::string staging = world.trashed(".dev.kestrelbay.staging-SOME-UUID");
     makeDirectories(staging + "/inner");
     ::chmod(staging.c_str(), 0700);
     writeFile(staging + "/inner/another-account's-item", "theirs");
     const auto before = listTree(staging);
-    const auto trashed = testing::itemsOf(world.trash({staging, staging + "/inner"}));
-    const auto removed =
-        testing::itemsOf(world.remove({staging + "/inner/another-account's-item"}));
+    const auto trashed = itemsOf(world.trash({staging, staging + "/inner"}));
+    const auto removed = itemsOf(world.remove({staging + "/inner/another-account's-item"}));
     ASSERT_EQ(trashed.size(), 2u);
     ASSERT_EQ(removed.size(), 1u);
     EXPECT_EQ(trashed[0].outcome,
@@ -222,13 +194,10 @@ TEST(TrashItems, TheStagingDirectoryAndItemsLeftInItAreNeverActedOn) {
 TEST(TrashItems, AnItemSwappedAfterItsCaptureIsPutBackAndReportedAsARace) {
     FileOpsScenario world;
     writeFile(world.at("item"), "checked");
-    auto captured = captureItem(world.at("item"), world.at("item"));
-    ASSERT_TRUE(std::holds_alternative<CapturedItem>(captured));
+    const auto captured = std::get<CapturedItem>(captureItem(world.at("item"), world.at("item")));
     ASSERT_EQ(::rename(world.at("item").c_str(), world.at("moved-away").c_str()), 0);
     writeFile(world.at("item"), "swapped in");
-    const RootFileOps ops{world.uid(), world.account().gid(), world.home(),
-                          ForeignEntries::keepTheirOwner};
-    const auto result = trashItem(std::get<CapturedItem>(captured), ops, world.settings);
+    const auto result = trashItem(captured, world.ops(), world.settings);
     EXPECT_EQ(result.outcome, ItemOutcome::raceDetected());
     EXPECT_EQ(readFile(world.at("item")), "swapped in");
     EXPECT_EQ(ownerOf(world.at("item")), 0u);

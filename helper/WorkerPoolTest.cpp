@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <thread>
+
+#include "helper/testing/Gate.h"
 
 namespace kb {
 namespace {
@@ -17,41 +17,20 @@ using namespace std::chrono_literals;
 TEST(FairScheduler, OneUidsFloodLeavesRoomForAnotherUid) {
     asio::thread_pool pool(4);
     FairScheduler scheduler(pool);
-    std::mutex lock;
-    std::condition_variable changed;
-    bool open = false;
-    int running = 0, mostRunning = 0, done = 0;
-    auto slow = [&] {
-        std::unique_lock guard(lock);
-        mostRunning = std::max(mostRunning, ++running);
-        changed.notify_all();
-        changed.wait(guard, [&] { return open; });
-        --running;
-        ++done;
-        changed.notify_all();
-    };
+    testing::Gate gate;
     for (int i = 0; i < 20; ++i) {
-        scheduler.run(1001, slow);
+        scheduler.run(1001, [&] { gate.pass(); });
     }
     std::promise<void> answered;
     scheduler.run(1002, [&] { answered.set_value(); });
     // Two of the flood run and hold their threads; the other uid's job is not behind them.
     EXPECT_EQ(answered.get_future().wait_for(1s), std::future_status::ready);
-    {
-        std::unique_lock guard(lock);
-        EXPECT_TRUE(changed.wait_for(guard, 5s, [&] { return running == 2; }));
-        open = true;
-        changed.notify_all();
-        EXPECT_TRUE(changed.wait_for(guard, 10s, [&] { return done == 20; }));
-    }
-    EXPECT_EQ(mostRunning, 2);
+    ASSERT_TRUE(gate.waitEntered(2));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(gate.entered(), 2);
+    gate.open();
     pool.join();
-}
-
-TEST(WorkerPool, JobsRunOffTheCallingThread) {
-    std::promise<std::thread::id> ran;
-    WorkerPool::run([&] { ran.set_value(std::this_thread::get_id()); });
-    EXPECT_NE(ran.get_future().get(), std::this_thread::get_id());
+    EXPECT_EQ(gate.entered(), 20);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
-// The helper's log lines of one test, captured instead of sent to the journal, and the
-// authority of a root caller, for the operation tests.
+// The helper's log lines of one test, captured instead of sent to the journal (from any
+// thread), and the authority of a root caller, for the operation tests.
 #pragma once
 
+#include <algorithm>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,25 +18,36 @@ class CapturedLog {
   public:
     CapturedLog() {
         // Audit lines (they carry journald fields) are kept apart from the plain lines.
-        setLogSink(
-            [this](const LogRecord& r) { (r.fields.empty() ? records : audits).push_back(r); });
+        setLogSink([this](const LogRecord& r) {
+            std::lock_guard guard(lock_);
+            (r.fields.empty() ? records_ : audits_).push_back(r);
+        });
     }
     ~CapturedLog() { setLogSink({}); }
     CapturedLog(const CapturedLog&) = delete;
     CapturedLog& operator=(const CapturedLog&) = delete;
 
-    // The value of the field `name` of audit line `index`, or "<absent>".
-    std::string auditField(std::size_t index, const std::string& name) const {
-        for (const auto& [key, value] : audits.at(index).fields) {
-            if (key == name) {
-                return value;
-            }
-        }
-        return "<absent>";
+    std::vector<LogRecord> records() const {
+        std::lock_guard guard(lock_);
+        return records_;
+    }
+    std::vector<LogRecord> audits() const {
+        std::lock_guard guard(lock_);
+        return audits_;
+    }
+    // The plain lines that start with `start` (at `level`, when given).
+    std::size_t count(const std::string& start, std::optional<LogLevel> level = {}) const {
+        std::lock_guard guard(lock_);
+        return static_cast<std::size_t>(
+            std::count_if(records_.begin(), records_.end(), [&](const LogRecord& r) {
+                return r.message.rfind(start, 0) == 0 && (!level || r.level == *level);
+            }));
     }
 
-    std::vector<LogRecord> records;
-    std::vector<LogRecord> audits;
+  private:
+    mutable std::mutex lock_;
+    std::vector<LogRecord> records_;
+    std::vector<LogRecord> audits_;
 };
 
 inline RequestAuthority& asRoot() {

@@ -8,14 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "HelperProtocol/WireMessages.h"
-#include "helper/Logger.h"
 #include "helper/RootFileOps.h"
 #include "helper/RootFileOpsSettings.h"
+#include "helper/testing/CapturedLog.h"
 #include "testing/ScratchTree.h"
 #include "testing/TempDir.h"
 #include "testing/TestAccount.h"
@@ -37,14 +36,6 @@ class FileOpsScenario {
             settings.stagingDirectory = scratch_ / "staging";
         }
         settings.stateDirectory = scratch_ / "state";
-        setLogSink([this](const LogRecord& record) {
-            std::lock_guard lock(logLock_);
-            logs_.push_back(record);
-        });
-    }
-    ~FileOpsScenario() {
-        setLogSink({});
-        account_.reset();
     }
 
     const TestAccount& account() const { return *account_; }
@@ -82,19 +73,18 @@ class FileOpsScenario {
                                     settings);
     }
 
-    std::vector<LogRecord> logs() const {
-        std::lock_guard lock(logLock_);
-        return logs_;
+    // The operations as the account's own, on its own authority.
+    RootFileOps ops() const {
+        return {uid(), account_->gid(), home(), ForeignEntries::keepTheirOwner};
     }
 
     RootFileOpsSettings settings;
+    CapturedLog log;
 
   private:
     TempDir scratch_;
     std::unique_ptr<ScratchMount> mount_;
     std::unique_ptr<TestAccount> account_;
-    mutable std::mutex logLock_;
-    std::vector<LogRecord> logs_;
 };
 
 // The results of an `items` response (a test failure for any other response).
