@@ -15,16 +15,13 @@
 namespace kb {
 namespace {
 
+using testing::idOf;
 using testing::listTree;
 using testing::makeDirectories;
 using testing::pathExists;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
-
-ObjectId idOf(const std::string& path) {
-    return testing::statusOf(path).id();
-}
 
 UniqueFd openDir(const std::string& path) {
     return UniqueFd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));

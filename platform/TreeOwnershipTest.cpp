@@ -13,6 +13,7 @@ namespace kb {
 namespace {
 
 using testing::groupOf;
+using testing::idOf;
 using testing::makeDirectories;
 using testing::ownerOf;
 using testing::TempDir;
@@ -21,10 +22,6 @@ using testing::writeFile;
 // Uid and gid no account on the machine uses; ownership needs no password entry.
 constexpr uid_t someUid = 4242001;
 constexpr gid_t someGid = 4242002;
-
-ObjectId idOf(const std::string& path) {
-    return testing::statusOf(path).id();
-}
 
 ReownReport reownAt(const std::string& path, ForeignEntries foreign = ForeignEntries::handOver) {
     auto parent = openParentDirectory(path);

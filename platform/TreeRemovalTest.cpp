@@ -11,14 +11,11 @@
 namespace kb {
 namespace {
 
+using testing::idOf;
 using testing::makeDirectories;
 using testing::pathExists;
 using testing::TempDir;
 using testing::writeFile;
-
-ObjectId idOf(const std::string& path) {
-    return testing::statusOf(path).id();
-}
 
 Result<void, WalkError> removeAt(const std::string& path) {
     auto parent = openParentDirectory(path);
@@ -68,20 +65,6 @@ TEST(TreeRemoval, AnItemThatIsNotTheCapturedDirectoryIsNotTouched) {
     }
 }
 
-TEST(TreeRemoval, AMountPointInsideTheTreeIsNeitherEnteredNorEmptied) {
-    TempDir dir;
-    makeDirectories(dir / "item/sub");
-    writeFile(dir / "item/sub/before", "x");
-    testing::ScratchMount mount(dir / "item/mnt");
-    ASSERT_TRUE(mount.mounted());
-    writeFile(dir / "item/mnt/mounted", "data");
-
-    auto r = removeAt(dir / "item");
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().error.code, EBUSY);
-    EXPECT_EQ(testing::readFile(dir / "item/mnt/mounted"), "data");
-}
-
 TEST(TreeRemoval, AParentThatIsALinkIsRefusedWhenOpened) {
     TempDir dir;
     TempDir outside;
@@ -121,18 +104,30 @@ TEST(TreeRemoval, DeepTreeAndLargeFlatDirectoryAreRemovedWithinAFewDescriptors) 
     });
 }
 
-TEST(TreeRemoval, AnImmutableFileStopsTheWalkWithItsErrno) {
+// A mount point inside the tree is neither entered nor emptied; an immutable file stops the
+// walk with its errno.
+TEST(TreeRemoval, AMountPointOrAnImmutableFileStopsTheWalkWithItsErrno) {
     TempDir dir;
-    makeDirectories(dir / "item");
-    writeFile(dir / "item/locked", "x");
-    if (std::system(("chattr +i '" + (dir / "item/locked") + "' 2>/dev/null").c_str()) != 0) {
+    makeDirectories(dir / "item/sub");
+    writeFile(dir / "item/sub/before", "x");
+    testing::ScratchMount mount(dir / "item/mnt");
+    ASSERT_TRUE(mount.mounted());
+    writeFile(dir / "item/mnt/mounted", "data");
+    auto r = removeAt(dir / "item");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().error.code, EBUSY);
+    EXPECT_EQ(testing::readFile(dir / "item/mnt/mounted"), "data");
+
+    makeDirectories(dir / "locked");
+    writeFile(dir / "locked/file", "x");
+    if (std::system(("chattr +i '" + (dir / "locked/file") + "' 2>/dev/null").c_str()) != 0) {
         GTEST_SKIP() << "file system keeps no immutable attribute";
     }
-    auto r = removeAt(dir / "item");
-    EXPECT_EQ(std::system(("chattr -i '" + (dir / "item/locked") + "'").c_str()), 0);
+    r = removeAt(dir / "locked");
+    EXPECT_EQ(std::system(("chattr -i '" + (dir / "locked/file") + "'").c_str()), 0);
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().error.code, EPERM);
-    EXPECT_TRUE(pathExists(dir / "item/locked"));
+    EXPECT_TRUE(pathExists(dir / "locked/file"));
 }
 
 }  // namespace
