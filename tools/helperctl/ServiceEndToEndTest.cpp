@@ -47,14 +47,10 @@ TEST_F(ServiceEndToEnd, AnAttestedClientIsServed) {
     EXPECT_EQ(version.out, "7\n");
     const auto asRequest = run(client, {"--json", "send", "-"}, R"({"getVersion":{}})");
     EXPECT_EQ(asRequest.out, "{\"version\":{\"_0\":7}}\n");
-    const auto garbage = run(client, {"--json", "send", "-"}, "0123456789");
-    EXPECT_EQ(garbage.exitStatus, 1);
-    EXPECT_EQ(garbage.out, "{\"error\":{\"_0\":\"this helper cannot decode the request\"}}\n");
 
     EXPECT_TRUE(helper.logged("[service] notice: listening on " + helper.socketPath()));
     EXPECT_TRUE(helper.logged(
         "[listener] notice: accepted a client that satisfies the code-signing requirement"));
-    EXPECT_TRUE(helper.logged("[service] error: undecodable request of 10 bytes"));
 }
 
 // Which identities satisfy the requirement is the requirement's own test; here the real
@@ -94,8 +90,7 @@ TEST_F(ServiceEndToEnd, PeersThatFailAdmissionAreDisconnectedBeforeAnyRequest) {
                                   c.client + "): " + c.reason))
             << helper.log();
     }
-    EXPECT_FALSE(helper.log().find("undecodable") != std::string::npos ||
-                 helper.log().find("accepted a client") != std::string::npos);
+    EXPECT_EQ(helper.log().find("accepted a client"), std::string::npos);
     // The refusals cost nothing: the genuine client is still served.
     EXPECT_EQ(run(client, {"version"}).out, "7\n");
     // Root can attest or trace anything, so it needs neither.
