@@ -7,8 +7,7 @@
 namespace kb {
 namespace {
 
-// The whole text of the version entry is the number, or the version is 0; a program
-// without the embedded list (this test) reads 0.
+// This test program has no embedded list, so its own build version is 0.
 TEST(HelperConstants, BuildVersionParsesTheWholeTextOrGivesZero) {
     const auto plist = [](const std::string& entry) {
         return "<plist><dict><key>CFBundleIdentifier</key><string>x</string>" + entry +

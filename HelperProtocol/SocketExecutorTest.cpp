@@ -110,8 +110,7 @@ TEST(SocketExecutor, ARefusalIsToldApartFromAnAbsentHelper) {
     EXPECT_EQ(absent.refusal(), std::nullopt);
 }
 
-// A helper that never answers, and one that does not even read a large request, both time
-// out within the time given (not the 3 s the second holds the connection).
+// The second does not even read the large request; it holds the connection for 3 s.
 TEST(SocketExecutor, ASilentOrStuckHelperTimesOutInTime) {
     testing::TempDir dir;
     ScriptedServer silent(dir / "silent", [](int fd) { readCalls(fd, 2); });

@@ -126,8 +126,6 @@ TEST(CrossVolumeMove, ACopyHandedToAnAccountKeepsForeignHardLinksTheirOwner) {
     EXPECT_EQ(testing::ownerOf(disk / "tmpfs/copy"), 4242001u);
 }
 
-// An existing entry is never replaced: the next free name is taken, or none is left and
-// nothing moves. A failed copy removes its partial copy and keeps the original.
 TEST(CrossVolumeMove, NeverReplacesAnEntryAndAFailedCopyKeepsTheOriginal) {
     TempDir disk;
     makeDirectories(disk / "small");

@@ -61,7 +61,7 @@ class KestrelbayTest : public ::testing::Test {
     std::string home_;
 };
 
-TEST_F(KestrelbayTest, CleanThenUndoPutsEveryTrashedItemBackWithItsContent) {
+TEST_F(KestrelbayTest, CleanThenUndoRestoresEveryItemAndABadRuleFileLeavesTheOthersWorking) {
     const auto before = snapshot(home_);
     const auto dryRun = run({"clean", "--dry-run"});
     EXPECT_EQ(dryRun.exitStatus, 0) << dryRun.err;
@@ -93,9 +93,8 @@ TEST_F(KestrelbayTest, CleanThenUndoPutsEveryTrashedItemBackWithItsContent) {
     EXPECT_EQ(snapshot(home_), before);
     EXPECT_FALSE(testing::pathExists(home_ + "/.local/share/Trash/info/0a.trashinfo"));
     EXPECT_NE(run({"undo"}).out.find("Nothing to undo"), std::string::npos);
-}
 
-TEST_F(KestrelbayTest, ABadUserRuleFileIsReportedAndTheOtherRulesStillWork) {
+    // A bad user rule file is reported and the other rules still work.
     const std::string rulesDirectory = home_ + "/.config/kestrelbay/rules.d";
     testing::makeDirectories(rulesDirectory);
     testing::writeFile(rulesDirectory + "/broken.json", R"([{"id": "user.broken"}])");
@@ -118,9 +117,7 @@ TEST_F(KestrelbayTest, ABadUserRuleFileIsReportedAndTheOtherRulesStillWork) {
     EXPECT_NE(json.out.find("\"ruleID\" : \"xcode.derivedData\""), std::string::npos);
 }
 
-// An item the account cannot delete itself goes to the real helper, which wants
-// authorization for another owner's item: the tool reports the refusal with the path, and
-// nothing moved.
+// The helper wants authorization for another owner's item, which this account lacks.
 TEST_F(KestrelbayTest, AnItemTheAccountCannotDeleteGoesToTheHelperAndItsRefusalIsReported) {
     testing::TempDir dir;
     testing::TestAccount groupOwner("kbclient");
