@@ -62,32 +62,29 @@ TEST(CrossVolumeMove, CopiesATreeWithItsMetadataBetweenExt4AndTmpfs) {
     TempDir disk;
     testing::ScratchMount mount(disk / "tmpfs");
     ASSERT_TRUE(mount.mounted());
-    struct Case {
-        std::string from;
-        std::string to;
-    };
-    const Case cases[] = {{disk / "src", disk / "tmpfs"}, {disk / "tmpfs/src", disk.path()}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.from);
-        makeDirectories(c.from);
-        buildSample(c.from + "/item");
-        const auto before = listTree(c.from + "/item");
-        const std::string acl = attribute(c.from + "/item/top", "system.posix_acl_access");
-        auto fromFd = openDir(c.from);
-        auto toFd = openDir(c.to);
-        auto moved = moveAcrossVolumes(fromFd.get(), "item", idOf(c.from + "/item"), toFd.get(),
+    const std::pair<std::string, std::string> directions[] = {{disk / "src", disk / "tmpfs"},
+                                                              {disk / "tmpfs/src", disk.path()}};
+    for (const auto& [from, to] : directions) {
+        SCOPED_TRACE(from);
+        makeDirectories(from);
+        buildSample(from + "/item");
+        const auto before = listTree(from + "/item");
+        const std::string acl = attribute(from + "/item/top", "system.posix_acl_access");
+        auto fromFd = openDir(from);
+        auto toFd = openDir(to);
+        auto moved = moveAcrossVolumes(fromFd.get(), "item", idOf(from + "/item"), toFd.get(),
                                        namesFrom({"item"}));
         ASSERT_TRUE(moved.ok()) << moved.error().message();
         EXPECT_EQ(moved->name, "item");
         EXPECT_FALSE(moved->originalLeft.has_value());
-        EXPECT_FALSE(pathExists(c.from + "/item"));
-        EXPECT_EQ(listTree(c.to + "/item"), before);
-        EXPECT_EQ(readFile(c.to + "/item/sub/deeper/data"), std::string(300000, 'x'));
-        EXPECT_EQ(attribute(c.to + "/item/top", "user.kind"), "sample");
+        EXPECT_FALSE(pathExists(from + "/item"));
+        EXPECT_EQ(listTree(to + "/item"), before);
+        EXPECT_EQ(readFile(to + "/item/sub/deeper/data"), std::string(300000, 'x'));
+        EXPECT_EQ(attribute(to + "/item/top", "user.kind"), "sample");
         EXPECT_FALSE(acl.empty());
-        EXPECT_EQ(attribute(c.to + "/item/top", "system.posix_acl_access"), acl);
-        EXPECT_EQ(testing::statusOf(c.to + "/item/sub/deeper").modificationTime, 1000000000);
-        EXPECT_EQ(moved->id, idOf(c.to + "/item"));
+        EXPECT_EQ(attribute(to + "/item/top", "system.posix_acl_access"), acl);
+        EXPECT_EQ(testing::statusOf(to + "/item/sub/deeper").modificationTime, 1000000000);
+        EXPECT_EQ(moved->id, idOf(to + "/item"));
     }
 }
 
