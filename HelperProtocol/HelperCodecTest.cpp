@@ -35,7 +35,18 @@ TEST(HelperCodec, WritesTheExactBytesOfTheProtocolTable) {
     EXPECT_EQ(encoded(HelperResponse::error("é/ü")), "{\"error\":{\"_0\":\"é\\/ü\"}}");
 }
 
-TEST(HelperCodec, EveryValueRoundTrips) {
+// Each value comes back decoded, and its streamed bytes equal what the generic sorted
+// serializer makes of it, so a field written out of order by hand would show.
+template <class T>
+void expectRoundTrip(const T& value) {
+    const std::string text = encoded(value);
+    EXPECT_EQ(text, *json::serialize(json::toValue(value), json::JsonStyle::wire));
+    auto back = HelperCodec::decode<T>(text);
+    ASSERT_TRUE(back) << back.error().message;
+    EXPECT_EQ(*back, value);
+}
+
+TEST(HelperCodec, EveryValueRoundTripsInItsSortedForm) {
     const HelperRequest requests[] = {
         {R::GetVersion{}},
         {R::TrashItems{{"/a", "/b c", "/ü"}, 1000}},
@@ -43,13 +54,12 @@ TEST(HelperCodec, EveryValueRoundTrips) {
         {R::ClearProtection{"/x", 1001}},
         {R::TerminateProcess{-1, UINT64_MAX, 9}},
         {R::BootoutLaunchd{"x", LaunchdDomain::system()}},
+        {R::BootoutLaunchd{"l", LaunchdDomain::gui(1000)}},
         {R::ForgetReceipt{"com.example.pkg"}},
         {R::RestoreFromTrash{"/h/.Trash/a", "/h/a", 1000}},
     };
     for (const auto& request : requests) {
-        auto back = HelperCodec::decode<HelperRequest>(encoded(request));
-        ASSERT_TRUE(back) << back.error().message;
-        EXPECT_EQ(*back, request);
+        expectRoundTrip(request);
     }
     const HelperResponse responses[] = {
         HelperResponse::version(INT64_MIN),
@@ -58,16 +68,14 @@ TEST(HelperCodec, EveryValueRoundTrips) {
         HelperResponse::items({
             {"/a", ItemOutcome::ok(), "/t/a"},
             {"/b", ItemOutcome::notFound(), std::nullopt},
-            {"/c", ItemOutcome::policyDenied("because"), std::nullopt},
+            {"/c", ItemOutcome::policyDenied("because"), "/t"},
             {"/d", ItemOutcome::sipProtected(), std::nullopt},
             {"/e", ItemOutcome::raceDetected(), std::nullopt},
             {"/f", ItemOutcome::failed(-5, "m"), std::nullopt},
         }),
     };
     for (const auto& response : responses) {
-        auto back = HelperCodec::decode<HelperResponse>(encoded(response));
-        ASSERT_TRUE(back) << back.error().message;
-        EXPECT_EQ(*back, response);
+        expectRoundTrip(response);
     }
 }
 
@@ -80,7 +88,6 @@ TEST(HelperCodec, DecodingFollowsTheStrictRules) {
         {R"({"getVersion":{}})", true},
         {R"({"getVersion":{"ignored":1}})", true},
         {R"({"getVersion":{},"unknown":5})", true},
-        {R"({"getVersion":{},"trashItems":{"paths":[],"uid":1}})", false},
         {R"({"getVersion":[]})", false},
         {R"({"nonsense":{}})", false},
         {R"({"trashItems":{"paths":["/a"],"uid":-1}})", false},
@@ -102,37 +109,8 @@ TEST(HelperCodec, DecodingFollowsTheStrictRules) {
         HelperCodec::decode<ItemResult>(R"({"path":"p","outcome":{"ok":{}},"trashedPath":null})");
     ASSERT_TRUE(nullTrashed);
     EXPECT_EQ(nullTrashed->trashedPath, std::nullopt);
-}
-
-// The streamed bytes equal what the generic sorted serializer makes of the same value, so
-// a field written out of order by hand would show here.
-TEST(HelperCodec, StreamedFormEqualsTheSortedValueForm) {
-    const HelperResponse response = HelperResponse::items(
-        {{"/a", ItemOutcome::failed(2, "No such file or directory"), std::nullopt},
-         {"/b", ItemOutcome::policyDenied("r"), "/t"}});
-    const HelperRequest requests[] = {
-        {R::TerminateProcess{1, 2, 3}},
-        {R::RestoreFromTrash{"/t", "/o", 1000}},
-        {R::BootoutLaunchd{"l", LaunchdDomain::gui(1000)}},
-        {R::ClearProtection{"/p", 1000}},
-    };
-    for (const auto& request : requests) {
-        EXPECT_EQ(encoded(request),
-                  *json::serialize(json::toValue(request), json::JsonStyle::wire));
-    }
-    EXPECT_EQ(encoded(response), *json::serialize(json::toValue(response), json::JsonStyle::wire));
-}
-
-TEST(HelperCodec, FallbackIsTheFixedErrorResponse) {
-    EXPECT_EQ(HelperCodec::encodingFailureFallback().size(), 59u);
-    auto decoded = HelperCodec::decode<HelperResponse>(HelperCodec::encodingFailureFallback());
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(*decoded, HelperResponse::error("the helper could not encode its response"));
-}
-
-TEST(LaunchdDomain, LaunchctlString) {
-    EXPECT_EQ(LaunchdDomain::system().launchctlString(), "system");
-    EXPECT_EQ(LaunchdDomain::gui(501).launchctlString(), "gui/501");
+    EXPECT_EQ(HelperCodec::decode<HelperResponse>(HelperCodec::encodingFailureFallback()).value(),
+              HelperResponse::error("the helper could not encode its response"));
 }
 
 }  // namespace

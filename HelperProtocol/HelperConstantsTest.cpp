@@ -7,36 +7,34 @@
 namespace kb {
 namespace {
 
-std::string plistWithVersion(const std::string& entry) {
-    return "<plist><dict><key>CFBundleIdentifier</key><string>x</string>" + entry +
-           "</dict></plist>";
-}
-
+// This test program has no embedded list, so its own build version is 0.
 TEST(HelperConstants, BuildVersionParsesTheWholeTextOrGivesZero) {
-    struct Case {
-        std::string entry;
-        std::int64_t expected;
+    const auto plist = [](const std::string& entry) {
+        return "<plist><dict><key>CFBundleIdentifier</key><string>x</string>" + entry +
+               "</dict></plist>";
     };
-    const Case cases[] = {
-        {"<key>CFBundleVersion</key><string>7</string>", 7},
-        {"<key>CFBundleVersion</key>\n\t<string>+12</string>", 12},
-        {"<key>CFBundleVersion</key><string>-3</string>", -3},
-        {"<key>CFBundleVersion</key><string>1.2</string>", 0},
-        {"<key>CFBundleVersion</key><string> 7</string>", 0},
-        {"<key>CFBundleVersion</key><string>7 </string>", 0},
-        {"<key>CFBundleVersion</key><string></string>", 0},
-        {"<key>CFBundleVersion</key><string/>", 0},
-        {"<key>CFBundleVersion</key><string>+</string>", 0},
-        {"<key>CFBundleVersion</key><string>9223372036854775807</string>", INT64_MAX},
-        {"<key>CFBundleVersion</key><string>-9223372036854775808</string>", INT64_MIN},
-        {"<key>CFBundleVersion</key><string>9223372036854775808</string>", 0},
-        {"<key>CFBundleVersion</key><integer>7</integer>", 0},
-        {"", 0},
+    const std::pair<std::string, std::int64_t> cases[] = {
+        {"<string>7</string>", 7},
+        {"\n\t<string>+12</string>", 12},
+        {"<string>-3</string>", -3},
+        {"<string>9223372036854775807</string>", INT64_MAX},
+        {"<string>-9223372036854775808</string>", INT64_MIN},
+        {"<string>9223372036854775808</string>", 0},
+        {"<string>1.2</string>", 0},
+        {"<string> 7</string>", 0},
+        {"<string>7 </string>", 0},
+        {"<string></string>", 0},
+        {"<string/>", 0},
+        {"<string>+</string>", 0},
+        {"<integer>7</integer>", 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.entry);
-        EXPECT_EQ(HelperConstants::versionFromPlist(plistWithVersion(c.entry)), c.expected);
+    for (const auto& [entry, expected] : cases) {
+        SCOPED_TRACE(entry);
+        EXPECT_EQ(HelperConstants::versionFromPlist(plist("<key>CFBundleVersion</key>" + entry)),
+                  expected);
     }
+    EXPECT_EQ(HelperConstants::versionFromPlist(plist("")), 0);
+    EXPECT_EQ(HelperConstants::buildVersion(), 0);
 }
 
 TEST(HelperConstants, ClientRequirementHasItsTwoForms) {
@@ -48,37 +46,16 @@ TEST(HelperConstants, ClientRequirementHasItsTwoForms) {
         R"(anchor apple generic and identifier "dev.kestrelbay" and (certificate leaf[subject.OU] = "Q7Z2K4M9X1" or certificate 1[field.1.2.840.113635.100.6.2.1] exists))");
 }
 
-TEST(HelperConstants, ProgramsWithoutTheEmbeddedListReadVersionZero) {
-    EXPECT_EQ(HelperConstants::buildVersion(), 0);
-}
-
-TEST(HelperValidation, IdentifierRule) {
-    struct Case {
-        std::string text;
-        bool valid;
-    };
-    const Case cases[] = {
-        {"com.example.agent", true},
-        {"A-b_9.x", true},
-        {"-starts-with-dash", true},
-        {std::string(255, 'a'), true},
-        {std::string(256, 'a'), false},
-        {"", false},
-        {"has space", false},
-        {"a/b", false},
-        {"a;b", false},
-        {"caf\xc3\xa9", false},
-        {std::string("a\0b", 3), false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(HelperValidation::isValidIdentifier(c.text), c.valid);
+TEST(HelperValidation, IdentifiersAreShortAndOfSafeCharacters) {
+    for (const std::string& valid : {std::string("com.example.agent"), std::string("A-b_9.x"),
+                                     std::string("-starts-with-dash"), std::string(255, 'a')}) {
+        EXPECT_TRUE(HelperValidation::isValidIdentifier(valid)) << valid;
     }
-}
-
-TEST(HelperValidation, OnlyTerminateAndKillAreDeliverable) {
-    EXPECT_EQ(HelperValidation::allowedSignals(), (std::set<std::int32_t>{9, 15}));
-    EXPECT_EQ(HelperValidation::minimumUserUID, 1000u);
+    for (const std::string& invalid :
+         {std::string(256, 'a'), std::string(), std::string("has space"), std::string("a/b"),
+          std::string("a;b"), std::string("caf\xc3\xa9"), std::string("a\0b", 3)}) {
+        EXPECT_FALSE(HelperValidation::isValidIdentifier(invalid)) << invalid;
+    }
 }
 
 }  // namespace

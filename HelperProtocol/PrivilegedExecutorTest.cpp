@@ -26,54 +26,28 @@ const ItemResult second{"/b", ItemOutcome::failed(1, "x"), std::nullopt};
 
 TEST(PrivilegedExecutor, MapsEachResponseCaseToAResultOrError) {
     using E = PrivilegedExecutorError;
-    const auto items2 = HelperResponse::items({first, second});
-    const auto items0 = HelperResponse::items({});
-    const auto done = HelperResponse::done();
-    const auto error = HelperResponse::error("refused / here");
-
-    {
-        InMemoryExecutor x(items2);
-        auto r = x.clearProtection("/a", 1000);
-        ASSERT_TRUE(r);
-        EXPECT_EQ(*r, first);
-        ASSERT_EQ(x.sent.size(), 1u);
-        EXPECT_EQ(x.sent[0], (HelperRequest{HelperRequest::ClearProtection{"/a", 1000}}));
-    }
-    {
-        InMemoryExecutor x(items0);
-        EXPECT_EQ(x.clearProtection("/a", 1000).error(), E::malformedResponse());
-        EXPECT_EQ(x.restoreFromTrash("/t", "/o", 1000).error(), E::malformedResponse());
-        auto all = x.trashItems({}, 1000);
-        ASSERT_TRUE(all);
-        EXPECT_TRUE(all->empty());
-    }
-    {
-        InMemoryExecutor x(items2);
-        EXPECT_EQ(x.removeItems({"/a", "/b"}, 1000).value(),
-                  (std::vector<ItemResult>{first, second}));
-        EXPECT_EQ(x.forgetReceipt("p").error(), E::malformedResponse());
-    }
-    {
-        InMemoryExecutor x(done);
-        EXPECT_TRUE(x.terminateProcess(5, 6, 15));
-        EXPECT_TRUE(x.bootoutLaunchd("l", LaunchdDomain::gui(1000)));
-        EXPECT_EQ(x.trashItems({"/a"}, 1000).error(), E::malformedResponse());
-    }
-    {
-        InMemoryExecutor x(error);
-        EXPECT_EQ(x.terminateProcess(5, 6, 15).error(), E::remote("refused / here"));
-        EXPECT_EQ(x.trashItems({"/a"}, 1000).error(), E::remote("refused / here"));
-    }
-    {
-        InMemoryExecutor x(HelperResponse::version(7));
-        EXPECT_EQ(x.forgetReceipt("p").error(), E::malformedResponse());
-    }
-    {
-        InMemoryExecutor x(fail(E::timeout()));
-        EXPECT_EQ(x.removeItems({"/a"}, 1000).error(), E::timeout());
-        InMemoryExecutor y(fail(E::unavailable("gone")));
-        EXPECT_EQ(y.forgetReceipt("p").error(), E::unavailable("gone"));
-    }
+    InMemoryExecutor two(HelperResponse::items({first, second})), none(HelperResponse::items({})),
+        done(HelperResponse::done()), refused(HelperResponse::error("refused / here")),
+        version(HelperResponse::version(7)), late(fail(E::timeout())),
+        gone(fail(E::unavailable("gone")));
+    EXPECT_EQ(two.clearProtection("/a", 1000).value(), first);
+    EXPECT_EQ(
+        two.sent,
+        (std::vector<HelperRequest>{HelperRequest{HelperRequest::ClearProtection{"/a", 1000}}}));
+    EXPECT_EQ(two.removeItems({"/a", "/b"}, 1000).value(),
+              (std::vector<ItemResult>{first, second}));
+    EXPECT_EQ(two.forgetReceipt("p").error(), E::malformedResponse());
+    EXPECT_EQ(none.clearProtection("/a", 1000).error(), E::malformedResponse());
+    EXPECT_EQ(none.restoreFromTrash("/t", "/o", 1000).error(), E::malformedResponse());
+    EXPECT_TRUE(none.trashItems({}, 1000).value().empty());
+    EXPECT_TRUE(done.terminateProcess(5, 6, 15));
+    EXPECT_TRUE(done.bootoutLaunchd("l", LaunchdDomain::gui(1000)));
+    EXPECT_EQ(done.trashItems({"/a"}, 1000).error(), E::malformedResponse());
+    EXPECT_EQ(refused.terminateProcess(5, 6, 15).error(), E::remote("refused / here"));
+    EXPECT_EQ(refused.trashItems({"/a"}, 1000).error(), E::remote("refused / here"));
+    EXPECT_EQ(version.forgetReceipt("p").error(), E::malformedResponse());
+    EXPECT_EQ(late.removeItems({"/a"}, 1000).error(), E::timeout());
+    EXPECT_EQ(gone.forgetReceipt("p").error(), E::unavailable("gone"));
 }
 
 }  // namespace

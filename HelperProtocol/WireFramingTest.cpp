@@ -26,7 +26,7 @@ TEST(WireFraming, FramesAreBigEndianLengthThenBody) {
     EXPECT_EQ(encodeGreeting({false, "no"}), bytes({0, 0, 0, 3, 0, 'n', 'o'}));
 }
 
-TEST(WireFraming, GreetingsDecodeBackAndNothingElseIsOne) {
+TEST(WireFraming, GreetingsCallsAndRepliesDecodeBackAndNothingElseIsAGreeting) {
     for (const Greeting& greeting :
          {Greeting{true, {}}, Greeting{false, ""}, Greeting{false, "why"}}) {
         EXPECT_EQ(decodeGreeting(encodeGreeting(greeting).substr(lengthSize)).value(), greeting);
@@ -34,9 +34,6 @@ TEST(WireFraming, GreetingsDecodeBackAndNothingElseIsOne) {
     for (const std::string& body : {std::string(), bytes({1, 'x'}), bytes({2})}) {
         EXPECT_FALSE(decodeGreeting(body).ok());
     }
-}
-
-TEST(WireFraming, CallsAndRepliesDecodeBack) {
     for (const Call& call : {Call{0, Selector::getVersion, ""}, Call{~0ull, Selector::perform, ""},
                              Call{42, Selector::perform, std::string("a\0b", 3)}}) {
         FrameReader reader;

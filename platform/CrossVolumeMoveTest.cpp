@@ -15,16 +15,13 @@
 namespace kb {
 namespace {
 
+using testing::idOf;
 using testing::listTree;
 using testing::makeDirectories;
 using testing::pathExists;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
-
-ObjectId idOf(const std::string& path) {
-    return testing::statusOf(path).id();
-}
 
 UniqueFd openDir(const std::string& path) {
     return UniqueFd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -65,32 +62,29 @@ TEST(CrossVolumeMove, CopiesATreeWithItsMetadataBetweenExt4AndTmpfs) {
     TempDir disk;
     testing::ScratchMount mount(disk / "tmpfs");
     ASSERT_TRUE(mount.mounted());
-    struct Case {
-        std::string from;
-        std::string to;
-    };
-    const Case cases[] = {{disk / "src", disk / "tmpfs"}, {disk / "tmpfs/src", disk.path()}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.from);
-        makeDirectories(c.from);
-        buildSample(c.from + "/item");
-        const auto before = listTree(c.from + "/item");
-        const std::string acl = attribute(c.from + "/item/top", "system.posix_acl_access");
-        auto fromFd = openDir(c.from);
-        auto toFd = openDir(c.to);
-        auto moved = moveAcrossVolumes(fromFd.get(), "item", idOf(c.from + "/item"), toFd.get(),
+    const std::pair<std::string, std::string> directions[] = {{disk / "src", disk / "tmpfs"},
+                                                              {disk / "tmpfs/src", disk.path()}};
+    for (const auto& [from, to] : directions) {
+        SCOPED_TRACE(from);
+        makeDirectories(from);
+        buildSample(from + "/item");
+        const auto before = listTree(from + "/item");
+        const std::string acl = attribute(from + "/item/top", "system.posix_acl_access");
+        auto fromFd = openDir(from);
+        auto toFd = openDir(to);
+        auto moved = moveAcrossVolumes(fromFd.get(), "item", idOf(from + "/item"), toFd.get(),
                                        namesFrom({"item"}));
         ASSERT_TRUE(moved.ok()) << moved.error().message();
         EXPECT_EQ(moved->name, "item");
         EXPECT_FALSE(moved->originalLeft.has_value());
-        EXPECT_FALSE(pathExists(c.from + "/item"));
-        EXPECT_EQ(listTree(c.to + "/item"), before);
-        EXPECT_EQ(readFile(c.to + "/item/sub/deeper/data"), std::string(300000, 'x'));
-        EXPECT_EQ(attribute(c.to + "/item/top", "user.kind"), "sample");
+        EXPECT_FALSE(pathExists(from + "/item"));
+        EXPECT_EQ(listTree(to + "/item"), before);
+        EXPECT_EQ(readFile(to + "/item/sub/deeper/data"), std::string(300000, 'x'));
+        EXPECT_EQ(attribute(to + "/item/top", "user.kind"), "sample");
         EXPECT_FALSE(acl.empty());
-        EXPECT_EQ(attribute(c.to + "/item/top", "system.posix_acl_access"), acl);
-        EXPECT_EQ(testing::statusOf(c.to + "/item/sub/deeper").modificationTime, 1000000000);
-        EXPECT_EQ(moved->id, idOf(c.to + "/item"));
+        EXPECT_EQ(attribute(to + "/item/top", "system.posix_acl_access"), acl);
+        EXPECT_EQ(testing::statusOf(to + "/item/sub/deeper").modificationTime, 1000000000);
+        EXPECT_EQ(moved->id, idOf(to + "/item"));
     }
 }
 
@@ -129,44 +123,36 @@ TEST(CrossVolumeMove, ACopyHandedToAnAccountKeepsForeignHardLinksTheirOwner) {
     EXPECT_EQ(testing::ownerOf(disk / "tmpfs/copy"), 4242001u);
 }
 
-TEST(CrossVolumeMove, NeverReplacesAnExistingEntry) {
+TEST(CrossVolumeMove, NeverReplacesAnEntryAndAFailedCopyKeepsTheOriginal) {
     TempDir disk;
-    testing::ScratchMount mount(disk / "tmpfs");
-    ASSERT_TRUE(mount.mounted());
+    makeDirectories(disk / "small");
+    ASSERT_EQ(::mount("kbscratch", (disk / "small").c_str(), "tmpfs", 0, "size=256k"), 0);
     writeFile(disk / "file", "mine");
-    writeFile(disk / "tmpfs/file", "theirs");
-    writeFile(disk / "tmpfs/file 2", "theirs too");
+    writeFile(disk / "small/file", "theirs");
+    writeFile(disk / "small/file 2", "theirs too");
     auto fromFd = openDir(disk.path());
-    auto toFd = openDir(disk / "tmpfs");
+    auto toFd = openDir(disk / "small");
     auto moved = moveAcrossVolumes(fromFd.get(), "file", idOf(disk / "file"), toFd.get(),
                                    namesFrom({"file", "file 2", "file 3"}));
     ASSERT_TRUE(moved.ok());
     EXPECT_EQ(moved->name, "file 3");
-    EXPECT_EQ(readFile(disk / "tmpfs/file"), "theirs");
-    EXPECT_EQ(readFile(disk / "tmpfs/file 2"), "theirs too");
-    EXPECT_EQ(readFile(disk / "tmpfs/file 3"), "mine");
-
+    EXPECT_EQ(readFile(disk / "small/file"), "theirs");
+    EXPECT_EQ(readFile(disk / "small/file 2"), "theirs too");
+    EXPECT_EQ(readFile(disk / "small/file 3"), "mine");
     writeFile(disk / "again", "again");
-    const auto before = listTree(disk / "tmpfs");
+    const auto taken = listTree(disk / "small");
     auto refused = moveAcrossVolumes(fromFd.get(), "again", idOf(disk / "again"), toFd.get(),
                                      namesFrom({"file"}));
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().kind, MoveFailure::Kind::noFreeName);
     EXPECT_EQ(readFile(disk / "again"), "again");
-    EXPECT_EQ(listTree(disk / "tmpfs"), before);
-}
+    EXPECT_EQ(listTree(disk / "small"), taken);
 
-TEST(CrossVolumeMove, AFailedCopyRemovesItsPartialCopyAndKeepsTheOriginal) {
-    TempDir disk;
-    makeDirectories(disk / "small");
-    ASSERT_EQ(::mount("kbscratch", (disk / "small").c_str(), "tmpfs", 0, "size=256k"), 0);
     makeDirectories(disk / "item/a");
     writeFile(disk / "item/a/first", "small");
     writeFile(disk / "item/a/big", std::string(2 << 20, 'b'));
     ASSERT_EQ(::mkfifo((disk / "fifo").c_str(), 0600), 0);
     const auto before = listTree(disk / "item");
-    auto fromFd = openDir(disk.path());
-    auto toFd = openDir(disk / "small");
 
     auto full = moveAcrossVolumes(fromFd.get(), "item", idOf(disk / "item"), toFd.get(),
                                   namesFrom({"item"}));
@@ -175,14 +161,14 @@ TEST(CrossVolumeMove, AFailedCopyRemovesItsPartialCopyAndKeepsTheOriginal) {
     EXPECT_EQ(full.error().error.code, ENOSPC);
     EXPECT_EQ(full.error().message(), "could not copy 'item/a/big': " + errorText(ENOSPC));
     EXPECT_EQ(listTree(disk / "item"), before);
-    EXPECT_EQ(listTree(disk / "small").size(), 1u);
+    EXPECT_EQ(listTree(disk / "small"), taken);
 
     auto special = moveAcrossVolumes(fromFd.get(), "fifo", idOf(disk / "fifo"), toFd.get(),
                                      namesFrom({"fifo"}));
     ASSERT_FALSE(special.ok());
     EXPECT_EQ(special.error().error.code, ENOTSUP);
     EXPECT_TRUE(pathExists(disk / "fifo"));
-    EXPECT_EQ(listTree(disk / "small").size(), 1u);
+    EXPECT_EQ(listTree(disk / "small"), taken);
 
     auto swapped = moveAcrossVolumes(fromFd.get(), "item", idOf(disk / "fifo"), toFd.get(),
                                      namesFrom({"item"}));

@@ -68,11 +68,9 @@ TEST(PeerIdentity, OnlyARootOwnedProtectedSetGroupIdFileCanBeAttested) {
         EXPECT_EQ(executableProblem(fd.get()), c.problem);
         const auto attested = attestExecutable(file, Attestation{"x", "", false});
         EXPECT_EQ(attested.ok(), c.problem.empty());
-        char value[256];
-        const ssize_t n = ::getxattr(file.c_str(), std::string(attestationAttribute).c_str(), value,
-                                     sizeof value);
-        EXPECT_EQ(n > 0, c.problem.empty());
-        ::removexattr(file.c_str(), std::string(attestationAttribute).c_str());
+        const std::string attribute(attestationAttribute);
+        EXPECT_EQ(::getxattr(file.c_str(), attribute.c_str(), nullptr, 0) > 0, c.problem.empty());
+        ::removexattr(file.c_str(), attribute.c_str());
     }
     EXPECT_FALSE(attestExecutable(dir.path(), Attestation{"x", "", false}).ok());
 }

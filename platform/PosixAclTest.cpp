@@ -2,7 +2,6 @@
 #include "platform/PosixAcl.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -22,12 +21,6 @@ std::string extendedEntries(const std::string& path) {
     return testing::runChild(
                {"/usr/bin/getfacl", "--skip-base", "--omit-header", "--absolute-names", path})
         .out;
-}
-
-mode_t modeOf(const std::string& path) {
-    struct stat status {};
-    ::lstat(path.c_str(), &status);
-    return status.st_mode & 07777;
 }
 
 UniqueFd openForReading(const std::string& path) {
@@ -61,7 +54,7 @@ TEST(PosixAcl, RemovingAListNeverWidensTheOwningGroup) {
         EXPECT_EQ(hasPosixAcl(fd.get()).value(), listed);
         ASSERT_TRUE(removePosixAcl(fd.get()).ok());
         EXPECT_EQ(extendedEntries(path), "");
-        EXPECT_EQ(modeOf(path), c.after);
+        EXPECT_EQ(testing::statusOf(path).mode & 07777, c.after);
         EXPECT_FALSE(hasPosixAcl(fd.get()).value());
     }
 }

@@ -22,7 +22,7 @@ std::string statRecord(const std::string& comm, const std::string& state,
     return text + " " + start + " 23 24 25\n";
 }
 
-TEST(ProcessStartTime, ParsesTheStartFieldAfterTheLastParenthesis) {
+TEST(ProcessStartTime, ParsesTheStartFieldAfterTheLastParenthesisAndTheBootTimeLine) {
     struct Case {
         std::string text;
         std::optional<std::uint64_t> ticks;
@@ -43,9 +43,6 @@ TEST(ProcessStartTime, ParsesTheStartFieldAfterTheLastParenthesis) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(startTicksFromStat(c.text), c.ticks);
     }
-}
-
-TEST(ProcessStartTime, FindsTheBootTimeLine) {
     EXPECT_EQ(bootTimeFromSystemStat("cpu  1 2 3\nintr 5\nbtime 1700000000\nprocesses 9\n"),
               1700000000u);
     EXPECT_EQ(bootTimeFromSystemStat("cpu 1\nbtime 42"), 42u);

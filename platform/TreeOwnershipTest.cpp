@@ -13,6 +13,7 @@ namespace kb {
 namespace {
 
 using testing::groupOf;
+using testing::idOf;
 using testing::makeDirectories;
 using testing::ownerOf;
 using testing::TempDir;
@@ -22,14 +23,12 @@ using testing::writeFile;
 constexpr uid_t someUid = 4242001;
 constexpr gid_t someGid = 4242002;
 
-ObjectId idOf(const std::string& path) {
-    return testing::statusOf(path).id();
-}
-
-ReownReport reownAt(const std::string& path, ForeignEntries foreign = ForeignEntries::handOver) {
+ReownReport reownAt(const std::string& path, ForeignEntries foreign = ForeignEntries::handOver,
+                    std::optional<ObjectId> id = {}) {
     auto parent = openParentDirectory(path);
     EXPECT_TRUE(parent.ok()) << path;
-    return reownTree(parent->fd.get(), parent->name, idOf(path), someUid, someGid, foreign);
+    return reownTree(parent->fd.get(), parent->name, id.value_or(idOf(path)), someUid, someGid,
+                     foreign);
 }
 
 TEST(TreeOwnership, EveryEntryBelongsToTheAccountButNotLinkTargetsForeignHardLinksOrMounts) {
@@ -116,10 +115,7 @@ TEST(TreeOwnership, ASingleFileOrLinkIsReownedItself) {
 
     // Another object than the one captured: nothing changes.
     writeFile(dir / "other", "x");
-    auto parent = openParentDirectory(dir / "other");
-    ASSERT_TRUE(parent.ok());
-    const auto report = reownTree(parent->fd.get(), "other", idOf(dir / "file"), someUid, someGid,
-                                  ForeignEntries::handOver);
+    const auto report = reownAt(dir / "other", ForeignEntries::handOver, idOf(dir / "file"));
     ASSERT_TRUE(report.firstError.has_value());
     EXPECT_EQ(report.firstError->code, ESTALE);
     EXPECT_EQ(ownerOf(dir / "other"), 0u);

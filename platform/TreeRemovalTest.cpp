@@ -11,19 +11,16 @@
 namespace kb {
 namespace {
 
+using testing::idOf;
 using testing::makeDirectories;
 using testing::pathExists;
 using testing::TempDir;
 using testing::writeFile;
 
-ObjectId idOf(const std::string& path) {
-    return testing::statusOf(path).id();
-}
-
-Result<void, WalkError> removeAt(const std::string& path) {
+Result<void, WalkError> removeAt(const std::string& path, std::optional<ObjectId> id = {}) {
     auto parent = openParentDirectory(path);
     EXPECT_TRUE(parent.ok()) << path;
-    return removeTree(parent->fd.get(), parent->name, idOf(path));
+    return removeTree(parent->fd.get(), parent->name, id.value_or(idOf(path)));
 }
 
 TEST(TreeRemoval, RemovesANestedTreeWithLinksAsLinks) {
@@ -58,28 +55,12 @@ TEST(TreeRemoval, AnItemThatIsNotTheCapturedDirectoryIsNotTouched) {
             ASSERT_EQ(::rmdir((dir / "item").c_str()), 0);
             ASSERT_EQ(::symlink((dir / "other").c_str(), (dir / "item").c_str()), 0);
         }
-        auto parent = openParentDirectory(dir / "item");
-        ASSERT_TRUE(parent.ok());
-        auto r = removeTree(parent->fd.get(), "item", idOf(dir / "other"));
+        auto r = removeAt(dir / "item", idOf(dir / "other"));
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.error().problem, WalkProblem::directoryChanged);
         EXPECT_TRUE(pathExists(dir / "item"));
         EXPECT_EQ(testing::readFile(dir / "other/keep"), "keep");
     }
-}
-
-TEST(TreeRemoval, AMountPointInsideTheTreeIsNeitherEnteredNorEmptied) {
-    TempDir dir;
-    makeDirectories(dir / "item/sub");
-    writeFile(dir / "item/sub/before", "x");
-    testing::ScratchMount mount(dir / "item/mnt");
-    ASSERT_TRUE(mount.mounted());
-    writeFile(dir / "item/mnt/mounted", "data");
-
-    auto r = removeAt(dir / "item");
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().error.code, EBUSY);
-    EXPECT_EQ(testing::readFile(dir / "item/mnt/mounted"), "data");
 }
 
 TEST(TreeRemoval, AParentThatIsALinkIsRefusedWhenOpened) {
@@ -121,18 +102,28 @@ TEST(TreeRemoval, DeepTreeAndLargeFlatDirectoryAreRemovedWithinAFewDescriptors) 
     });
 }
 
-TEST(TreeRemoval, AnImmutableFileStopsTheWalkWithItsErrno) {
+TEST(TreeRemoval, AMountPointOrAnImmutableFileStopsTheWalkWithItsErrno) {
     TempDir dir;
-    makeDirectories(dir / "item");
-    writeFile(dir / "item/locked", "x");
-    if (std::system(("chattr +i '" + (dir / "item/locked") + "' 2>/dev/null").c_str()) != 0) {
+    makeDirectories(dir / "item/sub");
+    writeFile(dir / "item/sub/before", "x");
+    testing::ScratchMount mount(dir / "item/mnt");
+    ASSERT_TRUE(mount.mounted());
+    writeFile(dir / "item/mnt/mounted", "data");
+    auto r = removeAt(dir / "item");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().error.code, EBUSY);
+    EXPECT_EQ(testing::readFile(dir / "item/mnt/mounted"), "data");
+
+    makeDirectories(dir / "locked");
+    writeFile(dir / "locked/file", "x");
+    if (std::system(("chattr +i '" + (dir / "locked/file") + "' 2>/dev/null").c_str()) != 0) {
         GTEST_SKIP() << "file system keeps no immutable attribute";
     }
-    auto r = removeAt(dir / "item");
-    EXPECT_EQ(std::system(("chattr -i '" + (dir / "item/locked") + "'").c_str()), 0);
+    r = removeAt(dir / "locked");
+    EXPECT_EQ(std::system(("chattr -i '" + (dir / "locked/file") + "'").c_str()), 0);
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().error.code, EPERM);
-    EXPECT_TRUE(pathExists(dir / "item/locked"));
+    EXPECT_TRUE(pathExists(dir / "locked/file"));
 }
 
 }  // namespace

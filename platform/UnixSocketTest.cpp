@@ -13,7 +13,7 @@ namespace {
 
 using testing::TempDir;
 
-TEST(UnixSocket, ListensWithTheGivenModeReplacingOnlyAStaleSocket) {
+TEST(UnixSocket, ListensWithTheGivenModeReplacingOnlyAStaleSocketNeverAnotherFile) {
     TempDir dir;
     const std::string path = dir / "helper.sock";
     {
@@ -38,6 +38,22 @@ TEST(UnixSocket, ListensWithTheGivenModeReplacingOnlyAStaleSocket) {
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0660u);
     EXPECT_EQ(st.st_gid, 4u);
+
+    // Another kind of file in the way is never removed; nothing to connect to is an error.
+    const std::string file = dir / "file";
+    testing::writeFile(file, "keep");
+    const std::string directory = dir / "dir";
+    testing::makeDirectories(directory);
+    for (const auto& path : {file, directory}) {
+        SCOPED_TRACE(path);
+        auto r = UnixSocket::listenOnPath(path, 0666, 8);
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error().code, EEXIST);
+    }
+    EXPECT_EQ(testing::readFile(file), "keep");
+    EXPECT_TRUE(testing::pathExists(directory));
+    EXPECT_EQ(UnixSocket::connectToPath(dir / "absent.sock").error().code, ENOENT);
+    EXPECT_FALSE(UnixSocket::connectToPath(std::string(200, 'x')).ok());
 }
 
 // The peer's bytes around another process's bytes come as three reads, each naming its
@@ -65,24 +81,6 @@ TEST(UnixSocket, EveryReadNamesItsWriterAndNeverMixesTwo) {
     }
     char buffer[1];
     EXPECT_EQ(UnixSocket::receiveFromSender(reader.get(), buffer, 1).error().code, EAGAIN);
-}
-
-TEST(UnixSocket, NeverRemovesAnotherKindOfFileNorConnectsToNothing) {
-    TempDir dir;
-    const std::string file = dir / "file";
-    testing::writeFile(file, "keep");
-    const std::string directory = dir / "dir";
-    testing::makeDirectories(directory);
-    for (const auto& path : {file, directory}) {
-        SCOPED_TRACE(path);
-        auto r = UnixSocket::listenOnPath(path, 0666, 8);
-        ASSERT_FALSE(r.ok());
-        EXPECT_EQ(r.error().code, EEXIST);
-    }
-    EXPECT_EQ(testing::readFile(file), "keep");
-    EXPECT_TRUE(testing::pathExists(directory));
-    EXPECT_EQ(UnixSocket::connectToPath(dir / "absent.sock").error().code, ENOENT);
-    EXPECT_FALSE(UnixSocket::connectToPath(std::string(200, 'x')).ok());
 }
 
 }  // namespace

@@ -107,10 +107,6 @@ bool grantHolds(const PolkitGrant& grant) {
 
 }  // namespace
 
-pid_t PolkitFixture::polkitdPid() {
-    return askPolkitdPid(false);
-}
-
 PolkitFixture::PolkitFixture(std::vector<PolkitGrant> grants) : grants_(std::move(grants)) {
     problem_ = startBus();
     if (problem_.empty()) {
@@ -150,7 +146,7 @@ PolkitFixture::~PolkitFixture() {
 }
 
 StoppedPolkitd::StoppedPolkitd() {
-    const pid_t pid = PolkitFixture::polkitdPid();
+    const pid_t pid = askPolkitdPid(false);
     if (pid > 0 && ::kill(pid, SIGSTOP) == 0) {
         pid_ = pid;
     }

@@ -29,9 +29,6 @@ class PolkitFixture {
     // Empty when polkit is ready; otherwise what went wrong.
     const std::string& problem() const { return problem_; }
 
-    // The running polkitd's pid (asked of the bus), or -1.
-    static pid_t polkitdPid();
-
   private:
     std::vector<PolkitGrant> grants_;
     std::string rulesPath_;

@@ -29,17 +29,13 @@ bool makeDeepChain(const std::string& root, std::size_t depth) {
 
 bool makeManyFiles(const std::string& directory, std::size_t count) {
     UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir) {
-        return false;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::string name = std::to_string(i);
-        UniqueFd file(::openat(dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-        if (!file) {
+    for (std::size_t i = 0; i < count && dir; ++i) {
+        if (!UniqueFd(::openat(dir.get(), std::to_string(i).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC,
+                               0644))) {
             return false;
         }
     }
-    return true;
+    return dir.valid();
 }
 
 std::vector<std::string> listTree(const std::string& root) {

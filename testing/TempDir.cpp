@@ -66,4 +66,8 @@ FileStatus statusOf(const std::string& path) {
     return status.ok() ? *status : FileStatus{};
 }
 
+ObjectId idOf(const std::string& path) {
+    return statusOf(path).id();
+}
+
 }  // namespace kb::testing

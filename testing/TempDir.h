@@ -38,5 +38,6 @@ bool pathExists(const std::string& path);  // its status can be read, a link as 
 // The status of `path`, a final symbolic link described itself; fails the test (and yields
 // a zeroed status) when it cannot be read.
 FileStatus statusOf(const std::string& path);
+ObjectId idOf(const std::string& path);  // statusOf(path).id()
 
 }  // namespace kb::testing

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <vector>
 
 #include "platform/UnixSocket.h"
 
@@ -43,16 +42,8 @@ RunningHelper::RunningHelper(const TempDir& dir) {
     const std::string stateDirectory = dir / ("state" + n);
     makeDirectories(stateDirectory);
     // The shell passes its own pid, which the helper keeps through the exec, as LISTEN_PID.
-    const std::vector<std::string> argv = {
-        "/bin/sh", "-c",
-        "exec env -u NOTIFY_SOCKET LISTEN_FDS=1 LISTEN_PID=$$ STATE_DIRECTORY=\"$1\" \"$0\"",
-        KB_HELPER_EXECUTABLE, stateDirectory};
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
+    const char* script =
+        "exec env -u NOTIFY_SOCKET LISTEN_FDS=1 LISTEN_PID=$$ STATE_DIRECTORY=\"$1\" \"$0\"";
     const UniqueFd logFd(::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
     const int passed = listening_.get();
     pid_ = ::fork();
@@ -65,7 +56,8 @@ RunningHelper::RunningHelper(const TempDir& dir) {
             ::dup2(passed, 3);
         }
         ::dup2(logFd.get(), STDERR_FILENO);
-        ::execv(args[0], args.data());
+        ::execl("/bin/sh", "/bin/sh", "-c", script, KB_HELPER_EXECUTABLE, stateDirectory.c_str(),
+                nullptr);
         ::_exit(127);
     }
 }

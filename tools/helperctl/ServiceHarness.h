@@ -1,6 +1,5 @@
-// Support for the end-to-end tests of service mode: the real helper started with a
-// listening socket passed the way the service manager passes it, and attested copies of
-// the real clients for real accounts to run (testing::runChild).
+// The real helper serving a socket passed as the service manager passes it, and attested
+// copies of the real clients, for the end-to-end tests of service mode.
 #pragma once
 
 #include <sys/types.h>
@@ -14,10 +13,9 @@
 
 namespace kb::testing {
 
-// The helper executable serving a fresh socket in `dir`, with its own state directory there.
-// Killed on destruction. Like the service manager, the harness keeps its
-// own copy of the listening socket, so clients that connect after the helper exited stay
-// queued.
+// The helper executable serving a fresh socket in `dir`, with its own state directory there;
+// killed on destruction. Like the service manager, the harness keeps its own copy of the
+// listening socket.
 class RunningHelper {
   public:
     explicit RunningHelper(const TempDir& dir);
@@ -26,8 +24,7 @@ class RunningHelper {
     RunningHelper& operator=(const RunningHelper&) = delete;
 
     const std::string& socketPath() const { return socketPath_; }
-    // Whether the helper logged `line` (on standard error); true wherever lines go to the
-    // journal instead, which the harness cannot read back.
+    // Whether the helper logged `line`; always true where lines go to the journal instead.
     bool logged(const std::string& line) const;
     std::string log() const;
 
