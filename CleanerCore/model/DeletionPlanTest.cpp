@@ -70,9 +70,7 @@ TEST(DeletionPlan, DecodingRefusesMalformedSteps) {
           replaced(R"({"forceUnlock")", R"({"forceunlock")")}) {
         EXPECT_FALSE(json::decode<DeletionPlan>(text).ok()) << text;
     }
-    const auto twoOrigins = json::decode<Origin>(R"({"orphans": {}, "forceDelete": {}})");
-    ASSERT_FALSE(twoOrigins.ok());
-    EXPECT_EQ(twoOrigins.error().message, json::invalidNumberOfKeysMessage);
+    EXPECT_FALSE(json::decode<Origin>(R"({"orphans": {}, "forceDelete": {}})").ok());
 }
 
 TEST(DeletionPlan, NeedsHelperOnlyForRootSteps) {
