@@ -33,7 +33,6 @@ TEST(LaunchSchedule, PrimaryTriggerFollowsThePrecedenceOfTheRules) {
         {"keep alive always beats a calendar",
          {.keepAlive = S::KeepAlive::always, .calendarTriggers = {atThree}},
          T::continuous},
-        {"keep alive always alone", {.keepAlive = S::KeepAlive::always}, T::continuous},
         {"conditional keep alive loses to a calendar",
          {.keepAlive = S::KeepAlive::conditional, .calendarTriggers = {atThree}},
          T::calendar},

@@ -113,13 +113,10 @@ std::vector<std::string> variants(const std::string& text, LetterCase letterCase
 
 std::string under(std::string_view base, std::string_view relative) {
     std::string text(base);
-    if (relative.empty()) {
-        return text;
+    if (!relative.empty()) {
+        text += (text.back() == '/' ? "" : "/") + std::string(relative);
     }
-    if (text.back() != '/') {
-        text += '/';
-    }
-    return text + std::string(relative);
+    return text;
 }
 
 TEST(ProtectedVariants, NoEntryOfAnyTableIsAllowedHoweverItIsWritten) {
