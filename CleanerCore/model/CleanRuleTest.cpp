@@ -55,7 +55,6 @@ TEST(CleanRule, RecordsOmitAbsentOptionals) {
               R"("path":"file:///Users/a/Library/Caches/x%20y","size":4096})");
 }
 
-// A payload case nested in a record keeps the one-key rule and its message.
 TEST(CleanRule, NestedCasesKeepTheOneKeyRule) {
     const auto valid = domainJson(sampleRule());
     const auto replaced = [&](const std::string& from, const std::string& to) {

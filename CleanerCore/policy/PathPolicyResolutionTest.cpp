@@ -103,20 +103,14 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
         std::string path;
         PolicyDecision expected;
     };
-    const Row rows[] = {
-        {dir / "passwd", allowed(dir / "passwd")},
-        {dir / "etc", allowed(dir / "etc")},
+    std::vector<Row> rows = {
         {dir / "etc/passwd", escape("/etc/passwd", PolicyReason::deniedSubtree("/etc"))},
         {dir / "etc/../../x", denied(PolicyReason::containsParentReference())},
         {dir / "alias/x", allowed(dir / "real/x")},
         {dir / "alias/missing/deeper/x", allowed(dir / "real/missing/deeper/x")},
         {dir / "alias//./x/", allowed(dir / "real/x")},
-        {dir / "missing/x/y", allowed(dir / "missing/x/y")},
-        {dir / "file/x", allowed(dir / "file/x")},
-        {dir / "dangling", allowed(dir / "dangling")},
         {dir / "dangling/x", denied(PolicyReason::unresolvable(ENOENT))},
         {dir / "loop/x", denied(PolicyReason::unresolvable(ELOOP))},
-        {dir / (nfcName + "/x"), allowed(dir / (nfcName + "/x"))},
         {dir / "relative/x", allowed(dir / "real/x")},
         {dir / "top/tmp/x", allowed("/tmp/x")},
         {dir / "top/etc/x", escape("/etc/x", PolicyReason::deniedSubtree("/etc"))},
@@ -127,6 +121,10 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
         {dir / "deep/back/missing/x", allowed(chainParent + "/missing/x")},
         {chain + "/back/d/x", allowed(chain + "/x")},
     };
+    for (const auto& path : {dir / "passwd", dir / "etc", dir / "missing/x/y", dir / "file/x",
+                             dir / "dangling", dir / (nfcName + "/x")}) {
+        rows.push_back({path, allowed(path)});
+    }
     const PathPolicy reference("/home/nobody-kbpol", {}, std::make_shared<ReferenceFileSystem>());
     for (const auto& row : rows) {
         EXPECT_DECISION(policy, row.path, row.expected);

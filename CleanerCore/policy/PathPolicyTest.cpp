@@ -157,7 +157,6 @@ TEST(PathPolicy, GeneralTablesDecideInTheirOrder) {
                                "/Applications/Foo.app"});
 }
 
-// The Linux tables, and on Linux whatever lies outside the places a cleaner may reach.
 TEST(PathPolicy, LinuxTablesProtectTheSystemTheHomeAndWhatLiesOutsideTheReachablePlaces) {
     const PathPolicy policy("/home/alice");
     expectTable(policy, {
