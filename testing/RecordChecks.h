@@ -1,4 +1,4 @@
-// The check every record with a JSON form and a hash shares.
+// The checks every record with a JSON form shares.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +10,14 @@
 #include "json/JsonCodec.h"
 
 namespace kb::testing {
+
+// The domain JSON form of `value`; a value that cannot be encoded fails the test.
+template <class T>
+std::string domainJson(const T& value) {
+    const auto text = json::encode(value, json::JsonStyle::domain);
+    EXPECT_TRUE(text.ok());
+    return text.ok() ? *text : std::string();
+}
 
 // Each of `distinctSamples` (pairwise unequal) comes back from its JSON form unchanged and
 // hashes like a copy of itself; a hash set keeps copies together and the samples apart.

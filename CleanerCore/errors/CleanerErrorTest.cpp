@@ -10,12 +10,6 @@
 namespace kb {
 namespace {
 
-std::string domainJson(const CleanerError& error) {
-    auto bytes = json::encode(error, json::JsonStyle::domain);
-    EXPECT_TRUE(bytes);
-    return bytes ? *bytes : std::string();
-}
-
 struct ErrorCase {
     CleanerError error;
     std::string message;
@@ -64,7 +58,7 @@ TEST(CleanerError, EveryCaseHasItsMessageAndJsonAndRoundTripsAndHashesApart) {
     for (const auto& c : everyCase()) {
         SCOPED_TRACE(c.json);
         EXPECT_EQ(c.error.userMessage(), c.message);
-        EXPECT_EQ(domainJson(c.error), c.json);
+        EXPECT_EQ(testing::domainJson(c.error), c.json);
         errors.push_back(c.error);
     }
     errors.push_back(CleanerError::inUse("/opt/a b", {9001, 412}));

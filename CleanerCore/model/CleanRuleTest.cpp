@@ -4,15 +4,12 @@
 
 #include <limits>
 
+#include "testing/RecordChecks.h"
+
 namespace kb {
 namespace {
 
-template <class T>
-std::string encoded(const T& value) {
-    auto text = json::encode(value, json::JsonStyle::domain);
-    EXPECT_TRUE(text.ok());
-    return text.ok() ? *text : std::string();
-}
+using testing::domainJson;
 
 FileURL url(const char* path) {
     return *FileURL::fromPath(path);
@@ -37,34 +34,29 @@ CleanRule sampleRule() {
                      3};
 }
 
-TEST(CleanRule, SafetyLevelsSortSafeReviewRisky) {
-    EXPECT_LT(SafetyLevel::safe, SafetyLevel::review);
-    EXPECT_LT(SafetyLevel::review, SafetyLevel::risky);
-}
-
 TEST(CleanRule, EnumsWithPayloadsHaveTheirExactJson) {
-    EXPECT_EQ(encoded(BusyCheck::none()), R"({"none":{}})");
-    EXPECT_EQ(encoded(BusyCheck::processRunning({"Xcode", "swift/x"})),
+    EXPECT_EQ(domainJson(BusyCheck::none()), R"({"none":{}})");
+    EXPECT_EQ(domainJson(BusyCheck::processRunning({"Xcode", "swift/x"})),
               R"({"processRunning":{"_0":["Xcode","swift/x"]}})");
-    EXPECT_EQ(encoded(BusyCheck::owningApplication()), R"({"owningApplication":{}})");
-    EXPECT_EQ(encoded(RuleProvider::globs({"~/a/*"})), R"({"globs":{"_0":["~/a/*"]}})");
-    EXPECT_EQ(encoded(RuleProvider::builtin("apps")), R"({"builtin":{"key":"apps"}})");
-    EXPECT_EQ(encoded(SkipReason::busy("Xcode")), R"({"busy":{"process":"Xcode"}})");
-    EXPECT_EQ(encoded(SkipReason::needsHelper()), R"({"needsHelper":{}})");
+    EXPECT_EQ(domainJson(BusyCheck::owningApplication()), R"({"owningApplication":{}})");
+    EXPECT_EQ(domainJson(RuleProvider::globs({"~/a/*"})), R"({"globs":{"_0":["~/a/*"]}})");
+    EXPECT_EQ(domainJson(RuleProvider::builtin("apps")), R"({"builtin":{"key":"apps"}})");
+    EXPECT_EQ(domainJson(SkipReason::busy("Xcode")), R"({"busy":{"process":"Xcode"}})");
+    EXPECT_EQ(domainJson(SkipReason::needsHelper()), R"({"needsHelper":{}})");
 }
 
 TEST(CleanRule, RecordsOmitAbsentOptionals) {
-    EXPECT_EQ(encoded(sampleRule()).find("minimumAge"), std::string::npos);
+    EXPECT_EQ(domainJson(sampleRule()).find("minimumAge"), std::string::npos);
     const ScannedItem withDate{url("/Users/a/Library/Caches/x y"), 4096, at(1796545868), true};
     const ScannedItem withoutDate{url("/tmp/f"), 0, std::nullopt, false};
-    EXPECT_EQ(encoded(withoutDate), R"({"isDirectory":false,"path":"file:///tmp/f","size":0})");
-    EXPECT_EQ(encoded(withDate), R"({"isDirectory":true,"modifiedAt":"2026-12-06T08:31:08Z",)"
-                                 R"("path":"file:///Users/a/Library/Caches/x%20y","size":4096})");
+    EXPECT_EQ(domainJson(withoutDate), R"({"isDirectory":false,"path":"file:///tmp/f","size":0})");
+    EXPECT_EQ(domainJson(withDate),
+              R"({"isDirectory":true,"modifiedAt":"2026-12-06T08:31:08Z",)"
+              R"("path":"file:///Users/a/Library/Caches/x%20y","size":4096})");
 }
 
-// A payload case nested in a record keeps the one-key rule and its message.
 TEST(CleanRule, NestedCasesKeepTheOneKeyRule) {
-    const auto valid = encoded(sampleRule());
+    const auto valid = domainJson(sampleRule());
     const auto replaced = [&](const std::string& from, const std::string& to) {
         std::string text = valid;
         return text.replace(text.find(from), from.size(), to);
@@ -83,6 +75,8 @@ TEST(CleanRule, NestedCasesKeepTheOneKeyRule) {
 }
 
 TEST(CleanRule, CheckedByDefaultOnlyWhenSafeAndCheapToRegenerate) {
+    EXPECT_LT(SafetyLevel::safe, SafetyLevel::review);
+    EXPECT_LT(SafetyLevel::review, SafetyLevel::risky);
     struct Case {
         SafetyLevel safety;
         RegenerationCost cost;
@@ -105,15 +99,14 @@ TEST(CleanRule, CheckedByDefaultOnlyWhenSafeAndCheapToRegenerate) {
     }
 }
 
-TEST(CleanRule, ScanResultSumsAndExclusions) {
+TEST(CleanRule, ScanResultSumsExclusionsAndEmptiness) {
     const auto a = url("/a");
     const auto b = url("/b");
     const auto c = url("/c");
-    const ScanResult result{
-        "r",
-        {{a, 10, std::nullopt, false}, {b, 20, std::nullopt, true}, {c, 30, std::nullopt, false}},
-        {},
-        {}};
+    const auto sized = [](const FileURL& path, std::uint64_t size, bool isDirectory = false) {
+        return ScannedItem{path, size, std::nullopt, isDirectory};
+    };
+    const ScanResult result{"r", {sized(a, 10), sized(b, 20, true), sized(c, 30)}, {}, {}};
     EXPECT_EQ(result.totalBytes(), 60u);
     EXPECT_EQ(result.itemsExcluding({}), result.items);
     EXPECT_EQ(
@@ -126,22 +119,15 @@ TEST(CleanRule, ScanResultSumsAndExclusions) {
     EXPECT_EQ(result.bytesExcluding({a, b, c}), 0u);
 
     constexpr auto max = std::numeric_limits<std::uint64_t>::max();
-    const ScanResult huge{"r",
-                          {{a, max - 5, std::nullopt, false},
-                           {b, 10, std::nullopt, false},
-                           {c, 1, std::nullopt, false}},
-                          {},
-                          {}};
+    const ScanResult huge{"r", {sized(a, max - 5), sized(b, 10), sized(c, 1)}, {}, {}};
     EXPECT_EQ(huge.totalBytes(), max);
     EXPECT_EQ(huge.bytesExcluding({b}), max - 4);
-}
 
-TEST(CleanRule, GenuinelyEmptyOnlyWithoutItemsSkipsAndErrors) {
+    // Genuinely empty only without items, skips and errors.
+    EXPECT_FALSE(result.isGenuinelyEmpty());
     EXPECT_TRUE((ScanResult{"r", {}, {}, {}}.isGenuinelyEmpty()));
     EXPECT_FALSE((ScanResult{"r", {}, {}, {"boom"}}.isGenuinelyEmpty()));
     EXPECT_FALSE((ScanResult{"r", {}, {{url("/x"), SkipReason::absent()}}, {}}.isGenuinelyEmpty()));
-    EXPECT_FALSE(
-        (ScanResult{"r", {{url("/x"), 0, std::nullopt, false}}, {}, {}}.isGenuinelyEmpty()));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/RecordChecks.h"
+
 namespace kb {
 namespace {
 
@@ -19,12 +21,9 @@ DeletionPlan planOf(std::vector<Step> steps) {
     return DeletionPlan{planID, created, Origin::forceDelete(), std::move(steps), 0, false};
 }
 
-template <class T>
-std::string encoded(const T& value) {
-    return *json::encode(value, json::JsonStyle::domain);
-}
+using testing::domainJson;
 
-TEST(DeletionPlan, EveryCaseHasItsExactJson) {
+TEST(DeletionPlan, EveryStepHasItsExactJson) {
     struct Case {
         Step step;
         const char* json;
@@ -47,16 +46,12 @@ TEST(DeletionPlan, EveryCaseHasItsExactJson) {
          R"({"forceUnlock":{"_0":"file:///Volumes/X","_1":"unmount"}})"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.json);
-        EXPECT_EQ(encoded(c.step), c.json);
-        const auto back = json::decode<Step>(c.json);
-        ASSERT_TRUE(back.ok()) << back.error().message;
-        EXPECT_EQ(*back, c.step);
+        EXPECT_EQ(domainJson(c.step), c.json);
     }
 }
 
 TEST(DeletionPlan, JsonFormOfAPlan) {
-    EXPECT_EQ(encoded(planOf({})),
+    EXPECT_EQ(domainJson(planOf({})),
               R"({"createdAt":"2026-12-06T08:31:08Z","estimatedBytes":0,)"
               R"("id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","origin":{"forceDelete":{}},)"
               R"("steps":[],"usesTrash":false})");
@@ -64,7 +59,7 @@ TEST(DeletionPlan, JsonFormOfAPlan) {
 
 TEST(DeletionPlan, DecodingRefusesMalformedSteps) {
     const std::string valid =
-        encoded(planOf({{Step::ForceUnlock{url("/y"), ForceRemedy::unmount}}}));
+        domainJson(planOf({{Step::ForceUnlock{url("/y"), ForceRemedy::unmount}}}));
     const auto replaced = [&](const std::string& from, const std::string& to) {
         std::string text = valid;
         return text.replace(text.find(from), from.size(), to);
@@ -75,19 +70,22 @@ TEST(DeletionPlan, DecodingRefusesMalformedSteps) {
           replaced(R"({"forceUnlock")", R"({"forceunlock")")}) {
         EXPECT_FALSE(json::decode<DeletionPlan>(text).ok()) << text;
     }
-    const auto twoOrigins = json::decode<Origin>(R"({"orphans": {}, "forceDelete": {}})");
-    ASSERT_FALSE(twoOrigins.ok());
-    EXPECT_EQ(twoOrigins.error().message, json::invalidNumberOfKeysMessage);
+    EXPECT_FALSE(json::decode<Origin>(R"({"orphans": {}, "forceDelete": {}})").ok());
 }
 
 TEST(DeletionPlan, NeedsHelperOnlyForRootSteps) {
+    const auto unlock = [](ForceRemedy remedy) {
+        return Step{Step::ForceUnlock{url("/x"), remedy}};
+    };
+    const auto remove = [](bool asRoot) {
+        return Step{Step::Remove{url("/x"), DeletionMode::unlink, asRoot}};
+    };
     struct Case {
         const char* name;
         std::vector<Step> steps;
         bool needsHelper;
     };
-    std::vector<Step> tenRemovesAndAReceipt(
-        10, Step{Step::Remove{url("/x"), DeletionMode::trash, false}});
+    std::vector<Step> tenRemovesAndAReceipt(10, remove(false));
     tenRemovesAndAReceipt.push_back({Step::ForgetReceipt{"com.example.pkg"}});
     const Case cases[] = {
         {"empty", {}, false},
@@ -95,26 +93,20 @@ TEST(DeletionPlan, NeedsHelperOnlyForRootSteps) {
         {"user bootout", {{Step::Bootout{"l", "gui/501"}}}, false},
         {"System bootout", {{Step::Bootout{"l", "System"}}}, false},
         {"ten removes and a receipt", tenRemovesAndAReceipt, false},
-        {"root remove", {{Step::Remove{url("/x"), DeletionMode::unlink, true}}}, true},
+        {"root remove", {remove(true)}, true},
         {"root command", {{Step::RunCommand{"c", {}, true}}}, true},
         {"user command", {{Step::RunCommand{"c", {}, false}}}, false},
-        {"strip ACL", {{Step::ForceUnlock{url("/x"), ForceRemedy::stripACL}}}, false},
-        {"user immutable",
-         {{Step::ForceUnlock{url("/x"), ForceRemedy::clearUserImmutable}}},
-         false},
-        {"terminate", {{Step::ForceUnlock{url("/x"), ForceRemedy::terminateHolders}}}, false},
-        {"system immutable",
-         {{Step::ForceUnlock{url("/x"), ForceRemedy::clearSystemImmutable}}},
-         true},
-        {"unmount", {{Step::ForceUnlock{url("/x"), ForceRemedy::unmount}}}, true},
+        {"strip ACL", {unlock(ForceRemedy::stripACL)}, false},
+        {"user immutable", {unlock(ForceRemedy::clearUserImmutable)}, false},
+        {"terminate", {unlock(ForceRemedy::terminateHolders)}, false},
+        {"system immutable", {unlock(ForceRemedy::clearSystemImmutable)}, true},
+        {"unmount", {unlock(ForceRemedy::unmount)}, true},
         {"user steps",
          {{Step::QuitApp{"a"}},
           {Step::UnregisterLaunchServices{url("/A.app")}},
           {Step::BrewZap{"a"}}},
          false},
-        {"root step last",
-         {{Step::QuitApp{"a"}}, {Step::Remove{url("/x"), DeletionMode::unlink, true}}},
-         true},
+        {"root step last", {{Step::QuitApp{"a"}}, remove(true)}, true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(planOf(c.steps).needsHelper(), c.needsHelper) << c.name;

@@ -44,8 +44,6 @@ TEST(DiskUsage, SnapshotReadsTheVolumeOfTheGivenLocationOrNamesItsError) {
     EXPECT_LE(snapshot->availableBytes, snapshot->totalBytes);
     EXPECT_GT(snapshot->availableBytes, 0u);
     EXPECT_EQ(snapshot->purgeableBytes, std::uint64_t{0});
-    EXPECT_GT(snapshot->usedFraction(), 0.0);
-    EXPECT_LT(snapshot->usedFraction(), 1.0);
 
     const auto root = DiskUsage::rootVolume();
     ASSERT_TRUE(root.ok());
@@ -66,15 +64,13 @@ TEST(DiskUsageSnapshot, JsonFormRoundTripsAndOmitsAbsentPurgeable) {
         .volumeURL = url("/srv/data"), .totalBytes = 1000, .availableBytes = 250};
     DiskUsageSnapshot with = without;
     with.purgeableBytes = 0;
-    const auto text = json::encode(without, json::JsonStyle::domain);
-    ASSERT_TRUE(text.ok());
-    EXPECT_EQ(*text, R"({"availableBytes":250,"totalBytes":1000,"volumeURL":"file:///srv/data/"})");
+    EXPECT_EQ(testing::domainJson(without),
+              R"({"availableBytes":250,"totalBytes":1000,"volumeURL":"file:///srv/data/"})");
     testing::expectRoundTripsAndHashes(std::vector{without, with});
-    EXPECT_FALSE(
-        json::decode<DiskUsageSnapshot>(R"({"volumeURL":"file:///","totalBytes":1})").ok());
-    EXPECT_FALSE(json::decode<DiskUsageSnapshot>(
-                     R"({"volumeURL":"file:///","totalBytes":1,"availableBytes":-1})")
-                     .ok());
+    for (const char* text : {R"({"volumeURL":"file:///","totalBytes":1})",
+                             R"({"volumeURL":"file:///","totalBytes":1,"availableBytes":-1})"}) {
+        EXPECT_FALSE(json::decode<DiskUsageSnapshot>(text).ok()) << text;
+    }
 }
 
 }  // namespace

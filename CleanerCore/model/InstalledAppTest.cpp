@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/RecordChecks.h"
+
 namespace kb {
 namespace {
 
@@ -15,12 +17,6 @@ FileURL url(std::string_view path, FileURL::Kind kind = FileURL::Kind::file) {
 
 Date at(std::int64_t secondsSinceEpoch) {
     return Date(std::chrono::seconds(secondsSinceEpoch));
-}
-
-std::string encodeDomain(const auto& value) {
-    auto text = json::encode(value, json::JsonStyle::domain);
-    EXPECT_TRUE(text.ok());
-    return text.ok() ? *text : std::string();
 }
 
 InstalledApp minimalApp() {
@@ -52,13 +48,14 @@ TEST(InstalledApp, OnlyARecordedLaunchIsNotAnEstimate) {
 }
 
 TEST(InstalledApp, AbsentOptionalsHaveNoKeys) {
-    EXPECT_EQ(encodeDomain(minimalApp()),
+    EXPECT_EQ(testing::domainJson(minimalApp()),
               R"({"architecture":"arm64","embeddedBundleIDs":[],"entitlementGroups":[],)"
               R"("id":"app-1","isAppleSystem":false,"isProtected":false,"launchItems":[],)"
               R"("name":"Notes Plus","path":"file:///Applications/Notes%20Plus.app/",)"
               R"("source":"directDownload"})");
-    EXPECT_EQ(encodeDomain(LaunchItem{.id = "x", .kind = LaunchItem::Kind::privilegedHelper}),
-              R"({"id":"x","kind":"privilegedHelper"})");
+    EXPECT_EQ(
+        testing::domainJson(LaunchItem{.id = "x", .kind = LaunchItem::Kind::privilegedHelper}),
+        R"({"id":"x","kind":"privilegedHelper"})");
 }
 
 }  // namespace

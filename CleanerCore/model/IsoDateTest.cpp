@@ -11,7 +11,7 @@ Date at(std::int64_t secondsSinceEpoch, std::int64_t nanos = 0) {
     return Date(duration_cast<Date::duration>(seconds(secondsSinceEpoch) + nanoseconds(nanos)));
 }
 
-TEST(IsoDate, WritesWholeSecondsInUtc) {
+TEST(IsoDate, WritesWholeSecondsInUtcAlsoAsItsJsonForm) {
     struct Case {
         Date date;
         const char* text;
@@ -25,17 +25,13 @@ TEST(IsoDate, WritesWholeSecondsInUtc) {
         {at(951782400), "2000-02-29T00:00:00Z"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
         EXPECT_EQ(formatIsoDate(c.date), c.text);
+        EXPECT_EQ(*json::encode(c.date, json::JsonStyle::domain), '"' + std::string(c.text) + '"');
     }
 }
 
-TEST(IsoDate, ReadsTheWrittenFormFractionsAndOffsets) {
-    struct Case {
-        const char* text;
-        std::optional<Date> date;
-    };
-    const Case cases[] = {
+TEST(IsoDate, ReadsTheWrittenFormFractionsAndOffsetsAndNothingElse) {
+    const std::pair<const char*, Date> accepted[] = {
         {"2026-12-06T08:31:08Z", at(1796545868)},
         {"2026-12-06T08:31:08.5Z", at(1796545868, 500'000'000)},
         {"2026-12-06T08:31:08.123456789Z", at(1796545868, 123'456'789)},
@@ -43,35 +39,19 @@ TEST(IsoDate, ReadsTheWrittenFormFractionsAndOffsets) {
         {"2026-12-06T09:31:08+01:00", at(1796545868)},
         {"2026-12-06T03:01:08-05:30", at(1796545868)},
         {"2000-02-29T00:00:00Z", at(951782400)},
-        {"2026-12-06T08:31:08", std::nullopt},
-        {"2026-12-06 08:31:08Z", std::nullopt},
-        {"2026-12-06T08:31:08.Z", std::nullopt},
-        {"2026-12-06T08:31Z", std::nullopt},
-        {"2026-12-06T08:31:08Zjunk", std::nullopt},
-        {"2026-12-06T08:31:08+0100", std::nullopt},
-        {"2026-13-06T08:31:08Z", std::nullopt},
-        {"2026-02-29T08:31:08Z", std::nullopt},
-        {"2026-12-00T08:31:08Z", std::nullopt},
-        {"2026-12-06T24:00:00Z", std::nullopt},
-        {"2026-12-06T23:60:00Z", std::nullopt},
-        {"2026-12-06T23:59:60Z", std::nullopt},
-        {"+2026-12-06T08:31:08Z", std::nullopt},
-        {"0001-01-01T00:00:00Z", std::nullopt},
-        {"9999-12-31T23:59:59Z", std::nullopt},
-        {"", std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(parseIsoDate(c.text), c.date);
+    for (const auto& [text, date] : accepted) {
+        EXPECT_EQ(parseIsoDate(text), date) << text;
     }
-}
-
-TEST(IsoDate, JsonRoundTripKeepsWholeSeconds) {
-    const Date date = at(1796545868);
-    const auto text = json::encode(date, json::JsonStyle::domain);
-    ASSERT_TRUE(text.ok());
-    EXPECT_EQ(*text, "\"2026-12-06T08:31:08Z\"");
-    EXPECT_EQ(*json::decode<Date>(*text), date);
+    for (const char* text :
+         {"2026-12-06T08:31:08", "2026-12-06 08:31:08Z", "2026-12-06T08:31:08.Z",
+          "2026-12-06T08:31Z", "2026-12-06T08:31:08Zjunk", "2026-12-06T08:31:08+0100",
+          "2026-13-06T08:31:08Z", "2026-02-29T08:31:08Z", "2026-12-00T08:31:08Z",
+          "2026-12-06T24:00:00Z", "2026-12-06T23:60:00Z", "2026-12-06T23:59:60Z",
+          "+2026-12-06T08:31:08Z", "0001-01-01T00:00:00Z", "9999-12-31T23:59:59Z", ""}) {
+        EXPECT_EQ(parseIsoDate(text), std::nullopt) << text;
+    }
+    EXPECT_EQ(*json::decode<Date>("\"2026-12-06T08:31:08Z\""), at(1796545868));
     EXPECT_FALSE(json::decode<Date>("1796545868").ok());
     EXPECT_FALSE(json::decode<Date>("\"yesterday\"").ok());
 }

@@ -5,17 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "testing/RecordChecks.h"
+
 namespace kb {
 namespace {
 
 using S = LaunchSchedule;
 using T = S::PrimaryTrigger;
-
-std::string encodeDomain(const S& schedule) {
-    auto text = json::encode(schedule, json::JsonStyle::domain);
-    EXPECT_TRUE(text.ok());
-    return text.ok() ? *text : std::string();
-}
 
 TEST(LaunchSchedule, PrimaryTriggerFollowsThePrecedenceOfTheRules) {
     const S::CalendarTrigger atThree{.hour = 3};
@@ -37,7 +33,6 @@ TEST(LaunchSchedule, PrimaryTriggerFollowsThePrecedenceOfTheRules) {
         {"keep alive always beats a calendar",
          {.keepAlive = S::KeepAlive::always, .calendarTriggers = {atThree}},
          T::continuous},
-        {"keep alive always alone", {.keepAlive = S::KeepAlive::always}, T::continuous},
         {"conditional keep alive loses to a calendar",
          {.keepAlive = S::KeepAlive::conditional, .calendarTriggers = {atThree}},
          T::calendar},
@@ -78,21 +73,17 @@ TEST(LaunchSchedule, PrimaryTriggerFollowsThePrecedenceOfTheRules) {
     }
 }
 
-TEST(LaunchSchedule, CalendarTriggerIsEmptyOnlyWithoutFields) {
-    EXPECT_TRUE(S::CalendarTrigger{}.isEmpty());
-    EXPECT_FALSE(S::CalendarTrigger{.hour = 3}.isEmpty());
-    EXPECT_FALSE(S::CalendarTrigger{.month = 0}.isEmpty());
-}
-
-TEST(LaunchSchedule, JsonFormOmitsAbsentOptionals) {
+TEST(LaunchSchedule, JsonFormOmitsAbsentOptionalsAndOnlyAnAbsentFieldIsEmpty) {
     EXPECT_EQ(
-        encodeDomain(S::unscheduled()),
+        testing::domainJson(S::unscheduled()),
         R"({"calendarTriggers":[],"isDisabledInPlist":false,"isOnDemandViaMachService":false,)"
         R"("isOnDemandViaSocket":false,"queueDirectories":[],"runsAtLoad":false,)"
         R"("sessionTypes":[],"watchedPaths":[]})");
     const std::vector<S::CalendarTrigger> triggers{{}, {.minute = 5, .weekday = 0, .month = 12}};
-    EXPECT_EQ(*json::encode(triggers, json::JsonStyle::domain),
-              R"([{},{"minute":5,"month":12,"weekday":0}])");
+    EXPECT_EQ(testing::domainJson(triggers), R"([{},{"minute":5,"month":12,"weekday":0}])");
+    EXPECT_TRUE(triggers[0].isEmpty());
+    EXPECT_FALSE(S::CalendarTrigger{.hour = 3}.isEmpty());
+    EXPECT_FALSE(S::CalendarTrigger{.month = 0}.isEmpty());
 }
 
 }  // namespace

@@ -5,14 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "testing/RecordChecks.h"
+
 namespace kb {
 namespace {
-
-std::string encodeDomain(const LeftoverCandidate& candidate) {
-    auto text = json::encode(candidate, json::JsonStyle::domain);
-    EXPECT_TRUE(text.ok());
-    return text.ok() ? *text : std::string();
-}
 
 LeftoverCandidate minimalCandidate() {
     return LeftoverCandidate{
@@ -71,7 +67,7 @@ TEST(LeftoverCandidate, ReasonsAreASetWhateverTheirOrderInJson) {
 }
 
 TEST(LeftoverCandidate, JsonFormOmitsAbsentOptionals) {
-    EXPECT_EQ(encodeDomain(minimalCandidate()),
+    EXPECT_EQ(testing::domainJson(minimalCandidate()),
               R"({"confidence":4,"isProtected":false,"kind":"cache","ownerProcesses":[],)"
               R"("path":"file:///Users/alice/Library/Caches/com.example.notes/",)"
               R"("reasons":["bundleIDExact"],"requiresRoot":false,"sharedWith":[]})");

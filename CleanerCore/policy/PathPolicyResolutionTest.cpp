@@ -43,9 +43,14 @@ void makeDir(const std::string& path, mode_t mode = 0755) {
     ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
 }
 
+PolicyDecision allowed(std::string path) {
+    return PolicyDecision::allowed(std::move(path));
+}
+PolicyDecision denied(PolicyReason reason) {
+    return PolicyDecision::denied(std::move(reason));
+}
 PolicyDecision escape(std::string resolved, const PolicyReason& underlying) {
-    return PolicyDecision::denied(
-        PolicyReason::symlinkEscape(std::move(resolved), underlying.description()));
+    return denied(PolicyReason::symlinkEscape(std::move(resolved), underlying.description()));
 }
 
 // lstat and realpath(3) of every ancestor, as the resolution is defined: the reference the
@@ -98,32 +103,28 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
         std::string path;
         PolicyDecision expected;
     };
-    const Row rows[] = {
-        {dir / "passwd", PolicyDecision::allowed(dir / "passwd")},
-        {dir / "etc", PolicyDecision::allowed(dir / "etc")},
+    std::vector<Row> rows = {
         {dir / "etc/passwd", escape("/etc/passwd", PolicyReason::deniedSubtree("/etc"))},
-        {dir / "etc/../../x", PolicyDecision::denied(PolicyReason::containsParentReference())},
-        {dir / "alias/x", PolicyDecision::allowed(dir / "real/x")},
-        {dir / "alias/missing/deeper/x", PolicyDecision::allowed(dir / "real/missing/deeper/x")},
-        {dir / "alias//./x/", PolicyDecision::allowed(dir / "real/x")},
-        {dir / "real/x", PolicyDecision::allowed(dir / "real/x")},
-        {dir / "missing/x/y", PolicyDecision::allowed(dir / "missing/x/y")},
-        {dir / "file/x", PolicyDecision::allowed(dir / "file/x")},
-        {dir / "dangling", PolicyDecision::allowed(dir / "dangling")},
-        {dir / "dangling/x", PolicyDecision::denied(PolicyReason::unresolvable(ENOENT))},
-        {dir / "loop/x", PolicyDecision::denied(PolicyReason::unresolvable(ELOOP))},
-        {dir / (nfcName + "/x"), PolicyDecision::allowed(dir / (nfcName + "/x"))},
-        {dir / "relative/x", PolicyDecision::allowed(dir / "real/x")},
-        {dir / "top/tmp/x", PolicyDecision::allowed("/tmp/x")},
+        {dir / "etc/../../x", denied(PolicyReason::containsParentReference())},
+        {dir / "alias/x", allowed(dir / "real/x")},
+        {dir / "alias/missing/deeper/x", allowed(dir / "real/missing/deeper/x")},
+        {dir / "alias//./x/", allowed(dir / "real/x")},
+        {dir / "dangling/x", denied(PolicyReason::unresolvable(ENOENT))},
+        {dir / "loop/x", denied(PolicyReason::unresolvable(ELOOP))},
+        {dir / "relative/x", allowed(dir / "real/x")},
+        {dir / "top/tmp/x", allowed("/tmp/x")},
         {dir / "top/etc/x", escape("/etc/x", PolicyReason::deniedSubtree("/etc"))},
-        {dir / "filelink/x", PolicyDecision::allowed(dir / "file/x")},
-        {dir / "file/x/y", PolicyDecision::allowed(dir / "file/x/y")},
+        {dir / "filelink/x", allowed(dir / "file/x")},
         {dir / "srv/x", escape("/srv/x", PolicyReason::deniedSubtree("/srv"))},
         {dir / "staged/x", escape(dir / ".dev.kestrelbay.staging-q/x",
                                   PolicyReason::deniedSubtree(dir / ".dev.kestrelbay.staging-q"))},
-        {dir / "deep/back/missing/x", PolicyDecision::allowed(chainParent + "/missing/x")},
-        {chain + "/back/d/x", PolicyDecision::allowed(chain + "/x")},
+        {dir / "deep/back/missing/x", allowed(chainParent + "/missing/x")},
+        {chain + "/back/d/x", allowed(chain + "/x")},
     };
+    for (const auto& path : {dir / "passwd", dir / "etc", dir / "missing/x/y", dir / "file/x",
+                             dir / "dangling", dir / (nfcName + "/x")}) {
+        rows.push_back({path, allowed(path)});
+    }
     const PathPolicy reference("/home/nobody-kbpol", {}, std::make_shared<ReferenceFileSystem>());
     for (const auto& row : rows) {
         EXPECT_DECISION(policy, row.path, row.expected);
@@ -139,8 +140,7 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
     }
     // A home outside every other reachable place, none of whose ancestors exists.
     const PathPolicy elsewhere("/kbpol-nonexistent");
-    EXPECT_DECISION(elsewhere, "/kbpol-nonexistent/a/b",
-                    PolicyDecision::allowed("/kbpol-nonexistent/a/b"));
+    EXPECT_DECISION(elsewhere, "/kbpol-nonexistent/a/b", allowed("/kbpol-nonexistent/a/b"));
 }
 
 TEST(PathPolicyResolution, OneRequestResolvesASharedParentAgainOnceItIsReplaced) {
@@ -148,8 +148,7 @@ TEST(PathPolicyResolution, OneRequestResolvesASharedParentAgainOnceItIsReplaced)
     const PathPolicy policy("/home/nobody-kbpol");
     makeDir(dir / "p");
     ParentResolutions request;
-    EXPECT_EQ(policy.evaluate(dir / "p/passwd", request),
-              PolicyDecision::allowed(dir / "p/passwd"));
+    EXPECT_EQ(policy.evaluate(dir / "p/passwd", request), allowed(dir / "p/passwd"));
     // The checked parent is lent to one item at a time.
     UniqueFd lent = request.lendCheckedDirectory(dir / "p");
     EXPECT_TRUE(lent);
@@ -166,8 +165,7 @@ TEST(PathPolicyResolution, OneRequestResolvesASharedParentAgainOnceItIsReplaced)
     ASSERT_EQ(::rename((dir / "p.real").c_str(), (dir / "p").c_str()), 0);
     EXPECT_EQ(policy.evaluate(dir / "p/srv/x", request),
               escape("/srv/x", PolicyReason::deniedSubtree("/srv")));
-    EXPECT_EQ(policy.evaluate(dir / "p/passwd", request),
-              PolicyDecision::allowed(dir / "p/passwd"));
+    EXPECT_EQ(policy.evaluate(dir / "p/passwd", request), allowed(dir / "p/passwd"));
 }
 
 TEST(PathPolicyResolution, LinksIntoTheHomeAreJudgedByWhereTheyLead) {
@@ -185,8 +183,8 @@ TEST(PathPolicyResolution, LinksIntoTheHomeAreJudgedByWhereTheyLead) {
                     escape(home + "/Documents", PolicyReason::deniedRoot(home + "/Documents")));
     EXPECT_DECISION(policy, dir / "keys/id_rsa",
                     escape(home + "/.ssh/id_rsa", PolicyReason::protectedLocation(home + "/.ssh")));
-    EXPECT_DECISION(policy, dir / "homelink/.cache/x", PolicyDecision::allowed(home + "/.cache/x"));
-    EXPECT_DECISION(policy, dir / "keys", PolicyDecision::allowed(dir / "keys"));
+    EXPECT_DECISION(policy, dir / "homelink/.cache/x", allowed(home + "/.cache/x"));
+    EXPECT_DECISION(policy, dir / "keys", allowed(dir / "keys"));
 
     const PathPolicy missingHome(dir / "gone//home/");
     EXPECT_EQ(missingHome.homeDirectory(), dir / "gone/home");
@@ -201,12 +199,11 @@ TEST(PathPolicyResolution, AnUnsearchableParentIsUnresolvableWithItsErrorNumber)
     ASSERT_TRUE(account.valid());
     const PathPolicy policy(account.home());
     const int status = account.runAs([&] {
-        if (policy.evaluate(locked + "/sub/x") !=
-            PolicyDecision::denied(PolicyReason::unresolvable(EACCES))) {
+        if (policy.evaluate(locked + "/sub/x") != denied(PolicyReason::unresolvable(EACCES))) {
             return 1;
         }
         // The locked directory itself can still be canonicalized: its parent is searchable.
-        if (policy.evaluate(locked + "/x") != PolicyDecision::allowed(locked + "/x")) {
+        if (policy.evaluate(locked + "/x") != allowed(locked + "/x")) {
             return 2;
         }
         return 0;
@@ -266,19 +263,18 @@ TEST(PathPolicyResolution, FileSystemErrorsAndLinkedLayoutsOfATestDouble) {
         PolicyDecision expected;
     };
     const Row rows[] = {
-        {policy, "/mnt/data/io/sub/x", PolicyDecision::denied(PolicyReason::unresolvable(EIO))},
-        {policy, "/mnt/data/stale/x", PolicyDecision::denied(PolicyReason::unresolvable(ESTALE))},
-        {policy, "/mnt/data/a/b/c", PolicyDecision::allowed("/mnt/data/a/b/c")},
-        {policy, "/Users/alice/Documents/report.txt",
-         PolicyDecision::allowed("/Users/alice/Documents/report.txt")},
+        {policy, "/mnt/data/io/sub/x", denied(PolicyReason::unresolvable(EIO))},
+        {policy, "/mnt/data/stale/x", denied(PolicyReason::unresolvable(ESTALE))},
+        {policy, "/mnt/data/a/b/c", allowed("/mnt/data/a/b/c")},
+        {policy, "/Users/alice/Documents/report.txt", allowed("/Users/alice/Documents/report.txt")},
         {policy, "/mnt/scratch/etc/hosts",
          escape("/private/etc/hosts", PolicyReason::deniedSubtree("/private/etc"))},
-        {policy, "/mnt/scratch/tmp/x", PolicyDecision::allowed("/private/tmp/x")},
+        {policy, "/mnt/scratch/tmp/x", allowed("/private/tmp/x")},
         {policy, "/mnt/scratch/etc/a/b/c",
          escape("/private/etc/a/b/c", PolicyReason::deniedSubtree("/private/etc"))},
-        {linkedHome, "/srv/alice/x", PolicyDecision::allowed("/data/alice/x")},
-        {linkedHome, "/data/alice/x", PolicyDecision::allowed("/data/alice/x")},
-        {linkedHome, "/srv/bob/x", PolicyDecision::denied(PolicyReason::deniedSubtree("/srv"))},
+        {linkedHome, "/srv/alice/x", allowed("/data/alice/x")},
+        {linkedHome, "/data/alice/x", allowed("/data/alice/x")},
+        {linkedHome, "/srv/bob/x", denied(PolicyReason::deniedSubtree("/srv"))},
     };
     for (const auto& row : rows) {
         EXPECT_DECISION(row.policy, row.path, row.expected);

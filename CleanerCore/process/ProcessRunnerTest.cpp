@@ -1,4 +1,3 @@
-// Runs real child processes through the runner.
 #include "CleanerCore/process/ProcessRunner.h"
 
 #include <fcntl.h>
