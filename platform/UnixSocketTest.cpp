@@ -44,9 +44,9 @@ TEST(UnixSocket, ListensWithTheGivenModeReplacingOnlyAStaleSocketNeverAnotherFil
     testing::writeFile(file, "keep");
     const std::string directory = dir / "dir";
     testing::makeDirectories(directory);
-    for (const auto& path : {file, directory}) {
-        SCOPED_TRACE(path);
-        auto r = UnixSocket::listenOnPath(path, 0666, 8);
+    for (const auto& inTheWay : {file, directory}) {
+        SCOPED_TRACE(inTheWay);
+        auto r = UnixSocket::listenOnPath(inTheWay, 0666, 8);
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.error().code, EEXIST);
     }
