@@ -65,10 +65,19 @@ std::string_view nameOf() {
                 text.erase(0, prefix.size());
             }
         }
-        for (auto at = text.find("::"); at != std::string::npos; at = text.find("::", at)) {
-            text.replace(at, 2, ".");
+        // Built afresh rather than replaced in place: GCC 12 sees a false overlap in
+        // std::string::replace at -O2 (-Wrestrict).
+        std::string dotted;
+        dotted.reserve(text.size());
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text.compare(i, 2, "::") == 0) {
+                dotted += '.';
+                ++i;
+            } else {
+                dotted += text[i];
+            }
         }
-        return text;
+        return dotted;
     }();
     return name;
 }
