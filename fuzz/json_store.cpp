@@ -15,30 +15,15 @@
 
 #include "CleanerCore/model/DeletionPlan.h"
 #include "CleanerCore/persistence/JSONStore.h"
+#include "fuzz/FileFuzzing.h"
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using kb::fuzzing::check;
+using kb::fuzzing::urlOf;
 
-// One scratch directory for the whole run, removed when the fuzzer exits.
 const std::filesystem::path& scratch() {
-    static const std::filesystem::path directory = [] {
-        std::string name = std::filesystem::temp_directory_path() / "fuzz_store.XXXXXX";
-        check(::mkdtemp(name.data()) != nullptr);
-        std::atexit([] { std::filesystem::remove_all(scratch()); });
-        return std::filesystem::path(name);
-    }();
-    return directory;
-}
-
-kb::FileURL urlOf(const std::filesystem::path& path) {
-    auto url = kb::FileURL::fromPath(path.string());
-    check(url.has_value());
-    return *url;
+    return kb::fuzzing::scratch("fuzz_store");
 }
 
 std::string contentsOf(const std::filesystem::path& path) {
