@@ -16,7 +16,11 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 step "packages"
 if [ "${1:-}" != "--prebuilt" ]; then
-    ./scripts/package.sh -DKB_WERROR=ON
+    # In CI (KB_CI_CMAKE_FLAGS set) the packages are built with the test leg's flags and build
+    # type, so the compiler cache serves every object; elsewhere they are scripts/package.sh's
+    # Release build.
+    # shellcheck disable=SC2086
+    ./scripts/package.sh -DKB_WERROR=ON ${KB_CI_CMAKE_FLAGS:+$KB_CI_CMAKE_FLAGS -DCMAKE_BUILD_TYPE=RelWithDebInfo}
 fi
 helper_deb=$(ls build/packages/kestrelbay-helper_*.deb)
 dev_deb=$(ls build/packages/libkestrelbay-dev_*.deb)

@@ -6,7 +6,7 @@
 set -eu
 
 packages="
-cmake g++ make pkg-config git ccache
+cmake ninja-build g++ make pkg-config git ccache
 libboost-json1.81-dev libasio-dev libsystemd-dev libutf8proc-dev uuid-dev
 libgtest-dev libgmock-dev libbenchmark-dev
 clang clang-format clang-tidy libclang-rt-14-dev
