@@ -14,8 +14,8 @@ namespace {
 using namespace kb::testing;
 
 // A link is removed as a link; a path through a link is removed at its resolved place and
-// reported as given.
-TEST(RemoveItems, RemovesFilesTreesAndLinksAsLinks) {
+// reported as given. A parent swapped for a link after the verdict is a race: nothing is touched.
+TEST(RemoveItems, RemovesFilesTreesAndLinksAsLinksButNotThroughAParentSwappedAfterItsVerdict) {
     FileOpsScenario world;
     TempDir outside;
     writeFile(outside / "keep", "keep");
@@ -40,10 +40,23 @@ TEST(RemoveItems, RemovesFilesTreesAndLinksAsLinks) {
     EXPECT_FALSE(pathExists(world.at("real/file")));
     EXPECT_TRUE(pathExists(world.at("via")));
     EXPECT_EQ(readFile(outside / "keep"), "keep");
+
+    makeDirectories(outside / "victim");
+    writeFile(outside / "victim/keep", "keep");
+    makeDirectories(world.at("parent/victim"));
+    // The verdict is taken on the real directory; then the directory becomes a link.
+    auto policy = PathPolicy::forUser(*lookUpAccount(world.uid()));
+    ASSERT_TRUE(policy.has_value());
+    auto verdict = evaluateItem(*policy, world.at("parent/victim"));
+    ASSERT_TRUE(std::holds_alternative<std::string>(verdict));
+    ASSERT_EQ(std::system(("rm -rf '" + world.at("parent") + "'").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.path().c_str(), world.at("parent").c_str()), 0);
+    auto captured = captureItem(world.at("parent/victim"), std::get<std::string>(verdict));
+    ASSERT_TRUE(std::holds_alternative<ItemOutcome>(captured));
+    EXPECT_EQ(std::get<ItemOutcome>(captured), ItemOutcome::raceDetected());
+    EXPECT_TRUE(pathExists(outside / "victim/keep"));
 }
 
-// An immutable file, alone or inside a tree, and a mount inside a tree: each fails with
-// its errno and text, and what could not be removed stays.
 TEST(RemoveItems, WhatCannotBeRemovedFailsWithItsErrnoAndText) {
     FileOpsScenario world;
     makeDirectories(world.at("dir"));
@@ -68,25 +81,6 @@ TEST(RemoveItems, WhatCannotBeRemovedFailsWithItsErrnoAndText) {
         EXPECT_EQ(result.outcome, failedWith(EPERM, "Operation not permitted"));
     }
     EXPECT_TRUE(pathExists(world.at("dir/locked")));
-}
-
-TEST(RemoveItems, ParentSwappedForALinkAfterTheVerdictIsARaceAndNothingIsTouched) {
-    FileOpsScenario world;
-    TempDir outside;
-    makeDirectories(outside / "victim");
-    writeFile(outside / "victim/keep", "keep");
-    makeDirectories(world.at("parent/victim"));
-    // The verdict is taken on the real directory; then the directory becomes a link.
-    auto policy = PathPolicy::forUser(*lookUpAccount(world.uid()));
-    ASSERT_TRUE(policy.has_value());
-    auto verdict = evaluateItem(*policy, world.at("parent/victim"));
-    ASSERT_TRUE(std::holds_alternative<std::string>(verdict));
-    ASSERT_EQ(std::system(("rm -rf '" + world.at("parent") + "'").c_str()), 0);
-    ASSERT_EQ(::symlink(outside.path().c_str(), world.at("parent").c_str()), 0);
-    auto captured = captureItem(world.at("parent/victim"), std::get<std::string>(verdict));
-    ASSERT_TRUE(std::holds_alternative<ItemOutcome>(captured));
-    EXPECT_EQ(std::get<ItemOutcome>(captured), ItemOutcome::raceDetected());
-    EXPECT_TRUE(pathExists(outside / "victim/keep"));
 }
 
 }  // namespace

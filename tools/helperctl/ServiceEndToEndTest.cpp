@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "testing/ChildProcess.h"
 #include "testing/TestAccount.h"
@@ -53,29 +54,24 @@ TEST_F(ServiceEndToEnd, PeersThatFailAdmissionAreDisconnectedBeforeAnyRequest) {
     ASSERT_EQ(::chmod(notSetgid.c_str(), 0755), 0);
     const std::string ownGroup =  // set-group-id to the user's own group: no secure mode
         installClient(dir, "owngroup", user.gid(), testing::genuineAttestation());
-    struct Case {
-        std::string client;
-        Tracing tracing;
-        std::string reason;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, Tracing, std::string> cases[] = {
         {unattested, Tracing::none, "the executable is not attested"},
         {otherApp, Tracing::none, "its code identity does not satisfy the requirement"},
         {notSetgid, Tracing::none, "the executable is not set-group-id"},
         {ownGroup, Tracing::none, "it was not started in secure mode"},
         {client, Tracing::tracedByRoot, "it is being traced"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.client + " " + c.reason);
-        const auto r = run(c.client, {"--json", "send", "-"}, R"({"getVersion":{}})", c.tracing);
+    for (const auto& [peer, tracing, reason] : cases) {
+        SCOPED_TRACE(peer + " " + reason);
+        const auto r = run(peer, {"--json", "send", "-"}, R"({"getVersion":{}})", tracing);
         EXPECT_EQ(r.exitStatus, exUnavailable);
         EXPECT_EQ(r.out, "");
         // The greeting told the client why, in words for its user.
-        EXPECT_NE(r.err.find("this program is not admitted: " + c.reason), std::string::npos)
+        EXPECT_NE(r.err.find("this program is not admitted: " + reason), std::string::npos)
             << r.err;
         EXPECT_TRUE(helper.logged("[listener] error: refused a client (pid ") &&
-                    helper.logged(", uid " + std::to_string(user.uid()) + ", executable " +
-                                  c.client + "): " + c.reason))
+                    helper.logged(", uid " + std::to_string(user.uid()) + ", executable " + peer +
+                                  "): " + reason))
             << helper.log();
     }
     EXPECT_EQ(helper.log().find("accepted a client"), std::string::npos);
