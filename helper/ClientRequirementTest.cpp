@@ -54,24 +54,12 @@ TEST(ClientRequirement, PrecedenceAndOtherClauses) {
 
 TEST(ClientRequirement, TextsOutsideTheSubsetDoNotParse) {
     for (const std::string& text : std::vector<std::string>{
-             "",
-             "   ",
-             "anchor apple",
-             "anchor trusted",
-             "identifier",
-             "identifier \"a",
-             "identifier \"a\" and",
-             "identifier \"a\" or or identifier \"b\"",
-             "(identifier \"a\"",
-             "identifier \"a\")",
-             "certificate leaf subject.OU = \"T\"",
-             "certificate root[subject.OU] = \"T\"",
-             "certificate 1[field.1.2]",
-             "info[CFBundleVersion] = \"7\"",
-             "identifier \"a\" ; rm",
-             "not identifier \"a\"",
-             std::string(100, '(') + "anchor apple generic" + std::string(100, ')'),
-         }) {
+             "", "   ", "anchor apple", "anchor trusted", "identifier", "identifier \"a",
+             "identifier \"a\" and", "identifier \"a\" or or identifier \"b\"", "(identifier \"a\"",
+             "identifier \"a\")", "certificate leaf subject.OU = \"T\"",
+             "certificate root[subject.OU] = \"T\"", "certificate 1[field.1.2]",
+             "info[CFBundleVersion] = \"7\"", "identifier \"a\" ; rm", "not identifier \"a\"",
+             std::string(100, '(') + "anchor apple generic" + std::string(100, ')')}) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(ClientRequirement::parse(text).ok());
     }

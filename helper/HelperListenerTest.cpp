@@ -1,6 +1,5 @@
-// Connection admission with real sockets. The peer here is the test process itself,
-// which cannot be an attested client, so the identity check is replaced; the real check
-// runs end to end in the service tests.
+// Connection admission with real sockets. The peer is the test process itself, run by root,
+// which the production check admits unattested; attested clients are the service tests'.
 #include "helper/HelperListener.h"
 
 #include <gtest/gtest.h>
@@ -73,25 +72,9 @@ struct ListenerHarness {
     }
 };
 
-Result<PeerIdentity, SystemError> selfAsPeer(int fd) {
-    auto identity = inspectPeer(fd);
-    if (identity) {
-        identity->attestation = Attestation{"dev.kestrelbay", "Q7Z2K4M9X1", false};
-    }
-    return identity;
-}
-
 TEST(HelperListener, ConnectionsPerUidAreLimitedAndReleasedOnClose) {
     HelperListener::Options options;
     options.limits.perUid = 3;
-    options.inspect = selfAsPeer;
-    options.check = [](const PeerIdentity& peer,
-                       const ClientRequirement& requirement) -> Result<void, ClientRefusal> {
-        if (!requirement.isSatisfiedBy(peer.attestation)) {
-            return fail(ClientRefusal{"unsatisfied"});
-        }
-        return {};
-    };
     ListenerHarness h(std::move(options));
     std::vector<UniqueFd> open(3);
     for (auto& fd : open) {
@@ -118,7 +101,6 @@ TEST(HelperListener, ConnectionsPerUidAreLimitedAndReleasedOnClose) {
 
 TEST(HelperListener, AnUnparsableRequirementRefusesEveryClient) {
     HelperListener::Options options;
-    options.inspect = selfAsPeer;
     options.requirement = [] { return std::string("anchor apple generic and"); };
     ListenerHarness h(std::move(options));
     for (int i = 0; i < 2; ++i) {

@@ -42,9 +42,10 @@ class ServiceEndToEnd : public ::testing::Test {
     }
 };
 
-// Which identities satisfy the requirement is the requirement's own test; here the real
-// executable, its attribute, its mode, secure execution and a tracer.
-TEST_F(ServiceEndToEnd, PeersThatFailAdmissionAreDisconnectedBeforeAnyRequest) {
+// Peers that fail admission are disconnected before any request. Which identities satisfy the
+// requirement is the requirement's own test; here the real executable, its attribute, its
+// mode, secure execution and a tracer.
+TEST_F(ServiceEndToEnd, OnlyAdmittedPeersAreServedAndClientsLeaveNoDescriptorOrThreadBehind) {
     const gid_t group = groupOwner.gid();
     const std::string unattested = installClient(dir, "unattested", group, std::nullopt);
     const std::string otherApp =
@@ -76,20 +77,16 @@ TEST_F(ServiceEndToEnd, PeersThatFailAdmissionAreDisconnectedBeforeAnyRequest) {
     }
     EXPECT_EQ(helper.log().find("accepted a client"), std::string::npos);
     // The refusals cost nothing: the genuine client is still served.
-    EXPECT_EQ(run(client, {"version"}).out, "7\n");
+    const auto version = run(client, {"version"});
+    EXPECT_EQ(version.exitStatus, 0) << version.err;
+    EXPECT_EQ(version.out, "7\n");
     // Root can attest or trace anything, so it needs neither.
     const auto asRoot = testing::runChild({unattested, "--socket", helper.socketPath(), "version"},
                                           {}, {{}, Tracing::tracedByRoot});
     EXPECT_EQ(asRoot.out, "7\n") << asRoot.err;
-}
 
-// Load and memory under load are the service benchmark's; here only that what clients
-// leave behind (connections, a request still running) is released.
-TEST_F(ServiceEndToEnd, AnAttestedClientIsServedAndClientsLeaveNoDescriptorOrThreadBehind) {
-    const auto version = run(client, {"version"});
-    EXPECT_EQ(version.exitStatus, 0) << version.err;
-    EXPECT_EQ(version.out, "7\n");
-    // The worker pool starts with the first request.
+    // Load is the service benchmark's; here only that what clients leave behind (connections,
+    // a request still running) is released. The worker pool starts with the first request.
     EXPECT_EQ(run(client, {"--json", "send", "-"}, R"({"getVersion":{}})").out,
               "{\"version\":{\"_0\":7}}\n");
     EXPECT_TRUE(helper.logged("[service] notice: listening on " + helper.socketPath()));
