@@ -20,11 +20,11 @@ TEST(RestoreFromTrash, PutsTheItemBackAcrossFileSystemsTooOrRefusesToReplaceWhat
     ASSERT_EQ(trashed.trashedPath, world.trashed("a.txt"));
 
     writeFile(world.at("docs/a.txt"), "newer");
-    EXPECT_EQ(
-        onlyItem(world.restore(world.trashed("a.txt"), world.at("docs/a.txt"))),
-        (ItemResult{world.at("docs/a.txt"),
-                    failedWith(EEXIST, "something already exists at " + world.at("docs/a.txt")),
-                    std::nullopt}));
+    EXPECT_EQ(onlyItem(world.restore(world.trashed("a.txt"), world.at("docs/a.txt"))),
+              (ItemResult{world.at("docs/a.txt"),
+                          ItemOutcome::failed(
+                              EEXIST, "something already exists at " + world.at("docs/a.txt")),
+                          std::nullopt}));
     EXPECT_EQ(readFile(world.at("docs/a.txt")), "newer");
 
     ASSERT_EQ(::unlink(world.at("docs/a.txt").c_str()), 0);

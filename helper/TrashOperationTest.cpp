@@ -77,10 +77,10 @@ TEST(TrashItems, ASwappedItemIsARaceAndATrashThatIsNotADirectoryHasNoFreeName) {
     TempDir elsewhere;
     const std::string text = "no free name for this item in " + world.home() + "/.Trash";
     writeFile(world.at(".Trash"), "a file");
-    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, failedWith(EEXIST, text));
+    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, ItemOutcome::failed(EEXIST, text));
     ASSERT_EQ(::unlink(world.at(".Trash").c_str()), 0);
     ASSERT_EQ(::symlink(elsewhere.path().c_str(), world.at(".Trash").c_str()), 0);
-    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, failedWith(EEXIST, text));
+    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, ItemOutcome::failed(EEXIST, text));
     EXPECT_EQ(readFile(world.at("item")), "x");
     EXPECT_EQ(listTree(elsewhere.path()).size(), 1u);
 
@@ -92,7 +92,8 @@ TEST(TrashItems, ASwappedItemIsARaceAndATrashThatIsNotADirectoryHasNoFreeName) {
     EXPECT_EQ(trashItem(captured("item"), world.ops(), request).outcome, ItemOutcome::ok());
     ASSERT_EQ(::rename(world.trashed("").c_str(), world.at("old-trash").c_str()), 0);
     ASSERT_EQ(::symlink(elsewhere.path().c_str(), world.at(".Trash").c_str()), 0);
-    EXPECT_EQ(trashItem(captured("later"), world.ops(), request).outcome, failedWith(EEXIST, text));
+    EXPECT_EQ(trashItem(captured("later"), world.ops(), request).outcome,
+              ItemOutcome::failed(EEXIST, text));
     EXPECT_EQ(readFile(world.at("later")), "y");
     EXPECT_EQ(listTree(elsewhere.path()).size(), 1u);
 }
