@@ -72,14 +72,31 @@ struct ListenerHarness {
     }
 };
 
-TEST(HelperListener, ConnectionsPerUidAreLimitedAndReleasedOnClose) {
+// The unattested test program, run by root, is admitted with its identity pinned.
+TEST(HelperListener, TheCallerIsPinnedAndConnectionsPerUidAreLimitedAndReleasedOnClose) {
     HelperListener::Options options;
     options.limits.perUid = 3;
+    std::promise<Caller> seen;
+    options.performer = [&](const HelperRequest&, const Caller& caller) {
+        seen.set_value(caller);
+        return HelperResponse::done();
+    };
     ListenerHarness h(std::move(options));
     std::vector<UniqueFd> open(3);
     for (auto& fd : open) {
         EXPECT_TRUE(h.served(fd));
     }
+    ASSERT_TRUE(UnixSocket::sendAll(
+                    open[0].get(), WireFraming::encodeCall(
+                                       {2, WireFraming::Selector::perform, R"({"getVersion":{}})"}))
+                    .ok());
+    auto future = seen.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    const Caller caller = future.get();
+    EXPECT_EQ(caller.pid, ::getpid());
+    EXPECT_EQ(caller.uid, 0u);
+    ASSERT_TRUE(caller.pidfd);
+    EXPECT_EQ(pidfdInode(caller.pidfd->get()), pidfdInode(Caller::currentProcess().pidfd->get()));
     UniqueFd fourth;
     EXPECT_FALSE(h.served(fourth));
     auto refused = UnixSocket::connectToPath(h.path);
@@ -111,29 +128,6 @@ TEST(HelperListener, AnUnparsableRequirementRefusesEveryClient) {
     ASSERT_EQ(logs.size(), 2u);
     EXPECT_EQ(logs[0], (LogRecord{"listener", LogLevel::fault,
                                   "refusing all clients: cannot parse anchor apple generic and"}));
-}
-
-TEST(HelperListener, TheProductionCheckAdmitsRootWithoutAttestationAndPinsTheCaller) {
-    HelperListener::Options options;
-    std::promise<Caller> seen;
-    options.performer = [&](const HelperRequest&, const Caller& caller) {
-        seen.set_value(caller);
-        return HelperResponse::done();
-    };
-    ListenerHarness h(std::move(options));
-    UniqueFd fd;
-    EXPECT_TRUE(h.served(fd));  // the unattested test program, run by root
-    ASSERT_TRUE(
-        UnixSocket::sendAll(fd.get(), WireFraming::encodeCall({2, WireFraming::Selector::perform,
-                                                               R"({"getVersion":{}})"}))
-            .ok());
-    auto future = seen.get_future();
-    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
-    const Caller caller = future.get();
-    EXPECT_EQ(caller.pid, ::getpid());
-    EXPECT_EQ(caller.uid, 0u);
-    ASSERT_TRUE(caller.pidfd);
-    EXPECT_EQ(pidfdInode(caller.pidfd->get()), pidfdInode(Caller::currentProcess().pidfd->get()));
 }
 
 }  // namespace
