@@ -23,12 +23,7 @@ TEST(Admission, RefusalTextsDependOnlyOnTheNumberOfPathsAndARefusalTouchesNothin
     writeFile(world.at("file"), "x");
     const auto before = listTree(world.home());
     const std::vector<std::string> one{world.at("x")};
-    struct Case {
-        std::vector<std::string> paths;
-        std::uint32_t uid;
-        std::string expected;
-    };
-    const Case cases[] = {
+    const std::tuple<std::vector<std::string>, std::uint32_t, std::string> cases[] = {
         {{}, world.uid(), "the request carried no paths"},
         {std::vector<std::string>(10001, world.at("x")), world.uid(),
          "a single request may not carry 10001 paths"},
@@ -36,10 +31,10 @@ TEST(Admission, RefusalTextsDependOnlyOnTheNumberOfPathsAndARefusalTouchesNothin
         {one, 999, "uid 999 is not a user account this helper will act for"},
         {one, noSuchAccount, "uid 4242999 is not a user account this helper will act for"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected);
-        EXPECT_FALSE(admitRequest(c.paths, c.uid).has_value());
-        EXPECT_EQ(refusalMessage(c.paths, c.uid), c.expected);
+    for (const auto& [paths, uid, expected] : cases) {
+        SCOPED_TRACE(expected);
+        EXPECT_FALSE(admitRequest(paths, uid).has_value());
+        EXPECT_EQ(refusalMessage(paths, uid), expected);
     }
     // Every kind of path request, refused whole.
     const std::vector<std::string> paths{world.at("dir"), world.at("file")};

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "testing/TempDir.h"
 #include "testing/TestAccount.h"
 
@@ -11,19 +13,14 @@ namespace kb {
 namespace {
 
 TEST(Authority, OnlyPathsStrictlyBelowTheDirectoryLieInsideIt) {
-    struct Case {
-        std::string path;
-        std::string directory;
-        bool inside;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, std::string, bool> cases[] = {
         {"/home/u/a", "/home/u", true},   {"/home/u/a/b", "/home/u", true},
         {"/home/u", "/home/u", false},    {"/home/u/", "/home/u", false},
         {"/home/uu/a", "/home/u", false}, {"/home/a", "/home/u", false},
         {"/etc/passwd", "/", false},      {"/home/u/a", "", false},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(liesInside(c.path, c.directory), c.inside) << c.path << " in " << c.directory;
+    for (const auto& [path, directory, inside] : cases) {
+        EXPECT_EQ(liesInside(path, directory), inside) << path << " in " << directory;
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "helper/testing/CapturedLog.h"
 #include "testing/TempDir.h"
 #include "testing/TestAccount.h"
@@ -28,12 +30,7 @@ struct Fixture {
 
 TEST(BootoutLaunchd, RefusesBadLabelsAndSystemUidsWithoutRunningTheTool) {
     Fixture f("exit 0");
-    struct Case {
-        std::string label;
-        LaunchdDomain domain;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, LaunchdDomain, std::string> cases[] = {
         {"a;reboot", LaunchdDomain::gui(1000), "'a;reboot' is not a valid launchd label"},
         {"ok", LaunchdDomain::gui(0), "refusing to touch the gui domain of uid 0"},
         {"ok", LaunchdDomain::gui(501), "refusing to touch the gui domain of uid 501"},
@@ -41,10 +38,10 @@ TEST(BootoutLaunchd, RefusesBadLabelsAndSystemUidsWithoutRunningTheTool) {
         // A uid in the user range with no account behind it.
         {"ok", LaunchdDomain::gui(3999999), "refusing to touch the gui domain of uid 3999999"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
-        EXPECT_EQ(bootoutLaunchd(Request{c.label, c.domain}, asRoot(), f.settings),
-                  HelperResponse::error(c.message));
+    for (const auto& [label, domain, message] : cases) {
+        SCOPED_TRACE(message);
+        EXPECT_EQ(bootoutLaunchd(Request{label, domain}, asRoot(), f.settings),
+                  HelperResponse::error(message));
     }
     EXPECT_FALSE(f.systemctl.ran());
 }

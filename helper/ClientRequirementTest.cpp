@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "HelperProtocol/HelperConstants.h"
 
 namespace kb {
@@ -11,12 +13,7 @@ TEST(ClientRequirement, EvaluatesAttestedIdentities) {
     const auto strict = ClientRequirement::parse(HelperConstants::clientRequirement(false)).value();
     const auto development =
         ClientRequirement::parse(HelperConstants::clientRequirement(true)).value();
-    struct Case {
-        std::optional<Attestation> identity;
-        bool strict;
-        bool development;
-    };
-    const Case cases[] = {
+    const std::tuple<std::optional<Attestation>, bool, bool> cases[] = {
         {Attestation{"dev.kestrelbay", "Q7Z2K4M9X1", false}, true, true},
         {Attestation{"dev.kestrelbay", "Q7Z2K4M9X1", true}, true, true},
         {Attestation{"dev.kestrelbay", "", true}, false, true},
@@ -27,20 +24,16 @@ TEST(ClientRequirement, EvaluatesAttestedIdentities) {
         {Attestation{"DEV.KESTRELBAY", "Q7Z2K4M9X1", false}, false, false},
         {std::nullopt, false, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.identity ? formatAttestation(*c.identity) : "none");
-        EXPECT_EQ(strict.isSatisfiedBy(c.identity), c.strict);
-        EXPECT_EQ(development.isSatisfiedBy(c.identity), c.development);
+    for (const auto& [identity, byStrict, byDevelopment] : cases) {
+        SCOPED_TRACE(identity ? formatAttestation(*identity) : "none");
+        EXPECT_EQ(strict.isSatisfiedBy(identity), byStrict);
+        EXPECT_EQ(development.isSatisfiedBy(identity), byDevelopment);
     }
 }
 
 TEST(ClientRequirement, PrecedenceAndOtherClauses) {
     const Attestation app{"a", "T", false};
-    struct Case {
-        std::string text;
-        bool satisfied;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, bool> cases[] = {
         {"identifier \"b\" or identifier \"a\" and certificate leaf[subject.OU] = \"T\"", true},
         {"(identifier \"b\" or identifier \"a\") and certificate leaf[subject.OU] = \"X\"", false},
         {"identifier a", true},
@@ -51,34 +44,22 @@ TEST(ClientRequirement, PrecedenceAndOtherClauses) {
         {"anchor apple generic", true},
         {"((((anchor apple generic))))", true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        auto parsed = ClientRequirement::parse(c.text);
+    for (const auto& [text, satisfied] : cases) {
+        SCOPED_TRACE(text);
+        auto parsed = ClientRequirement::parse(text);
         ASSERT_TRUE(parsed.ok()) << parsed.error().message;
-        EXPECT_EQ(parsed->isSatisfiedBy(app), c.satisfied);
+        EXPECT_EQ(parsed->isSatisfiedBy(app), satisfied);
     }
 }
 
 TEST(ClientRequirement, TextsOutsideTheSubsetDoNotParse) {
     for (const std::string& text : std::vector<std::string>{
-             "",
-             "   ",
-             "anchor apple",
-             "anchor trusted",
-             "identifier",
-             "identifier \"a",
-             "identifier \"a\" and",
-             "identifier \"a\" or or identifier \"b\"",
-             "(identifier \"a\"",
-             "identifier \"a\")",
-             "certificate leaf subject.OU = \"T\"",
-             "certificate root[subject.OU] = \"T\"",
-             "certificate 1[field.1.2]",
-             "info[CFBundleVersion] = \"7\"",
-             "identifier \"a\" ; rm",
-             "not identifier \"a\"",
-             std::string(100, '(') + "anchor apple generic" + std::string(100, ')'),
-         }) {
+             "", "   ", "anchor apple", "anchor trusted", "identifier", "identifier \"a",
+             "identifier \"a\" and", "identifier \"a\" or or identifier \"b\"", "(identifier \"a\"",
+             "identifier \"a\")", "certificate leaf subject.OU = \"T\"",
+             "certificate root[subject.OU] = \"T\"", "certificate 1[field.1.2]",
+             "info[CFBundleVersion] = \"7\"", "identifier \"a\" ; rm", "not identifier \"a\"",
+             std::string(100, '(') + "anchor apple generic" + std::string(100, ')')}) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(ClientRequirement::parse(text).ok());
     }

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <thread>

@@ -16,20 +16,18 @@ using testing::asRoot;
 using Request = HelperRequest::ForgetReceipt;
 using Args = std::vector<std::string>;
 
-TEST(ForgetReceipt, ValidatesTheIdentifierBeforeLookingForATool) {
-    RootFileOpsSettings none;
-    none.receiptToolPath = "";
-    EXPECT_EQ(forgetReceipt(Request{"../x"}, asRoot(), none),
-              HelperResponse::error("'../x' is not a valid package identifier"));
-    EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, asRoot(), none),
-              HelperResponse::error("this system keeps no installer receipts"));
-}
-
 // How the tool's statuses and output become the answer is runTool's own test; here, the
-// tool is called with --forget and within the configured time.
-TEST(ForgetReceipt, RunsTheToolWithForgetWithinItsTimeOut) {
-    testing::TempDir dir;
+// identifier is checked before the tool is looked for, and the tool is called with --forget
+// and within the configured time.
+TEST(ForgetReceipt, ValidatesTheIdentifierThenRunsTheToolWithForgetWithinItsTimeOut) {
     RootFileOpsSettings settings;
+    settings.receiptToolPath = "";
+    EXPECT_EQ(forgetReceipt(Request{"../x"}, asRoot(), settings),
+              HelperResponse::error("'../x' is not a valid package identifier"));
+    EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, asRoot(), settings),
+              HelperResponse::error("this system keeps no installer receipts"));
+
+    testing::TempDir dir;
     settings.receiptToolPath = dir / "receipts";
     settings.toolTimeout = std::chrono::seconds(1);
     auto tool = testing::makeToolScript(settings.receiptToolPath, "exit 0");

@@ -1,6 +1,5 @@
-// Connection admission with real sockets. The peer here is the test process itself,
-// which cannot be an attested client, so the identity check is replaced; the real check
-// runs end to end in the service tests.
+// Connection admission with real sockets. The peer is the test process itself, run by root,
+// which the production check admits unattested; attested clients are the service tests'.
 #include "helper/HelperListener.h"
 
 #include <gtest/gtest.h>
@@ -73,30 +72,31 @@ struct ListenerHarness {
     }
 };
 
-Result<PeerIdentity, SystemError> selfAsPeer(int fd) {
-    auto identity = inspectPeer(fd);
-    if (identity) {
-        identity->attestation = Attestation{"dev.kestrelbay", "Q7Z2K4M9X1", false};
-    }
-    return identity;
-}
-
-TEST(HelperListener, ConnectionsPerUidAreLimitedAndReleasedOnClose) {
+// The unattested test program, run by root, is admitted with its identity pinned.
+TEST(HelperListener, TheCallerIsPinnedAndConnectionsPerUidAreLimitedAndReleasedOnClose) {
     HelperListener::Options options;
     options.limits.perUid = 3;
-    options.inspect = selfAsPeer;
-    options.check = [](const PeerIdentity& peer,
-                       const ClientRequirement& requirement) -> Result<void, ClientRefusal> {
-        if (!requirement.isSatisfiedBy(peer.attestation)) {
-            return fail(ClientRefusal{"unsatisfied"});
-        }
-        return {};
+    std::promise<Caller> seen;
+    options.performer = [&](const HelperRequest&, const Caller& caller) {
+        seen.set_value(caller);
+        return HelperResponse::done();
     };
     ListenerHarness h(std::move(options));
     std::vector<UniqueFd> open(3);
     for (auto& fd : open) {
         EXPECT_TRUE(h.served(fd));
     }
+    ASSERT_TRUE(UnixSocket::sendAll(
+                    open[0].get(), WireFraming::encodeCall(
+                                       {2, WireFraming::Selector::perform, R"({"getVersion":{}})"}))
+                    .ok());
+    auto future = seen.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    const Caller caller = future.get();
+    EXPECT_EQ(caller.pid, ::getpid());
+    EXPECT_EQ(caller.uid, 0u);
+    ASSERT_TRUE(caller.pidfd);
+    EXPECT_EQ(pidfdInode(caller.pidfd->get()), pidfdInode(Caller::currentProcess().pidfd->get()));
     UniqueFd fourth;
     EXPECT_FALSE(h.served(fourth));
     auto refused = UnixSocket::connectToPath(h.path);
@@ -118,7 +118,6 @@ TEST(HelperListener, ConnectionsPerUidAreLimitedAndReleasedOnClose) {
 
 TEST(HelperListener, AnUnparsableRequirementRefusesEveryClient) {
     HelperListener::Options options;
-    options.inspect = selfAsPeer;
     options.requirement = [] { return std::string("anchor apple generic and"); };
     ListenerHarness h(std::move(options));
     for (int i = 0; i < 2; ++i) {
@@ -129,29 +128,6 @@ TEST(HelperListener, AnUnparsableRequirementRefusesEveryClient) {
     ASSERT_EQ(logs.size(), 2u);
     EXPECT_EQ(logs[0], (LogRecord{"listener", LogLevel::fault,
                                   "refusing all clients: cannot parse anchor apple generic and"}));
-}
-
-TEST(HelperListener, TheProductionCheckAdmitsRootWithoutAttestationAndPinsTheCaller) {
-    HelperListener::Options options;
-    std::promise<Caller> seen;
-    options.performer = [&](const HelperRequest&, const Caller& caller) {
-        seen.set_value(caller);
-        return HelperResponse::done();
-    };
-    ListenerHarness h(std::move(options));
-    UniqueFd fd;
-    EXPECT_TRUE(h.served(fd));  // the unattested test program, run by root
-    ASSERT_TRUE(
-        UnixSocket::sendAll(fd.get(), WireFraming::encodeCall({2, WireFraming::Selector::perform,
-                                                               R"({"getVersion":{}})"}))
-            .ok());
-    auto future = seen.get_future();
-    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
-    const Caller caller = future.get();
-    EXPECT_EQ(caller.pid, ::getpid());
-    EXPECT_EQ(caller.uid, 0u);
-    ASSERT_TRUE(caller.pidfd);
-    EXPECT_EQ(pidfdInode(caller.pidfd->get()), pidfdInode(Caller::currentProcess().pidfd->get()));
 }
 
 }  // namespace

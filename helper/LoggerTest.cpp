@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -51,8 +50,7 @@ class JournalSocket {
         if (testing::pathExists(path_)) {
             return;
         }
-        madeDir_ = !std::filesystem::exists(dir_);
-        std::filesystem::create_directories(dir_);
+        madeDir_ = std::filesystem::create_directories(dir_);
         socket_ = UniqueFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;

@@ -12,7 +12,7 @@ namespace {
 
 using namespace kb::testing;
 
-TEST(RestoreFromTrash, PutsTheItemBackOrRefusesToReplaceWhatIsThere) {
+TEST(RestoreFromTrash, PutsTheItemBackAcrossFileSystemsTooOrRefusesToReplaceWhatIsThere) {
     FileOpsScenario world;
     makeDirectories(world.at("docs"));
     writeFile(world.at("docs/a.txt"), "mine");
@@ -20,11 +20,11 @@ TEST(RestoreFromTrash, PutsTheItemBackOrRefusesToReplaceWhatIsThere) {
     ASSERT_EQ(trashed.trashedPath, world.trashed("a.txt"));
 
     writeFile(world.at("docs/a.txt"), "newer");
-    EXPECT_EQ(
-        onlyItem(world.restore(world.trashed("a.txt"), world.at("docs/a.txt"))),
-        (ItemResult{world.at("docs/a.txt"),
-                    failedWith(EEXIST, "something already exists at " + world.at("docs/a.txt")),
-                    std::nullopt}));
+    EXPECT_EQ(onlyItem(world.restore(world.trashed("a.txt"), world.at("docs/a.txt"))),
+              (ItemResult{world.at("docs/a.txt"),
+                          ItemOutcome::failed(
+                              EEXIST, "something already exists at " + world.at("docs/a.txt")),
+                          std::nullopt}));
     EXPECT_EQ(readFile(world.at("docs/a.txt")), "newer");
 
     ASSERT_EQ(::unlink(world.at("docs/a.txt").c_str()), 0);
@@ -37,6 +37,15 @@ TEST(RestoreFromTrash, PutsTheItemBackOrRefusesToReplaceWhatIsThere) {
               ItemOutcome::notFound());
     EXPECT_EQ(onlyItem(world.restore(world.trashed("a.txt"), world.at("gone/a.txt"))).outcome,
               ItemOutcome::notFound());
+
+    ScratchMount mount(world.at("mnt"));
+    ASSERT_TRUE(mount.mounted());
+    makeDirectories(world.at(".Trash/tree/sub"));
+    writeFile(world.trashed("tree/sub/f"), "data");
+    EXPECT_EQ(onlyItem(world.restore(world.trashed("tree"), world.at("mnt/tree"))).outcome,
+              ItemOutcome::ok());
+    EXPECT_EQ(readFile(world.at("mnt/tree/sub/f")), "data");
+    EXPECT_FALSE(pathExists(world.trashed("tree")));
 }
 
 TEST(RestoreFromTrash, PathsThatAreNotItemsInsideTheTrashOrADeniedOriginalAreRefused) {
@@ -89,18 +98,6 @@ TEST(RestoreFromTrash, PathsThatAreNotItemsInsideTheTrashOrADeniedOriginalAreRef
               ItemOutcome::policyDenied("'" + through + "' is not an item inside " + trash));
     EXPECT_EQ(readFile(outside / "item"), "outside");
     EXPECT_FALSE(pathExists(world.at("stolen")));
-}
-
-TEST(RestoreFromTrash, AnItemIsCopiedBackAcrossFileSystems) {
-    FileOpsScenario world;
-    ScratchMount mount(world.at("mnt"));
-    ASSERT_TRUE(mount.mounted());
-    makeDirectories(world.at(".Trash/tree/sub"));
-    writeFile(world.trashed("tree/sub/f"), "data");
-    EXPECT_EQ(onlyItem(world.restore(world.trashed("tree"), world.at("mnt/tree"))).outcome,
-              ItemOutcome::ok());
-    EXPECT_EQ(readFile(world.at("mnt/tree/sub/f")), "data");
-    EXPECT_FALSE(pathExists(world.trashed("tree")));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "helper/testing/CapturedLog.h"
 #include "testing/TempDir.h"
 #include "testing/ToolScript.h"
@@ -16,11 +18,7 @@ using testing::makeToolScript;
 TEST(RunTool, StatusesAndStandardErrorDecideTheAnswer) {
     testing::TempDir dir;
     const std::string tool = dir / "tool";
-    struct Case {
-        const char* body;
-        HelperResponse answer;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, HelperResponse> cases[] = {
         {"exit 0", HelperResponse::done()},
         {"echo ignored >&2; exit 113", HelperResponse::done()},
         {"echo 'Unit x.service not loaded.' >&2; exit 5",
@@ -33,14 +31,14 @@ TEST(RunTool, StatusesAndStandardErrorDecideTheAnswer) {
         {"exec sleep 30", HelperResponse::error("could not run " + tool +
                                                 ": it did not finish in time and was stopped")},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.body);
-        const auto script = makeToolScript(tool, c.body);
+    for (const auto& [body, answer] : cases) {
+        SCOPED_TRACE(body);
+        const auto script = makeToolScript(tool, body);
         testing::CapturedLog log;
-        EXPECT_EQ(runTool(tool, {"a", "-b c"}, {0, 113}, "the subject", 500ms), c.answer);
+        EXPECT_EQ(runTool(tool, {"a", "-b c"}, {0, 113}, "the subject", 500ms), answer);
         EXPECT_EQ(script.lastArguments(), (std::vector<std::string>{"a", "-b c"}));
         std::vector<LogRecord> expectedLog;
-        if (std::holds_alternative<HelperResponse::Done>(c.answer.kind)) {
+        if (std::holds_alternative<HelperResponse::Done>(answer.kind)) {
             expectedLog.push_back(
                 {"operations", LogLevel::standard, tool + " succeeded for the subject"});
         }

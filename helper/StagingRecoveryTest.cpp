@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,8 +13,6 @@
 #include "helper/StagingDirectory.h"
 #include "helper/StagingRecord.h"
 #include "helper/testing/FileOpsScenario.h"
-
-extern char** environ;
 
 namespace kb {
 namespace {
@@ -39,8 +36,6 @@ TEST(StagingRecord, RoundTripsAnyPathAndRefusesDamagedText) {
     EXPECT_EQ(StagingRecord::decode(text), std::nullopt);
 }
 
-// The real executable is killed while it re-owns a large tree in staging; the next start's
-// recovery puts the item, wholly re-owned, into its owner's Trash.
 TEST(StagingRecovery, AnItemLeftByAKilledHelperReachesItsOwnersTrash) {
     FileOpsScenario world(HomeLocation::tmpfs);
     makeDirectories(world.at("tree/wide"));
@@ -52,20 +47,15 @@ TEST(StagingRecovery, AnItemLeftByAKilledHelperReachesItsOwnersTrash) {
     writeFile(requestFile, *bytes);
 
     // env(1) execs the helper in its own place, so the pid is the helper's.
-    std::vector<std::string> args{"/usr/bin/env",
-                                  "STATE_DIRECTORY=" + world.settings.stateDirectory,
-                                  KB_HELPER_EXECUTABLE, "--oneshot", requestFile};
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
+    const std::string state = "STATE_DIRECTORY=" + world.settings.stateDirectory;
+    const UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(null.get(), STDOUT_FILENO);
+        ::execl("/usr/bin/env", "env", state.c_str(), KB_HELPER_EXECUTABLE, "--oneshot",
+                requestFile.c_str(), nullptr);
+        ::_exit(127);
     }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
     // Killed once the item has left its place (it is then being re-owned in staging).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (pathExists(world.at("tree")) && std::chrono::steady_clock::now() < deadline) {
@@ -141,8 +131,7 @@ TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDropped) {
     EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
 }
 
-// The old fixed staging directory, when ours, is emptied into the owners' Trashes; an item
-// whose account is unknown (still root's) stays, logged, and so does the directory.
+// An item whose account is unknown (still root's) stays, logged, and so does the directory.
 TEST(StagingRecovery, TheOldStagingDirectoryIsEmptiedIntoItsItemsOwnersTrash) {
     FileOpsScenario world;
     const std::string legacy = world.settings.stagingDirectory;

@@ -58,19 +58,29 @@ TEST(TrashItems, ATakenNameGivesTheNextFreeOneAndTheTrashIsCreatedForTheAccount)
     EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
 }
 
-TEST(TrashItems, ATrashThatIsNotADirectoryFailsWithTheNoFreeNameText) {
+TEST(TrashItems, ASwappedItemIsARaceAndATrashThatIsNotADirectoryHasNoFreeName) {
     FileOpsScenario world;
     const auto captured = [&](const std::string& name) {
         return std::get<CapturedItem>(captureItem(world.at(name), world.at(name)));
     };
-    TempDir elsewhere;
+    // An item swapped after its capture is put back.
+    writeFile(world.at("item"), "checked");
+    const auto checked = captured("item");
+    ASSERT_EQ(::rename(world.at("item").c_str(), world.at("moved-away").c_str()), 0);
     writeFile(world.at("item"), "x");
+    EXPECT_EQ(trashItem(checked, world.ops(), world.settings).outcome, ItemOutcome::raceDetected());
+    EXPECT_EQ(readFile(world.at("item")), "x");
+    EXPECT_EQ(ownerOf(world.at("item")), 0u);
+    EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
+    ASSERT_EQ(::rmdir(world.trashed("").c_str()), 0);  // left empty
+
+    TempDir elsewhere;
     const std::string text = "no free name for this item in " + world.home() + "/.Trash";
     writeFile(world.at(".Trash"), "a file");
-    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, failedWith(EEXIST, text));
+    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, ItemOutcome::failed(EEXIST, text));
     ASSERT_EQ(::unlink(world.at(".Trash").c_str()), 0);
     ASSERT_EQ(::symlink(elsewhere.path().c_str(), world.at(".Trash").c_str()), 0);
-    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, failedWith(EEXIST, text));
+    EXPECT_EQ(onlyItem(world.trash({world.at("item")})).outcome, ItemOutcome::failed(EEXIST, text));
     EXPECT_EQ(readFile(world.at("item")), "x");
     EXPECT_EQ(listTree(elsewhere.path()).size(), 1u);
 
@@ -82,7 +92,8 @@ TEST(TrashItems, ATrashThatIsNotADirectoryFailsWithTheNoFreeNameText) {
     EXPECT_EQ(trashItem(captured("item"), world.ops(), request).outcome, ItemOutcome::ok());
     ASSERT_EQ(::rename(world.trashed("").c_str(), world.at("old-trash").c_str()), 0);
     ASSERT_EQ(::symlink(elsewhere.path().c_str(), world.at(".Trash").c_str()), 0);
-    EXPECT_EQ(trashItem(captured("later"), world.ops(), request).outcome, failedWith(EEXIST, text));
+    EXPECT_EQ(trashItem(captured("later"), world.ops(), request).outcome,
+              ItemOutcome::failed(EEXIST, text));
     EXPECT_EQ(readFile(world.at("later")), "y");
     EXPECT_EQ(listTree(elsewhere.path()).size(), 1u);
 }
@@ -191,32 +202,17 @@ TEST(TrashItems, SquattingTheOldStagingPathOrNamingAStagedItemChangesNothing) {
     EXPECT_EQ(listTree(staging), before);
 }
 
-TEST(TrashItems, AnItemSwappedAfterItsCaptureIsPutBackAndReportedAsARace) {
-    FileOpsScenario world;
-    writeFile(world.at("item"), "checked");
-    const auto captured = std::get<CapturedItem>(captureItem(world.at("item"), world.at("item")));
-    ASSERT_EQ(::rename(world.at("item").c_str(), world.at("moved-away").c_str()), 0);
-    writeFile(world.at("item"), "swapped in");
-    const auto result = trashItem(captured, world.ops(), world.settings);
-    EXPECT_EQ(result.outcome, ItemOutcome::raceDetected());
-    EXPECT_EQ(readFile(world.at("item")), "swapped in");
-    EXPECT_EQ(ownerOf(world.at("item")), 0u);
-    EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
-}
-
 TEST(TrashItems, EightThreadsTrashingItemsOfTheSameNameLoseNone) {
     FileOpsScenario world;
-    constexpr size_t threads = 8;
-    for (size_t i = 0; i < threads; ++i) {
+    const auto item = [&](size_t i) { return world.at("d" + std::to_string(i) + "/same.txt"); };
+    std::vector<ItemResult> results(8);
+    for (size_t i = 0; i < results.size(); ++i) {
         makeDirectories(world.at("d" + std::to_string(i)));
-        writeFile(world.at("d" + std::to_string(i) + "/same.txt"), std::to_string(i));
+        writeFile(item(i), std::to_string(i));
     }
-    std::vector<ItemResult> results(threads);
     std::vector<std::thread> workers;
-    for (size_t i = 0; i < threads; ++i) {
-        workers.emplace_back([&, i] {
-            results[i] = onlyItem(world.trash({world.at("d" + std::to_string(i) + "/same.txt")}));
-        });
+    for (size_t i = 0; i < results.size(); ++i) {
+        workers.emplace_back([&, i] { results[i] = onlyItem(world.trash({item(i)})); });
     }
     for (auto& w : workers) {
         w.join();

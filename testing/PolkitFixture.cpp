@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "platform/Polkit.h"
 #include "platform/ProcessRecord.h"
@@ -179,6 +180,12 @@ SleepingProcess::~SleepingProcess() {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
+}
+
+int SleepingProcess::reap() {
+    int status = 0;
+    ::waitpid(std::exchange(pid_, -1), &status, 0);
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
 }
 
 bool SleepingProcess::running() const {

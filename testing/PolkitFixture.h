@@ -61,6 +61,8 @@ class SleepingProcess {
 
     pid_t pid() const { return pid_; }
     bool running() const;  // not yet ended (a zombie counts as ended)
+    // Waits for the process to end: the signal that ended it, or 0.
+    int reap();
 
   private:
     pid_t pid_ = -1;

@@ -100,8 +100,4 @@ inline ItemResult onlyItem(const HelperResponse& response) {
     return items.empty() ? ItemResult{} : items.front();
 }
 
-inline ItemOutcome failedWith(int errnum, std::string message) {
-    return ItemOutcome::failed(errnum, std::move(message));
-}
-
 }  // namespace kb::testing

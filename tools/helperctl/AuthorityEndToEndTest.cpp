@@ -32,6 +32,7 @@ const std::string refusedItem = ": failed: Operation not permitted\n";
 const std::string refusedRequest = "error: " + std::string(notAuthorizedMessage) + "\n";
 
 const std::string rootScript = "#!/bin/sh\necho root\n";
+const std::string unit = "kb-authority-test.service";
 
 // A name in root's /usr/local/bin, removed with whatever took it.
 struct SystemPath {
@@ -99,12 +100,13 @@ TEST_F(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOn
     auto r = as(&attacker, {"trash", mine, diary, "--uid", uid});
     EXPECT_EQ(r.out,
               mine + ": ok -> " + attacker.home() + "/.Trash/mine.txt\n" + diary + refusedItem);
-    EXPECT_EQ(as(&attacker, {"remove", victim.home() + "/notes", "--uid", uid}).out,
-              victim.home() + "/notes" + refusedItem);
-    EXPECT_EQ(as(&attacker, {"trash", tool.path, "--uid", uid}).out, tool.path + refusedItem);
-    EXPECT_EQ(as(&attacker, {"trash", rootLock, "--uid", uid}).out, rootLock + refusedItem);
-    EXPECT_EQ(as(&attacker, {"clear-protection", rootLock, "--uid", uid}).out,
-              rootLock + refusedItem);
+    const std::pair<std::string, std::string> refused[] = {{"remove", victim.home() + "/notes"},
+                                                           {"trash", tool.path},
+                                                           {"trash", rootLock},
+                                                           {"clear-protection", rootLock}};
+    for (const auto& [command, path] : refused) {
+        EXPECT_EQ(as(&attacker, {command, path, "--uid", uid}).out, path + refusedItem) << command;
+    }
     ASSERT_EQ(as(&attacker, {"trash", payload, "--uid", uid}).exitStatus, 0);
     r = as(&attacker, {"restore", attacker.home() + "/.Trash/payload", planted.path, "--uid", uid});
     EXPECT_EQ(r.out, planted.path + refusedItem);
@@ -121,12 +123,10 @@ TEST_F(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOn
     EXPECT_EQ(as(&attacker, terminate(rootProcess)).err, refusedRequest);
     EXPECT_TRUE(rootProcess.running());
     EXPECT_EQ(as(&attacker, terminate(ownProcess)).out, "done\n");
-    EXPECT_EQ(as(&attacker, {"bootout", "kb-authority-test.service"}).err, refusedRequest);
-    EXPECT_EQ(as(&attacker, {"bootout", "kb-authority-test.service", "--gui", uidOf(&victim)}).err,
-              refusedRequest);
+    EXPECT_EQ(as(&attacker, {"bootout", unit}).err, refusedRequest);
+    EXPECT_EQ(as(&attacker, {"bootout", unit, "--gui", uidOf(&victim)}).err, refusedRequest);
     // The caller's own service manager is the caller's to manage: the tool runs.
-    EXPECT_NE(as(&attacker, {"bootout", "kb-authority-test.service", "--gui", uid}).err,
-              refusedRequest);
+    EXPECT_NE(as(&attacker, {"bootout", unit, "--gui", uid}).err, refusedRequest);
     // Deleting what root left in the caller's home is within the caller's rights.
     EXPECT_EQ(as(&attacker, {"remove", rootLock, "--uid", uid}).out, rootLock + ": ok\n");
 
@@ -148,7 +148,7 @@ TEST_F(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOn
 
         SleepingProcess target(0, 0);
         EXPECT_EQ(as(account, terminate(target)).out, "done\n");
-        EXPECT_NE(as(account, {"bootout", "kb-authority-test.service"}).err, refusedRequest);
+        EXPECT_NE(as(account, {"bootout", unit}).err, refusedRequest);
     }
     EXPECT_EQ(as(&admin, {"remove", victim.home() + "/notes", "--uid", uidOf(&admin)}).out,
               victim.home() + "/notes: ok\n");

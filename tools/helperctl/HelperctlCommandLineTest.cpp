@@ -5,6 +5,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "platform/PeerIdentity.h"
 #include "testing/ChildProcess.h"
 #include "testing/TempDir.h"
@@ -20,13 +22,7 @@ testing::ChildResult helperctl(std::vector<std::string> arguments) {
 
 TEST(HelperctlCommandLine, AnswersEachCommandLineWithItsStatusAndStream) {
     kb::testing::TempDir dir;
-    struct Case {
-        std::vector<std::string> arguments;
-        int status;
-        std::string out;  // expected within standard output
-        std::string err;  // expected within standard error
-    };
-    const Case cases[] = {
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
         {{"--help"}, 0, "usage: kestrelbay-helperctl", ""},
         {{"--version"}, 0, std::string("kestrelbay-helperctl ") + KB_VERSION + "\n", ""},
         {{"--socket", dir / "absent.sock", "status"}, 69, "helper: not answering", ""},
@@ -38,14 +34,14 @@ TEST(HelperctlCommandLine, AnswersEachCommandLineWithItsStatusAndStream) {
         {{"attest", "/bin/true", "--identifier", "dev.kestrelbay"}, 64, "", "usage:"},
         {{"attest", "/bin/true", "--identifier", "", "--team", "T"}, 64, "", "usage:"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.arguments));
-        const auto r = helperctl(c.arguments);
-        EXPECT_EQ(r.exitStatus, c.status);
-        EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
-        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
-        EXPECT_TRUE(c.status != 64 || r.out.empty());
-        EXPECT_TRUE(c.status != 0 || r.err.empty());
+    for (const auto& [arguments, status, out, err] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(arguments));
+        const auto r = helperctl(arguments);
+        EXPECT_EQ(r.exitStatus, status);
+        EXPECT_NE(r.out.find(out), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(err), std::string::npos) << r.err;
+        EXPECT_TRUE(status != 64 || r.out.empty());
+        EXPECT_TRUE(status != 0 || r.err.empty());
     }
 }
 

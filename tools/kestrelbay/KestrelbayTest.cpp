@@ -1,7 +1,6 @@
 // The kestrelbay tool end to end: a real account's sample home, the tool run as that
 // account (alone, or with the real helper), the results checked on the disk.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -68,8 +67,6 @@ TEST_F(KestrelbayTest, CleanThenUndoRestoresEveryItemAndABadRuleFileLeavesTheOth
     EXPECT_NE(dryRun.out.find("would trash " + home_ + "/.cache/thumbnails/normal ("),
               std::string::npos)
         << dryRun.out;
-    EXPECT_NE(dryRun.out.find("would trash " + home_ + "/.cache/mozilla/firefox/"),
-              std::string::npos);
     EXPECT_EQ(dryRun.out.find("Documents"), std::string::npos);
     EXPECT_EQ(run({"clean"}, "n\n").exitStatus, 0);  // declined
     EXPECT_EQ(snapshot(home_), before);
@@ -80,7 +77,6 @@ TEST_F(KestrelbayTest, CleanThenUndoRestoresEveryItemAndABadRuleFileLeavesTheOth
     EXPECT_FALSE(after.contains("/.cache/go-build/0a"));
     EXPECT_FALSE(after.contains("/.cache/thumbnails/normal"));
     EXPECT_TRUE(after.contains("/.cache/pip/http-v2"));  // costs a download: not by default
-    EXPECT_TRUE(after.contains("/.cache/fresh-app"));    // younger than a day
     EXPECT_TRUE(after.contains("/Documents/notes.txt"));
     EXPECT_TRUE(testing::pathExists(home_ + "/.local/share/Trash/files/0a"));
     EXPECT_TRUE(testing::pathExists(home_ + "/.local/share/Trash/info/0a.trashinfo"));
