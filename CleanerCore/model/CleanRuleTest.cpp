@@ -20,18 +20,11 @@ Date at(std::int64_t seconds) {
 }
 
 CleanRule sampleRule() {
-    return CleanRule{"xcode.derivedData",
-                     "developerJunk",
+    return CleanRule("xcode.derivedData", "developerJunk",
                      RuleProvider::globs({"~/Library/Developer/Xcode/DerivedData/*"}),
-                     SafetyLevel::safe,
-                     RegenerationCost::local,
-                     false,
-                     false,
-                     BusyCheck::processRunning({"Xcode", "xcodebuild"}),
-                     DeletionMode::unlink,
-                     std::nullopt,
-                     {},
-                     3};
+                     SafetyLevel::safe, RegenerationCost::local, false, false,
+                     BusyCheck::processRunning({"Xcode", "xcodebuild"}), DeletionMode::unlink,
+                     std::nullopt, {}, 3);
 }
 
 TEST(CleanRule, EnumsWithPayloadsAndRecordsHaveTheirExactJson) {

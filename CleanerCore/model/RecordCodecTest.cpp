@@ -57,18 +57,9 @@ const InstalledApp app{.id = "app",
                        .source = AppSource::directDownload,
                        .architecture = CPUArchitecture::arm64};
 const ScannedItem item{url("/Users/a/Library/Caches/x y"), 4096, at(1796545868), true};
-const CleanRule rule{"xcode.derivedData",
-                     "developerJunk",
-                     RuleProvider::globs({"~/D/*"}),
-                     SafetyLevel::safe,
-                     RegenerationCost::local,
-                     false,
-                     false,
-                     BusyCheck::processRunning({"X"}),
-                     DeletionMode::unlink,
-                     std::nullopt,
-                     {},
-                     3};
+const CleanRule rule("xcode.derivedData", "developerJunk", RuleProvider::globs({"~/D/*"}),
+                     SafetyLevel::safe, RegenerationCost::local, false, false,
+                     BusyCheck::processRunning({"X"}), DeletionMode::unlink, std::nullopt, {}, 3);
 const LeftoverCandidate candidate{.path = url("/Users/a/Library/Caches/n"),
                                   .kind = LeftoverKind::cache,
                                   .reasons = {MatchReason::bundleIDExact},
@@ -122,16 +113,9 @@ KB_SAMPLES(InstalledApp, app, [] {
     return full;
 }())
 KB_SAMPLES(LeftoverCandidate, candidate,
-           {url("/x"),
-            LeftoverKind::log,
-            0,
-            {MatchReason::teamID, MatchReason::spotlight},
-            Confidence::low,
-            true,
-            "shared",
-            {"x"},
-            {process},
-            true})
+           LeftoverCandidate(url("/x"), LeftoverKind::log, 0,
+                             {MatchReason::teamID, MatchReason::spotlight}, Confidence::low, true,
+                             "shared", {"x"}, {process}, true))
 KB_SAMPLES(BusyCheck, BusyCheck::none(), BusyCheck::processRunning({}),
            BusyCheck::processRunning({"a", "b"}), BusyCheck::processRunning({"ab"}),
            BusyCheck::openHandle(), BusyCheck::sqliteLive(), BusyCheck::gradleDaemon(),
@@ -142,18 +126,9 @@ KB_SAMPLES(SkipReason, SkipReason::busy("a"), SkipReason::busy("b"),
            SkipReason::needsFullDiskAccess(), SkipReason::needsHelper(), SkipReason::absent())
 KB_SAMPLES(CleanGroup, {"systemJunk", -4, "shippingbox"}, {"a", 0, "s"})
 KB_SAMPLES(CleanRule, rule,
-           {"r",
-            "g",
-            RuleProvider::builtin("b"),
-            SafetyLevel::risky,
-            RegenerationCost::network,
-            true,
-            true,
-            BusyCheck::none(),
-            DeletionMode::command,
-            0.1,
-            {"a"},
-            -2})
+           CleanRule("r", "g", RuleProvider::builtin("b"), SafetyLevel::risky,
+                     RegenerationCost::network, true, true, BusyCheck::none(),
+                     DeletionMode::command, 0.1, {"a"}, -2))
 KB_SAMPLES(ScannedItem, item, {url("/tmp/f"), 0, std::nullopt, false})
 KB_SAMPLES(SkippedPath, {url("/x"), SkipReason::absent()}, {url("/x"), SkipReason::busy("X")})
 KB_SAMPLES(ScanResult, {"user.caches", {item}, {{url("/p"), SkipReason::busy("X")}}, {"no /z"}},
