@@ -1,14 +1,12 @@
 // Every model record: pairwise unequal samples come back from their JSON form unchanged and
-// hash as they compare; every described enumeration's raw values are its case names.
+// hash as they compare.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <string>
 #include <vector>
 
-#include "CleanerCore/errors/RequiredPermission.h"
 #include "CleanerCore/model/AppRuntimeStatus.h"
 #include "CleanerCore/model/CleanRule.h"
 #include "CleanerCore/model/DeletionPlan.h"
@@ -177,55 +175,6 @@ TEST(Records, RoundTripThroughJsonAndHashAsTheyCompare) {
         EXPECT_TRUE(r.sameValueAndHash);
         EXPECT_FALSE(r.repeatsASample) << "the samples must be pairwise unequal";
     }
-}
-
-template <class E>
-void expectCaseNames(std::vector<std::string_view> names) {
-    for (const auto name : names) {
-        const auto value = fromRawValue<E>(name);
-        ASSERT_TRUE(value.has_value()) << name;
-        EXPECT_EQ(rawValue(*value), name);
-        EXPECT_EQ(*json::encode(*value, json::JsonStyle::domain), '"' + std::string(name) + '"');
-        std::string upper(name);
-        upper[0] = static_cast<char>(std::toupper(upper[0]));
-        EXPECT_EQ(fromRawValue<E>(upper), std::nullopt) << upper;
-    }
-}
-
-TEST(Records, RawValuesAreExactlyTheCaseNames) {
-    expectCaseNames<AppSource>(
-        {"appStore", "homebrewCask", "setapp", "sparkle", "directDownload", "system", "unknown"});
-    expectCaseNames<LastUsedSource>(
-        {"launchRecord", "preferences", "container", "caches", "httpStorage", "savedState"});
-    expectCaseNames<CPUArchitecture>({"arm64", "x86_64", "universal", "unknown"});
-    expectCaseNames<LaunchOwnerReason>({"associatedBundleIdentifiers", "programInsideBundle",
-                                        "labelEqualsBundleID", "labelPrefix", "embeddedBundleID",
-                                        "authorizedClients", "receipt"});
-    expectCaseNames<LaunchItem::Kind>({"launchAgentUser", "launchAgentSystem", "launchDaemon",
-                                       "loginItemLegacy", "smAppServiceLoginItem",
-                                       "privilegedHelper"});
-    expectCaseNames<S::KeepAlive>({"always", "conditional"});
-    expectCaseNames<S::SessionType>(
-        {"aqua", "background", "loginWindow", "standardIO", "system", "other"});
-    expectCaseNames<S::ProcessType>({"standard", "background", "adaptive", "interactive", "other"});
-    expectCaseNames<S::PrimaryTrigger>({"disabled", "continuous", "calendar", "interval",
-                                        "pathChange", "atLogin", "onDemand", "manual"});
-    expectCaseNames<LeftoverKind>(
-        {"container", "groupContainer", "appSupport", "cache", "preferences", "log", "savedState",
-         "webkit", "httpStorage", "cookies", "launchAgent", "launchDaemon", "privilegedHelper",
-         "receipt", "plugin", "crashReport", "shellDotfile", "usrLocal", "other"});
-    expectCaseNames<MatchReason>({"bundleIDExact", "containerMetadata", "bundleIDComponents",
-                                  "nameExact", "nameVariant", "companyPrefix", "teamID",
-                                  "entitlementGroup", "embeddedHelper", "receiptBOM",
-                                  "overrideInclude", "spotlight", "launchdProgramPath"});
-    expectCaseNames<SafetyLevel>({"safe", "review", "risky"});
-    expectCaseNames<RegenerationCost>({"free", "local", "network", "irreplaceable"});
-    expectCaseNames<DeletionMode>({"trash", "unlink", "unlinkContents", "command"});
-    expectCaseNames<ForceRemedy>(
-        {"clearUserImmutable", "clearSystemImmutable", "stripACL", "terminateHolders", "unmount"});
-    expectCaseNames<RequiredPermission>({"fullDiskAccess", "appManagement", "privilegedHelper"});
-    EXPECT_EQ(fromRawValue<LaunchOwnerReason>("label"), std::nullopt);
-    EXPECT_EQ(fromRawValue<DeletionMode>(""), std::nullopt);
 }
 
 // Decoding errors name the nested record and enumeration the way the wire and store did.
