@@ -58,8 +58,7 @@ void makeTree(const std::string& root, int entries, int perDirectory) {
     }
 }
 
-// A wide and deep tree with links out of it, a pipe and a hard link: every thread count
-// finds what a plain walk does, and a path that is no directory counts nothing.
+// Every thread count finds what a plain walk does; a path that is no directory counts nothing.
 TEST(DirectorySizer, CountsRegularFilesByAllocatedBlocksWithoutFollowingLinks) {
     TempDir outside;
     TempDir root(scratchParent);

@@ -45,7 +45,7 @@ std::string line(const JournalEntry& e) {
     return *json::encode(e, json::JsonStyle::domain) + "\n";
 }
 
-TEST(JournalEntry, JsonLineHasSortedKeysAndOmitsAbsentOptionals) {
+TEST(JournalEntry, JsonLineHasSortedKeysStaysOnOneLineAndReadsBack) {
     JournalEntry full(
         *Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f"), planA,
         DeletionPlan::Origin::uninstall("com.example.app"), Action::trashed,
@@ -64,12 +64,7 @@ TEST(JournalEntry, JsonLineHasSortedKeysAndOmitsAbsentOptionals) {
     const auto multiLineText = *json::encode(multiLine, json::JsonStyle::domain);
     EXPECT_EQ(multiLineText.find('\n'), std::string::npos);
     EXPECT_EQ(*json::decode<JournalEntry>(multiLineText), multiLine);
-    const auto bare = entry(Action::removed, "/x");
-    const auto text = *json::encode(bare, json::JsonStyle::domain);
-    for (const char* key : {"trashedPath", "identity", "note", "null"}) {
-        EXPECT_EQ(text.find(key), std::string::npos) << key;
-    }
-    for (const auto& e : {full, bare}) {
+    for (const auto& e : {full, entry(Action::removed, "/x")}) {
         EXPECT_EQ(*json::decode<JournalEntry>(line(e)), e);
     }
 }

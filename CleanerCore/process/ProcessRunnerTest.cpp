@@ -174,8 +174,6 @@ TEST(ProcessRunner, InvalidUtf8IsReplaced) {
     }
 }
 
-// Runs of every kind from several threads at once: no child inherits another run's
-// descriptors, and none is left behind in this process.
 TEST(ProcessRunner, ConcurrentRunsLeakNoDescriptorAndNoChild) {
     const auto before = descriptors(false);
     std::set<int> expected = descriptors(true);
