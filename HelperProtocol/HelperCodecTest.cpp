@@ -96,15 +96,12 @@ TEST(HelperCodec, DecodingFollowsTheStrictRules) {
         {R"({"terminateProcess":{"pid":2147483648,"startTime":1,"signal":15}})", false},
         {R"({"bootoutLaunchd":{"label":"x","domain":{"gui":{"uid":1},"system":{}}}})", false},
         {R"({"bootoutLaunchd":{"label":"x","domain":{"system":{}}}})", true},
+        {R"({"getVersion":{},"forgetReceipt":{}})", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(HelperCodec::decode<HelperRequest>(c.text).ok(), c.decodes);
     }
-    auto twoKeys = HelperCodec::decode<HelperRequest>(R"({"getVersion":{},"forgetReceipt":{}})");
-    ASSERT_FALSE(twoKeys);
-    EXPECT_EQ(twoKeys.error().message, "Invalid number of keys found, expected one.");
-
     auto nullTrashed =
         HelperCodec::decode<ItemResult>(R"({"path":"p","outcome":{"ok":{}},"trashedPath":null})");
     ASSERT_TRUE(nullTrashed);

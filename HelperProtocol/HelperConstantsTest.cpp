@@ -37,15 +37,6 @@ TEST(HelperConstants, BuildVersionParsesTheWholeTextOrGivesZero) {
     EXPECT_EQ(HelperConstants::buildVersion(), 0);
 }
 
-TEST(HelperConstants, ClientRequirementHasItsTwoForms) {
-    EXPECT_EQ(
-        HelperConstants::clientRequirement(false),
-        R"(anchor apple generic and identifier "dev.kestrelbay" and certificate leaf[subject.OU] = "Q7Z2K4M9X1")");
-    EXPECT_EQ(
-        HelperConstants::clientRequirement(true),
-        R"(anchor apple generic and identifier "dev.kestrelbay" and (certificate leaf[subject.OU] = "Q7Z2K4M9X1" or certificate 1[field.1.2.840.113635.100.6.2.1] exists))");
-}
-
 TEST(HelperValidation, IdentifiersAreShortAndOfSafeCharacters) {
     for (const std::string& valid : {std::string("com.example.agent"), std::string("A-b_9.x"),
                                      std::string("-starts-with-dash"), std::string(255, 'a')}) {

@@ -38,7 +38,7 @@ std::string encoded(const Outer& value) {
     return *json::encode(value, json::JsonStyle::domain);
 }
 
-TEST(DescribedCodec, WritesMembersByNameSortedAndOmitsAbsentOptionals) {
+TEST(DescribedCodec, WritesMembersSortedOmitsAbsentOptionalsAndReadsOnlyExactCaseNames) {
     const Outer plain{.name = "a"};
     EXPECT_EQ(encoded(plain), R"({"colour":"red","inners":[],"name":"a"})");
     const Outer full{.name = "b",
@@ -48,6 +48,10 @@ TEST(DescribedCodec, WritesMembersByNameSortedAndOmitsAbsentOptionals) {
     EXPECT_EQ(encoded(full), R"({"colour":"deepBlue","extra":{"mode":"on"},)"
                              R"("inners":[{"limit":0,"mode":"off"}],"name":"b"})");
     EXPECT_EQ(rawValue(static_cast<Colour>(9)), "");
+    EXPECT_EQ(fromRawValue<Colour>("deepBlue"), Colour::deepBlue);
+    for (const char* other : {"DeepBlue", "deepblue", "deepBlue ", ""}) {
+        EXPECT_EQ(fromRawValue<Colour>(other), std::nullopt) << other;
+    }
     for (const auto& value : {plain, full}) {
         const auto back = json::decode<Outer>(encoded(value));
         ASSERT_TRUE(back.ok()) << back.error().message;

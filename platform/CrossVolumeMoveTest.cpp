@@ -28,11 +28,8 @@ UniqueFd openDir(const std::string& path) {
 }
 
 DestinationNames namesFrom(std::vector<std::string> names) {
-    return [names](std::size_t i) -> std::optional<std::string> {
-        if (i < names.size()) {
-            return names[i];
-        }
-        return std::nullopt;
+    return [names](std::size_t i) {
+        return i < names.size() ? std::optional(names[i]) : std::nullopt;
     };
 }
 

@@ -20,21 +20,14 @@ Date at(std::int64_t seconds) {
 }
 
 CleanRule sampleRule() {
-    return CleanRule{"xcode.derivedData",
-                     "developerJunk",
+    return CleanRule("xcode.derivedData", "developerJunk",
                      RuleProvider::globs({"~/Library/Developer/Xcode/DerivedData/*"}),
-                     SafetyLevel::safe,
-                     RegenerationCost::local,
-                     false,
-                     false,
-                     BusyCheck::processRunning({"Xcode", "xcodebuild"}),
-                     DeletionMode::unlink,
-                     std::nullopt,
-                     {},
-                     3};
+                     SafetyLevel::safe, RegenerationCost::local, false, false,
+                     BusyCheck::processRunning({"Xcode", "xcodebuild"}), DeletionMode::unlink,
+                     std::nullopt, {}, 3);
 }
 
-TEST(CleanRule, EnumsWithPayloadsHaveTheirExactJson) {
+TEST(CleanRule, EnumsWithPayloadsAndRecordsHaveTheirExactJson) {
     EXPECT_EQ(domainJson(BusyCheck::none()), R"({"none":{}})");
     EXPECT_EQ(domainJson(BusyCheck::processRunning({"Xcode", "swift/x"})),
               R"({"processRunning":{"_0":["Xcode","swift/x"]}})");
@@ -43,9 +36,7 @@ TEST(CleanRule, EnumsWithPayloadsHaveTheirExactJson) {
     EXPECT_EQ(domainJson(RuleProvider::builtin("apps")), R"({"builtin":{"key":"apps"}})");
     EXPECT_EQ(domainJson(SkipReason::busy("Xcode")), R"({"busy":{"process":"Xcode"}})");
     EXPECT_EQ(domainJson(SkipReason::needsHelper()), R"({"needsHelper":{}})");
-}
-
-TEST(CleanRule, RecordsOmitAbsentOptionals) {
+    // Absent optionals have no key.
     EXPECT_EQ(domainJson(sampleRule()).find("minimumAge"), std::string::npos);
     const ScannedItem withDate{url("/Users/a/Library/Caches/x y"), 4096, at(1796545868), true};
     const ScannedItem withoutDate{url("/tmp/f"), 0, std::nullopt, false};

@@ -23,7 +23,7 @@ DeletionPlan planOf(std::vector<Step> steps) {
 
 using testing::domainJson;
 
-TEST(DeletionPlan, EveryStepHasItsExactJson) {
+TEST(DeletionPlan, APlanAndEveryStepHaveTheirExactJson) {
     struct Case {
         Step step;
         const char* json;
@@ -48,9 +48,6 @@ TEST(DeletionPlan, EveryStepHasItsExactJson) {
     for (const auto& c : cases) {
         EXPECT_EQ(domainJson(c.step), c.json);
     }
-}
-
-TEST(DeletionPlan, JsonFormOfAPlan) {
     EXPECT_EQ(domainJson(planOf({})),
               R"({"createdAt":"2026-12-06T08:31:08Z","estimatedBytes":0,)"
               R"("id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","origin":{"forceDelete":{}},)"

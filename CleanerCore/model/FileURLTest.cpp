@@ -12,7 +12,7 @@ namespace {
 
 using Kind = FileURL::Kind;
 
-TEST(FileURL, FromPathPercentEncodesLikeAFileURL) {
+TEST(FileURL, FromPathPercentEncodesAbsolutePathsAndRefusesOthers) {
     struct Case {
         const char* path;
         Kind kind;
@@ -48,9 +48,6 @@ TEST(FileURL, FromPathPercentEncodesLikeAFileURL) {
         ASSERT_TRUE(parsed.has_value());
         EXPECT_EQ(*parsed, *url);
     }
-}
-
-TEST(FileURL, FromPathRefusesRelativeEmptyAndNulPaths) {
     using namespace std::string_view_literals;
     for (const auto path : {""sv, "relative/x"sv, "./x"sv, "~/x"sv, "/a\0b"sv}) {
         EXPECT_FALSE(FileURL::fromPath(path).has_value());

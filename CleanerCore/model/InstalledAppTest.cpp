@@ -29,7 +29,7 @@ InstalledApp minimalApp() {
     };
 }
 
-TEST(InstalledApp, IsRunningOnlyWithASampledProcess) {
+TEST(InstalledApp, IsRunningOnlyWithASampledProcessAndOnlyARecordedLaunchIsNoEstimate) {
     InstalledApp app = minimalApp();
     EXPECT_FALSE(app.isRunning());
     app.runtime = AppRuntimeStatus{.sampledAt = at(0)};
@@ -38,9 +38,6 @@ TEST(InstalledApp, IsRunningOnlyWithASampledProcess) {
     app.runtime->processes.push_back({.pid = 7, .startTime = 1, .name = "x"});
     EXPECT_TRUE(app.runtime->isRunning());
     EXPECT_TRUE(app.isRunning());
-}
-
-TEST(InstalledApp, OnlyARecordedLaunchIsNotAnEstimate) {
     for (const auto source : allLastUsedSources) {
         SCOPED_TRACE(rawValue(source));
         EXPECT_EQ(isEstimate(source), source != LastUsedSource::launchRecord);

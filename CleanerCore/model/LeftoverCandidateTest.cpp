@@ -53,7 +53,11 @@ TEST(Confidence, ConvertsOnlyOneToFourAndOrdersLowToExact) {
     EXPECT_FALSE(json::decode<Confidence>("\"4\"").ok());
 }
 
-TEST(LeftoverCandidate, ReasonsAreASetWhateverTheirOrderInJson) {
+TEST(LeftoverCandidate, JsonOmitsAbsentOptionalsAndReadsReasonsAsASetInAnyOrder) {
+    EXPECT_EQ(testing::domainJson(minimalCandidate()),
+              R"({"confidence":4,"isProtected":false,"kind":"cache","ownerProcesses":[],)"
+              R"("path":"file:///Users/alice/Library/Caches/com.example.notes/",)"
+              R"("reasons":["bundleIDExact"],"requiresRoot":false,"sharedWith":[]})");
     const auto one =
         json::decode<LeftoverCandidate>(candidateJson(R"(["teamID","nameExact","spotlight"])"));
     const auto other = json::decode<LeftoverCandidate>(
@@ -64,13 +68,6 @@ TEST(LeftoverCandidate, ReasonsAreASetWhateverTheirOrderInJson) {
     EXPECT_EQ(std::hash<LeftoverCandidate>()(*one), std::hash<LeftoverCandidate>()(*other));
     EXPECT_EQ(one->reasons.size(), 3u);
     EXPECT_EQ(one->confidence, Confidence::high);
-}
-
-TEST(LeftoverCandidate, JsonFormOmitsAbsentOptionals) {
-    EXPECT_EQ(testing::domainJson(minimalCandidate()),
-              R"({"confidence":4,"isProtected":false,"kind":"cache","ownerProcesses":[],)"
-              R"("path":"file:///Users/alice/Library/Caches/com.example.notes/",)"
-              R"("reasons":["bundleIDExact"],"requiresRoot":false,"sharedWith":[]})");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 namespace kb {
 namespace {
 
-TEST(Uuid, ParsesEitherCaseAndWritesUpperCaseAlsoInJson) {
+TEST(Uuid, ParsesOnlyTheCanonicalLayoutInEitherCaseAndWritesUpperCaseAlsoInJson) {
     const auto lower = Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
     const auto upper = Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
     ASSERT_TRUE(lower && upper);
@@ -23,9 +23,6 @@ TEST(Uuid, ParsesEitherCaseAndWritesUpperCaseAlsoInJson) {
     for (const char* bad : {"\"not-a-uuid\"", "\"\"", "7", "null", "{}"}) {
         EXPECT_FALSE(json::decode<Uuid>(bad).ok()) << bad;
     }
-}
-
-TEST(Uuid, RefusesAnythingButTheCanonicalLayout) {
     using namespace std::string_view_literals;
     for (const auto text :
          {""sv, "E621E1F8C36C495A93FC0C247A3E6E5F"sv, "{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}"sv,

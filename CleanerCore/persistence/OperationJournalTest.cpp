@@ -32,17 +32,9 @@ Date secondsAgo(std::int64_t seconds) {
 
 JournalEntry entry(Action action, std::string path, Uuid plan = planA,
                    std::optional<std::string> trashedPath = std::nullopt, Date when = now) {
-    return JournalEntry{Uuid::random(),
-                        plan,
-                        DeletionPlan::Origin::clean({"user.caches"}),
-                        action,
-                        JournalEntry::Actor::user,
-                        std::move(path),
-                        std::move(trashedPath),
-                        4096,
-                        std::nullopt,
-                        when,
-                        std::nullopt};
+    return JournalEntry(Uuid::random(), plan, DeletionPlan::Origin::clean({"user.caches"}), action,
+                        JournalEntry::Actor::user, std::move(path), std::move(trashedPath), 4096,
+                        std::nullopt, when, std::nullopt);
 }
 
 FileURL urlOf(const std::string& path) {
@@ -53,18 +45,12 @@ std::string line(const JournalEntry& e) {
     return *json::encode(e, json::JsonStyle::domain) + "\n";
 }
 
-TEST(JournalEntry, JsonLineHasSortedKeysAndOmitsAbsentOptionals) {
-    JournalEntry full{*Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f"),
-                      planA,
-                      DeletionPlan::Origin::uninstall("com.example.app"),
-                      Action::trashed,
-                      JournalEntry::Actor::root,
-                      "/Users/a/x y",
-                      "/Users/a/.Trash/x y",
-                      18446744073709551615ull,
-                      StatIdentity{66306, 1234, -5, 501, 0xA1ED, 0x00080000},
-                      now,
-                      "caf\xC3\xA9 \"q\""};
+TEST(JournalEntry, JsonLineHasSortedKeysStaysOnOneLineAndReadsBack) {
+    JournalEntry full(
+        *Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f"), planA,
+        DeletionPlan::Origin::uninstall("com.example.app"), Action::trashed,
+        JournalEntry::Actor::root, "/Users/a/x y", "/Users/a/.Trash/x y", 18446744073709551615ull,
+        StatIdentity{66306, 1234, -5, 501, 0xA1ED, 0x00080000}, now, "caf\xC3\xA9 \"q\"");
     EXPECT_EQ(*json::encode(full, json::JsonStyle::domain),
               R"({"action":"trashed","actor":"root","bytes":18446744073709551615,)"
               R"("id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","identity":{"device":66306,)"
@@ -78,12 +64,7 @@ TEST(JournalEntry, JsonLineHasSortedKeysAndOmitsAbsentOptionals) {
     const auto multiLineText = *json::encode(multiLine, json::JsonStyle::domain);
     EXPECT_EQ(multiLineText.find('\n'), std::string::npos);
     EXPECT_EQ(*json::decode<JournalEntry>(multiLineText), multiLine);
-    const auto bare = entry(Action::removed, "/x");
-    const auto text = *json::encode(bare, json::JsonStyle::domain);
-    for (const char* key : {"trashedPath", "identity", "note", "null"}) {
-        EXPECT_EQ(text.find(key), std::string::npos) << key;
-    }
-    for (const auto& e : {full, bare}) {
+    for (const auto& e : {full, entry(Action::removed, "/x")}) {
         EXPECT_EQ(*json::decode<JournalEntry>(line(e)), e);
     }
 }

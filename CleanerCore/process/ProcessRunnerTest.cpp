@@ -127,8 +127,6 @@ TEST(ProcessRunner, TimeOutKillsAndReapsTheChild) {
         EXPECT_LT(elapsed, 5s);
         EXPECT_TRUE(noChildLeft());
     }
-    EXPECT_EQ(ProcessRunnerError::timeout("/x").description(),
-              "it did not finish in time and was stopped");
 }
 
 TEST(ProcessRunner, LaunchFailuresNameTheExecutableAsGiven) {
@@ -153,7 +151,6 @@ TEST(ProcessRunner, LaunchFailuresNameTheExecutableAsGiven) {
         const auto r = ProcessRunner::run(c.executable, c.arguments, std::nullopt, 10s);
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.error(), ProcessRunnerError::launchFailed(c.executable, c.message));
-        EXPECT_EQ(r.error().description(), c.message);
     }
 }
 
@@ -177,8 +174,6 @@ TEST(ProcessRunner, InvalidUtf8IsReplaced) {
     }
 }
 
-// Runs of every kind from several threads at once: no child inherits another run's
-// descriptors, and none is left behind in this process.
 TEST(ProcessRunner, ConcurrentRunsLeakNoDescriptorAndNoChild) {
     const auto before = descriptors(false);
     std::set<int> expected = descriptors(true);

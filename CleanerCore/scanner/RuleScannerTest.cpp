@@ -48,18 +48,9 @@ std::uint64_t regularFileBytes(const std::string& root) {
 }
 
 CleanRule cacheRule(std::vector<std::string> patterns, BusyCheck busy = BusyCheck::none()) {
-    return CleanRule{"test.cache",
-                     "systemJunk",
-                     RuleProvider::globs(std::move(patterns)),
-                     SafetyLevel::safe,
-                     RegenerationCost::free,
-                     false,
-                     false,
-                     std::move(busy),
-                     DeletionMode::unlink,
-                     day,
-                     {"kept", "*/.cache/byPath"},
-                     3};
+    return CleanRule("test.cache", "systemJunk", RuleProvider::globs(std::move(patterns)),
+                     SafetyLevel::safe, RegenerationCost::free, false, false, std::move(busy),
+                     DeletionMode::unlink, day, {"kept", "*/.cache/byPath"}, 3);
 }
 
 std::vector<std::string> paths(const std::vector<ScannedItem>& items) {
