@@ -8,29 +8,39 @@
 namespace kb::json {
 namespace {
 
+// `length` bytes of 'a' with `special` written from `offset` on, every `every` bytes.
+std::string textWith(std::size_t length, const std::string& special, std::size_t offset,
+                     std::size_t every) {
+    std::string text(length, 'a');
+    for (std::size_t at = offset; at + special.size() <= length; at += every) {
+        text.replace(at, special.size(), special);
+    }
+    return text;
+}
+
 // Every byte class (plain, UTF-8, slash, quote, backslash, control) at every offset of an
-// eight-byte word, in texts short and long (past the size where the output is counted
-// exactly): what the writer escapes reads back as the same text, and the wire form never
-// holds a bare "/".
+// eight-byte word, alone in its word or several to a word, in texts short and long (past
+// the size where the output is counted exactly): what the writer escapes reads back as the
+// same text, and the wire form never holds a bare "/".
 TEST(JsonWriter, EscapedTextsReadBackUnchangedAtEveryOffsetAndLength) {
     const std::string specials[] = {"/",    "\"",      "\\", "\n", std::string(1, '\0'),
                                     "\x1f", "\xc3\xa9"};
     for (std::size_t length : {0u, 1u, 7u, 8u, 9u, 63u, 4096u, 4097u, 9000u}) {
         for (const auto& special : specials) {
             for (std::size_t offset = 0; offset < 9 && offset <= length; ++offset) {
-                std::string text(length, 'a');
-                for (std::size_t at = offset; at + special.size() <= length; at += 11) {
-                    text.replace(at, special.size(), special);
-                }
-                for (auto style : {JsonStyle::wire, JsonStyle::domain}) {
-                    auto bytes = serialize(boost::json::string(text), style);
-                    ASSERT_TRUE(bytes);
-                    const auto back = boost::json::parse(*bytes);
-                    ASSERT_EQ(std::string(back.as_string()), text) << length << " " << offset;
-                    for (std::size_t at = bytes->find('/');
-                         style == JsonStyle::wire && at != std::string::npos;
-                         at = bytes->find('/', at + 1)) {
-                        ASSERT_EQ((*bytes)[at - 1], '\\');
+                for (std::size_t every : {11u, 3u, 2u}) {
+                    const std::string text = textWith(length, special, offset, every);
+                    for (auto style : {JsonStyle::wire, JsonStyle::domain}) {
+                        auto bytes = serialize(boost::json::string(text), style);
+                        ASSERT_TRUE(bytes);
+                        const auto back = boost::json::parse(*bytes);
+                        ASSERT_EQ(std::string(back.as_string()), text)
+                            << length << " " << offset << " " << every;
+                        for (std::size_t at = bytes->find('/');
+                             style == JsonStyle::wire && at != std::string::npos;
+                             at = bytes->find('/', at + 1)) {
+                            ASSERT_EQ((*bytes)[at - 1], '\\');
+                        }
                     }
                 }
             }
