@@ -109,19 +109,15 @@ void writeField(JsonWriter& writer, std::string_view key, const T& value) {
 }
 
 inline void beginCase(JsonWriter& writer, std::string_view name) {
-    writer.beginObject();
-    writer.key(name);
-    writer.beginObject();
+    writer.beginCase(name);
 }
 
 inline void endCase(JsonWriter& writer) {
-    writer.endObject();
-    writer.endObject();
+    writer.endCase();
 }
 
 inline void writeEmptyCase(JsonWriter& writer, std::string_view name) {
-    beginCase(writer, name);
-    endCase(writer);
+    writer.emptyCase(name);
 }
 
 template <class T>

@@ -117,6 +117,14 @@ inline char* escapeWord(char* p, std::uint64_t word, std::uint64_t escapes, size
     return p + (n - done);
 }
 
+// Whether `a` sorts before `b` byte-wise; most keys of one object differ in their first byte.
+inline bool keyBefore(std::string_view a, std::string_view b) {
+    if (!a.empty() && !b.empty() && a.front() != b.front()) {
+        return static_cast<unsigned char>(a.front()) < static_cast<unsigned char>(b.front());
+    }
+    return a < b;
+}
+
 }  // namespace
 
 void JsonWriter::newline(size_t depth) {
@@ -196,7 +204,7 @@ void JsonWriter::key(std::string_view name) {
     }
     Level& level = levels_.back();
     if (!level.empty) {
-        if (!(level.lastKey < name)) {
+        if (!keyBefore(level.lastKey, name)) {
             failure_ = "object keys out of order";
         }
         put(',');
@@ -209,6 +217,33 @@ void JsonWriter::key(std::string_view name) {
     appendEscaped(name);
     put(style_ == JsonStyle::pretty ? " : " : ":");
     afterKey_ = true;
+}
+
+void JsonWriter::beginCase(std::string_view name) {
+    if (style_ == JsonStyle::pretty) {
+        beginObject();
+        key(name);
+        beginObject();
+        return;
+    }
+    beforeValue();
+    put('{');
+    appendEscaped(name);
+    put(":{");
+    levels_.push_back(Level{true, false, name});
+    levels_.push_back(Level{true, true, {}});
+}
+
+void JsonWriter::emptyCase(std::string_view name) {
+    if (style_ == JsonStyle::pretty) {
+        beginCase(name);
+        endCase();
+        return;
+    }
+    beforeValue();
+    put('{');
+    appendEscaped(name);
+    put(":{}}");
 }
 
 void JsonWriter::string(std::string_view text) {

@@ -43,6 +43,15 @@ class JsonWriter {
     void endArray();
     void key(std::string_view name);
 
+    // An enumeration case {"name":{...}}: beginCase(name) opens both objects and endCase()
+    // closes them; emptyCase(name) writes {"name":{}} whole.
+    void beginCase(std::string_view name);
+    void endCase() {
+        endObject();
+        endObject();
+    }
+    void emptyCase(std::string_view name);
+
     void string(std::string_view text);
     void integer(std::int64_t number);
     void unsignedInteger(std::uint64_t number);

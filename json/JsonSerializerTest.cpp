@@ -48,5 +48,80 @@ TEST(JsonWriter, EscapedTextsReadBackUnchangedAtEveryOffsetAndLength) {
     }
 }
 
+// A key is accepted only after keys that sort before it byte-wise, also when the earlier
+// key was written by a case and when the keys share their first byte.
+TEST(JsonWriter, AcceptsAKeyOnlyAfterTheKeysThatSortBeforeIt) {
+    struct Pair {
+        const char* first;
+        const char* second;
+        bool accepted;
+    };
+    for (const auto& [first, second, accepted] : {
+             Pair{"a", "b", true},
+             Pair{"b", "a", false},
+             Pair{"a", "a", false},
+             Pair{"a", "ab", true},
+             Pair{"ab", "a", false},
+             Pair{"ab", "ac", true},
+             Pair{"ac", "ab", false},
+             Pair{"z", "\xc3\xa9", true},
+             Pair{"\xc3\xa9", "z", false},
+         }) {
+        JsonWriter plain(JsonStyle::wire);
+        plain.beginObject();
+        plain.key(first);
+        plain.null();
+        plain.key(second);
+        plain.null();
+        plain.endObject();
+        EXPECT_EQ(plain.finish().ok(), accepted) << first << " " << second;
+
+        JsonWriter afterCase(JsonStyle::wire);
+        afterCase.beginCase(first);
+        afterCase.endObject();
+        afterCase.key(second);
+        afterCase.null();
+        afterCase.endObject();
+        EXPECT_EQ(afterCase.finish().ok(), accepted) << first << " " << second;
+    }
+}
+
+// A case written whole has the bytes of the same case written object by object.
+TEST(JsonWriter, CasesWrittenWholeMatchTheirObjectByObjectForm) {
+    for (auto style : {JsonStyle::wire, JsonStyle::domain, JsonStyle::pretty}) {
+        JsonWriter whole(style);
+        JsonWriter stepwise(style);
+        whole.beginArray();
+        stepwise.beginArray();
+        for (const char* name : {"ok", "a/\"b"}) {
+            whole.emptyCase(name);
+            whole.beginCase(name);
+            whole.key("x");
+            whole.integer(1);
+            whole.endCase();
+
+            stepwise.beginObject();
+            stepwise.key(name);
+            stepwise.beginObject();
+            stepwise.endObject();
+            stepwise.endObject();
+            stepwise.beginObject();
+            stepwise.key(name);
+            stepwise.beginObject();
+            stepwise.key("x");
+            stepwise.integer(1);
+            stepwise.endObject();
+            stepwise.endObject();
+        }
+        whole.endArray();
+        stepwise.endArray();
+        const auto expected = stepwise.finish();
+        const auto actual = whole.finish();
+        ASSERT_TRUE(expected);
+        ASSERT_TRUE(actual);
+        EXPECT_EQ(*actual, *expected);
+    }
+}
+
 }  // namespace
 }  // namespace kb::json
