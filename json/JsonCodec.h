@@ -101,6 +101,24 @@ boost::json::value toValue(const T& value) {
     }
 }
 
+// Writes `values` as an array. A long one makes room for all of its elements once the first
+// few have shown their size, rather than growing the output step by step.
+template <class Range>
+void writeArray(JsonWriter& writer, const Range& values) {
+    constexpr size_t sample = 16;
+    writer.beginArray();
+    const size_t start = writer.size();
+    size_t written = 0;
+    for (const auto& v : values) {
+        writeValue(writer, v);
+        if (++written == sample && values.size() > 2 * sample) {
+            const size_t each = (writer.size() - start) / sample + 1;
+            writer.reserve(each * (values.size() - sample) * 9 / 8);
+        }
+    }
+    writer.endArray();
+}
+
 // Streaming helpers: a field, and an enumeration case {"name":{...}}.
 template <class T>
 void writeField(JsonWriter& writer, std::string_view key, const T& value) {
@@ -228,11 +246,7 @@ struct Codec<std::vector<T>> {
         return array;
     }
     static void write(JsonWriter& writer, const std::vector<T>& values) {
-        writer.beginArray();
-        for (const auto& v : values) {
-            writeValue(writer, v);
-        }
-        writer.endArray();
+        writeArray(writer, values);
     }
     static std::vector<T> decode(const boost::json::value& value) {
         const auto& array = expectArray(value, "array");
@@ -256,13 +270,7 @@ struct Codec<std::set<T>> {
         }
         return array;
     }
-    static void write(JsonWriter& writer, const std::set<T>& values) {
-        writer.beginArray();
-        for (const auto& v : values) {
-            writeValue(writer, v);
-        }
-        writer.endArray();
-    }
+    static void write(JsonWriter& writer, const std::set<T>& values) { writeArray(writer, values); }
     static std::set<T> decode(const boost::json::value& value) {
         std::set<T> out;
         for (const auto& element : expectArray(value, "array")) {

@@ -62,6 +62,11 @@ class JsonWriter {
 
     Result<std::string, EncodeError> finish();
 
+    // The bytes written so far, and room for `bytes` more at once: a caller that can tell
+    // the size ahead spares the output its repeated growth.
+    size_t size() const { return used_; }
+    void reserve(size_t bytes) { room(bytes); }
+
   private:
     struct Level {
         bool isObject;

@@ -1,9 +1,12 @@
 #include "json/JsonSerializer.h"
 
+#include "json/JsonCodec.h"
+
 #include <gtest/gtest.h>
 
 #include <boost/json.hpp>
 #include <string>
+#include <vector>
 
 namespace kb::json {
 namespace {
@@ -120,6 +123,22 @@ TEST(JsonWriter, CasesWrittenWholeMatchTheirObjectByObjectForm) {
         ASSERT_TRUE(expected);
         ASSERT_TRUE(actual);
         EXPECT_EQ(*actual, *expected);
+    }
+}
+
+// A long array makes room ahead from its first elements; elements far longer or shorter
+// than those still come out whole, the same as the array written value by value.
+TEST(JsonWriter, LongArraysComeOutWholeWhateverTheSizeOfLaterElements) {
+    for (bool growing : {true, false}) {
+        std::vector<std::string> paths;
+        for (std::size_t i = 0; i < 3000; ++i) {
+            paths.push_back("/" + std::string(growing ? i : 3000 - i, 'x'));
+        }
+        const auto streamed = encode(paths, JsonStyle::wire);
+        const auto byValue = serialize(toValue(paths), JsonStyle::wire);
+        ASSERT_TRUE(streamed);
+        ASSERT_TRUE(byValue);
+        EXPECT_EQ(*streamed, *byValue);
     }
 }
 
