@@ -51,8 +51,8 @@ TEST(JsonWriter, EscapedTextsReadBackUnchangedAtEveryOffsetAndLength) {
     }
 }
 
-// A key is accepted only after keys that sort before it byte-wise, also when the earlier
-// key was written by a case and when the keys share their first byte.
+// A key is accepted only after keys that sort before it byte-wise, also when they share
+// their first byte and when the earlier key was written by a case.
 TEST(JsonWriter, AcceptsAKeyOnlyAfterTheKeysThatSortBeforeIt) {
     struct Pair {
         const char* first;
@@ -60,9 +60,6 @@ TEST(JsonWriter, AcceptsAKeyOnlyAfterTheKeysThatSortBeforeIt) {
         bool accepted;
     };
     for (const auto& [first, second, accepted] : {
-             Pair{"a", "b", true},
-             Pair{"b", "a", false},
-             Pair{"a", "a", false},
              Pair{"a", "ab", true},
              Pair{"ab", "a", false},
              Pair{"ab", "ac", true},
@@ -70,22 +67,21 @@ TEST(JsonWriter, AcceptsAKeyOnlyAfterTheKeysThatSortBeforeIt) {
              Pair{"z", "\xc3\xa9", true},
              Pair{"\xc3\xa9", "z", false},
          }) {
-        JsonWriter plain(JsonStyle::wire);
-        plain.beginObject();
-        plain.key(first);
-        plain.null();
-        plain.key(second);
-        plain.null();
-        plain.endObject();
-        EXPECT_EQ(plain.finish().ok(), accepted) << first << " " << second;
-
-        JsonWriter afterCase(JsonStyle::wire);
-        afterCase.beginCase(first);
-        afterCase.endObject();
-        afterCase.key(second);
-        afterCase.null();
-        afterCase.endObject();
-        EXPECT_EQ(afterCase.finish().ok(), accepted) << first << " " << second;
+        for (bool byCase : {false, true}) {
+            JsonWriter w(JsonStyle::wire);
+            if (byCase) {
+                w.beginCase(first);
+                w.endObject();
+            } else {
+                w.beginObject();
+                w.key(first);
+                w.null();
+            }
+            w.key(second);
+            w.null();
+            w.endObject();
+            EXPECT_EQ(w.finish().ok(), accepted) << first << " " << second << " " << byCase;
+        }
     }
 }
 
@@ -94,25 +90,25 @@ TEST(JsonWriter, CasesWrittenWholeMatchTheirObjectByObjectForm) {
     for (auto style : {JsonStyle::wire, JsonStyle::domain, JsonStyle::pretty}) {
         JsonWriter whole(style);
         JsonWriter stepwise(style);
+        const auto open = [&stepwise](const char* name) {
+            stepwise.beginObject();
+            stepwise.key(name);
+            stepwise.beginObject();
+        };
         whole.beginArray();
         stepwise.beginArray();
         for (const char* name : {"ok", "a/\"b"}) {
             whole.emptyCase(name);
             whole.beginCase(name);
             whole.key("x");
-            whole.integer(1);
+            whole.null();
             whole.endCase();
-
-            stepwise.beginObject();
-            stepwise.key(name);
-            stepwise.beginObject();
+            open(name);
             stepwise.endObject();
             stepwise.endObject();
-            stepwise.beginObject();
-            stepwise.key(name);
-            stepwise.beginObject();
+            open(name);
             stepwise.key("x");
-            stepwise.integer(1);
+            stepwise.null();
             stepwise.endObject();
             stepwise.endObject();
         }
@@ -120,8 +116,7 @@ TEST(JsonWriter, CasesWrittenWholeMatchTheirObjectByObjectForm) {
         stepwise.endArray();
         const auto expected = stepwise.finish();
         const auto actual = whole.finish();
-        ASSERT_TRUE(expected);
-        ASSERT_TRUE(actual);
+        ASSERT_TRUE(expected && actual);
         EXPECT_EQ(*actual, *expected);
     }
 }
