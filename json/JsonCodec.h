@@ -102,10 +102,13 @@ boost::json::value toValue(const T& value) {
 }
 
 // Writes `values` as an array. A long one makes room for all of its elements once the first
-// few have shown their size, rather than growing the output step by step.
+// few have shown their size, rather than growing the output step by step; at most 16 MiB
+// at once, so that a few large first elements cannot make it ask for far more than the
+// array needs.
 template <class Range>
 void writeArray(JsonWriter& writer, const Range& values) {
     constexpr size_t sample = 16;
+    constexpr size_t mostReserved = size_t{16} << 20;
     writer.beginArray();
     const size_t start = writer.size();
     size_t written = 0;
@@ -113,7 +116,8 @@ void writeArray(JsonWriter& writer, const Range& values) {
         writeValue(writer, v);
         if (++written == sample && values.size() > 2 * sample) {
             const size_t each = (writer.size() - start) / sample + 1;
-            writer.reserve(each * (values.size() - sample) * 9 / 8);
+            const size_t rest = values.size() - sample;
+            writer.reserve(each > mostReserved / rest ? mostReserved : each * rest * 9 / 8);
         }
     }
     writer.endArray();
