@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -111,14 +112,21 @@ void EncodeResponseSerializeOnly(benchmark::State& state) {
 }
 BENCHMARK(EncodeResponseSerializeOnly)->Unit(benchmark::kMillisecond);
 
-// Keeps every benchmark's CPU time per iteration, to print the ratios at the end.
+// Keeps every benchmark's CPU time per iteration, to print the ratios at the end: the
+// median of the repetitions when --benchmark_repetitions asks for several, else the run.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     RatioReporter() : ConsoleReporter(OO_Tabular) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs) {
-            cpu_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+            const std::string& name = run.run_name.function_name;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                cpu_[name] = run.GetAdjustedCPUTime();
+                medians_.insert(name);
+            } else if (run.run_type == Run::RT_Iteration && medians_.count(name) == 0) {
+                cpu_[name] = run.GetAdjustedCPUTime();
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -146,6 +154,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   private:
     std::map<std::string, double> cpu_;
+    std::set<std::string> medians_;
 };
 
 }  // namespace

@@ -101,6 +101,28 @@ boost::json::value toValue(const T& value) {
     }
 }
 
+// Writes `values` as an array. A long one makes room for all of its elements once the first
+// few have shown their size, rather than growing the output step by step; at most 16 MiB
+// at once, so that a few large first elements cannot make it ask for far more than the
+// array needs.
+template <class Range>
+void writeArray(JsonWriter& writer, const Range& values) {
+    constexpr size_t sample = 16;
+    constexpr size_t mostReserved = size_t{16} << 20;
+    writer.beginArray();
+    const size_t start = writer.size();
+    size_t written = 0;
+    for (const auto& v : values) {
+        writeValue(writer, v);
+        if (++written == sample && values.size() > 2 * sample) {
+            const size_t each = (writer.size() - start) / sample + 1;
+            const size_t rest = values.size() - sample;
+            writer.reserve(each > mostReserved / rest ? mostReserved : each * rest * 9 / 8);
+        }
+    }
+    writer.endArray();
+}
+
 // Streaming helpers: a field, and an enumeration case {"name":{...}}.
 template <class T>
 void writeField(JsonWriter& writer, std::string_view key, const T& value) {
@@ -109,19 +131,15 @@ void writeField(JsonWriter& writer, std::string_view key, const T& value) {
 }
 
 inline void beginCase(JsonWriter& writer, std::string_view name) {
-    writer.beginObject();
-    writer.key(name);
-    writer.beginObject();
+    writer.beginCase(name);
 }
 
 inline void endCase(JsonWriter& writer) {
-    writer.endObject();
-    writer.endObject();
+    writer.endCase();
 }
 
 inline void writeEmptyCase(JsonWriter& writer, std::string_view name) {
-    beginCase(writer, name);
-    endCase(writer);
+    writer.emptyCase(name);
 }
 
 template <class T>
@@ -232,11 +250,7 @@ struct Codec<std::vector<T>> {
         return array;
     }
     static void write(JsonWriter& writer, const std::vector<T>& values) {
-        writer.beginArray();
-        for (const auto& v : values) {
-            writeValue(writer, v);
-        }
-        writer.endArray();
+        writeArray(writer, values);
     }
     static std::vector<T> decode(const boost::json::value& value) {
         const auto& array = expectArray(value, "array");
@@ -260,13 +274,7 @@ struct Codec<std::set<T>> {
         }
         return array;
     }
-    static void write(JsonWriter& writer, const std::set<T>& values) {
-        writer.beginArray();
-        for (const auto& v : values) {
-            writeValue(writer, v);
-        }
-        writer.endArray();
-    }
+    static void write(JsonWriter& writer, const std::set<T>& values) { writeArray(writer, values); }
     static std::set<T> decode(const boost::json::value& value) {
         std::set<T> out;
         for (const auto& element : expectArray(value, "array")) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -9,18 +10,22 @@
 namespace kb::json {
 namespace {
 
-// How many bytes an escape adds to a character: 0 (copied as is), 1 ("\n", "\/", ...)
-// or 5 ("\u0001").
-constexpr std::array<std::uint8_t, 256> makeEscapeTable(bool slash) {
-    std::array<std::uint8_t, 256> table{};
+// The letter written after the backslash for each byte that must be escaped ('u' for
+// "\u00XX"), or 0 for a byte copied as is.
+constexpr std::array<char, 256> makeEscapeTable(bool slash) {
+    std::array<char, 256> table{};
     for (int c = 0; c < 0x20; ++c) {
-        table[static_cast<size_t>(c)] = 5;
+        table[static_cast<size_t>(c)] = 'u';
     }
-    for (const char c : {'\b', '\f', '\n', '\r', '\t', '"', '\\'}) {
-        table[static_cast<unsigned char>(c)] = 1;
-    }
+    table['\b'] = 'b';
+    table['\f'] = 'f';
+    table['\n'] = 'n';
+    table['\r'] = 'r';
+    table['\t'] = 't';
+    table['"'] = '"';
+    table['\\'] = '\\';
     if (slash) {
-        table['/'] = 1;
+        table['/'] = '/';
     }
     return table;
 }
@@ -32,14 +37,92 @@ constexpr std::uint64_t everyByte(std::uint8_t b) {
     return 0x0101010101010101ULL * b;
 }
 
-// Whether any of the eight bytes of `w` is a control character, '"', '\\' or `slash` (the
-// classic word-at-a-time tests for a zero byte and for a byte below a bound).
-inline bool anyNeedsEscape(std::uint64_t w, std::uint64_t slash) {
-    constexpr std::uint64_t high = everyByte(0x80);
-    const auto zeroIn = [](std::uint64_t v) { return (v - everyByte(1)) & ~v & high; };
-    const std::uint64_t control = (w - everyByte(0x20)) & ~w & high;
-    return (control | zeroIn(w ^ everyByte('"')) | zeroIn(w ^ everyByte('\\')) |
-            zeroIn(w ^ slash)) != 0;
+constexpr std::uint64_t highBits = everyByte(0x80);
+
+// Eight bytes of text as one word whose lowest byte is the first in memory, and back.
+inline std::uint64_t loadWord(const char* in) {
+    std::uint64_t w;
+    std::memcpy(&w, in, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+        w = __builtin_bswap64(w);
+    }
+    return w;
+}
+
+inline void storeWord(char* out, std::uint64_t w) {
+    if constexpr (std::endian::native == std::endian::big) {
+        w = __builtin_bswap64(w);
+    }
+    std::memcpy(out, &w, 8);
+}
+
+// The first 1 to 7 bytes at `in`, in the word's low bytes, without a call to memcpy: two
+// overlapping loads put each byte in its place.
+inline std::uint64_t loadShort(const char* in, size_t n) {
+    const auto byte = [in](size_t i) {
+        return static_cast<std::uint64_t>(static_cast<unsigned char>(in[i]));
+    };
+    if (n >= 4) {
+        std::uint32_t lo;
+        std::uint32_t hi;
+        std::memcpy(&lo, in, 4);
+        std::memcpy(&hi, in + n - 4, 4);
+        if constexpr (std::endian::native == std::endian::big) {
+            lo = __builtin_bswap32(lo);
+            hi = __builtin_bswap32(hi);
+        }
+        return lo | (static_cast<std::uint64_t>(hi) << (8 * (n - 4)));
+    }
+    return byte(0) | (byte(n / 2) << (8 * (n / 2))) | (byte(n - 1) << (8 * (n - 1)));
+}
+
+// The high bit of each byte of `w` that is a control character, '"', '\\' or `slash`, and
+// of no other byte: no test lets a carry cross into the next byte.
+inline std::uint64_t escapesIn(std::uint64_t w, std::uint64_t slash) {
+    constexpr std::uint64_t low = everyByte(0x7F);
+    const auto zeroIn = [](std::uint64_t v) { return ~(((v & low) + low) | v) & highBits; };
+    const std::uint64_t control = ~(((w & low) + everyByte(0x60)) | w) & highBits;
+    return control | zeroIn(w ^ everyByte('"')) | zeroIn(w ^ everyByte('\\')) | zeroIn(w ^ slash);
+}
+
+// Writes the first `n` bytes of `word`, already stored whole at `p`, with the bytes marked
+// in `escapes` escaped; returns the end. After each escape the rest of the word is stored
+// again behind it.
+inline char* escapeWord(char* p, std::uint64_t word, std::uint64_t escapes, size_t n,
+                        const std::array<char, 256>& table) {
+    static constexpr char hex[] = "0123456789abcdef";
+    size_t done = 0;
+    while (escapes != 0) {
+        const auto at = static_cast<size_t>(std::countr_zero(escapes) / 8);
+        escapes &= escapes - 1;
+        p += at - done;
+        const auto c = static_cast<unsigned char>(word >> (8 * at));
+        const char letter = table[c];
+        p[0] = '\\';
+        p[1] = letter;
+        if (letter == 'u') {
+            p[2] = '0';
+            p[3] = '0';
+            p[4] = hex[c >> 4];
+            p[5] = hex[c & 0xF];
+            p += 6;
+        } else {
+            p += 2;
+        }
+        done = at + 1;
+        if (done < 8) {
+            storeWord(p, word >> (8 * done));
+        }
+    }
+    return p + (n - done);
+}
+
+// Whether `a` sorts before `b` byte-wise; most keys of one object differ in their first byte.
+inline bool keyBefore(std::string_view a, std::string_view b) {
+    if (!a.empty() && !b.empty() && a.front() != b.front()) {
+        return static_cast<unsigned char>(a.front()) < static_cast<unsigned char>(b.front());
+    }
+    return a < b;
 }
 
 }  // namespace
@@ -121,7 +204,7 @@ void JsonWriter::key(std::string_view name) {
     }
     Level& level = levels_.back();
     if (!level.empty) {
-        if (!(level.lastKey < name)) {
+        if (!keyBefore(level.lastKey, name)) {
             failure_ = "object keys out of order";
         }
         put(',');
@@ -134,6 +217,33 @@ void JsonWriter::key(std::string_view name) {
     appendEscaped(name);
     put(style_ == JsonStyle::pretty ? " : " : ":");
     afterKey_ = true;
+}
+
+void JsonWriter::beginCase(std::string_view name) {
+    if (style_ == JsonStyle::pretty) {
+        beginObject();
+        key(name);
+        beginObject();
+        return;
+    }
+    beforeValue();
+    put('{');
+    appendEscaped(name);
+    put(":{");
+    levels_.push_back(Level{true, false, name});
+    levels_.push_back(Level{true, true, {}});
+}
+
+void JsonWriter::emptyCase(std::string_view name) {
+    if (style_ == JsonStyle::pretty) {
+        beginCase(name);
+        endCase();
+        return;
+    }
+    beforeValue();
+    put('{');
+    appendEscaped(name);
+    put(":{}}");
 }
 
 void JsonWriter::string(std::string_view text) {
@@ -182,17 +292,17 @@ void JsonWriter::grow(size_t bytes) {
 }
 
 void JsonWriter::appendEscaped(std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
     const bool wire = style_ == JsonStyle::wire;
     const auto& table = wire ? wireEscapes : domainEscapes;
     // Room for the worst case (every byte a six-byte escape), counted exactly only for long
-    // texts where that bound would waste memory; then one pass that copies clean eight-byte
-    // words whole.
-    size_t bound = text.size() * 6 + 2;
+    // texts where that bound would waste memory, plus one word: every step stores a whole
+    // word and advances past the bytes it keeps.
+    size_t bound = text.size() * 6 + 2 + 8;
     if (text.size() > 4096) {
-        bound = text.size() + 2;
+        bound = text.size() + 2 + 8;
         for (char c : text) {
-            bound += table[static_cast<unsigned char>(c)];
+            const char letter = table[static_cast<unsigned char>(c)];
+            bound += letter == 0 ? 0 : letter == 'u' ? 5 : 1;
         }
     }
     char* const start = room(bound);
@@ -201,49 +311,18 @@ void JsonWriter::appendEscaped(std::string_view text) {
     const std::uint64_t slash = everyByte(wire ? '/' : '"');
     const char* in = text.data();
     const char* const end = in + text.size();
-    while (in != end) {
-        std::uint64_t word;
-        while (end - in >= 8 && (std::memcpy(&word, in, 8), !anyNeedsEscape(word, slash))) {
-            std::memcpy(p, in, 8);
-            in += 8;
-            p += 8;
-        }
-        while (in != end && table[static_cast<unsigned char>(*in)] == 0) {
-            *p++ = *in++;
-        }
-        if (in == end) {
-            break;
-        }
-        const auto c = static_cast<unsigned char>(*in++);
-        *p++ = '\\';
-        switch (c) {
-            case '"':
-            case '\\':
-            case '/':
-                *p++ = static_cast<char>(c);
-                break;
-            case '\b':
-                *p++ = 'b';
-                break;
-            case '\f':
-                *p++ = 'f';
-                break;
-            case '\n':
-                *p++ = 'n';
-                break;
-            case '\r':
-                *p++ = 'r';
-                break;
-            case '\t':
-                *p++ = 't';
-                break;
-            default:
-                *p++ = 'u';
-                *p++ = '0';
-                *p++ = '0';
-                *p++ = hex[c >> 4];
-                *p++ = hex[c & 0xF];
-        }
+    for (; end - in >= 8; in += 8) {
+        const std::uint64_t word = loadWord(in);
+        const std::uint64_t escapes = escapesIn(word, slash);
+        storeWord(p, word);
+        p = escapes == 0 ? p + 8 : escapeWord(p, word, escapes, 8, table);
+    }
+    if (in != end) {
+        const auto left = static_cast<size_t>(end - in);
+        const std::uint64_t word = loadShort(in, left);
+        storeWord(p, word);
+        p = escapeWord(p, word, escapesIn(word, slash) & (highBits >> (8 * (8 - left))), left,
+                       table);
     }
     *p++ = '"';
     used_ += static_cast<size_t>(p - start);

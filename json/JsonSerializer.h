@@ -43,6 +43,15 @@ class JsonWriter {
     void endArray();
     void key(std::string_view name);
 
+    // An enumeration case {"name":{...}}: beginCase(name) opens both objects and endCase()
+    // closes them; emptyCase(name) writes {"name":{}} whole.
+    void beginCase(std::string_view name);
+    void endCase() {
+        endObject();
+        endObject();
+    }
+    void emptyCase(std::string_view name);
+
     void string(std::string_view text);
     void integer(std::int64_t number);
     void unsignedInteger(std::uint64_t number);
@@ -52,6 +61,11 @@ class JsonWriter {
     void value(const boost::json::value& value);
 
     Result<std::string, EncodeError> finish();
+
+    // The bytes written so far, and room for `bytes` more at once: a caller that can tell
+    // the size ahead spares the output its repeated growth.
+    size_t size() const { return used_; }
+    void reserve(size_t bytes) { room(bytes); }
 
   private:
     struct Level {
