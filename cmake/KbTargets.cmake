@@ -2,7 +2,8 @@
 #
 # One library per folder: every *.cpp of DIR that is not a test goes into the static
 # library NAME; the folder's *Test.cpp files form the test executable NAME_tests, each of
-# whose tests is one ctest entry. Files are globbed so that adding a file needs no CMake edit.
+# whose tests is one ctest entry and which see DIR as KB_TEST_SOURCE_DIR (for data files).
+# Files are globbed so that adding a file needs no CMake edit.
 # Headers are included as "Folder/Header.h": from the source tree when building, from
 # include/kestrelbay/ when the library is used from an installed SDK.
 include(GoogleTest)
@@ -38,6 +39,9 @@ function(kb_folder_library name dir)
         add_executable(${name}_tests ${test_sources})
         target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS} kb_testsupport
                               GTest::gmock GTest::gtest_main)
+        # Where the tests' data files are, wherever the test runs from (__FILE__ may be
+        # relative to the compiler's working folder).
+        target_compile_definitions(${name}_tests PRIVATE KB_TEST_SOURCE_DIR="${dir}")
         kb_discover_tests(${name}_tests)
     endif()
 endfunction()

@@ -11,7 +11,7 @@ namespace {
 
 // The lines of testdata/catalog.tsv: the rule tables as published, one rule per line.
 std::vector<std::string> publishedLines() {
-    const auto path = std::filesystem::path(__FILE__).parent_path() / "testdata" / "catalog.tsv";
+    const auto path = std::filesystem::path(KB_TEST_SOURCE_DIR) / "testdata" / "catalog.tsv";
     std::ifstream in(path);
     EXPECT_TRUE(in.good()) << path;
     std::vector<std::string> lines;
