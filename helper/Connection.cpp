@@ -8,7 +8,6 @@
 #include <charconv>
 
 #include "helper/Logger.h"
-#include "platform/PeerIdentity.h"
 #include "platform/Pidfd.h"
 
 namespace kb {
@@ -39,11 +38,7 @@ Connection::Connection(Socket socket, HelperService service, Limits limits,
       limits_(std::move(limits)),
       onClosed_(std::move(onClosed)),
       partialFrameTimer_(strand_),
-      replyTimer_(strand_) {
-    if (const auto& pidfd = service_.peer().pidfd) {
-        admittedInode_ = pidfdInode(pidfd->get());
-    }
-}
+      replyTimer_(strand_) {}
 
 void Connection::greet() {
     const int fd = socket_.native_handle();
@@ -151,10 +146,11 @@ bool Connection::fromAdmittedProcess(const UnixSocket::Sender& sender) const {
     if (sender.pid != peer.pid) {
         return false;
     }
-    if (sender.pidfd && admittedInode_ != 0) {
-        return pidfdInode(sender.pidfd.get()) == admittedInode_;
-    }
-    // Without pidfd identities: the pid is the admitted process's as long as it lives.
+    // The credentials name the sender's pid as it was at send time. While the admitted
+    // process lives (a zombie too: its pid is not free until it is reaped), no other process
+    // can hold that pid, so the bytes are its own; once it is reaped its pidfd says so for
+    // good, and any later holder of the pid is refused. Bytes from before the admission
+    // cannot carry the pid either: the admitted process held it from before it connected.
     return peer.pidfd && signalPidfd(*peer.pidfd, 0).ok();
 }
 

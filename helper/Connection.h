@@ -88,7 +88,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
     HelperService service_;
     Limits limits_;
     std::function<void()> onClosed_;
-    std::uint64_t admittedInode_ = 0;  // pidfd identity of the admitted process; 0 unknown
     asio::steady_timer partialFrameTimer_;
     asio::steady_timer replyTimer_;
     WireFraming::FrameReader reader_;

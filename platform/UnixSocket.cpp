@@ -12,13 +12,6 @@
 #include <cstddef>
 #include <cstring>
 
-#ifndef SO_PASSPIDFD
-#define SO_PASSPIDFD 76
-#endif
-#ifndef SCM_PIDFD
-#define SCM_PIDFD 0x04
-#endif
-
 namespace kb::UnixSocket {
 namespace {
 
@@ -152,8 +145,6 @@ Result<void, SystemError> enableSenderCredentials(int fd) {
     if (::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
         return fail(systemError("setsockopt SO_PASSCRED"));
     }
-    // Kernels before 6.5 have no pidfds for senders; the pid then stands alone.
-    ::setsockopt(fd, SOL_SOCKET, SO_PASSPIDFD, &on, sizeof on);
     return {};
 }
 
@@ -184,10 +175,6 @@ Result<Received, SystemError> receiveFromSender(int fd, char* buffer, size_t cap
             received.sender.pid = credentials.pid;
             received.sender.uid = credentials.uid;
             received.sender.gid = credentials.gid;
-        } else if (c->cmsg_type == SCM_PIDFD && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
-            int pidfd;
-            std::memcpy(&pidfd, CMSG_DATA(c), sizeof pidfd);
-            received.sender.pidfd.reset(pidfd);
         } else if (c->cmsg_type == SCM_RIGHTS) {
             // Descriptors are never part of the protocol: close whatever was passed.
             const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);

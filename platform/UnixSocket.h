@@ -36,19 +36,19 @@ Result<void, SystemError> sendAll(int fd, std::string_view bytes);
 Result<void, SystemError> sendAll(int fd, std::string_view bytes,
                                   std::chrono::steady_clock::time_point deadline);
 
-// Asks the kernel to attach the sender's credentials (and, where the kernel can, a pidfd
-// of the sender) to every byte received on `fd`. On a listening socket, accepted sockets
-// inherit it. Fails only when credentials cannot be had; pidfds are best effort.
+// Asks the kernel to attach the sender's credentials to every byte received on `fd`. On a
+// listening socket, accepted sockets inherit it.
 Result<void, SystemError> enableSenderCredentials(int fd);
 
 // Who wrote bytes received with credentials: the kernel's word, taken at send time. `pid`
-// is 0 when the sender has gone or sent before credentials were asked for; `pidfd` is
-// empty when the kernel attaches none.
+// is 0 when the sender has gone or sent before credentials were asked for. No pidfd comes
+// with it: the kernel would open a file for every message, the larger part of a small
+// request's cost; a pidfd of the process that should be the sender, held from before, tells
+// as much (see the connection's check).
 struct Sender {
     pid_t pid = 0;
     uid_t uid = static_cast<uid_t>(-1);
     gid_t gid = static_cast<gid_t>(-1);
-    UniqueFd pidfd;
 };
 
 struct Received {
