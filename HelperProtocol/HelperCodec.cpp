@@ -16,12 +16,12 @@ namespace kb::json {
 
 void Codec<LaunchdDomain>::write(JsonWriter& w, const LaunchdDomain& value) {
     if (const auto* gui = std::get_if<LaunchdDomain::Gui>(&value.kind)) {
-        beginCase(w, "gui");
+        w.beginCase("gui");
         writeField(w, "uid", gui->uid);
-        endCase(w);
+        w.endCase();
         return;
     }
-    writeEmptyCase(w, "system");
+    w.emptyCase("system");
 }
 
 LaunchdDomain Codec<LaunchdDomain>::decode(const boost::json::value& value) {
@@ -36,49 +36,49 @@ LaunchdDomain Codec<LaunchdDomain>::decode(const boost::json::value& value) {
 void Codec<HelperRequest>::write(JsonWriter& w, const HelperRequest& value) {
     using R = HelperRequest;
     std::visit(Overloaded{
-                   [&](const R::GetVersion&) { writeEmptyCase(w, "getVersion"); },
+                   [&](const R::GetVersion&) { w.emptyCase("getVersion"); },
                    [&](const R::TrashItems& v) {
-                       beginCase(w, "trashItems");
+                       w.beginCase("trashItems");
                        writeField(w, "paths", v.paths);
                        writeField(w, "uid", v.uid);
-                       endCase(w);
+                       w.endCase();
                    },
                    [&](const R::RemoveItems& v) {
-                       beginCase(w, "removeItems");
+                       w.beginCase("removeItems");
                        writeField(w, "paths", v.paths);
                        writeField(w, "uid", v.uid);
-                       endCase(w);
+                       w.endCase();
                    },
                    [&](const R::ClearProtection& v) {
-                       beginCase(w, "clearProtection");
+                       w.beginCase("clearProtection");
                        writeField(w, "path", v.path);
                        writeField(w, "uid", v.uid);
-                       endCase(w);
+                       w.endCase();
                    },
                    [&](const R::TerminateProcess& v) {
-                       beginCase(w, "terminateProcess");
+                       w.beginCase("terminateProcess");
                        writeField(w, "pid", v.pid);
                        writeField(w, "signal", v.signal);
                        writeField(w, "startTime", v.startTime);
-                       endCase(w);
+                       w.endCase();
                    },
                    [&](const R::BootoutLaunchd& v) {
-                       beginCase(w, "bootoutLaunchd");
+                       w.beginCase("bootoutLaunchd");
                        writeField(w, "domain", v.domain);
                        writeField(w, "label", v.label);
-                       endCase(w);
+                       w.endCase();
                    },
                    [&](const R::ForgetReceipt& v) {
-                       beginCase(w, "forgetReceipt");
+                       w.beginCase("forgetReceipt");
                        writeField(w, "packageID", v.packageID);
-                       endCase(w);
+                       w.endCase();
                    },
                    [&](const R::RestoreFromTrash& v) {
-                       beginCase(w, "restoreFromTrash");
+                       w.beginCase("restoreFromTrash");
                        writeField(w, "originalPath", v.originalPath);
                        writeField(w, "trashedPath", v.trashedPath);
                        writeField(w, "uid", v.uid);
-                       endCase(w);
+                       w.endCase();
                    },
                },
                value.kind);
@@ -127,20 +127,20 @@ HelperRequest Codec<HelperRequest>::decode(const boost::json::value& value) {
 void Codec<ItemOutcome>::write(JsonWriter& w, const ItemOutcome& value) {
     using O = ItemOutcome;
     std::visit(Overloaded{
-                   [&](const O::Ok&) { writeEmptyCase(w, "ok"); },
-                   [&](const O::NotFound&) { writeEmptyCase(w, "notFound"); },
+                   [&](const O::Ok&) { w.emptyCase("ok"); },
+                   [&](const O::NotFound&) { w.emptyCase("notFound"); },
                    [&](const O::PolicyDenied& v) {
-                       beginCase(w, "policyDenied");
+                       w.beginCase("policyDenied");
                        writeField(w, "reason", v.reason);
-                       endCase(w);
+                       w.endCase();
                    },
-                   [&](const O::SipProtected&) { writeEmptyCase(w, "sipProtected"); },
-                   [&](const O::RaceDetected&) { writeEmptyCase(w, "raceDetected"); },
+                   [&](const O::SipProtected&) { w.emptyCase("sipProtected"); },
+                   [&](const O::RaceDetected&) { w.emptyCase("raceDetected"); },
                    [&](const O::Failed& v) {
-                       beginCase(w, "failed");
+                       w.beginCase("failed");
                        writeField(w, "errno", v.errnum);
                        writeField(w, "message", v.message);
-                       endCase(w);
+                       w.endCase();
                    },
                },
                value.kind);
@@ -190,20 +190,20 @@ void Codec<HelperResponse>::write(JsonWriter& w, const HelperResponse& value) {
     using P = HelperResponse;
     std::visit(Overloaded{
                    [&](const P::Version& v) {
-                       beginCase(w, "version");
+                       w.beginCase("version");
                        writeField(w, "_0", v.value);
-                       endCase(w);
+                       w.endCase();
                    },
                    [&](const P::Items& v) {
-                       beginCase(w, "items");
+                       w.beginCase("items");
                        writeField(w, "_0", v.results);
-                       endCase(w);
+                       w.endCase();
                    },
-                   [&](const P::Done&) { writeEmptyCase(w, "done"); },
+                   [&](const P::Done&) { w.emptyCase("done"); },
                    [&](const P::Error& v) {
-                       beginCase(w, "error");
+                       w.beginCase("error");
                        writeField(w, "_0", v.message);
-                       endCase(w);
+                       w.endCase();
                    },
                },
                value.kind);

@@ -123,23 +123,11 @@ void writeArray(JsonWriter& writer, const Range& values) {
     writer.endArray();
 }
 
-// Streaming helpers: a field, and an enumeration case {"name":{...}}.
+// Streaming helper: a field. An enumeration case {"name":{...}} is JsonWriter::beginCase.
 template <class T>
 void writeField(JsonWriter& writer, std::string_view key, const T& value) {
     writer.key(key);
     writeValue(writer, value);
-}
-
-inline void beginCase(JsonWriter& writer, std::string_view name) {
-    writer.beginCase(name);
-}
-
-inline void endCase(JsonWriter& writer) {
-    writer.endCase();
-}
-
-inline void writeEmptyCase(JsonWriter& writer, std::string_view name) {
-    writer.emptyCase(name);
 }
 
 template <class T>
