@@ -83,25 +83,16 @@ std::string_view nameOf() {
 }
 
 namespace detail {
-template <class T>
-struct OptionalValue {
-    using type = void;
-};
-template <class T>
-struct OptionalValue<std::optional<T>> {
-    using type = T;
-};
-
 template <class T, class Member>
 using MemberType = std::remove_cvref_t<decltype(std::declval<const T&>().*Member::pointer)>;
 
 template <class T, class Member>
 auto readMember(const FieldReader& reader) {
     using M = MemberType<T, Member>;
-    if constexpr (std::is_void_v<typename OptionalValue<M>::type>) {
-        return reader.required<M>(Member::name);
+    if constexpr (kb::detail::IsOptional<M>::value) {
+        return reader.optional<typename M::value_type>(Member::name);
     } else {
-        return reader.optional<typename OptionalValue<M>::type>(Member::name);
+        return reader.required<M>(Member::name);
     }
 }
 
@@ -133,10 +124,10 @@ struct Codec<T> {
         boost::mp11::mp_for_each<Members>([&](auto member) {
             const auto& field = value.*member.pointer;
             using M = std::remove_cvref_t<decltype(field)>;
-            if constexpr (std::is_void_v<typename detail::OptionalValue<M>::type>) {
-                writer.field(member.name, field);
-            } else {
+            if constexpr (kb::detail::IsOptional<M>::value) {
                 writer.optional(member.name, field);
+            } else {
+                writer.field(member.name, field);
             }
         });
         return writer.value();
