@@ -101,6 +101,16 @@ boost::json::value toValue(const T& value) {
     }
 }
 
+template <class Range>
+boost::json::array encodeArray(const Range& values) {
+    boost::json::array array;
+    array.reserve(values.size());
+    for (const auto& v : values) {
+        array.push_back(toValue(v));
+    }
+    return array;
+}
+
 // Writes `values` as an array. A long one makes room for all of its elements once the first
 // few have shown their size, rather than growing the output step by step; at most 16 MiB
 // at once, so that a few large first elements cannot make it ask for far more than the
@@ -229,14 +239,7 @@ struct Codec<std::string> {
 
 template <class T>
 struct Codec<std::vector<T>> {
-    static boost::json::value encode(const std::vector<T>& values) {
-        boost::json::array array;
-        array.reserve(values.size());
-        for (const auto& v : values) {
-            array.push_back(toValue(v));
-        }
-        return array;
-    }
+    static boost::json::value encode(const std::vector<T>& values) { return encodeArray(values); }
     static void write(JsonWriter& writer, const std::vector<T>& values) {
         writeArray(writer, values);
     }
@@ -254,14 +257,7 @@ struct Codec<std::vector<T>> {
 // A set is an array whose order carries no meaning; duplicates collapse on decoding.
 template <class T>
 struct Codec<std::set<T>> {
-    static boost::json::value encode(const std::set<T>& values) {
-        boost::json::array array;
-        array.reserve(values.size());
-        for (const auto& v : values) {
-            array.push_back(toValue(v));
-        }
-        return array;
-    }
+    static boost::json::value encode(const std::set<T>& values) { return encodeArray(values); }
     static void write(JsonWriter& writer, const std::set<T>& values) { writeArray(writer, values); }
     static std::set<T> decode(const boost::json::value& value) {
         std::set<T> out;
