@@ -53,14 +53,13 @@ Result<DirectoryStack, WalkError> DirectoryStack::start(UniqueFd root) {
     if (!entries) {
         return fail(systemFailure(entries.error()));
     }
-    stack.inMemory_ = inMemory(root.get());
     stack.frames_.push_back(Frame{std::move(root), *status, {}, std::move(*entries), 0});
     return stack;
 }
 
 bool DirectoryStack::worthTwoWorkers() const {
     const auto entries = pendingEntries();
-    if (!inMemory_ && entries.size() >= sharedListingThreshold) {
+    if (entries.size() >= sharedListingThreshold && !inMemory(fd())) {
         return true;
     }
     int directories = 0;

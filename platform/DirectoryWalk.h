@@ -115,7 +115,6 @@ class DirectoryStack {
     std::vector<Frame> frames_;
     DirectoryReader reader_;
     std::size_t firstOpen_ = 0;  // frames below this index have closed descriptors
-    bool inMemory_ = false;      // the root is on tmpfs
 };
 
 // What a visitor's file hook found.

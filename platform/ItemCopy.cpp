@@ -63,6 +63,19 @@ std::array<struct timespec, 2> timesOf(const FileStatus& st) {
             timespec{st.modificationTime, st.modificationNanoseconds}};
 }
 
+// The status of `fd`, just opened for `path`; a failed open or statx is reported as `step`.
+Result<FileStatus, SystemError> statusOfOpened(const UniqueFd& fd, const char* step,
+                                               const std::string& path) {
+    if (!fd) {
+        return fail(systemError(step, path));
+    }
+    auto status = fileStatusOf(fd.get());
+    if (!status) {
+        return fail(systemError(status.error().code, step, path));
+    }
+    return status;
+}
+
 bool unsupported(int code) {
     return code == ENOTSUP || code == EOPNOTSUPP;
 }
@@ -197,12 +210,9 @@ Result<ObjectId, SystemError> copyRegular(int fromDir, const std::string& name, 
     }
     UniqueFd to(::openat(toDir, toName.c_str(),
                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!to) {
-        return fail(systemError("create the copy of", path));
-    }
-    const auto created = fileStatusOf(to.get());
+    const auto created = statusOfOpened(to, "create the copy of", path);
     if (!created) {
-        return fail(systemError(created.error().code, "create the copy of", path));
+        return fail(created.error());
     }
     if (auto r = copyData(from.get(), to.get(), path); !r) {
         return fail(r.error());
@@ -232,8 +242,7 @@ Result<ObjectId, SystemError> copySymlink(int fromDir, const std::string& name, 
         return fail(systemError("create the copy of", path));
     }
     UniqueFd link(::openat(toDir, toName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    const auto created = link ? fileStatusOf(link.get())
-                              : Result<FileStatus, SystemError>(fail(systemError("open", path)));
+    const auto created = statusOfOpened(link, "open", path);
     if (!created || !created->isSymlink()) {
         return fail(systemError(ESTALE, "create the copy of", path));
     }
@@ -370,10 +379,9 @@ Result<CopyDone, SystemError> copyItem(int fromFd, const std::string& fromName, 
                                        int toFd, const std::string& toName,
                                        std::optional<CopyAccount> account) {
     UniqueFd item(::openat(fromFd, fromName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    const auto status = item ? fileStatusOf(item.get())
-                             : Result<FileStatus, SystemError>(fail(systemError("open", fromName)));
+    const auto status = statusOfOpened(item, "open", fromName);
     if (!status) {
-        return fail(systemError(status.error().code, "open", fromName));
+        return fail(status.error());
     }
     const FileStatus& st = *status;
     if (st.id() != expected) {
@@ -403,10 +411,9 @@ Result<CopyDone, SystemError> copyItem(int fromFd, const std::string& fromName, 
         return fail(systemError("create the copy of", fromName));
     }
     UniqueFd to(::openat(toFd, toName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    const auto made = to ? fileStatusOf(to.get())
-                         : Result<FileStatus, SystemError>(fail(systemError("open", fromName)));
+    const auto made = statusOfOpened(to, "create the copy of", fromName);
     if (!made) {
-        return fail(systemError(made.error().code, "create the copy of", fromName));
+        return fail(made.error());
     }
     const ObjectId copyId = made->id();
     if (auto r = copyTree(std::move(from), std::move(to), fromName, ownership); !r) {

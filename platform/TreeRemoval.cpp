@@ -23,11 +23,9 @@ WalkError systemFailure(SystemError error) {
 
 enum class EntryKind { directory, other, gone };
 
-// The entry's kind, asking the file system only when the listing did not say.
+// The kind of an entry not listed as a directory, asking the file system only when the
+// listing did not say.
 Result<EntryKind, WalkError> kindOf(const DirectoryStack& stack, const WalkEntry& entry) {
-    if (entry.type == EntryType::directory) {
-        return EntryKind::directory;
-    }
     if (entry.type != EntryType::unknown) {
         return EntryKind::other;
     }
