@@ -17,6 +17,12 @@ void greetWithRefusal(Connection::Socket& socket, const std::string& reason) {
         ::send(socket.native_handle(), frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
 }
 
+// The opening of every log line about a refused peer whose credentials are known; the
+// caller closes the parenthesis.
+std::string refusedClient(pid_t pid, std::uint32_t uid) {
+    return "refused a client (pid " + std::to_string(pid) + ", uid " + std::to_string(uid);
+}
+
 }  // namespace
 
 HelperListener::HelperListener(asio::io_context& context, UniqueFd listeningSocket, Options options)
@@ -108,15 +114,13 @@ void HelperListener::admit(Connection::Socket socket) {
     {
         std::lock_guard guard(countsLock_);
         if (total_ >= options_.limits.total) {
-            listenerLogger().error("refused a client (pid " + std::to_string(credentials->pid) +
-                                   ", uid " + std::to_string(uid) + "): " + std::to_string(total_) +
-                                   " connections are open");
+            listenerLogger().error(refusedClient(credentials->pid, uid) +
+                                   "): " + std::to_string(total_) + " connections are open");
             greetWithRefusal(socket, "too many connections to the helper are open");
             return;
         }
         if (perUid_[uid] >= options_.limits.perUid) {
-            listenerLogger().error("refused a client (pid " + std::to_string(credentials->pid) +
-                                   ", uid " + std::to_string(uid) + "): uid " +
+            listenerLogger().error(refusedClient(credentials->pid, uid) + "): uid " +
                                    std::to_string(uid) + " has " + std::to_string(perUid_[uid]) +
                                    " connections open");
             greetWithRefusal(socket, "this account has too many connections to the helper open");
@@ -127,17 +131,14 @@ void HelperListener::admit(Connection::Socket socket) {
     }
     auto identity = options_.inspect(fd);
     if (!identity) {
-        listenerLogger().error("refused a client (pid " + std::to_string(credentials->pid) +
-                               ", uid " + std::to_string(uid) +
+        listenerLogger().error(refusedClient(credentials->pid, uid) +
                                "): " + identity.error().describe());
         greetWithRefusal(socket, "the helper cannot tell which program this is");
         released(uid);
         return;
     }
     if (auto verdict = options_.check(*identity, *requirement); !verdict) {
-        listenerLogger().error("refused a client (pid " +
-                               std::to_string(identity->credentials.pid) + ", uid " +
-                               std::to_string(uid) + ", executable " +
+        listenerLogger().error(refusedClient(identity->credentials.pid, uid) + ", executable " +
                                escapeForLog(identity->executable) + "): " + verdict.error().reason);
         greetWithRefusal(socket, "this program is not admitted: " + verdict.error().reason);
         released(uid);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "CleanerCore/model/DirectorySizer.h"
 #include "platform/DirectoryEntries.h"
@@ -280,6 +281,10 @@ Result<ScanResult, CleanerError> scanRule(const CleanRule& rule, const ScanAccou
 
     const auto busyWith = ruleBusyWith(rule.busy, processes);
     ScanProgress progress;
+    // Siblings share their parent's descriptor and lie next to each other once sorted: the
+    // parent's status is read once for a run of them.
+    SharedFd statusOwner;
+    std::optional<Result<FileStatus, SystemError>> parentStatus;
     for (const auto& match : matches) {
         if (options.stop.stop_requested()) {
             return fail(CleanerError::cancelled());
@@ -304,7 +309,11 @@ Result<ScanResult, CleanerError> scanRule(const CleanRule& rule, const ScanAccou
         if (!url) {
             continue;
         }
-        const auto directoryStatus = fileStatusOf(match.parent->get());
+        if (match.parent != statusOwner) {
+            statusOwner = match.parent;
+            parentStatus = fileStatusOf(match.parent->get());
+        }
+        const auto& directoryStatus = *parentStatus;
         if (!directoryStatus) {
             result.errors.push_back(match.parentPath + ": " +
                                     errorText(directoryStatus.error().code));
