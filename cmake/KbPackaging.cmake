@@ -46,6 +46,8 @@ set(CPACK_DEBIAN_HELPER_PACKAGE_NAME kestrelbay-helper)
 set(CPACK_DEBIAN_HELPER_PACKAGE_SECTION admin)
 # Depends: the shared libraries the executables link, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_HELPER_PACKAGE_SHLIBDEPS ON)
+# libsystemd's bus client is loaded when polkit is first asked, which dpkg-shlibdeps cannot see.
+set(CPACK_DEBIAN_HELPER_PACKAGE_DEPENDS "libsystemd0")
 # polkit answers requests beyond the caller's own files (without it those are refused);
 # systemd starts the helper on demand (without it only one-shot mode runs).
 set(CPACK_DEBIAN_HELPER_PACKAGE_RECOMMENDS "systemd, polkitd, dbus")
@@ -65,7 +67,7 @@ set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 # What the static libraries and their headers need, found by KestrelBayConfig.cmake and
 # kestrelbay.pc.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-    "libboost-json1.81-dev, libsystemd-dev, libutf8proc-dev, uuid-dev, pkg-config")
+    "libboost-json1.81-dev, libutf8proc-dev, uuid-dev, pkg-config")
 set(CPACK_COMPONENT_DEV_DESCRIPTION
 "Kestrel Bay SDK: helper protocol and cleaning domain library
  Headers, static libraries, a CMake package (find_package(KestrelBay)) and a

@@ -1,20 +1,52 @@
 #include "platform/Journal.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <syslog.h>
-#include <systemd/sd-journal.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/UniqueFd.h"
+#include "platform/UnixSocket.h"
 
 namespace kb {
 namespace {
 
+// journald's native protocol: one datagram per entry, each field "NAME=value\n", or, for a
+// value holding a line feed, "NAME\n", its length as 64-bit little endian, the value and "\n".
+// The logger caps the text a client chose at a few kilobytes, so an entry fits in a datagram;
+// one that did not would go to standard error, which the service manager also journals.
+constexpr const char* journalSocketPath = "/run/systemd/journal/socket";
+
 bool journalAvailable() {
     struct stat st;
-    return ::stat("/run/systemd/journal/socket", &st) == 0 && S_ISSOCK(st.st_mode);
+    return ::stat(journalSocketPath, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+void appendField(std::string& entry, std::string_view name, std::string_view value) {
+    entry += name;
+    if (value.find('\n') == std::string_view::npos) {
+        entry += '=';
+    } else {
+        entry += '\n';
+        for (int shift = 0; shift < 64; shift += 8) {
+            entry += static_cast<char>((std::uint64_t{value.size()} >> shift) & 0xff);
+        }
+    }
+    entry += value;
+    entry += '\n';
+}
+
+bool sendToJournal(std::string_view entry) {
+    // One socket for the process; sendmsg on it is safe from any thread.
+    static const UniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!socket) {
+        return false;
+    }
+    return bool(UnixSocket::sendDatagram(socket.get(), journalSocketPath, entry));
 }
 
 int syslogPriority(JournalPriority priority) {
@@ -47,23 +79,16 @@ void journalSend(JournalPriority priority, std::string_view subsystem, std::stri
                  std::string_view message,
                  const std::vector<std::pair<std::string, std::string>>& fields) {
     if (journalAvailable()) {
-        // sd_journal_sendv picks the binary form for a value holding a line feed.
-        std::vector<std::string> items = {
-            "MESSAGE=" + std::string(message),
-            "PRIORITY=" + std::to_string(syslogPriority(priority)),
-            "SYSLOG_IDENTIFIER=dev.kestrelbay.helper",
-            "KESTRELBAY_SUBSYSTEM=" + std::string(subsystem),
-            "KESTRELBAY_CATEGORY=" + std::string(category),
-        };
+        std::string entry;
+        appendField(entry, "MESSAGE", message);
+        appendField(entry, "PRIORITY", std::to_string(syslogPriority(priority)));
+        appendField(entry, "SYSLOG_IDENTIFIER", "dev.kestrelbay.helper");
+        appendField(entry, "KESTRELBAY_SUBSYSTEM", subsystem);
+        appendField(entry, "KESTRELBAY_CATEGORY", category);
         for (const auto& [name, value] : fields) {
-            items.push_back(name + "=" + value);
+            appendField(entry, name, value);
         }
-        std::vector<iovec> vector;
-        vector.reserve(items.size());
-        for (auto& item : items) {
-            vector.push_back(iovec{item.data(), item.size()});
-        }
-        if (sd_journal_sendv(vector.data(), static_cast<int>(vector.size())) >= 0) {
+        if (sendToJournal(entry)) {
             return;
         }
     }

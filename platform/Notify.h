@@ -1,4 +1,4 @@
-// Readiness and stopping notifications to the service manager (sd_notify). Without a
+// Readiness and stopping notifications to the service manager. Without a
 // service manager (NOTIFY_SOCKET unset) these do nothing.
 #pragma once
 

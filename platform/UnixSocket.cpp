@@ -15,11 +15,11 @@
 namespace kb::UnixSocket {
 namespace {
 
-Result<sockaddr_un, SystemError> addressOf(const std::string& path) {
+Result<sockaddr_un, SystemError> addressOf(std::string_view path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof address.sun_path) {
-        return fail(systemError(ENAMETOOLONG, "socket address", path));
+        return fail(systemError(ENAMETOOLONG, "socket address", std::string(path)));
     }
     std::memcpy(address.sun_path, path.data(), path.size());
     return address;
@@ -96,6 +96,31 @@ std::string boundPath(int fd) {
     }
     const size_t max = length - offsetof(sockaddr_un, sun_path);
     return std::string(address.sun_path, ::strnlen(address.sun_path, max));
+}
+
+Result<void, SystemError> sendDatagram(int fd, std::string_view address, std::string_view bytes) {
+    auto to = addressOf(address);
+    if (!to) {
+        return fail(to.error());
+    }
+    // An abstract name starts with a NUL and has no terminating one.
+    const bool abstract = address.front() == '@';
+    if (abstract) {
+        to->sun_path[0] = '\0';
+    }
+    iovec part{const_cast<char*>(bytes.data()), bytes.size()};
+    msghdr message{};
+    message.msg_name = &*to;
+    message.msg_namelen = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size() +
+                                                 (abstract ? 0 : 1));
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    while (::sendmsg(fd, &message, MSG_NOSIGNAL) < 0) {
+        if (errno != EINTR) {
+            return fail(systemError("sendmsg", std::string(address)));
+        }
+    }
+    return {};
 }
 
 Result<void, SystemError> sendAll(int fd, std::string_view bytes) {

@@ -36,6 +36,11 @@ Result<void, SystemError> sendAll(int fd, std::string_view bytes);
 Result<void, SystemError> sendAll(int fd, std::string_view bytes,
                                   std::chrono::steady_clock::time_point deadline);
 
+// Sends one datagram, `bytes`, on `fd` (an unconnected SOCK_DGRAM socket) to the socket at
+// `address`, a path or "@name" in the abstract namespace. Retries on EINTR; the error is
+// sendmsg's (EMSGSIZE: too large for one datagram).
+Result<void, SystemError> sendDatagram(int fd, std::string_view address, std::string_view bytes);
+
 // Asks the kernel to attach the sender's credentials to every byte received on `fd`. On a
 // listening socket, accepted sockets inherit it.
 Result<void, SystemError> enableSenderCredentials(int fd);
