@@ -16,8 +16,8 @@ struct ErrorCase {
     std::string json;
 };
 
-std::vector<ErrorCase> everyCase() {
-    return {
+TEST(CleanerError, EveryCaseHasItsMessageAndJsonAndRoundTripsAndMalformedOnesAreRefused) {
+    const ErrorCase cases[] = {
         {CleanerError::policyDenied("/etc/passwd", PolicyReason::deniedSubtree("/etc")),
          "Refused to touch /etc/passwd: inside protected subtree '/etc'",
          R"({"policyDenied":{"path":"/etc/passwd","reason":{"deniedSubtree":{"_0":"/etc"}}}})"},
@@ -51,11 +51,8 @@ std::vector<ErrorCase> everyCase() {
          R"({"invalidArgument":{"_0":"uid 0"}})"},
         {CleanerError::cancelled(), "Cancelled", R"({"cancelled":{}})"},
     };
-}
-
-TEST(CleanerError, EveryCaseHasItsMessageAndJsonAndRoundTripsAndMalformedOnesAreRefused) {
     std::vector<CleanerError> errors;
-    for (const auto& c : everyCase()) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.json);
         EXPECT_EQ(c.error.userMessage(), c.message);
         EXPECT_EQ(testing::domainJson(c.error), c.json);

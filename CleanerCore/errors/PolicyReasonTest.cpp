@@ -13,8 +13,8 @@ struct ReasonCase {
     std::string json;
 };
 
-std::vector<ReasonCase> everyReason() {
-    return {
+TEST(PolicyReason, EveryCaseHasItsDescriptionAndJsonAndRoundTripsAndMalformedOnesAreRefused) {
+    const ReasonCase cases[] = {
         {PolicyReason::emptyPath(), "empty path", R"({"emptyPath":{}})"},
         {PolicyReason::notAbsolute(), "path is not absolute", R"({"notAbsolute":{}})"},
         {PolicyReason::containsParentReference(), "path contains '..'",
@@ -38,11 +38,8 @@ std::vector<ReasonCase> everyReason() {
         {PolicyReason::unresolvable(-2), "cannot resolve path (errno -2)",
          R"({"unresolvable":{"errno":-2}})"},
     };
-}
-
-TEST(PolicyReason, EveryCaseHasItsDescriptionAndJsonAndRoundTripsAndMalformedOnesAreRefused) {
     std::vector<PolicyReason> reasons;
-    for (const auto& c : everyReason()) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.json);
         EXPECT_EQ(c.reason.description(), c.description);
         EXPECT_EQ(testing::domainJson(c.reason), c.json);

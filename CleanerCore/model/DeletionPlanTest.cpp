@@ -9,6 +9,7 @@ namespace {
 
 using Step = DeletionPlan::Step;
 using Origin = DeletionPlan::Origin;
+using testing::domainJson;
 
 FileURL url(const char* path) {
     return *FileURL::fromPath(path);
@@ -20,8 +21,6 @@ const Date created = Date(std::chrono::seconds(1796545868));
 DeletionPlan planOf(std::vector<Step> steps) {
     return DeletionPlan{planID, created, Origin::forceDelete(), std::move(steps), 0, false};
 }
-
-using testing::domainJson;
 
 TEST(DeletionPlan, APlanAndEveryStepHaveTheirExactJson) {
     struct Case {

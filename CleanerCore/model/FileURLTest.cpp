@@ -44,9 +44,7 @@ TEST(FileURL, FromPathPercentEncodesAbsolutePathsAndRefusesOthers) {
         EXPECT_EQ(url->absoluteString(), c.url);
         EXPECT_EQ(url->path(), c.pathBack);
         EXPECT_EQ(url->isDirectory(), std::string_view(c.url).ends_with("/"));
-        const auto parsed = FileURL::parse(c.url);
-        ASSERT_TRUE(parsed.has_value());
-        EXPECT_EQ(*parsed, *url);
+        EXPECT_EQ(FileURL::parse(c.url), url);
     }
     using namespace std::string_view_literals;
     for (const auto path : {""sv, "relative/x"sv, "./x"sv, "~/x"sv, "/a\0b"sv}) {

@@ -1,6 +1,5 @@
 // Resolution of parent directories on real trees and symbolic links, plus the error
 // numbers only a test double can produce on demand.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -190,23 +189,28 @@ TEST(PathPolicyResolution, LinksIntoTheHomeAreJudgedByWhereTheyLead) {
     EXPECT_EQ(missingHome.homeDirectory(), dir / "gone/home");
 }
 
-TEST(PathPolicyResolution, AnUnsearchableParentIsUnresolvableWithItsErrorNumber) {
+TEST(PathPolicyResolution, ForUserTakesTheAccountsHomeAndAnUnsearchableParentIsUnresolvable) {
     TempDir dir;
     const std::string locked = dir / "locked";
     makeDir(locked, 0700);
     makeDir(locked + "/sub");
     testing::TestAccount account("kbpol");
     ASSERT_TRUE(account.valid());
-    const PathPolicy policy(account.home());
+    const auto policy = PathPolicy::forUser(*lookUpAccount(account.uid()), {"//x/./y/"});
+    ASSERT_TRUE(policy.has_value());
+    EXPECT_EQ(policy->homeDirectory(), account.home());
+    EXPECT_EQ(policy->userProtectedPaths(), std::vector<std::string>{"/x/y"});
+    EXPECT_EQ(policy->evaluate(account.home() + "/.cache/a"),
+              allowed(account.home() + "/.cache/a"));
+    EXPECT_EQ(policy->evaluate(account.home()), denied(PolicyReason::deniedRoot(account.home())));
+    EXPECT_FALSE(PathPolicy::forUser(AccountEntry{"nohome", 4000, 4000, ""}).has_value());
+
+    // The locked directory itself can still be canonicalized: its parent is searchable.
     const int status = account.runAs([&] {
-        if (policy.evaluate(locked + "/sub/x") != denied(PolicyReason::unresolvable(EACCES))) {
+        if (policy->evaluate(locked + "/sub/x") != denied(PolicyReason::unresolvable(EACCES))) {
             return 1;
         }
-        // The locked directory itself can still be canonicalized: its parent is searchable.
-        if (policy.evaluate(locked + "/x") != allowed(locked + "/x")) {
-            return 2;
-        }
-        return 0;
+        return policy->evaluate(locked + "/x") == allowed(locked + "/x") ? 0 : 2;
     });
     EXPECT_EQ(status, 0);
 }
