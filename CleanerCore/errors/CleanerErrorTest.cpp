@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "testing/RecordChecks.h"
@@ -10,14 +11,8 @@
 namespace kb {
 namespace {
 
-struct ErrorCase {
-    CleanerError error;
-    std::string message;
-    std::string json;
-};
-
 TEST(CleanerError, EveryCaseHasItsMessageAndJsonAndRoundTripsAndMalformedOnesAreRefused) {
-    const ErrorCase cases[] = {
+    const std::tuple<CleanerError, std::string, std::string> cases[] = {
         {CleanerError::policyDenied("/etc/passwd", PolicyReason::deniedSubtree("/etc")),
          "Refused to touch /etc/passwd: inside protected subtree '/etc'",
          R"({"policyDenied":{"path":"/etc/passwd","reason":{"deniedSubtree":{"_0":"/etc"}}}})"},
@@ -52,11 +47,11 @@ TEST(CleanerError, EveryCaseHasItsMessageAndJsonAndRoundTripsAndMalformedOnesAre
         {CleanerError::cancelled(), "Cancelled", R"({"cancelled":{}})"},
     };
     std::vector<CleanerError> errors;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.json);
-        EXPECT_EQ(c.error.userMessage(), c.message);
-        EXPECT_EQ(testing::domainJson(c.error), c.json);
-        errors.push_back(c.error);
+    for (const auto& [error, message, text] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(error.userMessage(), message);
+        EXPECT_EQ(testing::domainJson(error), text);
+        errors.push_back(error);
     }
     errors.push_back(CleanerError::inUse("/opt/a b", {9001, 412}));
     errors.push_back(CleanerError::io("/h/x", 14));

@@ -2,19 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "testing/RecordChecks.h"
 
 namespace kb {
 namespace {
 
-struct ReasonCase {
-    PolicyReason reason;
-    std::string description;
-    std::string json;
-};
-
 TEST(PolicyReason, EveryCaseHasItsDescriptionAndJsonAndRoundTripsAndMalformedOnesAreRefused) {
-    const ReasonCase cases[] = {
+    const std::tuple<PolicyReason, std::string, std::string> cases[] = {
         {PolicyReason::emptyPath(), "empty path", R"({"emptyPath":{}})"},
         {PolicyReason::notAbsolute(), "path is not absolute", R"({"notAbsolute":{}})"},
         {PolicyReason::containsParentReference(), "path contains '..'",
@@ -39,11 +35,11 @@ TEST(PolicyReason, EveryCaseHasItsDescriptionAndJsonAndRoundTripsAndMalformedOne
          R"({"unresolvable":{"errno":-2}})"},
     };
     std::vector<PolicyReason> reasons;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.json);
-        EXPECT_EQ(c.reason.description(), c.description);
-        EXPECT_EQ(testing::domainJson(c.reason), c.json);
-        reasons.push_back(c.reason);
+    for (const auto& [reason, description, text] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(reason.description(), description);
+        EXPECT_EQ(testing::domainJson(reason), text);
+        reasons.push_back(reason);
     }
     testing::expectRoundTripsAndHashes(reasons);
     for (const char* text : {R"({"emptyPath":{},"notAbsolute":{}})", R"({"deniedRoot":{}})",

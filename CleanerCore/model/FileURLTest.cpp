@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 #include <unordered_set>
 
 #include "testing/RecordChecks.h"
@@ -13,13 +14,7 @@ namespace {
 using Kind = FileURL::Kind;
 
 TEST(FileURL, FromPathPercentEncodesAbsolutePathsAndRefusesOthers) {
-    struct Case {
-        const char* path;
-        Kind kind;
-        const char* url;
-        const char* pathBack;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, Kind, const char*, const char*> cases[] = {
         {"/Users/alice/Library/Application Support/x", Kind::file,
          "file:///Users/alice/Library/Application%20Support/x",
          "/Users/alice/Library/Application Support/x"},
@@ -37,14 +32,14 @@ TEST(FileURL, FromPathPercentEncodesAbsolutePathsAndRefusesOthers) {
         {"/quote\"back\\slash", Kind::file, "file:///quote%22back%5Cslash", "/quote\"back\\slash"},
         {"/a/../b", Kind::file, "file:///a/../b", "/a/../b"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        const auto url = FileURL::fromPath(c.path, c.kind);
+    for (const auto& [path, kind, text, pathBack] : cases) {
+        SCOPED_TRACE(path);
+        const auto url = FileURL::fromPath(path, kind);
         ASSERT_TRUE(url.has_value());
-        EXPECT_EQ(url->absoluteString(), c.url);
-        EXPECT_EQ(url->path(), c.pathBack);
-        EXPECT_EQ(url->isDirectory(), std::string_view(c.url).ends_with("/"));
-        EXPECT_EQ(FileURL::parse(c.url), url);
+        EXPECT_EQ(url->absoluteString(), text);
+        EXPECT_EQ(url->path(), pathBack);
+        EXPECT_EQ(url->isDirectory(), std::string_view(text).ends_with("/"));
+        EXPECT_EQ(FileURL::parse(text), url);
     }
     using namespace std::string_view_literals;
     for (const auto path : {""sv, "relative/x"sv, "./x"sv, "~/x"sv, "/a\0b"sv}) {

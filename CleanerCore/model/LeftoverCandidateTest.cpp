@@ -18,23 +18,19 @@ std::string candidateJson(const std::string& reasons) {
 }
 
 TEST(Confidence, ConvertsOnlyOneToFourAndOrdersLowToExact) {
-    struct Case {
-        std::int64_t raw;
-        std::optional<Confidence> expected;
-    };
-    const Case cases[] = {
+    const std::pair<std::int64_t, std::optional<Confidence>> cases[] = {
         {-1, std::nullopt},    {0, std::nullopt},
         {1, Confidence::low},  {2, Confidence::medium},
         {3, Confidence::high}, {4, Confidence::exact},
         {5, std::nullopt},     {1LL << 32 | 1, std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.raw);
-        EXPECT_EQ(confidenceFromRawValue(c.raw), c.expected);
-        const auto decoded = json::decode<Confidence>(std::to_string(c.raw));
-        EXPECT_EQ(decoded.ok() ? std::optional(*decoded) : std::nullopt, c.expected);
-        if (c.expected) {
-            EXPECT_EQ(rawValue(*c.expected), c.raw);
+    for (const auto& [raw, expected] : cases) {
+        SCOPED_TRACE(raw);
+        EXPECT_EQ(confidenceFromRawValue(raw), expected);
+        const auto decoded = json::decode<Confidence>(std::to_string(raw));
+        EXPECT_EQ(decoded.ok() ? std::optional(*decoded) : std::nullopt, expected);
+        if (expected) {
+            EXPECT_EQ(rawValue(*expected), raw);
         }
     }
     EXPECT_LT(Confidence::low, Confidence::medium);
