@@ -64,11 +64,9 @@ TEST(StatIdentity, ModificationSecondsDecideMatchingButSubSecondsDoNot) {
     writeFile(path, "x");
     setModificationTime(path, 1700000000, 100);
     const StatIdentity first = captured(path);
-    EXPECT_EQ(captured(path), first);
-    EXPECT_TRUE(captured(path).matches(first));
-
     setModificationTime(path, 1700000000, 999999999);
     EXPECT_EQ(captured(path), first);
+    EXPECT_TRUE(captured(path).matches(first));
 
     setModificationTime(path, 1700000001, 100);
     const StatIdentity later = captured(path);
