@@ -68,7 +68,7 @@ TEST(FileURL, ParseAcceptsOnlyWellFormedFileURLs) {
     }
 }
 
-TEST(FileURL, EqualityIsByTheURLString) {
+TEST(FileURL, EqualityAndJsonFormAreByTheURLString) {
     const auto file = *FileURL::fromPath("/a/b");
     const auto dir = *FileURL::fromPath("/a/b", Kind::directory);
     EXPECT_NE(file, dir);
@@ -79,6 +79,11 @@ TEST(FileURL, EqualityIsByTheURLString) {
     EXPECT_EQ(hashed.size(), 2u);
     const std::set<FileURL> ordered{dir, file};
     EXPECT_EQ(ordered.size(), 2u);
+    EXPECT_EQ(testing::domainJson(dir), "\"file:///a/b/\"");
+    EXPECT_EQ(*json::decode<FileURL>("\"file:///a/b/\""), dir);
+    for (const char* bad : {"\"/Users/alice\"", "\"https://x.example/\"", "42", "null", "[]"}) {
+        EXPECT_FALSE(json::decode<FileURL>(bad).ok()) << bad;
+    }
 }
 
 TEST(FileURL, AppendingBuildsChildURLs) {
@@ -93,16 +98,6 @@ TEST(FileURL, AppendingBuildsChildURLs) {
     EXPECT_EQ(FileURL::fromPath("/")->appending("etc").absoluteString(), "file:///etc");
     EXPECT_EQ(home.appending("a b").lastPathComponent(), "a b");
     EXPECT_EQ(FileURL::fromPath("/")->lastPathComponent(), "");
-}
-
-TEST(FileURL, JsonFormIsTheURLString) {
-    const auto url = *FileURL::fromPath("/Users/alice/My Files", Kind::directory);
-    EXPECT_EQ(testing::domainJson(url), "\"file:///Users/alice/My%20Files/\"");
-    EXPECT_EQ(*json::decode<FileURL>("\"file:///Users/alice/My%20Files/\""), url);
-    for (const char* bad : {"\"/Users/alice\"", "\"https://x.example/\"", "42", "null", "[]"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_FALSE(json::decode<FileURL>(bad).ok());
-    }
 }
 
 }  // namespace

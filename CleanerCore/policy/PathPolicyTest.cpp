@@ -13,18 +13,14 @@ using Rows = std::vector<std::pair<std::string, PolicyDecision>>;
 PolicyDecision allowed(std::string path) {
     return PolicyDecision::allowed(std::move(path));
 }
-PolicyDecision root(std::string name) {
-    return PolicyDecision::denied(PolicyReason::deniedRoot(std::move(name)));
+template <PolicyReason (*reason)(std::string)>
+PolicyDecision denial(std::string name) {
+    return PolicyDecision::denied(reason(std::move(name)));
 }
-PolicyDecision subtree(std::string name) {
-    return PolicyDecision::denied(PolicyReason::deniedSubtree(std::move(name)));
-}
-PolicyDecision location(std::string name) {
-    return PolicyDecision::denied(PolicyReason::protectedLocation(std::move(name)));
-}
-PolicyDecision byUser(std::string name) {
-    return PolicyDecision::denied(PolicyReason::userProtected(std::move(name)));
-}
+constexpr auto root = &denial<PolicyReason::deniedRoot>;
+constexpr auto subtree = &denial<PolicyReason::deniedSubtree>;
+constexpr auto location = &denial<PolicyReason::protectedLocation>;
+constexpr auto byUser = &denial<PolicyReason::userProtected>;
 
 std::string describe(const PolicyDecision& decision) {
     if (const auto* path = decision.resolvedPath()) {
