@@ -91,7 +91,7 @@ TEST(DirectorySizer, CountsRegularFilesByAllocatedBlocksWithoutFollowingLinks) {
 }
 
 TEST(DirectorySizer, StopsAtTheWalksCheckpointsWhateverTheThreads) {
-    // Each: what it is, the subdirectories and files of each for makeTree, threads, stopped.
+    // Each: a name; makeTree's directories and files in each; the threads; whether it stops.
     const std::tuple<const char*, int, int, unsigned, bool> cases[] = {
         {"511 entries in one directory, one thread", 0, 511, 1, false},
         {"511 entries spread out, four threads", 73, 6, 4, false},

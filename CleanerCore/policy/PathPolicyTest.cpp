@@ -8,8 +8,6 @@
 namespace kb {
 namespace {
 
-using Rows = std::vector<std::pair<std::string, PolicyDecision>>;
-
 PolicyDecision allowed(std::string path) {
     return PolicyDecision::allowed(std::move(path));
 }
@@ -29,7 +27,8 @@ std::string describe(const PolicyDecision& decision) {
     return "denied: " + decision.reason()->description();
 }
 
-void expectTable(const PathPolicy& policy, const Rows& rows) {
+void expectTable(const PathPolicy& policy,
+                 const std::vector<std::pair<std::string, PolicyDecision>>& rows) {
     for (const auto& [path, expected] : rows) {
         const PolicyDecision actual = policy.evaluate(path);
         EXPECT_EQ(actual, expected) << "path " << path << "\n  actual   " << describe(actual)
