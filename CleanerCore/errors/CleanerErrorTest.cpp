@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "testing/RecordChecks.h"
@@ -10,14 +11,8 @@
 namespace kb {
 namespace {
 
-struct ErrorCase {
-    CleanerError error;
-    std::string message;
-    std::string json;
-};
-
-std::vector<ErrorCase> everyCase() {
-    return {
+TEST(CleanerError, EveryCaseHasItsMessageAndJsonAndRoundTripsAndMalformedOnesAreRefused) {
+    const std::tuple<CleanerError, std::string, std::string> cases[] = {
         {CleanerError::policyDenied("/etc/passwd", PolicyReason::deniedSubtree("/etc")),
          "Refused to touch /etc/passwd: inside protected subtree '/etc'",
          R"({"policyDenied":{"path":"/etc/passwd","reason":{"deniedSubtree":{"_0":"/etc"}}}})"},
@@ -43,23 +38,18 @@ std::vector<ErrorCase> everyCase() {
          R"({"notFound":{"path":"/h/gone"}})"},
         {CleanerError::io("/h/x", 13), "/h/x: " + std::string(std::strerror(13)) + " (13)",
          R"({"io":{"errno":13,"path":"/h/x"}})"},
-        {CleanerError::io("/h/y", 9999), "/h/y: " + std::string(std::strerror(9999)) + " (9999)",
-         R"({"io":{"errno":9999,"path":"/h/y"}})"},
         {CleanerError::io("/h/z", -4), "/h/z: " + std::string(std::strerror(-4)) + " (-4)",
          R"({"io":{"errno":-4,"path":"/h/z"}})"},
         {CleanerError::invalidArgument("uid 0"), "Invalid argument: uid 0",
          R"({"invalidArgument":{"_0":"uid 0"}})"},
         {CleanerError::cancelled(), "Cancelled", R"({"cancelled":{}})"},
     };
-}
-
-TEST(CleanerError, EveryCaseHasItsMessageAndJsonAndRoundTripsAndMalformedOnesAreRefused) {
     std::vector<CleanerError> errors;
-    for (const auto& c : everyCase()) {
-        SCOPED_TRACE(c.json);
-        EXPECT_EQ(c.error.userMessage(), c.message);
-        EXPECT_EQ(testing::domainJson(c.error), c.json);
-        errors.push_back(c.error);
+    for (const auto& [error, message, text] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(error.userMessage(), message);
+        EXPECT_EQ(testing::domainJson(error), text);
+        errors.push_back(error);
     }
     errors.push_back(CleanerError::inUse("/opt/a b", {9001, 412}));
     errors.push_back(CleanerError::io("/h/x", 14));

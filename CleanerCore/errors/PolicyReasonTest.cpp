@@ -2,19 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "testing/RecordChecks.h"
 
 namespace kb {
 namespace {
 
-struct ReasonCase {
-    PolicyReason reason;
-    std::string description;
-    std::string json;
-};
-
-std::vector<ReasonCase> everyReason() {
-    return {
+TEST(PolicyReason, EveryCaseHasItsDescriptionAndJsonAndRoundTripsAndMalformedOnesAreRefused) {
+    const std::tuple<PolicyReason, std::string, std::string> cases[] = {
         {PolicyReason::emptyPath(), "empty path", R"({"emptyPath":{}})"},
         {PolicyReason::notAbsolute(), "path is not absolute", R"({"notAbsolute":{}})"},
         {PolicyReason::containsParentReference(), "path contains '..'",
@@ -38,15 +34,12 @@ std::vector<ReasonCase> everyReason() {
         {PolicyReason::unresolvable(-2), "cannot resolve path (errno -2)",
          R"({"unresolvable":{"errno":-2}})"},
     };
-}
-
-TEST(PolicyReason, EveryCaseHasItsDescriptionAndJsonAndRoundTripsAndMalformedOnesAreRefused) {
     std::vector<PolicyReason> reasons;
-    for (const auto& c : everyReason()) {
-        SCOPED_TRACE(c.json);
-        EXPECT_EQ(c.reason.description(), c.description);
-        EXPECT_EQ(testing::domainJson(c.reason), c.json);
-        reasons.push_back(c.reason);
+    for (const auto& [reason, description, text] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(reason.description(), description);
+        EXPECT_EQ(testing::domainJson(reason), text);
+        reasons.push_back(reason);
     }
     testing::expectRoundTripsAndHashes(reasons);
     for (const char* text : {R"({"emptyPath":{},"notAbsolute":{}})", R"({"deniedRoot":{}})",

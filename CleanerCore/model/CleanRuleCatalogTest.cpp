@@ -76,17 +76,16 @@ TEST(CleanRuleCatalog, GroupsAndLookupsByGroup) {
     EXPECT_EQ(CleanRuleCatalog::groups(), (std::vector<CleanGroup>{{"systemJunk", 0, "shippingbox"},
                                                                    {"developerJunk", 1, "hammer"},
                                                                    {"trashBins", 2, "trash"}}));
-    struct Case {
-        const char* group;
-        size_t count;
+    const std::pair<std::string, size_t> cases[] = {
+        {"systemJunk", 19}, {"developerJunk", 33}, {"trashBins", 2}, {"SystemJunk", 0}, {"", 0},
+        {"systemJunk ", 0},
     };
-    for (const auto& c : {Case{"systemJunk", 19}, Case{"developerJunk", 33}, Case{"trashBins", 2},
-                          Case{"SystemJunk", 0}, Case{"", 0}, Case{"systemJunk ", 0}}) {
-        SCOPED_TRACE(c.group);
-        const auto rules = CleanRuleCatalog::rules(c.group);
-        EXPECT_EQ(rules.size(), c.count);
+    for (const auto& [group, count] : cases) {
+        SCOPED_TRACE(group);
+        const auto rules = CleanRuleCatalog::rules(group);
+        EXPECT_EQ(rules.size(), count);
         for (const auto& rule : rules) {
-            EXPECT_EQ(rule.group, c.group);
+            EXPECT_EQ(rule.group, group);
         }
     }
 }

@@ -1,6 +1,5 @@
 #include "CleanerCore/model/DirectorySizer.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "testing/TempDir.h"
 #include "testing/TestAccount.h"
@@ -86,35 +86,28 @@ TEST(DirectorySizer, CountsRegularFilesByAllocatedBlocksWithoutFollowingLinks) {
     EXPECT_EQ(sizeOf(empty.path(), 4), 0u);
     for (const std::string& path : {root / "missing", root / "missing/below", root / "small",
                                     root / "dirlink", std::string()}) {
-        SCOPED_TRACE(path);
-        EXPECT_EQ(sizeOf(path), 0u);
+        EXPECT_EQ(sizeOf(path), 0u) << path;
     }
 }
 
 TEST(DirectorySizer, StopsAtTheWalksCheckpointsWhateverTheThreads) {
-    struct Case {
-        const char* name;
-        int subdirectories;  // 0: the files sit in the directory itself
-        int filesEach;
-        unsigned threads;
-        bool cancelled;
-    };
-    const Case cases[] = {
+    // Each: a name; makeTree's directories and files in each; the threads; whether it stops.
+    const std::tuple<const char*, int, int, unsigned, bool> cases[] = {
         {"511 entries in one directory, one thread", 0, 511, 1, false},
         {"511 entries spread out, four threads", 73, 6, 4, false},
         {"512 entries in one directory, one thread", 0, 512, 1, true},
         {"1002 entries over two subdirectories, two threads", 2, 500, 2, true},
         {"600 entries spread out, four threads", 100, 5, 4, true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, directories, filesEach, threads, cancelled] : cases) {
+        SCOPED_TRACE(name);
         TempDir dir(scratchParent);
-        makeTree(dir.path(), c.subdirectories, c.filesEach);
+        makeTree(dir.path(), directories, filesEach);
         std::stop_source source;
         source.request_stop();
-        const auto result = DirectorySizer::allocatedSize(dir.path(), source.get_token(),
-                                                          {.maxThreads = c.threads});
-        if (c.cancelled) {
+        const auto result =
+            DirectorySizer::allocatedSize(dir.path(), source.get_token(), {.maxThreads = threads});
+        if (cancelled) {
             ASSERT_FALSE(result.ok());
             EXPECT_EQ(result.error(), CleanerError::cancelled());
         } else {

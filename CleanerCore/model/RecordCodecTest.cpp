@@ -133,13 +133,9 @@ KB_SAMPLES(ScanResult, {"user.caches", {item}, {{url("/p"), SkipReason::busy("X"
            {"empty", {}, {}, {}})
 KB_SAMPLES(Origin, Origin::uninstall("com.example.app"), Origin::clean({"a", "b"}),
            Origin::clean({}), Origin::forceDelete(), Origin::orphans())
+KB_SAMPLES(Step, steps)
 KB_SAMPLES(DeletionPlan, plan, {plan.id, at(0), Origin::orphans(), {}, 0, false})
 #undef KB_SAMPLES
-
-template <>
-std::vector<Step> samples<Step>() {
-    return steps;
-}
 
 // Gathered per type by one small template, checked by code compiled once: a typed test, with
 // gtest's reporting built for every type, made this file the slowest of the tree to compile.

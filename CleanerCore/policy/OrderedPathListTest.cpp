@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "CleanerCore/policy/KeywordSet.h"
 
 namespace kb {
@@ -20,11 +22,7 @@ TEST(OrderedPathList, TheFirstEntryInOrderIsNamedWhateverTheDepth) {
     list.add("/var");
     list.add("/var/lib/");  // folds like the first entry; never named
     list.add("/Usr/Local/");
-    const struct {
-        std::string_view path;
-        Match match;
-        std::string expected;
-    } rows[] = {
+    const std::tuple<std::string_view, Match, std::string> rows[] = {
         {"/var/lib", Match::equal, "/Var/Lib"},
         {"/var", Match::equal, "/var"},
         {"/var/lib/dpkg", Match::equal, "-"},
@@ -38,8 +36,8 @@ TEST(OrderedPathList, TheFirstEntryInOrderIsNamedWhateverTheDepth) {
         {"/variable", Match::equalOrInside, "-"},
         {"/", Match::equalOrInside, "-"},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(matched(list, row.path, row.match), row.expected) << row.path;
+    for (const auto& [path, match, expected] : rows) {
+        EXPECT_EQ(matched(list, path, match), expected) << path;
     }
 
     OrderedPathList root;

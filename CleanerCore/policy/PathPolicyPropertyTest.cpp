@@ -91,21 +91,16 @@ std::vector<std::string> slashForms(const std::string& text) {
 
 enum class LetterCase { significant, ignored };
 
-std::vector<std::string> variants(const std::string& text, LetterCase letterCase) {
-    std::vector<std::string> spellings;
+// Every spelling of `text`; each is also to be written in each of its slashForms.
+std::vector<std::string> spellings(const std::string& text, LetterCase letterCase) {
+    std::vector<std::string> out;
     for (const auto& form : unicodeForms(text)) {
-        spellings.push_back(form);
+        out.push_back(form);
         if (letterCase == LetterCase::ignored) {
             for (const auto& cased : caseForms(form)) {
-                spellings.push_back(cased);
-                spellings.push_back(decomposed(cased));
+                out.push_back(cased);
+                out.push_back(decomposed(cased));
             }
-        }
-    }
-    std::vector<std::string> out;
-    for (const auto& spelling : spellings) {
-        for (const auto& written : slashForms(spelling)) {
-            out.push_back(written);
         }
     }
     return out;
@@ -124,11 +119,13 @@ TEST(ProtectedVariants, NoEntryOfAnyTableIsAllowedHoweverItIsWritten) {
     const PathPolicy policy{home, {"/opt/Caf\u00e9 Kitchen", "/srv/keep"}};
     std::size_t checked = 0;
     const auto expectNeverAllowed = [&](const std::string& path, LetterCase letterCase) {
-        for (const auto& variant : variants(path, letterCase)) {
-            const PolicyDecision decision = policy.evaluate(variant);
-            ++checked;
-            EXPECT_FALSE(decision.isAllowed()) << "allowed: " << variant << " (from " << path
-                                               << ") as " << *decision.resolvedPath();
+        for (const auto& spelling : spellings(path, letterCase)) {
+            for (const auto& variant : slashForms(spelling)) {
+                const PolicyDecision decision = policy.evaluate(variant);
+                ++checked;
+                EXPECT_FALSE(decision.isAllowed()) << "allowed: " << variant << " (from " << path
+                                                   << ") as " << *decision.resolvedPath();
+            }
         }
     };
     for (const auto root : both(Patterns::deniedRoots, Patterns::linuxDeniedRoots)) {

@@ -1,6 +1,5 @@
 // Resolution of parent directories on real trees and symbolic links, plus the error
 // numbers only a test double can produce on demand.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <tuple>
 
 #include "CleanerCore/policy/PathPolicy.h"
 #include "testing/TempDir.h"
@@ -26,13 +26,12 @@ std::string describe(const PolicyDecision& decision) {
     return "denied: " + decision.reason()->description();
 }
 
-#define EXPECT_DECISION(policy, path, expected)                                             \
-    do {                                                                                    \
-        const PolicyDecision actual_ = (policy).evaluate(path);                             \
-        EXPECT_EQ(actual_, (expected))                                                      \
-            << "path " << (path) << "\n  actual   " << describe(actual_) << "\n  expected " \
-            << describe(expected);                                                          \
-    } while (false)
+void expectDecision(const PathPolicy& policy, const std::string& path,
+                    const PolicyDecision& expected) {
+    const PolicyDecision actual = policy.evaluate(path);
+    EXPECT_EQ(actual, expected) << "path " << path << "\n  actual   " << describe(actual)
+                                << "\n  expected " << describe(expected);
+}
 
 void makeLink(const std::string& target, const std::string& link) {
     ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
@@ -99,11 +98,7 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
     makeDir(dir / nfdName);
     makeLink(dir / nfdName, dir / nfcName);
 
-    struct Row {
-        std::string path;
-        PolicyDecision expected;
-    };
-    std::vector<Row> rows = {
+    std::vector<std::pair<std::string, PolicyDecision>> rows = {
         {dir / "etc/passwd", escape("/etc/passwd", PolicyReason::deniedSubtree("/etc"))},
         {dir / "etc/../../x", denied(PolicyReason::containsParentReference())},
         {dir / "alias/x", allowed(dir / "real/x")},
@@ -126,21 +121,21 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
         rows.push_back({path, allowed(path)});
     }
     const PathPolicy reference("/home/nobody-kbpol", {}, std::make_shared<ReferenceFileSystem>());
-    for (const auto& row : rows) {
-        EXPECT_DECISION(policy, row.path, row.expected);
-        EXPECT_DECISION(reference, row.path, row.expected);
+    for (const auto& [path, expected] : rows) {
+        expectDecision(policy, path, expected);
+        expectDecision(reference, path, expected);
     }
     // The same verdicts for the rows as the paths of one request, twice over (the second
     // time every parent's resolution is reused).
     ParentResolutions request;
     for (int pass = 0; pass < 2; ++pass) {
-        for (const auto& row : rows) {
-            EXPECT_EQ(policy.evaluate(row.path, request), row.expected) << row.path;
+        for (const auto& [path, expected] : rows) {
+            EXPECT_EQ(policy.evaluate(path, request), expected) << path;
         }
     }
     // A home outside every other reachable place, none of whose ancestors exists.
     const PathPolicy elsewhere("/kbpol-nonexistent");
-    EXPECT_DECISION(elsewhere, "/kbpol-nonexistent/a/b", allowed("/kbpol-nonexistent/a/b"));
+    expectDecision(elsewhere, "/kbpol-nonexistent/a/b", allowed("/kbpol-nonexistent/a/b"));
 }
 
 TEST(PathPolicyResolution, OneRequestResolvesASharedParentAgainOnceItIsReplaced) {
@@ -179,34 +174,39 @@ TEST(PathPolicyResolution, LinksIntoTheHomeAreJudgedByWhereTheyLead) {
 
     const PathPolicy policy(dir / "homelink//");
     EXPECT_EQ(policy.homeDirectory(), home);
-    EXPECT_DECISION(policy, dir / "homelink/Documents",
-                    escape(home + "/Documents", PolicyReason::deniedRoot(home + "/Documents")));
-    EXPECT_DECISION(policy, dir / "keys/id_rsa",
-                    escape(home + "/.ssh/id_rsa", PolicyReason::protectedLocation(home + "/.ssh")));
-    EXPECT_DECISION(policy, dir / "homelink/.cache/x", allowed(home + "/.cache/x"));
-    EXPECT_DECISION(policy, dir / "keys", allowed(dir / "keys"));
+    expectDecision(policy, dir / "homelink/Documents",
+                   escape(home + "/Documents", PolicyReason::deniedRoot(home + "/Documents")));
+    expectDecision(policy, dir / "keys/id_rsa",
+                   escape(home + "/.ssh/id_rsa", PolicyReason::protectedLocation(home + "/.ssh")));
+    expectDecision(policy, dir / "homelink/.cache/x", allowed(home + "/.cache/x"));
+    expectDecision(policy, dir / "keys", allowed(dir / "keys"));
 
     const PathPolicy missingHome(dir / "gone//home/");
     EXPECT_EQ(missingHome.homeDirectory(), dir / "gone/home");
 }
 
-TEST(PathPolicyResolution, AnUnsearchableParentIsUnresolvableWithItsErrorNumber) {
+TEST(PathPolicyResolution, ForUserTakesTheAccountsHomeAndAnUnsearchableParentIsUnresolvable) {
     TempDir dir;
     const std::string locked = dir / "locked";
     makeDir(locked, 0700);
     makeDir(locked + "/sub");
     testing::TestAccount account("kbpol");
     ASSERT_TRUE(account.valid());
-    const PathPolicy policy(account.home());
+    const auto policy = PathPolicy::forUser(*lookUpAccount(account.uid()), {"//x/./y/"});
+    ASSERT_TRUE(policy.has_value());
+    EXPECT_EQ(policy->homeDirectory(), account.home());
+    EXPECT_EQ(policy->userProtectedPaths(), std::vector<std::string>{"/x/y"});
+    EXPECT_EQ(policy->evaluate(account.home() + "/.cache/a"),
+              allowed(account.home() + "/.cache/a"));
+    EXPECT_EQ(policy->evaluate(account.home()), denied(PolicyReason::deniedRoot(account.home())));
+    EXPECT_FALSE(PathPolicy::forUser(AccountEntry{"nohome", 4000, 4000, ""}).has_value());
+
+    // The locked directory itself can still be canonicalized: its parent is searchable.
     const int status = account.runAs([&] {
-        if (policy.evaluate(locked + "/sub/x") != denied(PolicyReason::unresolvable(EACCES))) {
+        if (policy->evaluate(locked + "/sub/x") != denied(PolicyReason::unresolvable(EACCES))) {
             return 1;
         }
-        // The locked directory itself can still be canonicalized: its parent is searchable.
-        if (policy.evaluate(locked + "/x") != allowed(locked + "/x")) {
-            return 2;
-        }
-        return 0;
+        return policy->evaluate(locked + "/x") == allowed(locked + "/x") ? 0 : 2;
     });
     EXPECT_EQ(status, 0);
 }
@@ -257,12 +257,7 @@ TEST(PathPolicyResolution, FileSystemErrorsAndLinkedLayoutsOfATestDouble) {
     const PathPolicy linkedHome("/srv/alice", {}, fs);
     EXPECT_EQ(linkedHome.homeDirectory(), "/data/alice");
 
-    struct Row {
-        const PathPolicy& policy;
-        std::string path;
-        PolicyDecision expected;
-    };
-    const Row rows[] = {
+    const std::tuple<const PathPolicy&, std::string, PolicyDecision> rows[] = {
         {policy, "/mnt/data/io/sub/x", denied(PolicyReason::unresolvable(EIO))},
         {policy, "/mnt/data/stale/x", denied(PolicyReason::unresolvable(ESTALE))},
         {policy, "/mnt/data/a/b/c", allowed("/mnt/data/a/b/c")},
@@ -276,8 +271,8 @@ TEST(PathPolicyResolution, FileSystemErrorsAndLinkedLayoutsOfATestDouble) {
         {linkedHome, "/data/alice/x", allowed("/data/alice/x")},
         {linkedHome, "/srv/bob/x", denied(PolicyReason::deniedSubtree("/srv"))},
     };
-    for (const auto& row : rows) {
-        EXPECT_DECISION(row.policy, row.path, row.expected);
+    for (const auto& [on, path, expected] : rows) {
+        expectDecision(on, path, expected);
     }
 }
 

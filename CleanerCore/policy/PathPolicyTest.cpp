@@ -5,34 +5,20 @@
 #include <cerrno>
 #include <unordered_set>
 
-#include "testing/TestAccount.h"
-
 namespace kb {
 namespace {
-
-struct Row {
-    std::string path;
-    PolicyDecision expected;
-};
 
 PolicyDecision allowed(std::string path) {
     return PolicyDecision::allowed(std::move(path));
 }
-PolicyDecision root(std::string name) {
-    return PolicyDecision::denied(PolicyReason::deniedRoot(std::move(name)));
+template <PolicyReason (*reason)(std::string)>
+PolicyDecision denial(std::string name) {
+    return PolicyDecision::denied(reason(std::move(name)));
 }
-PolicyDecision subtree(std::string name) {
-    return PolicyDecision::denied(PolicyReason::deniedSubtree(std::move(name)));
-}
-PolicyDecision location(std::string name) {
-    return PolicyDecision::denied(PolicyReason::protectedLocation(std::move(name)));
-}
-PolicyDecision byUser(std::string name) {
-    return PolicyDecision::denied(PolicyReason::userProtected(std::move(name)));
-}
-PolicyDecision denied(PolicyReason reason) {
-    return PolicyDecision::denied(std::move(reason));
-}
+constexpr auto root = &denial<PolicyReason::deniedRoot>;
+constexpr auto subtree = &denial<PolicyReason::deniedSubtree>;
+constexpr auto location = &denial<PolicyReason::protectedLocation>;
+constexpr auto byUser = &denial<PolicyReason::userProtected>;
 
 std::string describe(const PolicyDecision& decision) {
     if (const auto* path = decision.resolvedPath()) {
@@ -41,16 +27,15 @@ std::string describe(const PolicyDecision& decision) {
     return "denied: " + decision.reason()->description();
 }
 
-void expectTable(const PathPolicy& policy, const std::vector<Row>& rows) {
-    for (const auto& row : rows) {
-        const PolicyDecision actual = policy.evaluate(row.path);
-        EXPECT_EQ(actual, row.expected)
-            << "path " << row.path << "\n  actual   " << describe(actual) << "\n  expected "
-            << describe(row.expected);
+void expectTable(const PathPolicy& policy,
+                 const std::vector<std::pair<std::string, PolicyDecision>>& rows) {
+    for (const auto& [path, expected] : rows) {
+        const PolicyDecision actual = policy.evaluate(path);
+        EXPECT_EQ(actual, expected) << "path " << path << "\n  actual   " << describe(actual)
+                                    << "\n  expected " << describe(expected);
     }
 }
 
-// Each of `paths` decided as `decision` of itself says.
 void expectEach(const PathPolicy& policy, PolicyDecision (*decision)(std::string),
                 const std::vector<std::string>& paths) {
     for (const auto& path : paths) {
@@ -104,10 +89,15 @@ TEST(PathPolicy, MalformedAndOverlongPathsAreDeniedBeforeAnythingElse) {
     };
     for (const auto& [reason, paths] : refusals) {
         for (const auto& path : paths) {
-            expectTable(policy, {{path, denied(reason)}});
+            expectTable(policy, {{path, PolicyDecision::denied(reason)}});
         }
     }
     expectEach(policy, allowed, {pieces, longest, "/tmp/a..b", "/tmp/..."});
+
+    const std::unordered_set<PolicyDecision> set{allowed("/a"), allowed("/b"), root("/a"),
+                                                 PolicyDecision::denied(PolicyReason::emptyPath()),
+                                                 allowed("/a")};
+    EXPECT_EQ(set.size(), 4u) << "decisions compare and hash by value";
 }
 
 // The general tables, with a home directory that does not exist here (so resolution
@@ -237,26 +227,6 @@ TEST(PathPolicy, UnicodeEquivalentsAndCaseCompareAsTheTablesSay) {
                       "chain")},
         });
     expectEach(policy, allowed, {"/opt/\u00c9lectrum", "/opt/E\u0332lectrum", "/opt/x/\xff\xfe/y"});
-}
-
-TEST(PathPolicy, DecisionsCompareAndHashByValue) {
-    const std::unordered_set<PolicyDecision> set{allowed("/a"), allowed("/b"), root("/a"),
-                                                 denied(PolicyReason::emptyPath()), allowed("/a")};
-    EXPECT_EQ(set.size(), 4u);
-}
-
-TEST(PathPolicy, ForUserReadsTheAccountsHomeDirectory) {
-    testing::TestAccount account("kbpol");
-    ASSERT_TRUE(account.valid());
-    auto policy = PathPolicy::forUser(*lookUpAccount(account.uid()), {"//x/./y/"});
-    ASSERT_TRUE(policy.has_value());
-    EXPECT_EQ(policy->homeDirectory(), account.home());
-    EXPECT_EQ(policy->userProtectedPaths(), std::vector<std::string>{"/x/y"});
-    EXPECT_EQ(policy->evaluate(account.home() + "/.cache/a.png"),
-              allowed(account.home() + "/.cache/a.png"));
-    EXPECT_EQ(policy->evaluate(account.home()), root(account.home()));
-
-    EXPECT_FALSE(PathPolicy::forUser(AccountEntry{"nohome", 4000, 4000, ""}).has_value());
 }
 
 }  // namespace
