@@ -52,8 +52,9 @@ TEST(JsonWriter, EscapedTextsReadBackUnchangedAtEveryOffsetAndLength) {
 }
 
 // A key is accepted only after keys that sort before it byte-wise, also when they share
-// their first byte and when the earlier key was written by a case.
-TEST(JsonWriter, AcceptsAKeyOnlyAfterTheKeysThatSortBeforeIt) {
+// their first byte and when the earlier key was written by a case; an unbalanced document
+// is refused too.
+TEST(JsonWriter, RefusesKeysOutOfOrderAndUnbalancedDocuments) {
     struct Pair {
         const char* first;
         const char* second;
@@ -64,6 +65,7 @@ TEST(JsonWriter, AcceptsAKeyOnlyAfterTheKeysThatSortBeforeIt) {
              Pair{"ab", "a", false},
              Pair{"ab", "ac", true},
              Pair{"ac", "ab", false},
+             Pair{"a", "a", false},
              Pair{"z", "\xc3\xa9", true},
              Pair{"\xc3\xa9", "z", false},
          }) {
@@ -83,6 +85,15 @@ TEST(JsonWriter, AcceptsAKeyOnlyAfterTheKeysThatSortBeforeIt) {
             EXPECT_EQ(w.finish().ok(), accepted) << first << " " << second << " " << byCase;
         }
     }
+    JsonWriter openArray(JsonStyle::wire);
+    openArray.beginArray();
+    EXPECT_FALSE(openArray.finish());
+    JsonWriter keyWithoutValue(JsonStyle::wire);
+    keyWithoutValue.beginObject();
+    keyWithoutValue.key("a");
+    keyWithoutValue.endObject();
+    EXPECT_FALSE(keyWithoutValue.finish());
+    EXPECT_FALSE(JsonWriter(JsonStyle::wire).finish());
 }
 
 // A case written whole has the bytes of the same case written object by object.
@@ -90,11 +101,6 @@ TEST(JsonWriter, CasesWrittenWholeMatchTheirObjectByObjectForm) {
     for (auto style : {JsonStyle::wire, JsonStyle::domain, JsonStyle::pretty}) {
         JsonWriter whole(style);
         JsonWriter stepwise(style);
-        const auto open = [&stepwise](const char* name) {
-            stepwise.beginObject();
-            stepwise.key(name);
-            stepwise.beginObject();
-        };
         whole.beginArray();
         stepwise.beginArray();
         for (const char* name : {"ok", "a/\"b"}) {
@@ -103,14 +109,17 @@ TEST(JsonWriter, CasesWrittenWholeMatchTheirObjectByObjectForm) {
             whole.key("x");
             whole.null();
             whole.endCase();
-            open(name);
-            stepwise.endObject();
-            stepwise.endObject();
-            open(name);
-            stepwise.key("x");
-            stepwise.null();
-            stepwise.endObject();
-            stepwise.endObject();
+            for (bool withMember : {false, true}) {
+                stepwise.beginObject();
+                stepwise.key(name);
+                stepwise.beginObject();
+                if (withMember) {
+                    stepwise.key("x");
+                    stepwise.null();
+                }
+                stepwise.endObject();
+                stepwise.endObject();
+            }
         }
         whole.endArray();
         stepwise.endArray();
