@@ -42,26 +42,18 @@ size_t entriesIn(const std::string& directory) {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(directory), {}));
 }
 
-TEST(JSONStore, MissingFileGivesTheDefaultAndAnUpdateOfItIsWritten) {
-    TempDir dir;
-    const auto path = dir / "missing/store.json";
-    Store store(urlOf(path), defaults);
-    EXPECT_EQ(*store.load(), defaults);
-    EXPECT_FALSE(pathExists(dir / "missing"));
-    // The cached default stays even after the file appears.
-    testing::makeDirectories(dir / "missing");
-    writeFile(path, *json::encode(stored, json::JsonStyle::pretty));
-    EXPECT_EQ(*store.load(), defaults);
-    EXPECT_EQ(*Store(urlOf(path), defaults).load(), stored);
-}
-
-TEST(JSONStore, SavingCreatesThePrivateDirectoryChainAndAPrettySortedFile) {
+TEST(JSONStore, AMissingFileGivesTheDefaultAndSavingMakesAPrivateChainAndAPrettySortedFile) {
     TempDir dir;
     const auto path = dir / "a/b/c/store.json";
+    Store reader(urlOf(path), defaults);
+    EXPECT_EQ(*reader.load(), defaults);
+    EXPECT_FALSE(pathExists(dir / "a"));
     Store store(urlOf(path), defaults);
     const auto updated = store.update(counted);
     ASSERT_TRUE(updated.ok());
     EXPECT_EQ(updated->totalBytes, 1u);
+    // The cached default stays even after the file appears.
+    EXPECT_EQ(*reader.load(), defaults);
     EXPECT_EQ(*Store(urlOf(path), defaults).load(), *updated);
     for (const char* made : {"a", "a/b", "a/b/c"}) {
         EXPECT_EQ(modeOf(dir / made), 0700u) << made;

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <set>
@@ -61,10 +60,8 @@ TEST(JournalEntry, JsonLineHasSortedKeysStaysOnOneLineAndReadsBack) {
               R"("timestamp":"2026-12-06T08:31:08Z","trashedPath":"/Users/a/.Trash/x y"})");
     auto multiLine = entry(Action::failed, "/odd\nname");
     multiLine.note = "first\nsecond\r\n";
-    const auto multiLineText = *json::encode(multiLine, json::JsonStyle::domain);
-    EXPECT_EQ(multiLineText.find('\n'), std::string::npos);
-    EXPECT_EQ(*json::decode<JournalEntry>(multiLineText), multiLine);
-    for (const auto& e : {full, entry(Action::removed, "/x")}) {
+    EXPECT_EQ(line(multiLine).find('\n'), line(multiLine).size() - 1);
+    for (const auto& e : {full, multiLine, entry(Action::removed, "/x")}) {
         EXPECT_EQ(*json::decode<JournalEntry>(line(e)), e);
     }
 }
@@ -182,14 +179,9 @@ TEST(OperationJournal, ATornLastLineIsSkippedAtEveryOffsetAndNotGluedOnto) {
     for (size_t cut = 0; cut <= lastLine.size(); ++cut) {
         SCOPED_TRACE(cut);
         writeFile(path, head + lastLine.substr(0, cut));
-        const auto entries = journal.readAll();
         // Only the complete JSON object (with or without its line feed) counts as a line.
-        const bool lastIsWhole = cut >= lastLine.size() - 1;
-        ASSERT_EQ(entries.size(), lastIsWhole ? 2u : 1u);
-        EXPECT_EQ(entries[0], first);
-        if (lastIsWhole) {
-            EXPECT_EQ(entries[1], last);
-        }
+        EXPECT_EQ(journal.readAll(),
+                  (cut >= lastLine.size() - 1 ? std::vector{first, last} : std::vector{first}));
     }
     // The next entry after a torn line starts a line of its own.
     const auto torn = head + lastLine.substr(0, lastLine.size() / 2);
