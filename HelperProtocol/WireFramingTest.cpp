@@ -49,22 +49,18 @@ TEST(WireFraming, GreetingsCallsAndRepliesDecodeBackAndViolationsAreReported) {
     ASSERT_TRUE(decoded.ok());
     EXPECT_EQ(decoded->id, 9u);
     EXPECT_EQ(decodeVersion(decoded->payload).value(), INT64_MIN);
-    struct Case {
-        std::string body;
-        Violation expected;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, Violation> cases[] = {
         {"", Violation::bodyTooShort},
         {std::string(8, '\0'), Violation::bodyTooShort},
         {std::string(8, '\0') + '\0', Violation::unknownSelector},
         {std::string(8, '\0') + '\3', Violation::unknownSelector},
         {std::string(8, '\0') + '\xff' + "{}", Violation::unknownSelector},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.body.size());
-        auto call = decodeCall(c.body);
+    for (const auto& [body, expected] : cases) {
+        SCOPED_TRACE(body.size());
+        auto call = decodeCall(body);
         ASSERT_FALSE(call.ok());
-        EXPECT_EQ(call.error(), c.expected);
+        EXPECT_EQ(call.error(), expected);
     }
     EXPECT_EQ(decodeReply("1234567").error(), Violation::bodyTooShort);
     EXPECT_EQ(decodeVersion("1234567").error(), Violation::badVersionReply);

@@ -134,10 +134,7 @@ TEST(JsonWriter, CasesWrittenWholeMatchTheirObjectByObjectForm) {
 // ones (growing, shrinking, or empty after large first ones, which must not make it ask for
 // gigabytes), it comes out whole, the same as the array written value by value.
 TEST(JsonWriter, LongArraysComeOutWholeWhateverTheSizeOfLaterElements) {
-    struct Shape {
-        std::size_t count;
-        std::size_t (*length)(std::size_t);
-    };
+    using Shape = std::pair<std::size_t, std::size_t (*)(std::size_t)>;
     for (const auto& [count, length] : {
              Shape{3000, [](std::size_t i) { return i; }},
              Shape{3000, [](std::size_t i) { return 3000 - i; }},

@@ -158,9 +158,7 @@ TEST(OperationJournal, FilesThatCannotBeOpenedAreNeverReplaced) {
     OperationJournal journal(urlOf(path));
     const auto appended = journal.append(entry(Action::removed, "/y"));
     ASSERT_FALSE(appended.ok());
-    const auto* io = std::get_if<PersistenceError::Io>(&appended.error().kind);
-    ASSERT_NE(io, nullptr);
-    EXPECT_EQ(io->error.code, EPERM);
+    EXPECT_EQ(std::get<PersistenceError::Io>(appended.error().kind).error.code, EPERM);
     EXPECT_EQ(journal.readAll().size(), 1u);
     ASSERT_EQ(std::system(("chattr -i '" + path + "'").c_str()), 0);
     EXPECT_EQ(readFile(path), contents);

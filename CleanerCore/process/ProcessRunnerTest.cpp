@@ -1,9 +1,7 @@
 #include "CleanerCore/process/ProcessRunner.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -48,34 +46,27 @@ bool noChildLeft() {
 TEST(ProcessRunner, ReportsStatusAndBothStreams) {
     constexpr auto exit = TerminationReason::exit;
     constexpr auto signal = TerminationReason::uncaughtSignal;
-    struct Case {
-        std::vector<std::string> argv;
-        std::int32_t status;
-        TerminationReason termination;
-        std::string out;
-        std::string err;
-    };
-    const Case cases[] = {
-        {{"/bin/true"}, 0, exit, "", ""},
-        {{"/bin/sh", "-c", "printf out; printf err >&2; exit 7"}, 7, exit, "out", "err"},
+    const std::pair<std::vector<std::string>, ProcessOutput> cases[] = {
+        {{"/bin/true"}, {0, exit, "", ""}},
+        {{"/bin/sh", "-c", "printf out; printf err >&2; exit 7"}, {7, exit, "out", "err"}},
         // A child ended by a signal reports the signal's number.
-        {{"/bin/sh", "-c", "kill -9 $$"}, 9, signal, "", ""},
-        {{"/bin/sh", "-c", "kill -15 $$"}, 15, signal, "", ""},
+        {{"/bin/sh", "-c", "kill -9 $$"}, {9, signal, "", ""}},
+        {{"/bin/sh", "-c", "kill -15 $$"}, {15, signal, "", ""}},
         // Arguments reach the child as they are, with no shell in between.
-        {{"/bin/echo", "a b", "$HOME", ";", "*"}, 0, exit, "a b $HOME ; *\n", ""},
+        {{"/bin/echo", "a b", "$HOME", ";", "*"}, {0, exit, "a b $HOME ; *\n", ""}},
         // Without input the child reads the null device.
-        {{"/bin/readlink", "/proc/self/fd/0"}, 0, exit, "/dev/null\n", ""},
+        {{"/bin/readlink", "/proc/self/fd/0"}, {0, exit, "/dev/null\n", ""}},
         // The exit of the child decides, even if a descendant still holds the pipes.
-        {{"/bin/sh", "-c", "sleep 3 & echo started; exit 4"}, 4, exit, "started\n", ""},
+        {{"/bin/sh", "-c", "sleep 3 & echo started; exit 4"}, {4, exit, "started\n", ""}},
     };
     const auto start = std::chrono::steady_clock::now();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.argv.back());
-        const auto r = ProcessRunner::run(
-            c.argv.front(), std::vector<std::string>(c.argv.begin() + 1, c.argv.end()),
-            std::nullopt, 10s);
+    for (const auto& [argv, expected] : cases) {
+        SCOPED_TRACE(argv.back());
+        const auto r =
+            ProcessRunner::run(argv.front(), std::vector<std::string>(argv.begin() + 1, argv.end()),
+                               std::nullopt, 10s);
         ASSERT_TRUE(r.ok());
-        EXPECT_EQ(*r, (ProcessOutput{c.status, c.termination, c.out, c.err}));
+        EXPECT_EQ(*r, expected);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
@@ -133,25 +124,22 @@ TEST(ProcessRunner, LaunchFailuresNameTheExecutableAsGiven) {
     testing::TempDir dir;
     const std::string notExecutable = dir / "data";
     testing::writeFile(notExecutable, "#!/bin/sh\n");
-    struct Case {
-        std::string executable;
-        std::vector<std::string> arguments;
-        std::string message;
+    const std::pair<std::string, std::string> cases[] = {
+        {dir / "missing", "No such file or directory"},
+        {notExecutable, "Permission denied"},
+        {dir.path(), "Permission denied"},
+        {"bin/true", "the path of the executable is not absolute"},
+        {"", "the path of the executable is not absolute"},
     };
-    const Case cases[] = {
-        {dir / "missing", {}, "No such file or directory"},
-        {notExecutable, {}, "Permission denied"},
-        {dir.path(), {}, "Permission denied"},
-        {"bin/true", {}, "the path of the executable is not absolute"},
-        {"", {}, "the path of the executable is not absolute"},
-        {"/bin/echo", {std::string("a\0b", 3)}, "the command line contains a NUL byte"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.executable);
-        const auto r = ProcessRunner::run(c.executable, c.arguments, std::nullopt, 10s);
+    for (const auto& [executable, message] : cases) {
+        SCOPED_TRACE(executable);
+        const auto r = ProcessRunner::run(executable, {}, std::nullopt, 10s);
         ASSERT_FALSE(r.ok());
-        EXPECT_EQ(r.error(), ProcessRunnerError::launchFailed(c.executable, c.message));
+        EXPECT_EQ(r.error(), ProcessRunnerError::launchFailed(executable, message));
     }
+    EXPECT_EQ(
+        ProcessRunner::run("/bin/echo", {std::string("a\0b", 3)}, std::nullopt, 10s).error(),
+        ProcessRunnerError::launchFailed("/bin/echo", "the command line contains a NUL byte"));
 }
 
 TEST(ProcessRunner, InvalidUtf8IsReplaced) {
