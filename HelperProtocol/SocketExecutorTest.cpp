@@ -71,7 +71,9 @@ std::vector<WireFraming::Call> readCalls(int fd, size_t count) {
     return calls;
 }
 
-TEST(SocketExecutor, AConnectionClosedWithoutAReplyIsUnavailableAndTheNextCallReconnects) {
+// A helper that closes without replying, refuses this program or is absent leaves the
+// executor unavailable with the reason; the next call reconnects.
+TEST(SocketExecutor, EachWayOfNotAnsweringIsUnavailableWithItsReason) {
     testing::TempDir dir;
     int connections = 0;
     ScriptedServer server(dir / "s", [&](int fd) {
@@ -90,18 +92,14 @@ TEST(SocketExecutor, AConnectionClosedWithoutAReplyIsUnavailableAndTheNextCallRe
     const auto second = executor.getVersion();
     ASSERT_TRUE(second.ok());
     EXPECT_EQ(*second, 7);
-}
 
-TEST(SocketExecutor, ARefusalIsToldApartFromAnAbsentHelper) {
-    testing::TempDir dir;
     const std::string reason = "this program is not admitted: the executable is not attested";
-    ScriptedServer server(
-        dir / "s", [](int) {}, WireFraming::Greeting{false, reason});
-    SocketExecutor executor({dir / "s", 5s});
-    const auto r = executor.getVersion();
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error(), PrivilegedExecutorError::unavailable(reason));
-    EXPECT_EQ(executor.refusal(), reason);
+    ScriptedServer refusing(
+        dir / "refusing", [](int) {}, WireFraming::Greeting{false, reason});
+    SocketExecutor refused({dir / "refusing", 5s});
+    EXPECT_EQ(refused.getVersion().error(), PrivilegedExecutorError::unavailable(reason));
+    EXPECT_EQ(refused.refusal(), reason);
+    EXPECT_EQ(executor.refusal(), std::nullopt);
 
     SocketExecutor absent({dir / "absent.sock", 5s});
     EXPECT_EQ(absent.getVersion().error(),
