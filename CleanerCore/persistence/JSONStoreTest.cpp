@@ -71,7 +71,8 @@ TEST(JSONStore, AMissingFileGivesTheDefaultAndSavingMakesAPrivateChainAndAPretty
     EXPECT_EQ(entriesIn(dir / "a/b/c"), 1u);
 }
 
-TEST(JSONStore, AFileThatCannotBeReadOrDecodedFailsEveryLoadAndIsNotReplacedByTheDefault) {
+// Undecodable contents fail every load, and no failed load or save replaces the file.
+TEST(JSONStore, FailedLoadsAndSavesLeaveTheFileAndTheCacheAsTheyWere) {
     TempDir dir;
     const auto path = dir / "store.json";
     for (const char* contents : {"{not json", "", "[]", R"({"volumeURL":"file:///"})",
@@ -89,6 +90,28 @@ TEST(JSONStore, AFileThatCannotBeReadOrDecodedFailsEveryLoadAndIsNotReplacedByTh
         ASSERT_TRUE(store.save(stored).ok());
         EXPECT_EQ(*store.load(), stored);
     }
+    const std::string before = readFile(path);
+    testing::TestAccount account("kbdoma");
+    ASSERT_TRUE(account.valid());
+    // The directory belongs to root and is 0755: the account may read the file, not replace it.
+    const int status = account.runAs([&] {
+        Store store(urlOf(path), defaults);
+        if (!store.load().ok()) {
+            return 1;
+        }
+        const auto saved = store.save(defaults);
+        const auto* io =
+            saved.ok() ? nullptr : std::get_if<PersistenceError::Io>(&saved.error().kind);
+        if (io == nullptr || io->error.code != EACCES) {
+            return 2;
+        }
+        // An update fails the same way; the cache keeps what the file holds.
+        return !store.update(counted).ok() && *store.load() == stored ? 0 : 3;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
+
     const auto directory = dir / "directory.json";  // a directory where the file should be
     testing::makeDirectories(directory);
     Store unreadable(urlOf(directory), defaults);
@@ -113,33 +136,6 @@ TEST(JSONStore, ConcurrentUpdatesOfOneStoreAreNeverLost) {
         thread.join();
     }
     EXPECT_EQ(Store(urlOf(dir / "counter.json"), defaults).load()->totalBytes, 100u);
-}
-
-TEST(JSONStore, FailedSaveInAReadOnlyDirectoryKeepsTheOldFileAndTheCache) {
-    TempDir dir;
-    const auto path = dir / "store.json";
-    writeFile(path, *json::encode(stored, json::JsonStyle::pretty));
-    const std::string before = readFile(path);
-    testing::TestAccount account("kbdoma");
-    ASSERT_TRUE(account.valid());
-    // The directory belongs to root and is 0755: the account may read the file, not replace it.
-    const int status = account.runAs([&] {
-        Store store(urlOf(path), defaults);
-        if (!store.load().ok()) {
-            return 1;
-        }
-        const auto saved = store.save(defaults);
-        const auto* io =
-            saved.ok() ? nullptr : std::get_if<PersistenceError::Io>(&saved.error().kind);
-        if (io == nullptr || io->error.code != EACCES) {
-            return 2;
-        }
-        // An update fails the same way; the cache keeps what the file holds.
-        return !store.update(counted).ok() && *store.load() == stored ? 0 : 3;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(readFile(path), before);
-    EXPECT_EQ(entriesIn(dir.path()), 1u);
 }
 
 TEST(AppDirectories, SupportDirectoryIsBelowTheHomeLibraryAndIsNotMade) {
