@@ -31,9 +31,7 @@ TEST(PrivilegedExecutor, MapsEachResponseCaseToAResultOrError) {
         version(HelperResponse::version(7)), late(fail(E::timeout())),
         gone(fail(E::unavailable("gone")));
     EXPECT_EQ(two.clearProtection("/a", 1000).value(), first);
-    EXPECT_EQ(
-        two.sent,
-        (std::vector<HelperRequest>{HelperRequest{HelperRequest::ClearProtection{"/a", 1000}}}));
+    EXPECT_EQ(two.sent, (std::vector<HelperRequest>{{HelperRequest::ClearProtection{"/a", 1000}}}));
     EXPECT_EQ(two.removeItems({"/a", "/b"}, 1000).value(),
               (std::vector<ItemResult>{first, second}));
     EXPECT_EQ(two.forgetReceipt("p").error(), E::malformedResponse());

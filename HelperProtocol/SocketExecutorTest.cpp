@@ -72,8 +72,9 @@ std::vector<WireFraming::Call> readCalls(int fd, size_t count) {
 }
 
 // A helper that closes without replying, refuses this program or is absent leaves the
-// executor unavailable with the reason; the next call reconnects.
-TEST(SocketExecutor, EachWayOfNotAnsweringIsUnavailableWithItsReason) {
+// executor unavailable with the reason (the next call reconnects); a silent or stuck one
+// times out in time.
+TEST(SocketExecutor, EachWayOfNotAnsweringIsReportedInTimeWithItsReason) {
     testing::TempDir dir;
     int connections = 0;
     ScriptedServer server(dir / "s", [&](int fd) {
@@ -106,11 +107,8 @@ TEST(SocketExecutor, EachWayOfNotAnsweringIsUnavailableWithItsReason) {
               PrivilegedExecutorError::unavailable("cannot connect to " + (dir / "absent.sock") +
                                                    ": No such file or directory"));
     EXPECT_EQ(absent.refusal(), std::nullopt);
-}
 
-// The second does not even read the large request; it holds the connection for 3 s.
-TEST(SocketExecutor, ASilentOrStuckHelperTimesOutInTime) {
-    testing::TempDir dir;
+    // The second does not even read the large request; it holds the connection for 3 s.
     ScriptedServer silent(dir / "silent", [](int fd) { readCalls(fd, 2); });
     ScriptedServer stuck(dir / "stuck", [](int) { std::this_thread::sleep_for(3s); });
     SocketExecutor quiet({dir / "silent", 200ms});

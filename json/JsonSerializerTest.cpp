@@ -55,11 +55,7 @@ TEST(JsonWriter, EscapedTextsReadBackUnchangedAtEveryOffsetAndLength) {
 // their first byte and when the earlier key was written by a case; an unbalanced document
 // is refused too.
 TEST(JsonWriter, RefusesKeysOutOfOrderAndUnbalancedDocuments) {
-    struct Pair {
-        const char* first;
-        const char* second;
-        bool accepted;
-    };
+    using Pair = std::tuple<const char*, const char*, bool>;
     for (const auto& [first, second, accepted] : {
              Pair{"a", "ab", true},
              Pair{"ab", "a", false},

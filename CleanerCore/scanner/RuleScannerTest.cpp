@@ -20,10 +20,9 @@ using testing::writeFile;
 
 constexpr double day = 86400;
 
-void setAge(const std::string& path, double seconds) {
-    const auto when =
-        std::chrono::system_clock::now() - std::chrono::seconds(static_cast<std::int64_t>(seconds));
-    const timespec stamp{std::chrono::system_clock::to_time_t(when), 0};
+// Three days old; a link itself, not its target.
+void makeOld(const std::string& path) {
+    const timespec stamp{::time(nullptr) - 3 * 86400, 0};
     const timespec times[2] = {stamp, stamp};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
@@ -74,7 +73,7 @@ TEST(RuleScanner, FindsOldItemsWithTheirSizesAndLeavesTheRestAloneUnlessTheRuleI
     ASSERT_TRUE(mount.mounted());
     writeFile(cache + "/old/mounted/elsewhere", std::string(90000, 'm'));
     for (const char* name : {"old", "kept", "byPath", "rootOwned", "file.bin", "link"}) {
-        setAge(cache + "/" + name, 3 * day);
+        makeOld(cache + "/" + name);
     }
     const auto account = ScanAccount::withDefaults(owner.uid(), owner.home());
 
