@@ -86,28 +86,24 @@ TEST(JsonCodec, RecordsAndSetsDecodeStrictly) {
 }
 
 TEST(JsonCodec, CaseOfDemandsExactlyOneCaseKeyWithAnObjectValue) {
-    struct Case {
-        const char* text;
-        const char* expectedCase;  // nullptr: failure
-        bool keysMessage;
-    };
-    const Case cases[] = {
+    // The text, the case found (nullptr: a failure) and whether it failed on the key count.
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {R"({"a":{}})", "a", false},           {R"({"b":{"x":1},"other":3})", "b", false},
         {R"({"a":{},"b":{}})", nullptr, true}, {R"({})", nullptr, true},
         {R"({"other":{}})", nullptr, true},    {R"({"a":[]})", nullptr, false},
         {R"({"a":null})", nullptr, false},     {R"(["a"])", nullptr, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        auto parsed = parse(c.text);
+    for (const auto& [text, expectedCase, keysMessage] : cases) {
+        SCOPED_TRACE(text);
+        auto parsed = parse(text);
         ASSERT_TRUE(parsed);
         try {
             const auto view = caseOf(*parsed, {"a", "b"}, "Thing");
-            ASSERT_NE(c.expectedCase, nullptr);
-            EXPECT_EQ(view.name, c.expectedCase);
+            ASSERT_NE(expectedCase, nullptr);
+            EXPECT_EQ(view.name, expectedCase);
         } catch (const DecodeFailure& failure) {
-            EXPECT_EQ(c.expectedCase, nullptr);
-            EXPECT_EQ(failure.message == invalidNumberOfKeysMessage, c.keysMessage)
+            EXPECT_EQ(expectedCase, nullptr);
+            EXPECT_EQ(failure.message == invalidNumberOfKeysMessage, keysMessage)
                 << failure.message;
         }
     }
