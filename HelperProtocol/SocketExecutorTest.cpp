@@ -22,8 +22,7 @@ const WireFraming::Greeting admitted{true, {}};
 // Accepts connections one after another, greets each and hands it to `serve`.
 class ScriptedServer {
   public:
-    using Serve = std::function<void(int fd)>;
-    ScriptedServer(const std::string& path, Serve serve,
+    ScriptedServer(const std::string& path, std::function<void(int fd)> serve,
                    WireFraming::Greeting greeting = admitted) {
         listening_ = std::move(UnixSocket::listenOnPath(path, 0600, 16).value());
         thread_ = std::thread([this, serve = std::move(serve), greeting] {
