@@ -18,10 +18,9 @@ namespace kb {
 namespace {
 
 using namespace std::chrono_literals;
-using Output = Result<ProcessOutput, ProcessRunnerError>;
 
-Output sh(const std::string& script, std::optional<std::string> input = std::nullopt,
-          std::chrono::milliseconds timeout = 10s) {
+auto sh(const std::string& script, std::optional<std::string> input = std::nullopt,
+        std::chrono::milliseconds timeout = 10s) {
     return ProcessRunner::run("/bin/sh", {"-c", script}, input, timeout);
 }
 
