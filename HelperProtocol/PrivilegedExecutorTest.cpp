@@ -8,17 +8,14 @@ namespace kb {
 namespace {
 
 // Answers every request with a fixed response (or error), recording what it was sent.
-class InMemoryExecutor : public PrivilegedExecutor {
-  public:
-    explicit InMemoryExecutor(ExecutorResult<HelperResponse> answer) : answer_(std::move(answer)) {}
+struct InMemoryExecutor : PrivilegedExecutor {
+    explicit InMemoryExecutor(ExecutorResult<HelperResponse> fixed) : answer(std::move(fixed)) {}
     ExecutorResult<HelperResponse> send(const HelperRequest& request) override {
         sent.push_back(request);
-        return answer_;
+        return answer;
     }
+    ExecutorResult<HelperResponse> answer;
     std::vector<HelperRequest> sent;
-
-  private:
-    ExecutorResult<HelperResponse> answer_;
 };
 
 const ItemResult first{"/a", ItemOutcome::ok(), std::nullopt};
