@@ -46,7 +46,7 @@ void expectRoundTrip(const T& value) {
     EXPECT_EQ(*back, value);
 }
 
-TEST(HelperCodec, EveryValueRoundTripsInItsSortedForm) {
+TEST(HelperCodec, EveryValueRoundTripsInItsSortedFormAndFieldTypesAreEnforced) {
     const HelperRequest requests[] = {
         {R::GetVersion{}},
         {R::TrashItems{{"/a", "/b c", "/ü"}, 1000}},
@@ -77,35 +77,16 @@ TEST(HelperCodec, EveryValueRoundTripsInItsSortedForm) {
     for (const auto& response : responses) {
         expectRoundTrip(response);
     }
-}
-
-TEST(HelperCodec, DecodingFollowsTheStrictRules) {
-    struct Case {
-        const char* text;
-        bool decodes;
-    };
-    const Case cases[] = {
-        {R"({"getVersion":{}})", true},
-        {R"({"getVersion":{"ignored":1}})", true},
-        {R"({"getVersion":{},"unknown":5})", true},
-        {R"({"getVersion":[]})", false},
-        {R"({"nonsense":{}})", false},
-        {R"({"trashItems":{"paths":["/a"],"uid":-1}})", false},
-        {R"({"trashItems":{"paths":["/a"]}})", false},
-        {R"({"trashItems":{"paths":"/a","uid":1}})", false},
-        {R"({"terminateProcess":{"pid":2147483648,"startTime":1,"signal":15}})", false},
-        {R"({"bootoutLaunchd":{"label":"x","domain":{"gui":{"uid":1},"system":{}}}})", false},
-        {R"({"bootoutLaunchd":{"label":"x","domain":{"system":{}}}})", true},
-        {R"({"getVersion":{},"forgetReceipt":{}})", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(HelperCodec::decode<HelperRequest>(c.text).ok(), c.decodes);
+    // The field types the protocol chose; the codec kit's own rules (one case key, an object
+    // body, extra members ignored, null for an absent optional) are pinned by its tests.
+    for (const char* text : {
+             R"({"trashItems":{"paths":["/a"],"uid":-1}})",
+             R"({"trashItems":{"paths":["/a"]}})",
+             R"({"trashItems":{"paths":"/a","uid":1}})",
+             R"({"terminateProcess":{"pid":2147483648,"startTime":1,"signal":15}})",
+         }) {
+        EXPECT_FALSE(HelperCodec::decode<HelperRequest>(text)) << text;
     }
-    auto nullTrashed =
-        HelperCodec::decode<ItemResult>(R"({"path":"p","outcome":{"ok":{}},"trashedPath":null})");
-    ASSERT_TRUE(nullTrashed);
-    EXPECT_EQ(nullTrashed->trashedPath, std::nullopt);
     EXPECT_EQ(HelperCodec::decode<HelperResponse>(HelperCodec::encodingFailureFallback()).value(),
               HelperResponse::error("the helper could not encode its response"));
 }

@@ -8,17 +8,14 @@ namespace kb {
 namespace {
 
 // Answers every request with a fixed response (or error), recording what it was sent.
-class InMemoryExecutor : public PrivilegedExecutor {
-  public:
-    explicit InMemoryExecutor(ExecutorResult<HelperResponse> answer) : answer_(std::move(answer)) {}
+struct InMemoryExecutor : PrivilegedExecutor {
+    explicit InMemoryExecutor(ExecutorResult<HelperResponse> fixed) : answer(std::move(fixed)) {}
     ExecutorResult<HelperResponse> send(const HelperRequest& request) override {
         sent.push_back(request);
-        return answer_;
+        return answer;
     }
+    ExecutorResult<HelperResponse> answer;
     std::vector<HelperRequest> sent;
-
-  private:
-    ExecutorResult<HelperResponse> answer_;
 };
 
 const ItemResult first{"/a", ItemOutcome::ok(), std::nullopt};
@@ -31,9 +28,7 @@ TEST(PrivilegedExecutor, MapsEachResponseCaseToAResultOrError) {
         version(HelperResponse::version(7)), late(fail(E::timeout())),
         gone(fail(E::unavailable("gone")));
     EXPECT_EQ(two.clearProtection("/a", 1000).value(), first);
-    EXPECT_EQ(
-        two.sent,
-        (std::vector<HelperRequest>{HelperRequest{HelperRequest::ClearProtection{"/a", 1000}}}));
+    EXPECT_EQ(two.sent, (std::vector<HelperRequest>{{HelperRequest::ClearProtection{"/a", 1000}}}));
     EXPECT_EQ(two.removeItems({"/a", "/b"}, 1000).value(),
               (std::vector<ItemResult>{first, second}));
     EXPECT_EQ(two.forgetReceipt("p").error(), E::malformedResponse());

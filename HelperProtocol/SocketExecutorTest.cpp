@@ -22,8 +22,7 @@ const WireFraming::Greeting admitted{true, {}};
 // Accepts connections one after another, greets each and hands it to `serve`.
 class ScriptedServer {
   public:
-    using Serve = std::function<void(int fd)>;
-    ScriptedServer(const std::string& path, Serve serve,
+    ScriptedServer(const std::string& path, std::function<void(int fd)> serve,
                    WireFraming::Greeting greeting = admitted) {
         listening_ = std::move(UnixSocket::listenOnPath(path, 0600, 16).value());
         thread_ = std::thread([this, serve = std::move(serve), greeting] {
@@ -71,7 +70,10 @@ std::vector<WireFraming::Call> readCalls(int fd, size_t count) {
     return calls;
 }
 
-TEST(SocketExecutor, AConnectionClosedWithoutAReplyIsUnavailableAndTheNextCallReconnects) {
+// A helper that closes without replying, refuses this program or is absent leaves the
+// executor unavailable with the reason (the next call reconnects); a silent or stuck one
+// times out in time.
+TEST(SocketExecutor, EachWayOfNotAnsweringIsReportedInTimeWithItsReason) {
     testing::TempDir dir;
     int connections = 0;
     ScriptedServer server(dir / "s", [&](int fd) {
@@ -90,29 +92,22 @@ TEST(SocketExecutor, AConnectionClosedWithoutAReplyIsUnavailableAndTheNextCallRe
     const auto second = executor.getVersion();
     ASSERT_TRUE(second.ok());
     EXPECT_EQ(*second, 7);
-}
 
-TEST(SocketExecutor, ARefusalIsToldApartFromAnAbsentHelper) {
-    testing::TempDir dir;
     const std::string reason = "this program is not admitted: the executable is not attested";
-    ScriptedServer server(
-        dir / "s", [](int) {}, WireFraming::Greeting{false, reason});
-    SocketExecutor executor({dir / "s", 5s});
-    const auto r = executor.getVersion();
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error(), PrivilegedExecutorError::unavailable(reason));
-    EXPECT_EQ(executor.refusal(), reason);
+    ScriptedServer refusing(
+        dir / "refusing", [](int) {}, WireFraming::Greeting{false, reason});
+    SocketExecutor refused({dir / "refusing", 5s});
+    EXPECT_EQ(refused.getVersion().error(), PrivilegedExecutorError::unavailable(reason));
+    EXPECT_EQ(refused.refusal(), reason);
+    EXPECT_EQ(executor.refusal(), std::nullopt);
 
     SocketExecutor absent({dir / "absent.sock", 5s});
     EXPECT_EQ(absent.getVersion().error(),
               PrivilegedExecutorError::unavailable("cannot connect to " + (dir / "absent.sock") +
                                                    ": No such file or directory"));
     EXPECT_EQ(absent.refusal(), std::nullopt);
-}
 
-// The second does not even read the large request; it holds the connection for 3 s.
-TEST(SocketExecutor, ASilentOrStuckHelperTimesOutInTime) {
-    testing::TempDir dir;
+    // The second does not even read the large request; it holds the connection for 3 s.
     ScriptedServer silent(dir / "silent", [](int fd) { readCalls(fd, 2); });
     ScriptedServer stuck(dir / "stuck", [](int) { std::this_thread::sleep_for(3s); });
     SocketExecutor quiet({dir / "silent", 200ms});

@@ -21,10 +21,7 @@ BOOST_DESCRIBE_STRUCT(Sample, (), (name, count, note))
 template <class T>
 std::optional<T> decodeText(std::string_view text) {
     auto r = decode<T>(text);
-    if (!r) {
-        return std::nullopt;
-    }
-    return std::move(r).value();
+    return r ? std::optional<T>(std::move(r).value()) : std::nullopt;
 }
 
 TEST(JsonCodec, IntegersMustFitTheirTypeExactly) {
@@ -67,7 +64,7 @@ TEST(JsonCodec, IntegersMustFitTheirTypeExactly) {
     EXPECT_EQ(decodeText<std::int32_t>("7.0"), 7);
 }
 
-TEST(JsonCodec, RecordsAndSetsDecodeStrictlyAndRecordsOmitAbsentOptionals) {
+TEST(JsonCodec, RecordsAndSetsDecodeStrictly) {
     const std::pair<const char*, Sample> accepted[] = {
         {R"({"name":"a","count":1})", Sample{"a", 1, std::nullopt}},
         {R"({"name":"a","count":1,"note":null})", Sample{"a", 1, std::nullopt}},
@@ -84,37 +81,29 @@ TEST(JsonCodec, RecordsAndSetsDecodeStrictlyAndRecordsOmitAbsentOptionals) {
           R"({"name":"a",/*c*/"count":1})", "{\"name\":\"\xff\",\"count\":1}", ""}) {
         EXPECT_EQ(decodeText<Sample>(text), std::nullopt) << text;
     }
-    auto encoded = encode(Sample{"a/b", 2, std::nullopt}, JsonStyle::wire);
-    ASSERT_TRUE(encoded);
-    EXPECT_EQ(*encoded, R"({"count":2,"name":"a\/b"})");
-    // A set collapses duplicates and ignores order.
     EXPECT_EQ(decodeText<std::set<int>>("[3,1,3,2]"), (std::set<int>{1, 2, 3}));
     EXPECT_EQ(decodeText<std::set<int>>("[1,\"2\"]"), std::nullopt);
 }
 
 TEST(JsonCodec, CaseOfDemandsExactlyOneCaseKeyWithAnObjectValue) {
-    struct Case {
-        const char* text;
-        const char* expectedCase;  // nullptr: failure
-        bool keysMessage;
-    };
-    const Case cases[] = {
+    // The text, the case found (nullptr: a failure) and whether it failed on the key count.
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {R"({"a":{}})", "a", false},           {R"({"b":{"x":1},"other":3})", "b", false},
         {R"({"a":{},"b":{}})", nullptr, true}, {R"({})", nullptr, true},
         {R"({"other":{}})", nullptr, true},    {R"({"a":[]})", nullptr, false},
         {R"({"a":null})", nullptr, false},     {R"(["a"])", nullptr, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        auto parsed = parse(c.text);
+    for (const auto& [text, expectedCase, keysMessage] : cases) {
+        SCOPED_TRACE(text);
+        auto parsed = parse(text);
         ASSERT_TRUE(parsed);
         try {
             const auto view = caseOf(*parsed, {"a", "b"}, "Thing");
-            ASSERT_NE(c.expectedCase, nullptr);
-            EXPECT_EQ(view.name, c.expectedCase);
+            ASSERT_NE(expectedCase, nullptr);
+            EXPECT_EQ(view.name, expectedCase);
         } catch (const DecodeFailure& failure) {
-            EXPECT_EQ(c.expectedCase, nullptr);
-            EXPECT_EQ(failure.message == invalidNumberOfKeysMessage, c.keysMessage)
+            EXPECT_EQ(expectedCase, nullptr);
+            EXPECT_EQ(failure.message == invalidNumberOfKeysMessage, keysMessage)
                 << failure.message;
         }
     }
@@ -135,32 +124,6 @@ TEST(JsonSerializer, SortsKeysAtEveryLevelAndEscapesByStyle) {
     EXPECT_EQ(*serialize(boost::json::object{}, JsonStyle::pretty), "{}");
     EXPECT_FALSE(
         serialize(boost::json::value(std::numeric_limits<double>::infinity()), JsonStyle::wire));
-}
-
-TEST(JsonWriter, RefusesUnsortedKeysAndUnbalancedDocuments) {
-    const auto finishWith = [](auto steps) {
-        JsonWriter w(JsonStyle::wire);
-        steps(w);
-        return w.finish();
-    };
-    for (const auto& [first, second] : {std::pair{"b", "a"}, std::pair{"a", "a"}}) {
-        EXPECT_FALSE(finishWith([&](JsonWriter& w) {
-            w.beginObject();
-            w.key(first);
-            w.integer(1);
-            w.key(second);
-            w.integer(2);
-            w.endObject();
-        })) << first
-            << second;
-    }
-    EXPECT_FALSE(finishWith([](JsonWriter& w) { w.beginArray(); }));
-    EXPECT_FALSE(finishWith([](JsonWriter& w) {
-        w.beginObject();
-        w.key("a");
-        w.endObject();
-    }));
-    EXPECT_FALSE(finishWith([](JsonWriter&) {}));
 }
 
 TEST(JsonCodec, DeepNestingFailsInsteadOfOverflowing) {

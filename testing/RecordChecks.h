@@ -25,10 +25,9 @@ template <class T>
 void expectRoundTripsAndHashes(const std::vector<T>& distinctSamples) {
     std::unordered_set<T> seen;
     for (const auto& sample : distinctSamples) {
-        const auto text = json::encode(sample, json::JsonStyle::domain);
-        ASSERT_TRUE(text.ok());
-        SCOPED_TRACE(*text);
-        const auto back = json::decode<T>(*text);
+        const auto text = domainJson(sample);
+        SCOPED_TRACE(text);
+        const auto back = json::decode<T>(text);
         ASSERT_TRUE(back.ok()) << back.error().message;
         EXPECT_EQ(*back, sample);
         EXPECT_EQ(std::hash<T>()(*back), std::hash<T>()(sample));

@@ -42,26 +42,18 @@ size_t entriesIn(const std::string& directory) {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(directory), {}));
 }
 
-TEST(JSONStore, MissingFileGivesTheDefaultAndAnUpdateOfItIsWritten) {
-    TempDir dir;
-    const auto path = dir / "missing/store.json";
-    Store store(urlOf(path), defaults);
-    EXPECT_EQ(*store.load(), defaults);
-    EXPECT_FALSE(pathExists(dir / "missing"));
-    // The cached default stays even after the file appears.
-    testing::makeDirectories(dir / "missing");
-    writeFile(path, *json::encode(stored, json::JsonStyle::pretty));
-    EXPECT_EQ(*store.load(), defaults);
-    EXPECT_EQ(*Store(urlOf(path), defaults).load(), stored);
-}
-
-TEST(JSONStore, SavingCreatesThePrivateDirectoryChainAndAPrettySortedFile) {
+TEST(JSONStore, AMissingFileGivesTheDefaultAndSavingMakesAPrivateChainAndAPrettySortedFile) {
     TempDir dir;
     const auto path = dir / "a/b/c/store.json";
+    Store reader(urlOf(path), defaults);
+    EXPECT_EQ(*reader.load(), defaults);
+    EXPECT_FALSE(pathExists(dir / "a"));
     Store store(urlOf(path), defaults);
     const auto updated = store.update(counted);
     ASSERT_TRUE(updated.ok());
     EXPECT_EQ(updated->totalBytes, 1u);
+    // The cached default stays even after the file appears.
+    EXPECT_EQ(*reader.load(), defaults);
     EXPECT_EQ(*Store(urlOf(path), defaults).load(), *updated);
     for (const char* made : {"a", "a/b", "a/b/c"}) {
         EXPECT_EQ(modeOf(dir / made), 0700u) << made;
@@ -79,7 +71,8 @@ TEST(JSONStore, SavingCreatesThePrivateDirectoryChainAndAPrettySortedFile) {
     EXPECT_EQ(entriesIn(dir / "a/b/c"), 1u);
 }
 
-TEST(JSONStore, AFileThatCannotBeReadOrDecodedFailsEveryLoadAndIsNotReplacedByTheDefault) {
+// Undecodable contents fail every load, and no failed load or save replaces the file.
+TEST(JSONStore, FailedLoadsAndSavesLeaveTheFileAndTheCacheAsTheyWere) {
     TempDir dir;
     const auto path = dir / "store.json";
     for (const char* contents : {"{not json", "", "[]", R"({"volumeURL":"file:///"})",
@@ -97,6 +90,28 @@ TEST(JSONStore, AFileThatCannotBeReadOrDecodedFailsEveryLoadAndIsNotReplacedByTh
         ASSERT_TRUE(store.save(stored).ok());
         EXPECT_EQ(*store.load(), stored);
     }
+    const std::string before = readFile(path);
+    testing::TestAccount account("kbdoma");
+    ASSERT_TRUE(account.valid());
+    // The directory belongs to root and is 0755: the account may read the file, not replace it.
+    const int status = account.runAs([&] {
+        Store store(urlOf(path), defaults);
+        if (!store.load().ok()) {
+            return 1;
+        }
+        const auto saved = store.save(defaults);
+        const auto* io =
+            saved.ok() ? nullptr : std::get_if<PersistenceError::Io>(&saved.error().kind);
+        if (io == nullptr || io->error.code != EACCES) {
+            return 2;
+        }
+        // An update fails the same way; the cache keeps what the file holds.
+        return !store.update(counted).ok() && *store.load() == stored ? 0 : 3;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
+
     const auto directory = dir / "directory.json";  // a directory where the file should be
     testing::makeDirectories(directory);
     Store unreadable(urlOf(directory), defaults);
@@ -121,33 +136,6 @@ TEST(JSONStore, ConcurrentUpdatesOfOneStoreAreNeverLost) {
         thread.join();
     }
     EXPECT_EQ(Store(urlOf(dir / "counter.json"), defaults).load()->totalBytes, 100u);
-}
-
-TEST(JSONStore, FailedSaveInAReadOnlyDirectoryKeepsTheOldFileAndTheCache) {
-    TempDir dir;
-    const auto path = dir / "store.json";
-    writeFile(path, *json::encode(stored, json::JsonStyle::pretty));
-    const std::string before = readFile(path);
-    testing::TestAccount account("kbdoma");
-    ASSERT_TRUE(account.valid());
-    // The directory belongs to root and is 0755: the account may read the file, not replace it.
-    const int status = account.runAs([&] {
-        Store store(urlOf(path), defaults);
-        if (!store.load().ok()) {
-            return 1;
-        }
-        const auto saved = store.save(defaults);
-        const auto* io =
-            saved.ok() ? nullptr : std::get_if<PersistenceError::Io>(&saved.error().kind);
-        if (io == nullptr || io->error.code != EACCES) {
-            return 2;
-        }
-        // An update fails the same way; the cache keeps what the file holds.
-        return !store.update(counted).ok() && *store.load() == stored ? 0 : 3;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(readFile(path), before);
-    EXPECT_EQ(entriesIn(dir.path()), 1u);
 }
 
 TEST(AppDirectories, SupportDirectoryIsBelowTheHomeLibraryAndIsNotMade) {

@@ -1,9 +1,7 @@
 #include "CleanerCore/process/ProcessRunner.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -20,10 +18,9 @@ namespace kb {
 namespace {
 
 using namespace std::chrono_literals;
-using Output = Result<ProcessOutput, ProcessRunnerError>;
 
-Output sh(const std::string& script, std::optional<std::string> input = std::nullopt,
-          std::chrono::milliseconds timeout = 10s) {
+auto sh(const std::string& script, std::optional<std::string> input = std::nullopt,
+        std::chrono::milliseconds timeout = 10s) {
     return ProcessRunner::run("/bin/sh", {"-c", script}, input, timeout);
 }
 
@@ -48,34 +45,27 @@ bool noChildLeft() {
 TEST(ProcessRunner, ReportsStatusAndBothStreams) {
     constexpr auto exit = TerminationReason::exit;
     constexpr auto signal = TerminationReason::uncaughtSignal;
-    struct Case {
-        std::vector<std::string> argv;
-        std::int32_t status;
-        TerminationReason termination;
-        std::string out;
-        std::string err;
-    };
-    const Case cases[] = {
-        {{"/bin/true"}, 0, exit, "", ""},
-        {{"/bin/sh", "-c", "printf out; printf err >&2; exit 7"}, 7, exit, "out", "err"},
+    const std::pair<std::vector<std::string>, ProcessOutput> cases[] = {
+        {{"/bin/true"}, {0, exit, "", ""}},
+        {{"/bin/sh", "-c", "printf out; printf err >&2; exit 7"}, {7, exit, "out", "err"}},
         // A child ended by a signal reports the signal's number.
-        {{"/bin/sh", "-c", "kill -9 $$"}, 9, signal, "", ""},
-        {{"/bin/sh", "-c", "kill -15 $$"}, 15, signal, "", ""},
+        {{"/bin/sh", "-c", "kill -9 $$"}, {9, signal, "", ""}},
+        {{"/bin/sh", "-c", "kill -15 $$"}, {15, signal, "", ""}},
         // Arguments reach the child as they are, with no shell in between.
-        {{"/bin/echo", "a b", "$HOME", ";", "*"}, 0, exit, "a b $HOME ; *\n", ""},
+        {{"/bin/echo", "a b", "$HOME", ";", "*"}, {0, exit, "a b $HOME ; *\n", ""}},
         // Without input the child reads the null device.
-        {{"/bin/readlink", "/proc/self/fd/0"}, 0, exit, "/dev/null\n", ""},
+        {{"/bin/readlink", "/proc/self/fd/0"}, {0, exit, "/dev/null\n", ""}},
         // The exit of the child decides, even if a descendant still holds the pipes.
-        {{"/bin/sh", "-c", "sleep 3 & echo started; exit 4"}, 4, exit, "started\n", ""},
+        {{"/bin/sh", "-c", "sleep 3 & echo started; exit 4"}, {4, exit, "started\n", ""}},
     };
     const auto start = std::chrono::steady_clock::now();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.argv.back());
-        const auto r = ProcessRunner::run(
-            c.argv.front(), std::vector<std::string>(c.argv.begin() + 1, c.argv.end()),
-            std::nullopt, 10s);
+    for (const auto& [argv, expected] : cases) {
+        SCOPED_TRACE(argv.back());
+        const auto r =
+            ProcessRunner::run(argv.front(), std::vector<std::string>(argv.begin() + 1, argv.end()),
+                               std::nullopt, 10s);
         ASSERT_TRUE(r.ok());
-        EXPECT_EQ(*r, (ProcessOutput{c.status, c.termination, c.out, c.err}));
+        EXPECT_EQ(*r, expected);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
@@ -89,30 +79,28 @@ TEST(ProcessRunner, MoreThanAPipeHoldsFlowsBothWays) {
         std::string script;
         std::optional<std::string> input;
         std::string out;
-        size_t errSize;
+        std::string err;
     };
     const Case cases[] = {
-        {"cat", input, input, 0},
-        {"cat", std::string(), "", 0},
+        {"cat", input, input, ""},
+        {"cat", std::string(), "", ""},
         {"head -c 1048576 /dev/zero; head -c 1048577 /dev/zero >&2; head -c 1048578 /dev/zero",
-         std::nullopt, std::string(1048576 + 1048578, '\0'), 1048577},
+         std::nullopt, std::string(1048576 + 1048578, '\0'), std::string(1048577, '\0')},
         // A child that closes its input early is no error, and the SIGPIPE it raises here
         // is survived.
-        {"exec 0<&-; echo closed", std::string(8u << 20, 'x'), "closed\n", 0},
-        {"head -c 5", std::string(8u << 20, 'y'), "yyyyy", 0},
+        {"exec 0<&-; echo closed", std::string(8u << 20, 'x'), "closed\n", ""},
+        {"head -c 5", std::string(8u << 20, 'y'), "yyyyy", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
         const auto r = sh(c.script, c.input);
         ASSERT_TRUE(r.ok());
-        EXPECT_EQ(r->status, 0);
-        EXPECT_EQ(r->stdoutBytes, c.out);
-        EXPECT_EQ(r->stderrBytes.size(), c.errSize);
+        EXPECT_EQ(*r, (ProcessOutput{0, TerminationReason::exit, c.out, c.err}));
     }
     // No limit in practice: the deadline must not overflow into the past.
-    const auto unlimited =
-        ProcessRunner::run("/bin/cat", {}, "x", std::chrono::milliseconds::max());
-    EXPECT_EQ(unlimited.value().stdoutBytes, "x");
+    EXPECT_EQ(
+        ProcessRunner::run("/bin/cat", {}, "x", std::chrono::milliseconds::max())->stdoutBytes,
+        "x");
 }
 
 TEST(ProcessRunner, TimeOutKillsAndReapsTheChild) {
@@ -133,32 +121,28 @@ TEST(ProcessRunner, LaunchFailuresNameTheExecutableAsGiven) {
     testing::TempDir dir;
     const std::string notExecutable = dir / "data";
     testing::writeFile(notExecutable, "#!/bin/sh\n");
-    struct Case {
-        std::string executable;
-        std::vector<std::string> arguments;
-        std::string message;
+    const std::pair<std::string, std::string> cases[] = {
+        {dir / "missing", "No such file or directory"},
+        {notExecutable, "Permission denied"},
+        {dir.path(), "Permission denied"},
+        {"bin/true", "the path of the executable is not absolute"},
+        {"", "the path of the executable is not absolute"},
     };
-    const Case cases[] = {
-        {dir / "missing", {}, "No such file or directory"},
-        {notExecutable, {}, "Permission denied"},
-        {dir.path(), {}, "Permission denied"},
-        {"bin/true", {}, "the path of the executable is not absolute"},
-        {"", {}, "the path of the executable is not absolute"},
-        {"/bin/echo", {std::string("a\0b", 3)}, "the command line contains a NUL byte"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.executable);
-        const auto r = ProcessRunner::run(c.executable, c.arguments, std::nullopt, 10s);
+    for (const auto& [executable, message] : cases) {
+        SCOPED_TRACE(executable);
+        const auto r = ProcessRunner::run(executable, {}, std::nullopt, 10s);
         ASSERT_FALSE(r.ok());
-        EXPECT_EQ(r.error(), ProcessRunnerError::launchFailed(c.executable, c.message));
+        EXPECT_EQ(r.error(), ProcessRunnerError::launchFailed(executable, message));
     }
+    EXPECT_EQ(
+        ProcessRunner::run("/bin/echo", {std::string("a\0b", 3)}, std::nullopt, 10s).error(),
+        ProcessRunnerError::launchFailed("/bin/echo", "the command line contains a NUL byte"));
 }
 
 TEST(ProcessRunner, InvalidUtf8IsReplaced) {
-    const auto r = sh(R"(printf 'ok\377\n' >&2; printf '\303\251')");
-    ASSERT_TRUE(r.ok());
-    EXPECT_EQ(r->stderrText(), "ok\xEF\xBF\xBD\n");
-    EXPECT_EQ(r->stdoutText(), "\xC3\xA9");
+    const ProcessOutput output{0, TerminationReason::exit, "\xC3\xA9", "ok\xFF\n"};
+    EXPECT_EQ(output.stderrText(), "ok\xEF\xBF\xBD\n");
+    EXPECT_EQ(output.stdoutText(), "\xC3\xA9");
 
     const std::string fffd = "\xEF\xBF\xBD";
     const std::pair<std::string, std::string> cases[] = {
@@ -185,23 +169,20 @@ TEST(ProcessRunner, ConcurrentRunsLeakNoDescriptorAndNoChild) {
     for (size_t t = 0; t < seen.size(); ++t) {
         threads.emplace_back([&, t] {
             for (size_t i = 0; i < 25; ++i) {
-                switch ((i + t) % 4) {
-                    case 0:
-                        (void)sh("exec sleep 10", std::nullopt, 10ms);
-                        break;
-                    case 1:
-                        (void)sh("cat; echo done >&2", std::string(100000, 'z'));
-                        break;
-                    case 2:
-                        (void)ProcessRunner::run("/nonexistent/tool", {}, std::nullopt, 10s);
-                        break;
-                    default:
-                        const auto r =
-                            sh(listFds, i % 2 ? std::optional<std::string>("in") : std::nullopt);
-                        std::istringstream lines(r.ok() ? r->stdoutBytes : "");
-                        for (int fd; lines >> fd;) {
-                            seen[t].insert(fd);
-                        }
+                const size_t kind = (i + t) % 4;
+                if (kind == 0) {
+                    (void)sh("exec sleep 10", std::nullopt, 10ms);
+                } else if (kind == 1) {
+                    (void)sh("cat; echo done >&2", std::string(100000, 'z'));
+                } else if (kind == 2) {
+                    (void)ProcessRunner::run("/nonexistent/tool", {}, std::nullopt, 10s);
+                } else {
+                    const auto r =
+                        sh(listFds, i % 2 ? std::optional<std::string>("in") : std::nullopt);
+                    std::istringstream lines(r.ok() ? r->stdoutBytes : "");
+                    for (int fd; lines >> fd;) {
+                        seen[t].insert(fd);
+                    }
                 }
             }
         });

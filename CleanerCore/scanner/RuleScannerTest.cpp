@@ -1,15 +1,12 @@
 #include "CleanerCore/scanner/RuleScanner.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <algorithm>
 
 #include "testing/ScratchTree.h"
 #include "testing/TempDir.h"
@@ -23,27 +20,19 @@ using testing::writeFile;
 
 constexpr double day = 86400;
 
-void setAge(const std::string& path, double seconds) {
-    const auto when =
-        std::chrono::system_clock::now() - std::chrono::seconds(static_cast<std::int64_t>(seconds));
-    const timespec stamp{std::chrono::system_clock::to_time_t(when), 0};
+// Three days old; a link itself, not its target.
+void makeOld(const std::string& path) {
+    const timespec stamp{::time(nullptr) - 3 * 86400, 0};
     const timespec times[2] = {stamp, stamp};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
 
-// What `du` would add up without crossing mounts: allocated bytes of the regular files.
-std::uint64_t regularFileBytes(const std::string& root) {
-    static std::uint64_t total;
-    total = 0;
-    ::nftw(
-        root.c_str(),
-        [](const char*, const struct stat* status, int type, FTW*) {
-            if (type == FTW_F && S_ISREG(status->st_mode)) {
-                total += static_cast<std::uint64_t>(status->st_blocks) * 512;
-            }
-            return 0;
-        },
-        16, FTW_PHYS | FTW_MOUNT);
+// The bytes allocated to the regular files `files` of `cache`, as `du` adds them up.
+std::uint64_t allocated(const std::string& cache, std::initializer_list<const char*> files) {
+    std::uint64_t total = 0;
+    for (const char* file : files) {
+        total += testing::statusOf(cache + "/" + file).blocks * 512;
+    }
     return total;
 }
 
@@ -63,44 +52,31 @@ std::vector<std::string> paths(const std::vector<ScannedItem>& items) {
 
 // A home with old and fresh cache entries, excluded ones, one owned by root, a link out of
 // the home and a tmpfs mounted inside an entry.
-class RuleScannerTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(account_.valid());
-        home_ = account_.home();
-        cache_ = home_ + "/.cache";
-        for (const char* name : {"old/a/b", "kept", "byPath", "fresh", "rootOwned/x"}) {
-            makeDirectories(cache_ + "/" + name);
-        }
-        writeFile(cache_ + "/old/one", std::string(10000, 'x'));
-        writeFile(cache_ + "/old/a/b/two", std::string(70000, 'y'));
-        writeFile(cache_ + "/file.bin", std::string(5000, 'z'));
-        writeFile(cache_ + "/rootOwned/x/data", "root");
-        ASSERT_EQ(::symlink("/etc", (cache_ + "/link").c_str()), 0);
-        ASSERT_EQ(::system(("chown -R " + std::to_string(account_.uid()) + ":" +
-                            std::to_string(account_.gid()) + " " + home_)
-                               .c_str()),
-                  0);
-        ASSERT_EQ(::chown((cache_ + "/rootOwned").c_str(), 0, 0), 0);
-        mount_ = std::make_unique<testing::ScratchMount>(cache_ + "/old/mounted");
-        ASSERT_TRUE(mount_->mounted());
-        writeFile(cache_ + "/old/mounted/elsewhere", std::string(90000, 'm'));
-        for (const char* name : {"old", "kept", "byPath", "rootOwned", "file.bin", "link"}) {
-            setAge(cache_ + "/" + name, 3 * day);
-        }
-        account = ScanAccount::withDefaults(account_.uid(), home_);
+TEST(RuleScanner, FindsOldItemsWithTheirSizesAndLeavesTheRestAloneUnlessTheRuleIsBusy) {
+    testing::TestAccount owner("scan");
+    ASSERT_TRUE(owner.valid());
+    const std::string cache = owner.home() + "/.cache";
+    for (const char* name : {"old/a/b", "kept", "byPath", "fresh", "rootOwned/x"}) {
+        makeDirectories(cache + "/" + name);
     }
+    writeFile(cache + "/old/one", std::string(10000, 'x'));
+    writeFile(cache + "/old/a/b/two", std::string(70000, 'y'));
+    writeFile(cache + "/file.bin", std::string(5000, 'z'));
+    writeFile(cache + "/rootOwned/x/data", "root");
+    ASSERT_EQ(::symlink("/etc", (cache + "/link").c_str()), 0);
+    ASSERT_EQ(::system(("chown -R " + std::to_string(owner.uid()) + ":" +
+                        std::to_string(owner.gid()) + " " + owner.home())
+                           .c_str()),
+              0);
+    ASSERT_EQ(::chown((cache + "/rootOwned").c_str(), 0, 0), 0);
+    testing::ScratchMount mount(cache + "/old/mounted");
+    ASSERT_TRUE(mount.mounted());
+    writeFile(cache + "/old/mounted/elsewhere", std::string(90000, 'm'));
+    for (const char* name : {"old", "kept", "byPath", "rootOwned", "file.bin", "link"}) {
+        makeOld(cache + "/" + name);
+    }
+    const auto account = ScanAccount::withDefaults(owner.uid(), owner.home());
 
-    void TearDown() override { mount_.reset(); }
-
-    testing::TestAccount account_{"scan"};
-    std::unique_ptr<testing::ScratchMount> mount_;
-    std::string home_;
-    std::string cache_;
-    ScanAccount account;
-};
-
-TEST_F(RuleScannerTest, FindsOldItemsWithTheirSizesAndLeavesTheRestAlone) {
     auto processes = ProcessTable::read(account.uid);
     std::vector<ScanProgress> seen;
     ScanOptions options;
@@ -111,16 +87,14 @@ TEST_F(RuleScannerTest, FindsOldItemsWithTheirSizesAndLeavesTheRestAlone) {
     // Excluded by name and by path, too young, and the root-owned entry are not items; the
     // link is an item of its own (never entered), and the mount below "old" adds nothing.
     EXPECT_EQ(paths(result->items),
-              (std::vector<std::string>{cache_ + "/file.bin", cache_ + "/link", cache_ + "/old"}));
-    EXPECT_EQ(result->items[0].size, regularFileBytes(cache_ + "/file.bin"));
+              (std::vector<std::string>{cache + "/file.bin", cache + "/link", cache + "/old"}));
+    EXPECT_EQ(result->items[0].size, allocated(cache, {"file.bin"}));
     EXPECT_EQ(result->items[1].size, 0u);
-    EXPECT_EQ(result->items[2].size, regularFileBytes(cache_ + "/old"));
-    EXPECT_LT(result->items[2].size, 90000u);
+    EXPECT_EQ(result->items[2].size, allocated(cache, {"old/one", "old/a/b/two"}));
     EXPECT_TRUE(result->items[2].isDirectory);
     ASSERT_EQ(result->skipped.size(), 1u);
-    EXPECT_EQ(result->skipped[0].path.path(), cache_ + "/rootOwned");
+    EXPECT_EQ(result->skipped[0].path.path(), cache + "/rootOwned");
     EXPECT_EQ(result->skipped[0].reason, SkipReason::needsHelper());
-    // Progress counts items and bytes.
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen.back().items, 3u);
     EXPECT_EQ(seen.back().bytes, result->totalBytes());
@@ -129,38 +103,36 @@ TEST_F(RuleScannerTest, FindsOldItemsWithTheirSizesAndLeavesTheRestAlone) {
     rootRule.requiresRoot = true;
     const auto root = scanRule(rootRule, account, processes, {});
     ASSERT_TRUE(root.ok());
-    EXPECT_EQ(paths(root->items), std::vector<std::string>{cache_ + "/rootOwned"});
+    EXPECT_EQ(paths(root->items), std::vector<std::string>{cache + "/rootOwned"});
     // Wildcards stay within one piece, and a mount is never an item.
     auto wildcards = cacheRule({"~/.cache/o*/*", "~/.cache/*/b", "$XDG_CACHE_HOME/link/*"});
     wildcards.minimumAge.reset();
     const auto matched = scanRule(wildcards, account, processes, {});
     ASSERT_TRUE(matched.ok());
     EXPECT_EQ(paths(matched->items),
-              (std::vector<std::string>{cache_ + "/old/a", cache_ + "/old/one"}));
-    // A cancelled scan fails.
+              (std::vector<std::string>{cache + "/old/a", cache + "/old/one"}));
     std::stop_source stop;
     stop.request_stop();
     options.stop = stop.get_token();
     const auto cancelled = scanRule(cacheRule({"~/.cache/*"}), account, processes, options);
     ASSERT_FALSE(cancelled.ok());
     EXPECT_EQ(cancelled.error(), CleanerError::cancelled());
-}
 
-TEST_F(RuleScannerTest, ARunningProcessOfTheAccountMakesTheRuleBusy) {
+    // A running process of the account, named in the rule's busy check, makes it busy.
     testing::TempDir bin;
     const std::string browser = bin / "kbfakebrowser";
     ASSERT_EQ(::system(("cp /bin/sleep " + browser).c_str()), 0);
     const pid_t child = ::fork();
     if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(account_.gid()) != 0 ||
-            ::setuid(account_.uid()) != 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(owner.gid()) != 0 ||
+            ::setuid(owner.uid()) != 0) {
             ::_exit(1);
         }
         ::execl(browser.c_str(), "kbfakebrowser", "30", nullptr);
         ::_exit(1);
     }
     ASSERT_GT(child, 0);
-    ProcessTable processes;
+    // The child shows its new name only once it has executed the copy.
     for (int attempt = 0; attempt < 100; ++attempt) {
         processes = ProcessTable::read(account.uid);
         if (processes.findByName("kbfakebrowser")) {
