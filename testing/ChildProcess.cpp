@@ -19,9 +19,7 @@ namespace {
 // descendant that keeps them open cannot hold the wait up.
 UniqueFd memoryFile(const char* name, const std::string& contents) {
     UniqueFd fd(::memfd_create(name, MFD_CLOEXEC));
-    if (!contents.empty()) {
-        [[maybe_unused]] const ssize_t w = ::pwrite(fd.get(), contents.data(), contents.size(), 0);
-    }
+    [[maybe_unused]] const ssize_t w = ::pwrite(fd.get(), contents.data(), contents.size(), 0);
     return fd;
 }
 
@@ -43,7 +41,6 @@ ChildResult runChild(const std::vector<std::string>& argv, const std::string& in
     // Built before fork: the child of a threaded process may only call async-signal-safe
     // functions, and allocating is not one.
     std::vector<char*> args;
-    args.reserve(argv.size() + 1);
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <utility>
 
@@ -29,6 +30,19 @@ const std::string polkitName = "org.freedesktop.PolicyKit1";
 
 std::atomic<int> counter{0};
 
+// Polls `done` every `interval` until it holds (true) or `limit` has passed (false).
+bool pollUntil(const std::function<bool()>& done, std::chrono::milliseconds limit,
+               std::chrono::milliseconds interval = 20ms) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(interval);
+    }
+    return true;
+}
+
 // A socket file alone proves nothing: a bus daemon that died (or a machine whose /run was
 // kept) leaves it behind, and then only a connection tells.
 bool busRunning() {
@@ -43,10 +57,7 @@ std::string startBus() {
     ::unlink("/run/dbus/pid");
     ::mkdir("/run/dbus", 0755);
     const auto r = runChild({"/usr/bin/dbus-daemon", "--system", "--fork"});
-    for (int i = 0; i < 100 && !busRunning(); ++i) {
-        std::this_thread::sleep_for(20ms);
-    }
-    return busRunning() ? std::string() : "could not start the system bus: " + r.err;
+    return pollUntil(busRunning, 2s) ? std::string() : "could not start the system bus: " + r.err;
 }
 
 testing::ChildResult callBus(const std::string& method, const std::string& signature,
@@ -78,13 +89,8 @@ std::string startPolkitd() {
         ::execl("/usr/lib/polkit-1/polkitd", "polkitd", "--no-debug", nullptr);
         ::_exit(127);
     }
-    for (int i = 0; i < 250; ++i) {
-        if (askPolkitdPid(false) > 0) {
-            return {};
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return "could not start polkitd";
+    return pollUntil([] { return askPolkitdPid(false) > 0; }, 10s) ? std::string()
+                                                                   : "could not start polkitd";
 }
 
 std::string rulesFor(const std::vector<PolkitGrant>& grants) {
@@ -97,12 +103,9 @@ std::string rulesFor(const std::vector<PolkitGrant>& grants) {
 }
 
 bool grantHolds(const PolkitGrant& grant) {
-    const auto ticks = processStartTicks(::getpid());
-    if (!ticks) {
-        return false;
-    }
-    const auto answer = checkAuthorization(
-        {::getpid(), *ticks, static_cast<std::uint32_t>(grant.uid)}, {grant.actionId, 2s, {}});
+    const auto answer = checkAuthorization({::getpid(), processStartTicks(::getpid()).value_or(0),
+                                            static_cast<std::uint32_t>(grant.uid)},
+                                           {grant.actionId, 2s, {}});
     return answer && *answer == PolkitAnswer::authorized;
 }
 
@@ -126,24 +129,17 @@ PolkitFixture::PolkitFixture(std::vector<PolkitGrant> grants) : grants_(std::mov
     ::chmod(rulesPath_.c_str(), 0644);
     // polkitd notices new rules and actions by itself, shortly after they appear.
     for (const auto& grant : grants_) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!grantHolds(grant)) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                problem_ = "polkitd did not take up the rule for " + grant.account;
-                return;
-            }
-            std::this_thread::sleep_for(100ms);
+        if (!pollUntil([&] { return grantHolds(grant); }, 10s, 100ms)) {
+            problem_ = "polkitd did not take up the rule for " + grant.account;
+            return;
         }
     }
 }
 
 PolkitFixture::~PolkitFixture() {
-    if (!rulesPath_.empty()) {
-        ::unlink(rulesPath_.c_str());
-    }
-    if (!installedActions_.empty()) {
-        ::unlink(installedActions_.c_str());
-    }
+    // An empty path (nothing written) names no file.
+    ::unlink(rulesPath_.c_str());
+    ::unlink(installedActions_.c_str());
 }
 
 StoppedPolkitd::StoppedPolkitd() {
@@ -170,9 +166,7 @@ SleepingProcess::SleepingProcess(uid_t uid, gid_t gid) {
         }
     }
     // Ready once the kernel shows it as the account.
-    for (int i = 0; i < 500 && pid_ > 0 && processRealUid(pid_) != uid; ++i) {
-        std::this_thread::sleep_for(2ms);
-    }
+    pollUntil([&] { return pid_ <= 0 || processRealUid(pid_) == uid; }, 1s, 2ms);
 }
 
 SleepingProcess::~SleepingProcess() {

@@ -46,9 +46,9 @@ std::vector<std::string> listTree(const std::string& root) {
         if (!st) {
             return;
         }
-        std::string relative = fs::relative(path, root).string();
-        std::string line = relative + " " + std::to_string(st->mode & S_IFMT) + " " +
-                           std::to_string(st->ownerUID) + ":" + std::to_string(st->groupID) + " " +
+        std::string line = fs::relative(path, root).string() + " " +
+                           std::to_string(st->mode & S_IFMT) + " " + std::to_string(st->ownerUID) +
+                           ":" + std::to_string(st->groupID) + " " +
                            std::to_string(st->mode & 07777) + " " +
                            std::to_string(st->isDirectory() ? 0 : st->size);
         if (st->isSymlink()) {
@@ -79,8 +79,7 @@ gid_t groupOf(const std::string& path) {
 void withDescriptorLimit(std::size_t limit, const std::function<void()>& body) {
     struct rlimit saved {};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    struct rlimit tight = saved;
-    tight.rlim_cur = limit;
+    const struct rlimit tight { limit, saved.rlim_max };
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
     body();
     ::setrlimit(RLIMIT_NOFILE, &saved);
