@@ -25,11 +25,6 @@ PolkitQuery query(std::string action, std::chrono::milliseconds timeout = 15s,
     return {std::move(action), timeout, std::move(busAddress)};
 }
 
-PolkitSubject subjectOf(const SleepingProcess& process, uid_t uid) {
-    return {process.pid(), processStartTicks(process.pid()).value_or(0),
-            static_cast<std::uint32_t>(uid)};
-}
-
 // Yes for the account the rules name and no for another, as the authority test sees them
 // through the helper; here what must be taken as no.
 TEST(Polkit, AnUnansweredOrUnreachablePolkitIsAnErrorWithinTheTimeOut) {
@@ -37,7 +32,8 @@ TEST(Polkit, AnUnansweredOrUnreachablePolkitIsAnErrorWithinTheTimeOut) {
     PolkitFixture polkit({{manageFiles, granted.name(), granted.uid()}});
     ASSERT_EQ(polkit.problem(), "");
     SleepingProcess process(granted.uid(), granted.gid());
-    const PolkitSubject subject = subjectOf(process, granted.uid());
+    const PolkitSubject subject{process.pid(), processStartTicks(process.pid()).value_or(0),
+                                granted.uid()};
     ASSERT_EQ(checkAuthorization(subject, query(manageFiles)).value(), PolkitAnswer::authorized);
     // A pid that now belongs to a process started at another time is not the one named.
     PolkitSubject reused = subject;
