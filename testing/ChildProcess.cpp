@@ -11,6 +11,7 @@
 #include <csignal>
 
 #include "platform/UniqueFd.h"
+#include "testing/TempDir.h"
 
 namespace kb::testing {
 namespace {
@@ -24,12 +25,7 @@ UniqueFd memoryFile(const char* name, const std::string& contents) {
 }
 
 std::string contentsOf(const UniqueFd& fd) {
-    std::string text;
-    char buffer[65536];
-    for (ssize_t n; (n = ::pread(fd.get(), buffer, sizeof buffer, off_t(text.size()))) > 0;) {
-        text.append(buffer, size_t(n));
-    }
-    return text;
+    return readFile("/proc/self/fd/" + std::to_string(fd.get()));
 }
 
 }  // namespace

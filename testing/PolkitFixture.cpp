@@ -82,13 +82,8 @@ std::string startPolkitd() {
     if (askPolkitdPid(true) > 0) {
         return {};
     }
-    // The bus could not activate it: started directly.
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::setsid();
-        ::execl("/usr/lib/polkit-1/polkitd", "polkitd", "--no-debug", nullptr);
-        ::_exit(127);
-    }
+    // The bus could not activate it: started directly, in a session of its own.
+    runChild({"/usr/bin/setsid", "--fork", "/usr/lib/polkit-1/polkitd", "--no-debug"});
     return pollUntil([] { return askPolkitdPid(false) > 0; }, 10s) ? std::string()
                                                                    : "could not start polkitd";
 }
