@@ -46,6 +46,7 @@ TEST(PeerIdentity, AttestationTextsParseStrictly) {
 TEST(PeerIdentity, OnlyARootOwnedProtectedSetGroupIdFileCanBeAttested) {
     TempDir dir;
     const std::string file = dir / "app";
+    const std::string attribute(attestationAttribute);
     testing::writeFile(file, "#!/bin/sh\n");
     struct Case {
         uid_t owner;
@@ -66,9 +67,7 @@ TEST(PeerIdentity, OnlyARootOwnedProtectedSetGroupIdFileCanBeAttested) {
         ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
         EXPECT_EQ(executableProblem(UniqueFd(::open(file.c_str(), O_RDONLY | O_CLOEXEC)).get()),
                   c.problem);
-        const auto attested = attestExecutable(file, Attestation{"x", "", false});
-        EXPECT_EQ(attested.ok(), c.problem.empty());
-        const std::string attribute(attestationAttribute);
+        EXPECT_EQ(attestExecutable(file, Attestation{"x", "", false}).ok(), c.problem.empty());
         EXPECT_EQ(::getxattr(file.c_str(), attribute.c_str(), nullptr, 0) > 0, c.problem.empty());
         ::removexattr(file.c_str(), attribute.c_str());
     }

@@ -1,5 +1,3 @@
-// polkit's answers for real processes of real accounts, from the real polkitd on the
-// system bus, and the failures that callers must take as no.
 #include "platform/Polkit.h"
 
 #include <gtest/gtest.h>

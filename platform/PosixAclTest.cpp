@@ -1,4 +1,3 @@
-// Access control lists set with setfacl on real ext4 files, removed through removePosixAcl.
 #include "platform/PosixAcl.h"
 
 #include <fcntl.h>

@@ -106,7 +106,7 @@ bool grantHolds(const PolkitGrant& grant) {
 
 }  // namespace
 
-PolkitFixture::PolkitFixture(std::vector<PolkitGrant> grants) : grants_(std::move(grants)) {
+PolkitFixture::PolkitFixture(std::vector<PolkitGrant> grants) {
     problem_ = startBus();
     if (problem_.empty()) {
         problem_ = startPolkitd();
@@ -120,10 +120,10 @@ PolkitFixture::PolkitFixture(std::vector<PolkitGrant> grants) : grants_(std::mov
         writeFile(installedActions_, readFile(KB_POLKIT_POLICY));
     }
     rulesPath_ = "/etc/polkit-1/rules.d/10-kestrelbay-test-" + tag + ".rules";
-    writeFile(rulesPath_, rulesFor(grants_));
+    writeFile(rulesPath_, rulesFor(grants));
     ::chmod(rulesPath_.c_str(), 0644);
     // polkitd notices new rules and actions by itself, shortly after they appear.
-    for (const auto& grant : grants_) {
+    for (const auto& grant : grants) {
         if (!pollUntil([&] { return grantHolds(grant); }, 10s, 100ms)) {
             problem_ = "polkitd did not take up the rule for " + grant.account;
             return;
