@@ -66,8 +66,7 @@ TEST(TreeRemoval, AnItemThatIsNotTheCapturedDirectoryOrAParentThatIsALinkIsNotTo
     EXPECT_EQ(parent.error().code, ELOOP);
     for (const char* bad : {"/", "relative/x", "/a/..", "/a/."}) {
         auto r = openParentDirectory(bad);
-        ASSERT_FALSE(r.ok()) << bad;
-        EXPECT_EQ(r.error().code, EINVAL) << bad;
+        EXPECT_EQ(r.ok() ? 0 : r.error().code, EINVAL) << bad;
     }
     auto top = openParentDirectory("/tmp");
     ASSERT_TRUE(top.ok());

@@ -41,10 +41,8 @@ TEST(UnixSocket, ListensWithTheGivenModeReplacingOnlyAStaleSocketNeverAnotherFil
     const std::string directory = dir / "dir";
     testing::makeDirectories(directory);
     for (const auto& inTheWay : {file, directory}) {
-        SCOPED_TRACE(inTheWay);
         auto r = UnixSocket::listenOnPath(inTheWay, 0666, 8);
-        ASSERT_FALSE(r.ok());
-        EXPECT_EQ(r.error().code, EEXIST);
+        EXPECT_EQ(r.ok() ? 0 : r.error().code, EEXIST) << inTheWay;
     }
     EXPECT_EQ(testing::readFile(file), "keep");
     EXPECT_TRUE(testing::pathExists(directory));

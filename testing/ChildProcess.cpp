@@ -24,10 +24,6 @@ UniqueFd memoryFile(const char* name, const std::string& contents) {
     return fd;
 }
 
-std::string contentsOf(const UniqueFd& fd) {
-    return readFile("/proc/self/fd/" + std::to_string(fd.get()));
-}
-
 }  // namespace
 
 ChildResult runChild(const std::vector<std::string>& argv, const std::string& input,
@@ -76,8 +72,8 @@ ChildResult runChild(const std::vector<std::string>& argv, const std::string& in
         result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         break;
     }
-    result.out = contentsOf(out);
-    result.err = contentsOf(err);
+    result.out = readFile("/proc/self/fd/" + std::to_string(out.get()));
+    result.err = readFile("/proc/self/fd/" + std::to_string(err.get()));
     return result;
 }
 
