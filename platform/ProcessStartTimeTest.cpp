@@ -1,7 +1,6 @@
 #include "platform/ProcessStartTime.h"
 
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <ctime>

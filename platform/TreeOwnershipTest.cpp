@@ -86,19 +86,18 @@ TEST(TreeOwnership, KeepingTheirOwnerChangesOnlyTheAccountsOwnEntries) {
 TEST(TreeOwnership, EntriesChangeInClosedAndOpenDirectoriesButAFileMountedOverOneDoesNot) {
     for (mode_t mode : {0755U, 0777U, 0775U}) {
         TempDir dir;
-        TempDir outside;
-        writeFile(outside / "mounted", "m");
+        writeFile(dir / "mounted", "m");
         makeDirectories(dir / "item/sub");
         ASSERT_EQ(::chmod((dir / "item/sub").c_str(), mode), 0);
         writeFile(dir / "item/sub/file", "x");
         writeFile(dir / "item/sub/over", "o");
-        ASSERT_EQ(::mount((outside / "mounted").c_str(), (dir / "item/sub/over").c_str(), nullptr,
+        ASSERT_EQ(::mount((dir / "mounted").c_str(), (dir / "item/sub/over").c_str(), nullptr,
                           MS_BIND, nullptr),
                   0);
         reownAt(dir / "item");
         EXPECT_EQ(ownerOf(dir / "item/sub/file"), someUid) << mode;
         EXPECT_EQ(ownerOf(dir / "item/sub"), someUid) << mode;
-        EXPECT_EQ(ownerOf(outside / "mounted"), 0u) << mode;
+        EXPECT_EQ(ownerOf(dir / "mounted"), 0u) << mode;
         ASSERT_EQ(::umount2((dir / "item/sub/over").c_str(), MNT_DETACH), 0);
     }
 }
