@@ -49,17 +49,6 @@ bool busRunning() {
     return UnixSocket::connectToPath(busSocket).ok();
 }
 
-std::string startBus() {
-    if (busRunning()) {
-        return {};
-    }
-    ::unlink(busSocket.c_str());
-    ::unlink("/run/dbus/pid");
-    ::mkdir("/run/dbus", 0755);
-    const auto r = runChild({"/usr/bin/dbus-daemon", "--system", "--fork"});
-    return pollUntil(busRunning, 2s) ? std::string() : "could not start the system bus: " + r.err;
-}
-
 testing::ChildResult callBus(const std::string& method, const std::string& signature,
                              std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(),
@@ -68,24 +57,31 @@ testing::ChildResult callBus(const std::string& method, const std::string& signa
     return runChild(arguments);
 }
 
-// Asks the bus daemon who owns polkit's name; with `start`, first asks it to start polkitd
-// by activation.
-pid_t askPolkitdPid(bool start) {
-    if (start) {
-        callBus("StartServiceByName", "su", {polkitName, "0"});
-    }
+// Asks the bus daemon who owns polkit's name.
+pid_t polkitdPid() {
     const auto r = callBus("GetConnectionUnixProcessID", "s", {polkitName});  // "u 1234"
     return r.exitStatus == 0 && r.out.starts_with("u ") ? std::stoi(r.out.substr(2)) : -1;
 }
 
-std::string startPolkitd() {
-    if (askPolkitdPid(true) > 0) {
+// The system bus and polkitd, each started unless it runs; what went wrong, if anything.
+std::string startBusAndPolkitd() {
+    if (!busRunning()) {
+        ::unlink(busSocket.c_str());
+        ::unlink("/run/dbus/pid");
+        ::mkdir("/run/dbus", 0755);
+        const auto r = runChild({"/usr/bin/dbus-daemon", "--system", "--fork"});
+        if (!pollUntil(busRunning, 2s)) {
+            return "could not start the system bus: " + r.err;
+        }
+    }
+    callBus("StartServiceByName", "su", {polkitName, "0"});  // by activation
+    if (polkitdPid() > 0) {
         return {};
     }
     // The bus could not activate it: started directly, in a session of its own.
     runChild({"/usr/bin/setsid", "--fork", "/usr/lib/polkit-1/polkitd", "--no-debug"});
-    return pollUntil([] { return askPolkitdPid(false) > 0; }, 10s) ? std::string()
-                                                                   : "could not start polkitd";
+    return pollUntil([] { return polkitdPid() > 0; }, 10s) ? std::string()
+                                                           : "could not start polkitd";
 }
 
 std::string rulesFor(const std::vector<PolkitGrant>& grants) {
@@ -107,10 +103,7 @@ bool grantHolds(const PolkitGrant& grant) {
 }  // namespace
 
 PolkitFixture::PolkitFixture(std::vector<PolkitGrant> grants) {
-    problem_ = startBus();
-    if (problem_.empty()) {
-        problem_ = startPolkitd();
-    }
+    problem_ = startBusAndPolkitd();
     if (!problem_.empty()) {
         return;
     }
@@ -138,7 +131,7 @@ PolkitFixture::~PolkitFixture() {
 }
 
 StoppedPolkitd::StoppedPolkitd() {
-    const pid_t pid = askPolkitdPid(false);
+    const pid_t pid = polkitdPid();
     if (pid > 0 && ::kill(pid, SIGSTOP) == 0) {
         pid_ = pid;
     }
