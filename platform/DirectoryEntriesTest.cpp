@@ -12,8 +12,6 @@
 namespace kb {
 namespace {
 
-using testing::TempDir;
-
 std::map<std::string, EntryType> listAll(int fd, DirectoryReader& reader) {
     std::map<std::string, EntryType> names;
     reader.start(fd);
@@ -26,7 +24,7 @@ std::map<std::string, EntryType> listAll(int fd, DirectoryReader& reader) {
 
 // One directory, in memory: long names make the listing span several reads of the buffer.
 TEST(DirectoryEntries, ListsEveryNameBeyondOneBatchAndOpensNoLinkOrFileAsADirectory) {
-    TempDir dir("/dev/shm");
+    testing::TempDir dir("/dev/shm");
     const std::string padding(200, 'p');
     for (int i = 0; i < 2000; ++i) {
         testing::writeFile(dir / (padding + std::to_string(i)), "");

@@ -13,8 +13,6 @@
 namespace kb {
 namespace {
 
-using testing::TempDir;
-
 // Removes what it meets, as the tree removal does; once the walk is at its deepest, moves the
 // directory `moved` (a path) to `to`.
 struct MovingRemoval {
@@ -38,7 +36,7 @@ struct MovingRemoval {
 };
 
 TEST(DirectoryWalk, StopsWhenADirectoryIsMovedWhileItClimbsBackThroughIt) {
-    TempDir dir;
+    testing::TempDir dir;
     testing::makeDirectories(dir / "tree");
     // Deeper than the walk keeps descriptors for: the climb reopens directories through "..".
     const std::size_t depth = walkDescriptorBudget + 8;

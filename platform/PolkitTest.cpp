@@ -12,9 +12,6 @@ namespace kb {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::PolkitFixture;
-using testing::SleepingProcess;
-using testing::TestAccount;
 
 const std::string manageFiles = "dev.kestrelbay.helper.manage-files";
 
@@ -26,10 +23,10 @@ PolkitQuery query(std::string action, std::chrono::milliseconds timeout = 15s,
 // Yes for the account the rules name and no for another, as the authority test sees them
 // through the helper; here what must be taken as no.
 TEST(Polkit, AnUnansweredOrUnreachablePolkitIsAnErrorWithinTheTimeOut) {
-    TestAccount granted("kbpkg");
-    PolkitFixture polkit({{manageFiles, granted.name(), granted.uid()}});
+    testing::TestAccount granted("kbpkg");
+    testing::PolkitFixture polkit({{manageFiles, granted.name(), granted.uid()}});
     ASSERT_EQ(polkit.problem(), "");
-    SleepingProcess process(granted.uid(), granted.gid());
+    testing::SleepingProcess process(granted.uid(), granted.gid());
     const PolkitSubject subject{process.pid(), processStartTicks(process.pid()).value_or(0),
                                 granted.uid()};
     ASSERT_EQ(checkAuthorization(subject, query(manageFiles)).value(), PolkitAnswer::authorized);

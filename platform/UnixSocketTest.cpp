@@ -11,10 +11,8 @@
 namespace kb {
 namespace {
 
-using testing::TempDir;
-
 TEST(UnixSocket, ListensWithTheGivenModeReplacingOnlyAStaleSocketNeverAnotherFile) {
-    TempDir dir;
+    testing::TempDir dir;
     const std::string path = dir / "helper.sock";
     {
         auto first = UnixSocket::listenOnPath(path, 0666, 8);
