@@ -33,16 +33,15 @@ ReownReport reownAt(const std::string& path, ForeignEntries foreign = ForeignEnt
 
 TEST(TreeOwnership, EveryEntryBelongsToTheAccountButNotLinkTargetsForeignHardLinksOrMounts) {
     TempDir dir;
-    TempDir outside;
-    writeFile(outside / "target", "t");
-    writeFile(outside / "system-file", "secret");
+    writeFile(dir / "target", "t");
+    writeFile(dir / "system-file", "secret");
     // Two top-level directories: the tree is shared between two workers.
     makeDirectories(dir / "item/a/b");
     makeDirectories(dir / "item/c");
     writeFile(dir / "item/a/b/file", "x");
-    ASSERT_EQ(::symlink((outside / "target").c_str(), (dir / "item/a/link").c_str()), 0);
-    ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "item/dirlink").c_str()), 0);
-    ASSERT_EQ(::link((outside / "system-file").c_str(), (dir / "item/c/hardlink").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "item/a/link").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "item/dirlink").c_str()), 0);
+    ASSERT_EQ(::link((dir / "system-file").c_str(), (dir / "item/c/hardlink").c_str()), 0);
     testing::ScratchMount mount(dir / "item/mnt");
     ASSERT_TRUE(mount.mounted());
     writeFile(dir / "item/mnt/inside", "x");
@@ -54,7 +53,7 @@ TEST(TreeOwnership, EveryEntryBelongsToTheAccountButNotLinkTargetsForeignHardLin
         EXPECT_EQ(ownerOf(path), someUid) << path;
         EXPECT_EQ(groupOf(path), someGid) << path;
     }
-    for (const std::string& path : {outside / "target", outside.path(), outside / "system-file",
+    for (const std::string& path : {dir / "target", dir.path(), dir / "system-file",
                                     dir / "item/mnt", dir / "item/mnt/inside"}) {
         EXPECT_EQ(ownerOf(path), 0u) << path;
     }

@@ -25,22 +25,21 @@ Result<void, WalkError> removeAt(const std::string& path, std::optional<ObjectId
 
 TEST(TreeRemoval, RemovesANestedTreeWithLinksAsLinks) {
     TempDir dir;
-    TempDir outside;
-    writeFile(outside / "keep", "keep");
+    writeFile(dir / "keep", "keep");
     makeDirectories(dir / "item/a/b/c");
     writeFile(dir / "item/a/b/c/file", "x");
     writeFile(dir / "item/top", "x");
-    ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "item/a/linkToDir").c_str()), 0);
-    ASSERT_EQ(::symlink((outside / "keep").c_str(), (dir / "item/a/b/linkToFile").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "item/a/linkToDir").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "keep").c_str(), (dir / "item/a/b/linkToFile").c_str()), 0);
     ASSERT_EQ(::symlink("/nonexistent", (dir / "item/dangling").c_str()), 0);
     ASSERT_EQ(::mkfifo((dir / "item/a/fifo").c_str(), 0600), 0);
     // A second top-level directory: the tree is shared between two workers.
     makeDirectories(dir / "item/second/d");
-    ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "item/second/d/linkToDir").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "item/second/d/linkToDir").c_str()), 0);
 
     ASSERT_TRUE(removeAt(dir / "item").ok());
     EXPECT_FALSE(pathExists(dir / "item"));
-    EXPECT_EQ(testing::readFile(outside / "keep"), "keep");
+    EXPECT_EQ(testing::readFile(dir / "keep"), "keep");
 }
 
 // Another directory in the captured one's place, then a link to it; a parent that is a link.
