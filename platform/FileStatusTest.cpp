@@ -31,9 +31,8 @@ TEST(FileStatus, DescribesALinkItselfUnlessAskedToFollowIt) {
     EXPECT_NE(link->id(), file->id());
     EXPECT_EQ(fileStatusAt(parent.get(), "link", FinalLink::follow)->id(), file->id());
 
-    EXPECT_EQ(
-        fileStatusOf(UniqueFd(::open((dir / "big").c_str(), O_RDONLY | O_CLOEXEC)).get()).value(),
-        *file);
+    UniqueFd opened(::open((dir / "big").c_str(), O_RDONLY | O_CLOEXEC));
+    EXPECT_EQ(fileStatusOf(opened.get()).value(), *file);
     EXPECT_FALSE(isDirectoryAt(parent.get(), "dirlink"));
     EXPECT_TRUE(isDirectoryAt(parent.get(), "dirlink", FinalLink::follow));
 
