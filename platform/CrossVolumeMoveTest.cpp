@@ -27,10 +27,20 @@ UniqueFd openDir(const std::string& path) {
     return UniqueFd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
-DestinationNames namesFrom(std::vector<std::string> names) {
-    return [names](std::size_t i) {
+// Moves the entry `name` of `from` into `to` under the first free one of `names`; the entry
+// must be the object `id` (by default the one there now).
+Result<MoveDone, MoveFailure> moveItem(const std::string& from, const std::string& name,
+                                       const std::string& to, std::vector<std::string> names,
+                                       std::optional<ObjectId> id = {}) {
+    const DestinationNames next = [names](std::size_t i) {
         return i < names.size() ? std::optional(names[i]) : std::nullopt;
     };
+    return moveAcrossVolumes(openDir(from).get(), name, id.value_or(idOf(from + "/" + name)),
+                             openDir(to).get(), next);
+}
+
+int failureCode(const Result<MoveDone, MoveFailure>& moved) {
+    return moved.ok() ? 0 : moved.error().error.code;
 }
 
 std::string attribute(const std::string& path, const char* name) {
@@ -55,7 +65,7 @@ void buildSample(const std::string& root) {
     ASSERT_EQ(::utimensat(AT_FDCWD, (root + "/sub/deeper").c_str(), past, 0), 0);
 }
 
-TEST(CrossVolumeMove, CopiesATreeWithItsMetadataBetweenExt4AndTmpfs) {
+TEST(CrossVolumeMove, CopiesATreeWithItsMetadataBetweenExt4AndTmpfsOrHandsItToAnAccount) {
     TempDir disk;
     testing::ScratchMount mount(disk / "tmpfs");
     ASSERT_TRUE(mount.mounted());
@@ -67,49 +77,38 @@ TEST(CrossVolumeMove, CopiesATreeWithItsMetadataBetweenExt4AndTmpfs) {
         buildSample(from + "/item");
         const auto before = listTree(from + "/item");
         const std::string acl = attribute(from + "/item/top", "system.posix_acl_access");
-        auto fromFd = openDir(from);
-        auto toFd = openDir(to);
-        auto moved = moveAcrossVolumes(fromFd.get(), "item", idOf(from + "/item"), toFd.get(),
-                                       namesFrom({"item"}));
+        auto moved = moveItem(from, "item", to, {"item"});
         ASSERT_TRUE(moved.ok()) << moved.error().message();
-        EXPECT_EQ(moved->name, "item");
         EXPECT_FALSE(moved->originalLeft.has_value());
         EXPECT_FALSE(pathExists(from + "/item"));
         EXPECT_EQ(listTree(to + "/item"), before);
         EXPECT_EQ(readFile(to + "/item/sub/deeper/data"), std::string(300000, 'x'));
         EXPECT_EQ(attribute(to + "/item/top", "user.kind"), "sample");
-        EXPECT_FALSE(acl.empty());
         EXPECT_EQ(attribute(to + "/item/top", "system.posix_acl_access"), acl);
         EXPECT_EQ(testing::statusOf(to + "/item/sub/deeper").modificationTime, 1000000000);
         EXPECT_EQ(moved->id, idOf(to + "/item"));
     }
-}
 
-// Handed to an account, the copy belongs to it entry by entry, losing set-id bits and file
-// capabilities as chown does, except another account's hard-linked file (decided by the
-// source's link count): that copy keeps the owner and mode.
-TEST(CrossVolumeMove, ACopyHandedToAnAccountKeepsForeignHardLinksTheirOwner) {
-    TempDir disk;
-    testing::ScratchMount mount(disk / "tmpfs");
-    ASSERT_TRUE(mount.mounted());
-    makeDirectories(disk / "item/sub");
-    writeFile(disk / "item/sub/tool", "tool");
-    ASSERT_EQ(::chmod((disk / "item/sub/tool").c_str(), 04755), 0);
+    // Handed to an account, the copy belongs to it entry by entry, losing set-id bits and file
+    // capabilities as chown does, except another account's hard-linked file (decided by the
+    // source's link count): that copy keeps the owner and mode.
+    makeDirectories(disk / "handed/sub");
+    writeFile(disk / "handed/sub/tool", "tool");
+    ASSERT_EQ(::chmod((disk / "handed/sub/tool").c_str(), 04755), 0);
     // A version 2 capability set: effective, cap_net_raw permitted.
     const std::uint32_t capability[5] = {0x02000001, 1u << 13, 0, 0, 0};
-    ASSERT_EQ(::setxattr((disk / "item/sub/tool").c_str(), "security.capability", capability,
+    ASSERT_EQ(::setxattr((disk / "handed/sub/tool").c_str(), "security.capability", capability,
                          sizeof capability, 0),
               0);
     writeFile(disk / "secret", "secret");
     ASSERT_EQ(::chmod((disk / "secret").c_str(), 0600), 0);
-    ASSERT_EQ(::link((disk / "secret").c_str(), (disk / "item/hard").c_str()), 0);
-    auto fromFd = openDir(disk.path());
-    auto toFd = openDir(disk / "tmpfs");
-    auto copied = copyItem(fromFd.get(), "item", idOf(disk / "item"), toFd.get(), "copy",
+    ASSERT_EQ(::link((disk / "secret").c_str(), (disk / "handed/hard").c_str()), 0);
+    auto copied = copyItem(openDir(disk.path()).get(), "handed", idOf(disk / "handed"),
+                           openDir(disk / "tmpfs").get(), "copy",
                            CopyAccount{4242001, 4242002, ForeignEntries::handOver});
     ASSERT_TRUE(copied.ok()) << copied.error().describe();
     EXPECT_EQ(copied->kept.keptOwner, std::vector<std::string>{"hard"});
-    EXPECT_TRUE(pathExists(disk / "item/hard"));
+    EXPECT_TRUE(pathExists(disk / "handed/hard"));
     const auto tool = testing::statusOf(disk / "tmpfs/copy/sub/tool");
     EXPECT_EQ(tool.ownerUID, 4242001u);
     EXPECT_EQ(tool.mode & 07777, 0755u);
@@ -122,57 +121,41 @@ TEST(CrossVolumeMove, ACopyHandedToAnAccountKeepsForeignHardLinksTheirOwner) {
 
 TEST(CrossVolumeMove, NeverReplacesAnEntryAndAFailedCopyKeepsTheOriginal) {
     TempDir disk;
-    makeDirectories(disk / "small");
-    ASSERT_EQ(::mount("kbscratch", (disk / "small").c_str(), "tmpfs", 0, "size=256k"), 0);
+    const std::string small = disk / "small";
+    makeDirectories(small);
+    ASSERT_EQ(::mount("kbscratch", small.c_str(), "tmpfs", 0, "size=256k"), 0);
     writeFile(disk / "file", "mine");
-    writeFile(disk / "small/file", "theirs");
-    writeFile(disk / "small/file 2", "theirs too");
-    auto fromFd = openDir(disk.path());
-    auto toFd = openDir(disk / "small");
-    auto moved = moveAcrossVolumes(fromFd.get(), "file", idOf(disk / "file"), toFd.get(),
-                                   namesFrom({"file", "file 2", "file 3"}));
+    writeFile(small + "/file", "theirs");
+    writeFile(small + "/file 2", "theirs too");
+    auto moved = moveItem(disk.path(), "file", small, {"file", "file 2", "file 3"});
     ASSERT_TRUE(moved.ok());
     EXPECT_EQ(moved->name, "file 3");
-    EXPECT_EQ(readFile(disk / "small/file"), "theirs");
-    EXPECT_EQ(readFile(disk / "small/file 2"), "theirs too");
-    EXPECT_EQ(readFile(disk / "small/file 3"), "mine");
+    EXPECT_EQ(readFile(small + "/file"), "theirs");
+    EXPECT_EQ(readFile(small + "/file 2"), "theirs too");
+    EXPECT_EQ(readFile(small + "/file 3"), "mine");
     writeFile(disk / "again", "again");
-    const auto taken = listTree(disk / "small");
-    auto refused = moveAcrossVolumes(fromFd.get(), "again", idOf(disk / "again"), toFd.get(),
-                                     namesFrom({"file"}));
+    const auto taken = listTree(small);
+    auto refused = moveItem(disk.path(), "again", small, {"file"});
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().kind, MoveFailure::Kind::noFreeName);
     EXPECT_EQ(readFile(disk / "again"), "again");
-    EXPECT_EQ(listTree(disk / "small"), taken);
 
     makeDirectories(disk / "item/a");
     writeFile(disk / "item/a/first", "small");
     writeFile(disk / "item/a/big", std::string(2 << 20, 'b'));
     ASSERT_EQ(::mkfifo((disk / "fifo").c_str(), 0600), 0);
     const auto before = listTree(disk / "item");
-
-    auto full = moveAcrossVolumes(fromFd.get(), "item", idOf(disk / "item"), toFd.get(),
-                                  namesFrom({"item"}));
+    auto full = moveItem(disk.path(), "item", small, {"item"});
     ASSERT_FALSE(full.ok());
     EXPECT_EQ(full.error().kind, MoveFailure::Kind::failed);
-    EXPECT_EQ(full.error().error.code, ENOSPC);
     EXPECT_EQ(full.error().message(), "could not copy 'item/a/big': " + errorText(ENOSPC));
-    EXPECT_EQ(listTree(disk / "item"), before);
-    EXPECT_EQ(listTree(disk / "small"), taken);
-
-    auto special = moveAcrossVolumes(fromFd.get(), "fifo", idOf(disk / "fifo"), toFd.get(),
-                                     namesFrom({"fifo"}));
-    ASSERT_FALSE(special.ok());
-    EXPECT_EQ(special.error().error.code, ENOTSUP);
+    EXPECT_EQ(failureCode(moveItem(disk.path(), "fifo", small, {"fifo"})), ENOTSUP);
     EXPECT_TRUE(pathExists(disk / "fifo"));
-    EXPECT_EQ(listTree(disk / "small"), taken);
-
-    auto swapped = moveAcrossVolumes(fromFd.get(), "item", idOf(disk / "fifo"), toFd.get(),
-                                     namesFrom({"item"}));
-    ASSERT_FALSE(swapped.ok());
-    EXPECT_EQ(swapped.error().error.code, ESTALE);
+    EXPECT_EQ(failureCode(moveItem(disk.path(), "item", small, {"item"}, idOf(disk / "fifo"))),
+              ESTALE);
     EXPECT_EQ(listTree(disk / "item"), before);
-    ::umount2((disk / "small").c_str(), MNT_DETACH);
+    EXPECT_EQ(listTree(small), taken);
+    ::umount2(small.c_str(), MNT_DETACH);
 }
 
 }  // namespace

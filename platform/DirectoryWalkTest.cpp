@@ -13,14 +13,11 @@
 namespace kb {
 namespace {
 
-using testing::TempDir;
-
 // Removes what it meets, as the tree removal does; once the walk is at its deepest, moves the
 // directory `moved` (a path) to `to`.
-class MovingRemoval {
-  public:
-    MovingRemoval(std::string moved, std::string to)
-        : moved_(std::move(moved)), to_(std::move(to)) {}
+struct MovingRemoval {
+    std::string moved;
+    std::string to;
 
     Result<FileVisit, WalkError> file(const DirectoryStack& stack, const WalkEntry& entry) {
         ::unlinkat(stack.fd(), entry.name.c_str(), 0);
@@ -29,21 +26,17 @@ class MovingRemoval {
     Result<void, WalkError> enter(const DirectoryStack&, const std::string&) { return {}; }
     Result<void, WalkError> otherMount(const DirectoryStack&, const std::string&) { return {}; }
     Result<void, WalkError> leave(const DirectoryStack& stack, LeftDirectory& left) {
-        if (!moved_.empty()) {
-            EXPECT_EQ(std::rename(moved_.c_str(), to_.c_str()), 0);
-            moved_.clear();
+        if (!moved.empty()) {
+            EXPECT_EQ(std::rename(moved.c_str(), to.c_str()), 0);
+            moved.clear();
         }
         ::unlinkat(stack.fd(), left.name.c_str(), AT_REMOVEDIR);
         return {};
     }
-
-  private:
-    std::string moved_;
-    std::string to_;
 };
 
 TEST(DirectoryWalk, StopsWhenADirectoryIsMovedWhileItClimbsBackThroughIt) {
-    TempDir dir;
+    testing::TempDir dir;
     testing::makeDirectories(dir / "tree");
     // Deeper than the walk keeps descriptors for: the climb reopens directories through "..".
     const std::size_t depth = walkDescriptorBudget + 8;
@@ -56,7 +49,7 @@ TEST(DirectoryWalk, StopsWhenADirectoryIsMovedWhileItClimbsBackThroughIt) {
     ASSERT_TRUE(root.ok());
     auto stack = DirectoryStack::start(std::move(*root));
     ASSERT_TRUE(stack.ok());
-    MovingRemoval visitor(dir / "tree/d/d/d", dir / "outside/moved");
+    MovingRemoval visitor{dir / "tree/d/d/d", dir / "outside/moved"};
     const auto walked = walkTree(*stack, visitor);
 
     ASSERT_FALSE(walked.ok());

@@ -13,10 +13,8 @@
 namespace kb {
 namespace {
 
-using testing::TempDir;
-
 TEST(FileStatus, DescribesALinkItselfUnlessAskedToFollowIt) {
-    TempDir dir;
+    testing::TempDir dir;
     testing::writeFile(dir / "big", std::string(300000, 'b'));
     ASSERT_EQ(::symlink((dir / "big").c_str(), (dir / "link").c_str()), 0);
     ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "dirlink").c_str()), 0);

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -24,8 +22,7 @@ int rawAttributes(int fd) {
 // The mapping itself is the identity's test; here what the mapping must leave alone.
 TEST(InodeAttributes, SetAndClearTouchOnlyTheMappedAttributesOfARealDescriptor) {
     testing::TempDir dir;
-    ASSERT_EQ(::mkdir((dir / "d").c_str(), 0755), 0);
-    UniqueFd fd(::open((dir / "d").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     ASSERT_TRUE(fd);
     // "no atime updates" is not mapped and must survive every write.
     int attributes = rawAttributes(fd.get()) | FS_NOATIME_FL;
@@ -42,12 +39,10 @@ TEST(InodeAttributes, SetAndClearTouchOnlyTheMappedAttributesOfARealDescriptor) 
         fileFlagsFromInodeAttributes(FS_IMMUTABLE_FL | FS_APPEND_FL | FS_NODUMP_FL | FS_NOATIME_FL),
         inodeAttributeFileFlags);
 
-    testing::writeFile(dir / "f", "x");
-    const UniqueFd pathOnly(::open((dir / "f").c_str(), O_PATH | O_CLOEXEC));
+    const UniqueFd pathOnly(::open(dir.path().c_str(), O_PATH | O_CLOEXEC));
     const auto flags = readFileFlags(pathOnly.get());
     ASSERT_FALSE(flags);
     EXPECT_EQ(flags.error().code, EBADF);
-    EXPECT_EQ(flags.error().step, "FS_IOC_GETFLAGS");
     EXPECT_FALSE(clearFileFlags(pathOnly.get(), fileFlagImmutable));
 }
 

@@ -46,6 +46,7 @@ TEST(PeerIdentity, AttestationTextsParseStrictly) {
 TEST(PeerIdentity, OnlyARootOwnedProtectedSetGroupIdFileCanBeAttested) {
     TempDir dir;
     const std::string file = dir / "app";
+    const std::string attribute(attestationAttribute);
     testing::writeFile(file, "#!/bin/sh\n");
     struct Case {
         uid_t owner;
@@ -64,19 +65,15 @@ TEST(PeerIdentity, OnlyARootOwnedProtectedSetGroupIdFileCanBeAttested) {
         SCOPED_TRACE(c.problem);
         ASSERT_EQ(::chown(file.c_str(), c.owner, 0), 0);
         ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
-        UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-        EXPECT_EQ(executableProblem(fd.get()), c.problem);
-        const auto attested = attestExecutable(file, Attestation{"x", "", false});
-        EXPECT_EQ(attested.ok(), c.problem.empty());
-        const std::string attribute(attestationAttribute);
+        EXPECT_EQ(executableProblem(UniqueFd(::open(file.c_str(), O_RDONLY | O_CLOEXEC)).get()),
+                  c.problem);
+        EXPECT_EQ(attestExecutable(file, Attestation{"x", "", false}).ok(), c.problem.empty());
         EXPECT_EQ(::getxattr(file.c_str(), attribute.c_str(), nullptr, 0) > 0, c.problem.empty());
         ::removexattr(file.c_str(), attribute.c_str());
     }
     EXPECT_FALSE(attestExecutable(dir.path(), Attestation{"x", "", false}).ok());
 }
 
-// A peer's credentials, executable, attestation and pin are the listener's and the service's
-// tests; here the peer that is gone before it is looked at.
 TEST(PeerIdentity, APeerThatHasGoneCannotBeInspected) {
     // A child connects and exits before the server looks at it: the pid it leaves behind
     // must not be taken for anyone else's.

@@ -22,15 +22,11 @@ pid_t forkSleeper() {
 }
 
 TEST(Pidfd, SignalsAndReapsItsProcessAndNoOtherOnceItIsGone) {
-    struct Case {
-        int signal;
-        ChildEnd end;
-    };
-    for (const Case& c : {Case{SIGTERM, {true, SIGTERM}}, Case{SIGKILL, {true, SIGKILL}}}) {
+    for (const int signal : {SIGTERM, SIGKILL}) {
         auto fd = openPidfd(forkSleeper());
         ASSERT_TRUE(fd.ok());
-        ASSERT_TRUE(signalPidfd(*fd, c.signal).ok());
-        EXPECT_EQ(reapPidfd(*fd).value(), c.end);
+        ASSERT_TRUE(signalPidfd(*fd, signal).ok());
+        EXPECT_EQ(reapPidfd(*fd).value(), (ChildEnd{true, signal}));
     }
     const pid_t exits = ::fork();
     if (exits == 0) {

@@ -1,5 +1,3 @@
-// polkit's answers for real processes of real accounts, from the real polkitd on the
-// system bus, and the failures that callers must take as no.
 #include "platform/Polkit.h"
 
 #include <gtest/gtest.h>
@@ -14,48 +12,36 @@ namespace kb {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::PolkitFixture;
-using testing::SleepingProcess;
-using testing::TestAccount;
 
 const std::string manageFiles = "dev.kestrelbay.helper.manage-files";
-
-PolkitQuery query(std::string action, std::chrono::milliseconds timeout = 15s,
-                  std::string busAddress = {}) {
-    return {std::move(action), timeout, std::move(busAddress)};
-}
-
-PolkitSubject subjectOf(const SleepingProcess& process, uid_t uid) {
-    return {process.pid(), processStartTicks(process.pid()).value_or(0),
-            static_cast<std::uint32_t>(uid)};
-}
 
 // Yes for the account the rules name and no for another, as the authority test sees them
 // through the helper; here what must be taken as no.
 TEST(Polkit, AnUnansweredOrUnreachablePolkitIsAnErrorWithinTheTimeOut) {
-    TestAccount granted("kbpkg");
-    PolkitFixture polkit({{manageFiles, granted.name(), granted.uid()}});
+    testing::TestAccount granted("kbpkg");
+    testing::PolkitFixture polkit({{manageFiles, granted.name(), granted.uid()}});
     ASSERT_EQ(polkit.problem(), "");
-    SleepingProcess process(granted.uid(), granted.gid());
-    const PolkitSubject subject = subjectOf(process, granted.uid());
-    ASSERT_EQ(checkAuthorization(subject, query(manageFiles)).value(), PolkitAnswer::authorized);
+    testing::SleepingProcess process(granted.uid(), granted.gid());
+    const PolkitSubject subject{process.pid(), processStartTicks(process.pid()).value_or(0),
+                                granted.uid()};
+    const PolkitQuery ask{manageFiles, 15s, {}};
+    ASSERT_EQ(checkAuthorization(subject, ask).value(), PolkitAnswer::authorized);
     // A pid that now belongs to a process started at another time is not the one named.
-    PolkitSubject reused = subject;
-    reused.startTicks += 1;
-    EXPECT_FALSE(checkAuthorization(reused, query(manageFiles)).ok());
+    const PolkitSubject reused{subject.pid, subject.startTicks + 1, subject.uid};
+    EXPECT_FALSE(checkAuthorization(reused, ask).ok());
     {
         testing::StoppedPolkitd stopped;
         ASSERT_TRUE(stopped.stopped());
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(checkAuthorization(subject, query(manageFiles, 300ms)).ok());
+        EXPECT_FALSE(checkAuthorization(subject, {manageFiles, 300ms, {}}).ok());
         EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     }
     const auto unreachable =
-        checkAuthorization(subject, query(manageFiles, 300ms, "unix:path=/nonexistent/bus"));
+        checkAuthorization(subject, {manageFiles, 300ms, "unix:path=/nonexistent/bus"});
     ASSERT_FALSE(unreachable.ok());
     EXPECT_NE(unreachable.error().find("cannot reach the bus"), std::string::npos);
     // Continued, polkitd answers again.
-    EXPECT_EQ(checkAuthorization(subject, query(manageFiles)).value(), PolkitAnswer::authorized);
+    EXPECT_EQ(checkAuthorization(subject, ask).value(), PolkitAnswer::authorized);
 }
 
 }  // namespace

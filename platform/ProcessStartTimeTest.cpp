@@ -1,13 +1,13 @@
-// Start times of real processes, and the parsing of the /proc records behind them.
 #include "platform/ProcessStartTime.h"
 
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <ctime>
 
 #include <gtest/gtest.h>
+
+#include "testing/PolkitFixture.h"
 
 namespace kb {
 namespace {
@@ -53,11 +53,8 @@ TEST(ProcessStartTime, ParsesTheStartFieldAfterTheLastParenthesisAndTheBootTimeL
 
 TEST(ProcessStartTime, LivingProcessesHaveOneAndEndedOnesNone) {
     const auto before = static_cast<std::uint64_t>(std::time(nullptr));
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::pause();
-        ::_exit(0);
-    }
+    testing::SleepingProcess child(0, 0);
+    const pid_t pid = child.pid();
     const auto start = processStartTime(pid);
     ASSERT_TRUE(start.has_value());
     // The boot time is whole seconds, so allow one second either way.
@@ -71,7 +68,7 @@ TEST(ProcessStartTime, LivingProcessesHaveOneAndEndedOnesNone) {
     siginfo_t info{};
     ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
     EXPECT_EQ(processStartTime(pid), std::nullopt);
-    ::waitpid(pid, nullptr, 0);
+    child.reap();
     for (pid_t gone : {pid, 0, -1}) {
         EXPECT_EQ(processStartTime(gone), std::nullopt);
     }

@@ -25,29 +25,28 @@ Result<void, WalkError> removeAt(const std::string& path, std::optional<ObjectId
 
 TEST(TreeRemoval, RemovesANestedTreeWithLinksAsLinks) {
     TempDir dir;
-    TempDir outside;
-    writeFile(outside / "keep", "keep");
+    writeFile(dir / "keep", "keep");
     makeDirectories(dir / "item/a/b/c");
     writeFile(dir / "item/a/b/c/file", "x");
     writeFile(dir / "item/top", "x");
-    ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "item/a/linkToDir").c_str()), 0);
-    ASSERT_EQ(::symlink((outside / "keep").c_str(), (dir / "item/a/b/linkToFile").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "item/a/linkToDir").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "keep").c_str(), (dir / "item/a/b/linkToFile").c_str()), 0);
     ASSERT_EQ(::symlink("/nonexistent", (dir / "item/dangling").c_str()), 0);
     ASSERT_EQ(::mkfifo((dir / "item/a/fifo").c_str(), 0600), 0);
     // A second top-level directory: the tree is shared between two workers.
     makeDirectories(dir / "item/second/d");
-    ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "item/second/d/linkToDir").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "item/second/d/linkToDir").c_str()), 0);
 
     ASSERT_TRUE(removeAt(dir / "item").ok());
     EXPECT_FALSE(pathExists(dir / "item"));
-    EXPECT_EQ(testing::readFile(outside / "keep"), "keep");
+    EXPECT_EQ(testing::readFile(dir / "keep"), "keep");
 }
 
-TEST(TreeRemoval, AnItemThatIsNotTheCapturedDirectoryIsNotTouched) {
+// Another directory in the captured one's place, then a link to it; a parent that is a link.
+TEST(TreeRemoval, AnItemThatIsNotTheCapturedDirectoryOrAParentThatIsALinkIsNotTouched) {
     TempDir dir;
-    makeDirectories(dir / "other");
+    makeDirectories(dir / "other/real");
     writeFile(dir / "other/keep", "keep");
-    // Another directory in its place, then a link to the captured one in its place.
     makeDirectories(dir / "item");
     for (const bool link : {false, true}) {
         SCOPED_TRACE(link ? "a link" : "another directory");
@@ -61,20 +60,12 @@ TEST(TreeRemoval, AnItemThatIsNotTheCapturedDirectoryIsNotTouched) {
         EXPECT_TRUE(pathExists(dir / "item"));
         EXPECT_EQ(testing::readFile(dir / "other/keep"), "keep");
     }
-}
-
-TEST(TreeRemoval, AParentThatIsALinkIsRefusedWhenOpened) {
-    TempDir dir;
-    TempDir outside;
-    makeDirectories(outside / "real");
-    ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "link").c_str()), 0);
-    auto parent = openParentDirectory(dir / "link/real");
+    auto parent = openParentDirectory(dir / "item/real");
     ASSERT_FALSE(parent.ok());
     EXPECT_EQ(parent.error().code, ELOOP);
     for (const char* bad : {"/", "relative/x", "/a/..", "/a/."}) {
         auto r = openParentDirectory(bad);
-        ASSERT_FALSE(r.ok()) << bad;
-        EXPECT_EQ(r.error().code, EINVAL) << bad;
+        EXPECT_EQ(r.ok() ? 0 : r.error().code, EINVAL) << bad;
     }
     auto top = openParentDirectory("/tmp");
     ASSERT_TRUE(top.ok());

@@ -11,6 +11,7 @@
 #include <csignal>
 
 #include "platform/UniqueFd.h"
+#include "testing/TempDir.h"
 
 namespace kb::testing {
 namespace {
@@ -19,19 +20,8 @@ namespace {
 // descendant that keeps them open cannot hold the wait up.
 UniqueFd memoryFile(const char* name, const std::string& contents) {
     UniqueFd fd(::memfd_create(name, MFD_CLOEXEC));
-    if (!contents.empty()) {
-        [[maybe_unused]] const ssize_t w = ::pwrite(fd.get(), contents.data(), contents.size(), 0);
-    }
+    [[maybe_unused]] const ssize_t w = ::pwrite(fd.get(), contents.data(), contents.size(), 0);
     return fd;
-}
-
-std::string contentsOf(const UniqueFd& fd) {
-    std::string text;
-    char buffer[65536];
-    for (ssize_t n; (n = ::pread(fd.get(), buffer, sizeof buffer, off_t(text.size()))) > 0;) {
-        text.append(buffer, size_t(n));
-    }
-    return text;
 }
 
 }  // namespace
@@ -43,7 +33,6 @@ ChildResult runChild(const std::vector<std::string>& argv, const std::string& in
     // Built before fork: the child of a threaded process may only call async-signal-safe
     // functions, and allocating is not one.
     std::vector<char*> args;
-    args.reserve(argv.size() + 1);
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
@@ -83,8 +72,8 @@ ChildResult runChild(const std::vector<std::string>& argv, const std::string& in
         result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         break;
     }
-    result.out = contentsOf(out);
-    result.err = contentsOf(err);
+    result.out = readFile("/proc/self/fd/" + std::to_string(out.get()));
+    result.err = readFile("/proc/self/fd/" + std::to_string(err.get()));
     return result;
 }
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <utility>
 
@@ -29,24 +30,23 @@ const std::string polkitName = "org.freedesktop.PolicyKit1";
 
 std::atomic<int> counter{0};
 
+// Polls `done` every `interval` until it holds (true) or `limit` has passed (false).
+bool pollUntil(const std::function<bool()>& done, std::chrono::milliseconds limit,
+               std::chrono::milliseconds interval = 20ms) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(interval);
+    }
+    return true;
+}
+
 // A socket file alone proves nothing: a bus daemon that died (or a machine whose /run was
 // kept) leaves it behind, and then only a connection tells.
 bool busRunning() {
     return UnixSocket::connectToPath(busSocket).ok();
-}
-
-std::string startBus() {
-    if (busRunning()) {
-        return {};
-    }
-    ::unlink(busSocket.c_str());
-    ::unlink("/run/dbus/pid");
-    ::mkdir("/run/dbus", 0755);
-    const auto r = runChild({"/usr/bin/dbus-daemon", "--system", "--fork"});
-    for (int i = 0; i < 100 && !busRunning(); ++i) {
-        std::this_thread::sleep_for(20ms);
-    }
-    return busRunning() ? std::string() : "could not start the system bus: " + r.err;
 }
 
 testing::ChildResult callBus(const std::string& method, const std::string& signature,
@@ -57,34 +57,31 @@ testing::ChildResult callBus(const std::string& method, const std::string& signa
     return runChild(arguments);
 }
 
-// Asks the bus daemon who owns polkit's name; with `start`, first asks it to start polkitd
-// by activation.
-pid_t askPolkitdPid(bool start) {
-    if (start) {
-        callBus("StartServiceByName", "su", {polkitName, "0"});
-    }
+// Asks the bus daemon who owns polkit's name.
+pid_t polkitdPid() {
     const auto r = callBus("GetConnectionUnixProcessID", "s", {polkitName});  // "u 1234"
     return r.exitStatus == 0 && r.out.starts_with("u ") ? std::stoi(r.out.substr(2)) : -1;
 }
 
-std::string startPolkitd() {
-    if (askPolkitdPid(true) > 0) {
+// The system bus and polkitd, each started unless it runs; what went wrong, if anything.
+std::string startBusAndPolkitd() {
+    if (!busRunning()) {
+        ::unlink(busSocket.c_str());
+        ::unlink("/run/dbus/pid");
+        ::mkdir("/run/dbus", 0755);
+        const auto r = runChild({"/usr/bin/dbus-daemon", "--system", "--fork"});
+        if (!pollUntil(busRunning, 2s)) {
+            return "could not start the system bus: " + r.err;
+        }
+    }
+    callBus("StartServiceByName", "su", {polkitName, "0"});  // by activation
+    if (polkitdPid() > 0) {
         return {};
     }
-    // The bus could not activate it: started directly.
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::setsid();
-        ::execl("/usr/lib/polkit-1/polkitd", "polkitd", "--no-debug", nullptr);
-        ::_exit(127);
-    }
-    for (int i = 0; i < 250; ++i) {
-        if (askPolkitdPid(false) > 0) {
-            return {};
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return "could not start polkitd";
+    // The bus could not activate it: started directly, in a session of its own.
+    runChild({"/usr/bin/setsid", "--fork", "/usr/lib/polkit-1/polkitd", "--no-debug"});
+    return pollUntil([] { return polkitdPid() > 0; }, 10s) ? std::string()
+                                                           : "could not start polkitd";
 }
 
 std::string rulesFor(const std::vector<PolkitGrant>& grants) {
@@ -97,22 +94,16 @@ std::string rulesFor(const std::vector<PolkitGrant>& grants) {
 }
 
 bool grantHolds(const PolkitGrant& grant) {
-    const auto ticks = processStartTicks(::getpid());
-    if (!ticks) {
-        return false;
-    }
-    const auto answer = checkAuthorization(
-        {::getpid(), *ticks, static_cast<std::uint32_t>(grant.uid)}, {grant.actionId, 2s, {}});
+    const auto answer = checkAuthorization({::getpid(), processStartTicks(::getpid()).value_or(0),
+                                            static_cast<std::uint32_t>(grant.uid)},
+                                           {grant.actionId, 2s, {}});
     return answer && *answer == PolkitAnswer::authorized;
 }
 
 }  // namespace
 
-PolkitFixture::PolkitFixture(std::vector<PolkitGrant> grants) : grants_(std::move(grants)) {
-    problem_ = startBus();
-    if (problem_.empty()) {
-        problem_ = startPolkitd();
-    }
+PolkitFixture::PolkitFixture(std::vector<PolkitGrant> grants) {
+    problem_ = startBusAndPolkitd();
     if (!problem_.empty()) {
         return;
     }
@@ -122,32 +113,25 @@ PolkitFixture::PolkitFixture(std::vector<PolkitGrant> grants) : grants_(std::mov
         writeFile(installedActions_, readFile(KB_POLKIT_POLICY));
     }
     rulesPath_ = "/etc/polkit-1/rules.d/10-kestrelbay-test-" + tag + ".rules";
-    writeFile(rulesPath_, rulesFor(grants_));
+    writeFile(rulesPath_, rulesFor(grants));
     ::chmod(rulesPath_.c_str(), 0644);
     // polkitd notices new rules and actions by itself, shortly after they appear.
-    for (const auto& grant : grants_) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!grantHolds(grant)) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                problem_ = "polkitd did not take up the rule for " + grant.account;
-                return;
-            }
-            std::this_thread::sleep_for(100ms);
+    for (const auto& grant : grants) {
+        if (!pollUntil([&] { return grantHolds(grant); }, 10s, 100ms)) {
+            problem_ = "polkitd did not take up the rule for " + grant.account;
+            return;
         }
     }
 }
 
 PolkitFixture::~PolkitFixture() {
-    if (!rulesPath_.empty()) {
-        ::unlink(rulesPath_.c_str());
-    }
-    if (!installedActions_.empty()) {
-        ::unlink(installedActions_.c_str());
-    }
+    // An empty path (nothing written) names no file.
+    ::unlink(rulesPath_.c_str());
+    ::unlink(installedActions_.c_str());
 }
 
 StoppedPolkitd::StoppedPolkitd() {
-    const pid_t pid = askPolkitdPid(false);
+    const pid_t pid = polkitdPid();
     if (pid > 0 && ::kill(pid, SIGSTOP) == 0) {
         pid_ = pid;
     }
@@ -170,9 +154,7 @@ SleepingProcess::SleepingProcess(uid_t uid, gid_t gid) {
         }
     }
     // Ready once the kernel shows it as the account.
-    for (int i = 0; i < 500 && pid_ > 0 && processRealUid(pid_) != uid; ++i) {
-        std::this_thread::sleep_for(2ms);
-    }
+    pollUntil([&] { return pid_ <= 0 || processRealUid(pid_) == uid; }, 1s, 2ms);
 }
 
 SleepingProcess::~SleepingProcess() {

@@ -30,7 +30,6 @@ class PolkitFixture {
     const std::string& problem() const { return problem_; }
 
   private:
-    std::vector<PolkitGrant> grants_;
     std::string rulesPath_;
     std::string installedActions_;
     std::string problem_;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/FileStatus.h"
 #include "platform/UniqueFd.h"
@@ -28,14 +29,12 @@ bool makeDeepChain(const std::string& root, std::size_t depth) {
 }
 
 bool makeManyFiles(const std::string& directory, std::size_t count) {
-    UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    for (std::size_t i = 0; i < count && dir; ++i) {
-        if (!UniqueFd(::openat(dir.get(), std::to_string(i).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC,
-                               0644))) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!std::ofstream(directory + "/" + std::to_string(i))) {
             return false;
         }
     }
-    return dir.valid();
+    return true;
 }
 
 std::vector<std::string> listTree(const std::string& root) {
@@ -46,9 +45,9 @@ std::vector<std::string> listTree(const std::string& root) {
         if (!st) {
             return;
         }
-        std::string relative = fs::relative(path, root).string();
-        std::string line = relative + " " + std::to_string(st->mode & S_IFMT) + " " +
-                           std::to_string(st->ownerUID) + ":" + std::to_string(st->groupID) + " " +
+        std::string line = fs::relative(path, root).string() + " " +
+                           std::to_string(st->mode & S_IFMT) + " " + std::to_string(st->ownerUID) +
+                           ":" + std::to_string(st->groupID) + " " +
                            std::to_string(st->mode & 07777) + " " +
                            std::to_string(st->isDirectory() ? 0 : st->size);
         if (st->isSymlink()) {
@@ -79,8 +78,7 @@ gid_t groupOf(const std::string& path) {
 void withDescriptorLimit(std::size_t limit, const std::function<void()>& body) {
     struct rlimit saved {};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    struct rlimit tight = saved;
-    tight.rlim_cur = limit;
+    const struct rlimit tight { limit, saved.rlim_max };
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
     body();
     ::setrlimit(RLIMIT_NOFILE, &saved);

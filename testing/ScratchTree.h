@@ -1,6 +1,4 @@
-// Building and inspecting scratch trees for the file-operation tests: chains deeper than
-// PATH_MAX (built through descriptors), wide directories, listings to compare before and
-// after, and a tmpfs mounted for the duration of a test.
+// Building and inspecting scratch trees for the file-operation tests.
 #pragma once
 
 #include <sys/types.h>

@@ -8,20 +8,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <vector>
+#include <iterator>
 
 namespace kb::testing {
 
 TempDir::TempDir(std::string_view parent) {
     std::string pattern = std::string(parent) + "/kbtest.XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr) {
-        ADD_FAILURE() << "mkdtemp " << pattern << " failed";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        ADD_FAILURE() << "mkdtemp in " << parent << " failed";
         return;
     }
-    path_ = buffer.data();
+    path_ = pattern;
     ::chmod(path_.c_str(), 0755);
 }
 
@@ -30,8 +27,8 @@ TempDir::~TempDir() {
         return;
     }
     // Immutable or append-only attributes left by a test would make removal fail.
-    std::string command = "chattr -R -i -a '" + path_ + "' >/dev/null 2>&1";
-    [[maybe_unused]] int rc = std::system(command.c_str());
+    [[maybe_unused]] const int rc =
+        std::system(("chattr -R -i -a '" + path_ + "' >/dev/null 2>&1").c_str());
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
 }
@@ -45,9 +42,7 @@ void writeFile(const std::string& path, std::string_view contents) {
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     EXPECT_TRUE(in) << "cannot read " << path;
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void makeDirectories(const std::string& path) {

@@ -21,9 +21,6 @@ std::atomic<int> counter{0};
 
 TestAccount::TestAccount(const std::string& prefix, const std::string& homeParent) {
     name_ = prefix.substr(0, 8) + std::to_string(counter++) + "p" + std::to_string(::getpid());
-    if (name_.size() > 31) {
-        name_.resize(31);
-    }
     home_ = homeParent + "/" + name_;
     // useradd serializes on /etc/passwd's lock; retry briefly when another test holds it.
     for (int attempt = 0; attempt < 50; ++attempt) {
@@ -62,9 +59,8 @@ TestAccount::~TestAccount() {
         ::usleep(100000);
     }
     // Anything the test left in the home directory (for example immutable files).
-    const std::string command =
-        "chattr -R -i -a '" + home_ + "' >/dev/null 2>&1; rm -rf '" + home_ + "'";
-    [[maybe_unused]] int rc = std::system(command.c_str());
+    [[maybe_unused]] const int rc = std::system(
+        ("chattr -R -i -a '" + home_ + "' >/dev/null 2>&1; rm -rf '" + home_ + "'").c_str());
 }
 
 int TestAccount::runAs(const std::function<int()>& body) const {
