@@ -47,10 +47,9 @@ function(kb_folder_library name dir)
 endfunction()
 
 # Tests that cannot share the machine with the others, as gtest filters; ctest runs them on
-# their own. One pauses the system's polkitd; two stand in for journald on its fixed socket,
+# their own. One pauses the system's polkitd; one stands in for journald on its fixed socket,
 # which the helpers of other tests would log into.
 set(KB_SERIAL_TESTS "Polkit.AnUnansweredOrUnreachablePolkitIsAnErrorWithinTheTimeOut"
-                    "Logger.WritesTheIdentityFieldsToTheJournalSocket"
                     "AuditTrail.RawFieldsAndAnEscapedMessageReachTheJournalSocket")
 
 # kb_discover_tests(EXECUTABLE)
