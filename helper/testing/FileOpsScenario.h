@@ -68,9 +68,8 @@ class FileOpsScenario {
             HelperRequest::RestoreFromTrash{std::move(trashed), std::move(original), uid()});
     }
     template <class R>
-    HelperResponse perform(R request) const {
-        return RootFileOps::perform(HelperRequest{std::move(request)}, Caller::currentProcess(),
-                                    settings);
+    HelperResponse perform(R request, const Caller& caller = Caller::currentProcess()) const {
+        return RootFileOps::perform(HelperRequest{std::move(request)}, caller, settings);
     }
 
     // The operations as the account's own, on its own authority.
