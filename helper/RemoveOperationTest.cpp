@@ -44,15 +44,12 @@ TEST(RemoveItems, RemovesFilesTreesAndLinksAsLinksButNotThroughAParentSwappedAft
     writeFile(outside / "victim/keep", "keep");
     makeDirectories(world.at("parent/victim"));
     // The verdict is taken on the real directory; then the directory becomes a link.
-    auto policy = PathPolicy::forUser(*lookUpAccount(world.uid()));
-    ASSERT_TRUE(policy.has_value());
-    auto verdict = evaluateItem(*policy, world.at("parent/victim"));
-    ASSERT_TRUE(std::holds_alternative<std::string>(verdict));
+    const auto policy = PathPolicy::forUser(*lookUpAccount(world.uid())).value();
+    const auto verdict = std::get<std::string>(evaluateItem(policy, world.at("parent/victim")));
     ASSERT_EQ(std::system(("rm -rf '" + world.at("parent") + "'").c_str()), 0);
     ASSERT_EQ(::symlink(outside.path().c_str(), world.at("parent").c_str()), 0);
-    auto captured = captureItem(world.at("parent/victim"), std::get<std::string>(verdict));
-    ASSERT_TRUE(std::holds_alternative<ItemOutcome>(captured));
-    EXPECT_EQ(std::get<ItemOutcome>(captured), ItemOutcome::raceDetected());
+    EXPECT_EQ(std::get<ItemOutcome>(captureItem(world.at("parent/victim"), verdict)),
+              ItemOutcome::raceDetected());
     EXPECT_TRUE(pathExists(outside / "victim/keep"));
 }
 
