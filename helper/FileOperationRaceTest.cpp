@@ -53,9 +53,8 @@ class Swapper {
             while (std::chrono::steady_clock::now() < until) {
             }
         };
-        while (!stop_) {
+        for (; !stop_; ++cycles_) {
             if (::rename(target_.c_str(), real.c_str()) != 0) {
-                ++cycles_;
                 sched_yield();
                 continue;
             }
@@ -64,7 +63,6 @@ class Swapper {
                 ::unlink(target_.c_str());
             }
             ::rename(real.c_str(), target_.c_str());
-            ++cycles_;
             pause();
         }
     }

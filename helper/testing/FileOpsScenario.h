@@ -26,15 +26,14 @@ enum class HomeLocation { disk, tmpfs };
 class FileOpsScenario {
   public:
     explicit FileOpsScenario(HomeLocation location = HomeLocation::disk) {
-        if (location == HomeLocation::tmpfs) {
-            mount_ = std::make_unique<ScratchMount>(scratch_ / "fs");
+        const bool tmpfs = location == HomeLocation::tmpfs;
+        const std::string base = tmpfs ? scratch_ / "fs" : scratch_.path();
+        if (tmpfs) {
+            mount_ = std::make_unique<ScratchMount>(base);
             EXPECT_TRUE(mount_->mounted());
-            account_ = std::make_unique<TestAccount>("kbops", scratch_ / "fs");
-            settings.stagingDirectory = scratch_ / "fs/staging";
-        } else {
-            account_ = std::make_unique<TestAccount>("kbops");
-            settings.stagingDirectory = scratch_ / "staging";
         }
+        account_ = std::make_unique<TestAccount>("kbops", tmpfs ? base : "/home");
+        settings.stagingDirectory = base + "/staging";
         settings.stateDirectory = scratch_ / "state";
     }
 
