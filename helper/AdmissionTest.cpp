@@ -16,8 +16,7 @@ using namespace kb::testing;
 
 TEST(Admission, RefusalTextsDependOnlyOnTheNumberOfPathsAndARefusalTouchesNothing) {
     FileOpsScenario world;
-    makeDirectories(world.at("dir/sub"));
-    writeFile(world.at("dir/sub/file"), "x");
+    putFile(world.at("dir/sub/file"), "x");
     writeFile(world.at("file"), "x");
     const auto before = listTree(world.home());
     const std::vector<std::string> one{world.at("x")};

@@ -77,11 +77,9 @@ class Swapper {
 class FileOperationRace : public ::testing::Test {
   protected:
     FileOperationRace() : world(HomeLocation::tmpfs), canary("/var/lib") {
-        makeDirectories(canary / "item/sub");
-        makeDirectories(canary / "sub");
-        writeFile(canary / "item/sub/f", "canary");
+        putFile(canary / "item/sub/f", "canary");
         writeFile(canary / "item/g", "canary");
-        writeFile(canary / "sub/f", "canary");
+        putFile(canary / "sub/f", "canary");
         canaryBefore = listTree(canary.path());
     }
 
@@ -90,8 +88,7 @@ class FileOperationRace : public ::testing::Test {
         for (const char* name : {"race", "race.real", ".Trash"}) {
             std::filesystem::remove_all(world.at(name), ec);
         }
-        makeDirectories(world.at("race/item/sub"));
-        writeFile(world.at("race/item/sub/f"), "item");
+        putFile(world.at("race/item/sub/f"), "item");
         writeFile(world.at("race/item/g"), "item");
     }
 
@@ -136,10 +133,7 @@ TEST_F(FileOperationRace, RestoreNeverTakesFromOrPutsIntoTheCanary) {
     race(
         ".Trash/box", canary.path(),
         [&] { return world.restore(world.trashed("box/item"), world.at("race/back")); },
-        [&] {
-            makeDirectories(world.at(".Trash/box/item/sub"));
-            writeFile(world.trashed("box/item/sub/f"), "trashed");
-        });
+        [&] { putFile(world.trashed("box/item/sub/f"), "trashed"); });
 }
 
 }  // namespace

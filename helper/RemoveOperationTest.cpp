@@ -18,14 +18,12 @@ TEST(RemoveItems, RemovesFilesTreesAndLinksAsLinksButNotThroughAParentSwappedAft
     FileOpsScenario world;
     TempDir outside;
     writeFile(outside / "keep", "keep");
-    makeDirectories(world.at("tree/a/b/c"));
-    writeFile(world.at("tree/a/b/c/f"), "x");
+    putFile(world.at("tree/a/b/c/f"), "x");
     ASSERT_EQ(::symlink(outside.path().c_str(), world.at("tree/a/out").c_str()), 0);
     ASSERT_EQ(::symlink(outside.path().c_str(), world.at("dirlink").c_str()), 0);
     ASSERT_EQ(::symlink("/nonexistent", world.at("dangling").c_str()), 0);
     writeFile(world.at("file"), "x");
-    makeDirectories(world.at("real"));
-    writeFile(world.at("real/file"), "x");
+    putFile(world.at("real/file"), "x");
     ASSERT_EQ(::symlink("real", world.at("via").c_str()), 0);
     const std::vector<std::string> paths{world.at("tree"), world.at("dirlink"),
                                          world.at("dangling"), world.at("file"),
@@ -40,8 +38,7 @@ TEST(RemoveItems, RemovesFilesTreesAndLinksAsLinksButNotThroughAParentSwappedAft
     EXPECT_TRUE(pathExists(world.at("via")));
     EXPECT_EQ(readFile(outside / "keep"), "keep");
 
-    makeDirectories(outside / "victim");
-    writeFile(outside / "victim/keep", "keep");
+    putFile(outside / "victim/keep", "keep");
     makeDirectories(world.at("parent/victim"));
     // The verdict is taken on the real directory; then the directory becomes a link.
     const auto policy = PathPolicy::forUser(*lookUpAccount(world.uid())).value();

@@ -14,11 +14,10 @@ using namespace kb::testing;
 
 TEST(RestoreFromTrash, PutsTheItemBackAcrossFileSystemsTooOrRefusesToReplaceWhatIsThere) {
     FileOpsScenario world;
-    makeDirectories(world.at("docs"));
     const std::string original = world.at("docs/a.txt");
     const std::string trashed = world.trashed("a.txt");
     const auto putBack = [&](const auto& to) { return onlyItem(world.restore(trashed, to)); };
-    writeFile(original, "mine");
+    putFile(original, "mine");
     ASSERT_EQ(onlyItem(world.trash({original})).trashedPath, trashed);
 
     writeFile(original, "newer");
@@ -35,8 +34,7 @@ TEST(RestoreFromTrash, PutsTheItemBackAcrossFileSystemsTooOrRefusesToReplaceWhat
 
     ScratchMount mount(world.at("mnt"));
     ASSERT_TRUE(mount.mounted());
-    makeDirectories(world.at(".Trash/tree/sub"));
-    writeFile(world.trashed("tree/sub/f"), "data");
+    putFile(world.trashed("tree/sub/f"), "data");
     EXPECT_EQ(onlyItem(world.restore(world.trashed("tree"), world.at("mnt/tree"))).outcome,
               ItemOutcome::ok());
     EXPECT_EQ(readFile(world.at("mnt/tree/sub/f")), "data");
@@ -46,10 +44,8 @@ TEST(RestoreFromTrash, PutsTheItemBackAcrossFileSystemsTooOrRefusesToReplaceWhat
 TEST(RestoreFromTrash, PathsThatAreNotItemsInsideTheTrashOrADeniedOriginalAreRefused) {
     FileOpsScenario world;
     TempDir outside;
-    makeDirectories(world.at(".Trash/box"));
-    writeFile(world.trashed("box/item"), "x");
-    makeDirectories(world.at(".Trash/.dev.kestrelbay.staging-Ab12Cd/deep"));
-    writeFile(world.trashed(".dev.kestrelbay.staging-Ab12Cd/deep/item"), "staged");
+    putFile(world.trashed("box/item"), "x");
+    putFile(world.trashed(".dev.kestrelbay.staging-Ab12Cd/deep/item"), "staged");
     ASSERT_EQ(::symlink(".dev.kestrelbay.staging-Ab12Cd", world.trashed("staged").c_str()), 0);
     writeFile(outside / "item", "outside");
     ASSERT_EQ(::symlink(outside.path().c_str(), world.trashed("out").c_str()), 0);

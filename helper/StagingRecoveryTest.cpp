@@ -82,12 +82,10 @@ TEST(StagingRecovery, AnItemLeftByAKilledHelperReachesItsOwnersTrash) {
 TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDroppedOldStagingEmptied) {
     FileOpsScenario world;
     const std::string legacy = world.settings.stagingDirectory;
-    makeDirectories(legacy + "/UUID-1/tree");
-    makeDirectories(legacy + "/UUID-2");
+    putFile(legacy + "/UUID-1/tree/f", "theirs");
+    putFile(legacy + "/UUID-2/unowned", "root's");
     ASSERT_EQ(::chmod(legacy.c_str(), 0700), 0);
-    writeFile(legacy + "/UUID-1/tree/f", "theirs");
     ASSERT_EQ(::chown((legacy + "/UUID-1/tree").c_str(), world.uid(), world.account().gid()), 0);
-    writeFile(legacy + "/UUID-2/unowned", "root's");
 
     makeDirectories(world.trashed(""));
     writeFile(world.at("original"), "original");
@@ -111,8 +109,7 @@ TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDroppedOldSta
     shared.name = "noted";
     ASSERT_TRUE(records->noteItem(shared).ok());
     const std::string item = shared.staging;
-    makeDirectories(world.trashed(item + "/item/sub"));
-    writeFile(world.trashed(item + "/item/sub/f"), "item");
+    putFile(world.trashed(item + "/item/sub/f"), "item");
     // The account renames the subdirectory (it owns the Trash); recovery still finds it.
     ASSERT_EQ(::rename(world.trashed(item).c_str(),
                        world.trashed(std::string(stagingPrefix) + "renamed").c_str()),

@@ -112,12 +112,10 @@ TEST(TrashItems, OneFileSystemRenamesTwoCopyAndOtherAccountsEntriesKeepTheirOwne
     caller.gid = world.account().gid();
     for (const std::string& dir : {world.at("same"), world.at("mnt")}) {
         SCOPED_TRACE(dir);
-        makeDirectories(dir + "/root-only");
+        putFile(dir + "/root-only/secret", "secret");
         ::chmod((dir + "/root-only").c_str(), 0700);
-        writeFile(dir + "/root-only/secret", "secret");
         ::chmod((dir + "/root-only/secret").c_str(), 0600);
-        makeDirectories(dir + "/tree/a/b");
-        writeFile(dir + "/tree/a/b/f", "x");
+        putFile(dir + "/tree/a/b/f", "x");
         ASSERT_EQ(::symlink("/etc/shadow", (dir + "/tree/a/link").c_str()), 0);
         ASSERT_EQ(::link((dir + "/root-only/secret").c_str(), (dir + "/tree/hard").c_str()), 0);
         const auto before = statusOf(dir + "/tree");
@@ -144,8 +142,7 @@ TEST(TrashItems, OneFileSystemRenamesTwoCopyAndOtherAccountsEntriesKeepTheirOwne
         EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
         ASSERT_EQ(std::system(("rm -rf '" + world.trashed("tree") + "'").c_str()), 0);
 
-        makeDirectories(dir + "/own");
-        writeFile(dir + "/own/roots", "secret");
+        putFile(dir + "/own/roots", "secret");
         ASSERT_EQ(::lchown((dir + "/own").c_str(), world.uid(), world.account().gid()), 0);
         const HelperRequest::TrashItems own{{dir + "/own"}, world.uid()};
         ASSERT_EQ(onlyItem(world.perform(own, caller)).outcome, ItemOutcome::ok());
@@ -177,9 +174,8 @@ TEST(TrashItems, SquattingTheOldStagingPathOrNamingAStagedItemChangesNothing) {
 
     // Nor are the staging subdirectory in the Trash and the items left in it.
     const std::string staging = world.trashed(".dev.kestrelbay.staging-SOME-UUID");
-    makeDirectories(staging + "/inner");
+    putFile(staging + "/inner/another-account's-item", "theirs");
     ::chmod(staging.c_str(), 0700);
-    writeFile(staging + "/inner/another-account's-item", "theirs");
     const auto before = listTree(staging);
     const auto inside = ItemOutcome::policyDenied("inside protected subtree '" + staging + "'");
     EXPECT_EQ(onlyItem(world.remove({staging + "/inner/another-account's-item"})).outcome, inside);
@@ -196,8 +192,7 @@ TEST(TrashItems, EightThreadsTrashingItemsOfTheSameNameLoseNone) {
     const auto item = [&](size_t i) { return world.at("d" + std::to_string(i) + "/same.txt"); };
     std::vector<ItemResult> results(8);
     for (size_t i = 0; i < results.size(); ++i) {
-        makeDirectories(world.at("d" + std::to_string(i)));
-        writeFile(item(i), std::to_string(i));
+        putFile(item(i), std::to_string(i));
     }
     {
         std::vector<std::jthread> workers;

@@ -92,6 +92,12 @@ inline std::vector<ItemResult> itemsOf(const HelperResponse& response) {
     return items != nullptr ? items->results : std::vector<ItemResult>{};
 }
 
+// writeFile, making the missing directories above `path` first.
+inline void putFile(const std::string& path, std::string_view contents) {
+    makeDirectories(path.substr(0, path.rfind('/')));
+    writeFile(path, contents);
+}
+
 inline ItemResult onlyItem(const HelperResponse& response) {
     auto items = itemsOf(response);
     EXPECT_EQ(items.size(), 1u);
