@@ -1,8 +1,7 @@
-// Remove, trash (with its re-own) and restore while another thread keeps swapping a
-// directory inside the item, or a parent of the item, for a symbolic link to a canary
-// directory outside it; a trashed item is never left in staging. The canary lies in a location the
-// policy denies, so no verdict can ever send the helper there legitimately: any change to it is a
-// fault.
+// Remove, trash (with its re-own) and restore while another thread keeps swapping a directory
+// inside the item, or a parent of the item, for a symbolic link to a canary directory outside it;
+// a trashed item is never left in staging. The canary lies in a location the policy denies, so no
+// verdict can ever send the helper there legitimately: any change to it is a fault.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <unistd.h>
@@ -22,38 +21,29 @@ using namespace kb::testing;
 
 constexpr int iterations = 500;
 
-// Keeps replacing `target` by a link to `linkTarget` and putting it back, until stopped.
+// Keeps replacing `target` by a link to `linkTarget` and putting it back, until destroyed.
 class Swapper {
   public:
     Swapper(std::string target, std::string linkTarget)
-        : target_(std::move(target)), link_(std::move(linkTarget)), thread_([this] { run(); }) {
+        : target_(std::move(target)), link_(std::move(linkTarget)) {
         while (cycles_ < 2) {
             sched_yield();
         }
     }
-    ~Swapper() {
-        stop_ = true;
-        thread_.join();
-        // Leave the real directory in place if the last swap was interrupted.
-        if (::rename((target_ + ".real").c_str(), target_.c_str()) != 0) {
-            ::unlink((target_ + ".real").c_str());
-        }
-    }
 
   private:
-    void run() {
+    void run(const std::stop_token& stop) {
         const std::string real = target_ + ".real";
         unsigned seed = 12345;
         auto pause = [&seed] {
-            // A few microseconds, varied, so that every step of the operation meets both
-            // states.
+            // A few microseconds, varied, so that every step of the operation meets both states.
             seed = seed * 1103515245u + 12345u;
             const auto until =
                 std::chrono::steady_clock::now() + std::chrono::microseconds((seed >> 16) % 40);
             while (std::chrono::steady_clock::now() < until) {
             }
         };
-        for (; !stop_; ++cycles_) {
+        for (; !stop.stop_requested(); ++cycles_) {
             if (::rename(target_.c_str(), real.c_str()) != 0) {
                 sched_yield();
                 continue;
@@ -65,13 +55,17 @@ class Swapper {
             ::rename(real.c_str(), target_.c_str());
             pause();
         }
+        // Leave the real directory in place if the last swap was interrupted.
+        if (::rename(real.c_str(), target_.c_str()) != 0) {
+            ::unlink(real.c_str());
+        }
     }
 
     std::string target_;
     std::string link_;
-    std::atomic<bool> stop_{false};
     std::atomic<int> cycles_{0};
-    std::thread thread_;
+    // Declared last: it starts after the members it uses and is joined before they go.
+    std::jthread thread_{[this](const std::stop_token& stop) { run(stop); }};
 };
 
 class FileOperationRace : public ::testing::Test {
