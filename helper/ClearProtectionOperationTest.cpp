@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "helper/testing/CapturedLog.h"
+#include "helper/testing/FileOpsScenario.h"
 #include "testing/ChildProcess.h"
-#include "testing/TempDir.h"
-#include "testing/TestAccount.h"
 
 namespace kb {
 namespace {
@@ -36,9 +34,7 @@ class ClearProtectionTest : public ::testing::Test {
         return sh("getfacl --skip-base --omit-header " + name);
     }
     std::vector<ItemResult> clear(const std::string& path) {
-        const auto answer = clearProtection({path, account.uid()}, asRoot(), {});
-        const auto* items = std::get_if<HelperResponse::Items>(&answer.kind);
-        return items ? items->results : std::vector<ItemResult>{};
+        return itemsOf(clearProtection({path, account.uid()}, asRoot(), {}));
     }
     std::vector<ItemResult> okFor(const std::string& path) {
         return {ItemResult{path, ItemOutcome::ok(), std::nullopt}};

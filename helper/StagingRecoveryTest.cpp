@@ -36,10 +36,8 @@ TEST(StagingRecovery, AnItemLeftByAKilledHelperReachesItsOwnersTrash) {
     makeDirectories(world.at("tree/wide"));
     ASSERT_TRUE(makeManyFiles(world.at("tree/wide"), 50000));
     const std::string requestFile = world.scratch() / "request.json";
-    auto bytes = HelperCodec::encode(
-        HelperRequest{HelperRequest::TrashItems{{world.at("tree")}, world.uid()}});
-    ASSERT_TRUE(bytes.ok());
-    writeFile(requestFile, *bytes);
+    const HelperRequest request{HelperRequest::TrashItems{{world.at("tree")}, world.uid()}};
+    writeFile(requestFile, HelperCodec::encode(request).value());
 
     // env(1) execs the helper in its own place, so the pid is the helper's.
     const std::string state = "STATE_DIRECTORY=" + world.settings.stateDirectory;

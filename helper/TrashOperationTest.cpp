@@ -41,8 +41,8 @@ TEST(TrashNaming, NumberedNamesKeepTheExtension) {
 TEST(TrashItems, ATakenNameGivesTheNextFreeOneAndTheTrashIsCreatedForTheAccount) {
     FileOpsScenario world;
     writeFile(world.at("a.txt"), "first");
-    auto result = onlyItem(world.trash({world.at("a.txt")}));
-    EXPECT_EQ(result, (ItemResult{world.at("a.txt"), ItemOutcome::ok(), world.trashed("a.txt")}));
+    EXPECT_EQ(onlyItem(world.trash({world.at("a.txt")})),
+              (ItemResult{world.at("a.txt"), ItemOutcome::ok(), world.trashed("a.txt")}));
     const auto st = statusOf(world.trashed(""));
     EXPECT_EQ(st.mode & 07777, 0700u);
     EXPECT_EQ(st.ownerUID, world.uid());
@@ -50,8 +50,7 @@ TEST(TrashItems, ATakenNameGivesTheNextFreeOneAndTheTrashIsCreatedForTheAccount)
 
     writeFile(world.trashed("a 2.txt"), "taken");
     writeFile(world.at("a.txt"), "third");
-    result = onlyItem(world.trash({world.at("a.txt")}));
-    EXPECT_EQ(result.trashedPath, world.trashed("a 3.txt"));
+    EXPECT_EQ(onlyItem(world.trash({world.at("a.txt")})).trashedPath, world.trashed("a 3.txt"));
     EXPECT_EQ(readFile(world.trashed("a 3.txt")), "third");
     EXPECT_EQ(readFile(world.trashed("a.txt")), "first");
     EXPECT_EQ(ownerOf(world.trashed("a 3.txt")), world.uid());
