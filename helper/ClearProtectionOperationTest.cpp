@@ -45,28 +45,23 @@ class ClearProtectionTest : public ::testing::Test {
 };
 
 TEST_F(ClearProtectionTest, ClearsImmutableAndAppendOnlyAndKeepsOtherAttributes) {
-    struct Case {
-        const char* name;
-        bool directory;
-        const char* set;   // chattr argument
-        const char* kept;  // letters that must survive
+    // Both, with no-dump and no-atime; an append-only directory with no-dump; neither.
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {"touch", "+iadA", "dA"},
+        {"mkdir", "+ad", "d"},
+        {"touch", "+d", "d"},
     };
-    const Case cases[] = {
-        {"both, with no-dump and no-atime", false, "+iadA", "dA"},
-        {"append-only directory with no-dump", true, "+ad", "d"},
-        {"nothing set", false, "+d", "d"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        sh(std::string(c.directory ? "mkdir" : "touch") + " item && chattr " + c.set + " item");
-        for (const char* letter = c.set + 1; *letter; ++letter) {
-            ASSERT_TRUE(hasAttribute("item", *letter)) << *letter;
+    for (const auto& [make, set, kept] : cases) {
+        SCOPED_TRACE(set);
+        sh(std::string(make) + " item && chattr " + set + " item");
+        for (const char letter : set.substr(1)) {
+            ASSERT_TRUE(hasAttribute("item", letter)) << letter;
         }
         EXPECT_EQ(clear(root + "/item"), okFor(root + "/item"));
         EXPECT_FALSE(hasAttribute("item", 'i'));
         EXPECT_FALSE(hasAttribute("item", 'a'));
-        for (const char* letter = c.kept; *letter; ++letter) {
-            EXPECT_TRUE(hasAttribute("item", *letter)) << *letter;
+        for (const char letter : kept) {
+            EXPECT_TRUE(hasAttribute("item", letter)) << letter;
         }
         sh("rm -r item");  // possible now
     }

@@ -20,8 +20,7 @@ using Args = std::vector<std::string>;
 // identifier is checked before the tool is looked for, and the tool is called with --forget
 // and within the configured time.
 TEST(ForgetReceipt, ValidatesTheIdentifierThenRunsTheToolWithForgetWithinItsTimeOut) {
-    RootFileOpsSettings settings;
-    settings.receiptToolPath = "";
+    RootFileOpsSettings settings{.receiptToolPath = ""};
     EXPECT_EQ(forgetReceipt(Request{"../x"}, asRoot(), settings),
               HelperResponse::error("'../x' is not a valid package identifier"));
     EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, asRoot(), settings),
