@@ -99,7 +99,6 @@ TEST(Admission, APeerOtherThanRootActsOnlyForItsOwnUid) {
 TEST(ItemPipeline, DeniedAndAllowedPathsGiveResultsInRequestOrderAndTheDenialIsLogged) {
     FileOpsScenario world;
     writeFile(world.at("file"), "x");
-    const auto before = listTree(world.home());
     const std::string relative = "not/absolute";
     const auto results = itemsOf(
         world.remove({relative, world.home(), "/etc/passwd", world.at("file"), world.at("file")}));

@@ -58,17 +58,14 @@ TEST(RemoveItems, RemovesTreesAndLinksAsLinksButNotThroughASwappedParentAndRepor
               ItemOutcome::failed(EBUSY, "Device or resource busy"));
     EXPECT_EQ(readFile(world.at("item/mnt/data")), "data");
 
-    putFile(world.at("dir/locked"), "x");
+    // A file's own errno (a tree's goes through the walk, as the busy mount point above).
     writeFile(world.at("locked"), "x");
-    const std::string both = "'" + world.at("dir/locked") + "' '" + world.at("locked") + "'";
-    if (std::system(("chattr +i " + both).c_str()) != 0) {
+    if (std::system(("chattr +i '" + world.at("locked") + "'").c_str()) != 0) {
         GTEST_SKIP() << "no immutable attribute here";
     }
-    const auto eperm = ItemOutcome::failed(EPERM, "Operation not permitted");
-    EXPECT_EQ(itemsOf(world.remove({world.at("locked"), world.at("dir")})),
-              (std::vector<ItemResult>{{world.at("locked"), eperm, std::nullopt},
-                                       {world.at("dir"), eperm, std::nullopt}}));
-    EXPECT_TRUE(pathExists(world.at("dir/locked")));
+    EXPECT_EQ(onlyItem(world.remove({world.at("locked")})).outcome,
+              ItemOutcome::failed(EPERM, "Operation not permitted"));
+    EXPECT_TRUE(pathExists(world.at("locked")));
 }
 
 }  // namespace
