@@ -98,11 +98,9 @@ class FileOperationRace : public ::testing::Test {
             {
                 Swapper swapper(world.at(i % 2 ? "race" : inner),
                                 i % 2 ? canary.path() : innerLink);
-                // Any outcome the operations define, but never sipProtected here.
                 EXPECT_FALSE(std::holds_alternative<ItemOutcome::SipProtected>(
                     onlyItem(operate()).outcome.kind));
             }
-            // Whatever happened, the item is in place or in the Trash, never left in staging.
             ASSERT_EQ(world.stagingLeftovers(), std::vector<std::string>{}) << "iteration " << i;
             if (i % 50 == 0 || i == iterations - 1) {
                 ASSERT_EQ(listTree(canary.path()), canaryBefore) << "after iteration " << i;

@@ -63,7 +63,6 @@ TEST(TrashItems, ASwappedItemIsARaceAndATrashThatIsNotADirectoryHasNoFreeName) {
     const auto captured = [&](const std::string& name) {
         return std::get<CapturedItem>(captureItem(world.at(name), world.at(name)));
     };
-    // An item swapped after its capture is put back.
     writeFile(world.at("item"), "checked");
     const auto checked = captured("item");
     ASSERT_EQ(::rename(world.at("item").c_str(), world.at("moved-away").c_str()), 0);

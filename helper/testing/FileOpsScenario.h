@@ -62,9 +62,8 @@ class FileOpsScenario {
     HelperResponse remove(std::vector<std::string> paths) const {
         return perform(HelperRequest::RemoveItems{std::move(paths), uid()});
     }
-    HelperResponse restore(std::string trashed, std::string original) const {
-        return perform(
-            HelperRequest::RestoreFromTrash{std::move(trashed), std::move(original), uid()});
+    HelperResponse restore(const std::string& trashed, const std::string& original) const {
+        return perform(HelperRequest::RestoreFromTrash{trashed, original, uid()});
     }
     template <class R>
     HelperResponse perform(R request, const Caller& caller = Caller::currentProcess()) const {
