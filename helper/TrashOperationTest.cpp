@@ -30,8 +30,7 @@ TEST(TrashNaming, NumberedNamesKeepTheExtension) {
         EXPECT_EQ(trashCandidate(name, n), expected) << name << " " << n;
     }
     // Too long with a number: the base is shortened (not inside a UTF-8 character).
-    const std::string longBase(251, 'a');
-    EXPECT_EQ(trashCandidate(longBase + ".txt", 2), std::string(249, 'a') + " 2.txt");
+    EXPECT_EQ(trashCandidate(std::string(251, 'a') + ".txt", 2), std::string(249, 'a') + " 2.txt");
     const std::string accented = std::string(246, 'a') + "\xC3\xA9\xC3\xA9";  // 250 bytes
     EXPECT_EQ(trashCandidate(accented + ".txt", 12), std::string(246, 'a') + "\xC3\xA9 12.txt");
     const std::string longExtension = "a." + std::string(252, 'e');

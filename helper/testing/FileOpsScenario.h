@@ -1,8 +1,7 @@
-// A scratch world for the root file-operation tests: a real account (home directory made by
-// useradd), a scratch state directory (staging records) and legacy staging directory, helpers to
-// build requests and read responses, and a capture of the helper's log lines. Optionally the
-// account's home lies on a tmpfs (fast for huge trees, and a second file system for cross-volume
-// cases).
+// A scratch world for the root file-operation tests: a real account (home made by useradd), a
+// scratch state directory (staging records) and legacy staging directory, helpers to build
+// requests and read responses, and the helper's captured log lines. The home may lie on a tmpfs
+// (fast for huge trees, and a second file system for cross-volume cases).
 #pragma once
 
 #include <gtest/gtest.h>
