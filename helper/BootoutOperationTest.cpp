@@ -48,39 +48,34 @@ TEST(BootoutLaunchd, RefusesBadLabelsAndSystemUidsWithoutRunningTheTool) {
 
 // How other statuses and output become the answer is runTool's own test.
 TEST(BootoutLaunchd, StopsASystemOrUserUnitAndCountsNotLoadedAsDone) {
+    TestAccount account("kbproc");
+    ASSERT_TRUE(account.valid());
     const std::string notLoaded = "echo 'Unit x not loaded.' >&2; exit 5";
-    const std::pair<std::string, std::string> cases[] = {
-        {"exit 0", "dev.example.agent"},
-        {"exit 0", "--now"},
-        {notLoaded, "-H"},
+    const std::string gui = "gui/" + std::to_string(account.uid());
+    // A user's unit goes through that user's manager.
+    const Args user{"--user", "--machine=" + account.name() + "@.host"};
+    const std::tuple<std::string, Request, Args, std::string> cases[] = {
+        {"exit 0", {"dev.example.agent", LaunchdDomain::system()}, {}, "system/dev.example.agent"},
+        {"exit 0", {"--now", LaunchdDomain::system()}, {}, "system/--now"},
+        {notLoaded, {"-H", LaunchdDomain::system()}, {}, "system/-H"},
+        {"exit 0", {"agent", LaunchdDomain::gui(account.uid())}, user, gui + "/agent"},
     };
-    for (const auto& [body, label] : cases) {
-        SCOPED_TRACE(label);
+    for (const auto& [body, request, options, target] : cases) {
+        SCOPED_TRACE(target);
         Fixture f(body);
         CapturedLog log;
-        EXPECT_EQ(bootoutLaunchd(Request{label, LaunchdDomain::system()}, asRoot(), f.settings),
-                  HelperResponse::done());
-        EXPECT_EQ(f.systemctl.lastArguments(), (Args{"stop", "--", label}));
-        EXPECT_EQ(log.records(), (std::vector<LogRecord>{{"operations", LogLevel::standard,
-                                                          f.settings.systemctlPath +
-                                                              " succeeded for system/" + label}}));
+        EXPECT_EQ(bootoutLaunchd(request, asRoot(), f.settings), HelperResponse::done());
+        Args expected = options;
+        expected.insert(expected.end(), {"stop", "--", request.label});
+        EXPECT_EQ(f.systemctl.lastArguments(), expected);
+        EXPECT_EQ(
+            log.records(),
+            (std::vector<LogRecord>{{"operations", LogLevel::standard,
+                                     f.settings.systemctlPath + " succeeded for " + target}}));
     }
     Fixture failing("echo 'Failed to stop x.service: Access denied' >&2; exit 4");
     EXPECT_EQ(bootoutLaunchd(Request{"x", LaunchdDomain::system()}, asRoot(), failing.settings),
               HelperResponse::error("Failed to stop x.service: Access denied"));
-    // A user's unit, through that user's manager.
-    TestAccount account("kbproc");
-    ASSERT_TRUE(account.valid());
-    Fixture f("exit 0");
-    CapturedLog log;
-    EXPECT_EQ(
-        bootoutLaunchd(Request{"agent", LaunchdDomain::gui(account.uid())}, asRoot(), f.settings),
-        HelperResponse::done());
-    EXPECT_EQ(f.systemctl.lastArguments(),
-              (Args{"--user", "--machine=" + account.name() + "@.host", "stop", "--", "agent"}));
-    EXPECT_EQ(log.count(f.settings.systemctlPath + " succeeded for gui/" +
-                        std::to_string(account.uid()) + "/agent"),
-              1u);
 }
 
 }  // namespace

@@ -2,136 +2,104 @@
 // by chattr and lists set by setfacl.
 #include "helper/ClearProtectionOperation.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
-#include "helper/testing/CapturedLog.h"
+#include "helper/testing/FileOpsScenario.h"
 #include "testing/ChildProcess.h"
-#include "testing/TempDir.h"
-#include "testing/TestAccount.h"
 
 namespace kb {
 namespace {
 
 using namespace kb::testing;
 
-std::string shell(const std::string& command) {
-    const auto r = runChild({"/bin/sh", "-c", command});
-    EXPECT_EQ(r.exitStatus, 0) << command << ": " << r.err;
-    return r.out;
-}
-
-// The attribute letters lsattr shows for the item itself ("-" for none).
-std::string attributes(const std::string& path) {
-    const std::string line = shell("lsattr -d '" + path + "'");
-    return line.substr(0, line.find(' '));
-}
-
-bool hasAttribute(const std::string& path, char letter) {
-    return attributes(path).find(letter) != std::string::npos;
-}
-
-// Extended list entries (nothing for a plain mode).
-std::string extendedAcl(const std::string& path) {
-    return shell("getfacl --skip-base --omit-header --absolute-names '" + path + "'");
-}
-
 class ClearProtectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(account.valid());
-        root = account.home() + "/Projects";
         makeDirectories(root);
     }
-    std::vector<ItemResult> clear(const std::string& path) {
-        const auto answer = clearProtection({path, account.uid()}, asRoot(), {});
-        const auto* items = std::get_if<HelperResponse::Items>(&answer.kind);
-        return items ? items->results : std::vector<ItemResult>{};
+    // Runs `command` in `root`, where the items are named relative to it.
+    std::string sh(const std::string& command) {
+        const auto r = runChild({"/bin/sh", "-c", "cd '" + root + "' && " + command});
+        EXPECT_EQ(r.exitStatus, 0) << command << ": " << r.err;
+        return r.out;
     }
-    std::vector<ItemResult> okFor(const std::string& path) {
-        return {ItemResult{path, ItemOutcome::ok(), std::nullopt}};
+    // Whether lsattr shows `letter` for the item itself.
+    bool hasAttribute(const std::string& name, char letter) {
+        const std::string line = sh("lsattr -d " + name);
+        return line.substr(0, line.find(' ')).find(letter) != std::string::npos;
+    }
+    // Extended list entries (nothing for a plain mode).
+    std::string extendedAcl(const std::string& name) {
+        return sh("getfacl --skip-base --omit-header " + name);
+    }
+    ItemResult clear(const std::string& path) {
+        return onlyItem(clearProtection({path, account.uid()}, asRoot(), {}));
+    }
+    static ItemResult okFor(const std::string& path) {
+        return {path, ItemOutcome::ok(), std::nullopt};
     }
 
     TestAccount account{"kbproc"};
-    std::string root;
+    std::string root = account.home() + "/Projects";
 };
 
 TEST_F(ClearProtectionTest, ClearsImmutableAndAppendOnlyAndKeepsOtherAttributes) {
-    struct Case {
-        const char* name;
-        bool directory;
-        const char* set;   // chattr argument
-        const char* kept;  // letters that must survive
+    // Both, with no-dump and no-atime; an append-only directory with no-dump; neither.
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {"touch", "+iadA", "dA"},
+        {"mkdir", "+ad", "d"},
+        {"touch", "+d", "d"},
     };
-    const Case cases[] = {
-        {"both, with no-dump and no-atime", false, "+iadA", "dA"},
-        {"append-only directory with no-dump", true, "+ad", "d"},
-        {"nothing set", false, "+d", "d"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string item = root + "/item";
-        shell(std::string(c.directory ? "mkdir '" : "touch '") + item + "'; chattr " + c.set +
-              " '" + item + "'");
-        for (const char* letter = c.set + 1; *letter; ++letter) {
-            ASSERT_TRUE(hasAttribute(item, *letter)) << *letter;
+    for (const auto& [make, set, kept] : cases) {
+        SCOPED_TRACE(set);
+        sh(std::string(make) + " item && chattr " + set + " item");
+        for (const char letter : set.substr(1)) {
+            ASSERT_TRUE(hasAttribute("item", letter)) << letter;
         }
-        EXPECT_EQ(clear(item), okFor(item));
-        EXPECT_FALSE(hasAttribute(item, 'i'));
-        EXPECT_FALSE(hasAttribute(item, 'a'));
-        for (const char* letter = c.kept; *letter; ++letter) {
-            EXPECT_TRUE(hasAttribute(item, *letter)) << *letter;
+        EXPECT_EQ(clear(root + "/item"), okFor(root + "/item"));
+        EXPECT_FALSE(hasAttribute("item", 'i'));
+        EXPECT_FALSE(hasAttribute("item", 'a'));
+        for (const char letter : kept) {
+            EXPECT_TRUE(hasAttribute("item", letter)) << letter;
         }
-        shell("rm -r '" + item + "'");  // possible now
+        sh("rm -r item");  // possible now
     }
 }
 
 TEST_F(ClearProtectionTest, StripsListsWithoutWideningTheGroup) {
     // Immutable with a list: the attribute is cleared first, then the list can go.
-    const std::string locked = root + "/locked.txt";
-    shell("touch '" + locked + "'; chmod 0604 '" + locked + "'; setfacl -m g:nogroup:r,m::rw '" +
-          locked + "'; chattr +i '" + locked + "'");
+    const std::string locked = root + "/locked";
+    sh("touch locked && chmod 0604 locked && setfacl -m g:nogroup:r,m::rw locked && "
+       "chattr +i locked");
     ASSERT_EQ(statusOf(locked).mode & 07777, 0664u);  // the group bits now show the mask
     EXPECT_EQ(clear(locked), okFor(locked));
-    EXPECT_FALSE(hasAttribute(locked, 'i'));
-    EXPECT_EQ(extendedAcl(locked), "");
+    EXPECT_FALSE(hasAttribute("locked", 'i'));
+    EXPECT_EQ(extendedAcl("locked"), "");
     EXPECT_EQ(statusOf(locked).mode & 07777, 0604u);
 
     // A directory loses its default list too; its contents keep theirs.
-    const std::string dir = root + "/dir";
-    shell("mkdir '" + dir + "'; chmod 2750 '" + dir + "'; touch '" + dir +
-          "/inner'; setfacl -m u:nobody:r '" + dir +
-          "/inner'; setfacl -m u:nobody:rx -d -m "
-          "u:nobody:rwx '" +
-          dir + "'; chattr +i '" + dir + "'");
-    EXPECT_EQ(clear(dir), okFor(dir));
-    EXPECT_EQ(extendedAcl(dir), "");
-    EXPECT_EQ(statusOf(dir).mode & 07777, 02750u);
-    EXPECT_NE(extendedAcl(dir + "/inner"), "");
+    sh("mkdir dir && chmod 2750 dir && touch dir/inner && setfacl -m u:nobody:r dir/inner && "
+       "setfacl -m u:nobody:rx -d -m u:nobody:rwx dir && chattr +i dir");
+    EXPECT_EQ(clear(root + "/dir"), okFor(root + "/dir"));
+    EXPECT_EQ(extendedAcl("dir"), "");
+    EXPECT_EQ(statusOf(root + "/dir").mode & 07777, 02750u);
+    EXPECT_NE(extendedAcl("dir/inner"), "");
 }
 
 TEST_F(ClearProtectionTest, ALinkIsHandledAsTheLinkAndMissingOrDeniedItemsAreRefused) {
-    const std::string target = root + "/target";
-    const std::string link = root + "/link";
-    shell("touch '" + target + "'; setfacl -m u:nobody:r '" + target + "'; chattr +i '" + target +
-          "'; ln -s target '" + link + "'");
-    EXPECT_EQ(clear(link), okFor(link));
-    EXPECT_TRUE(hasAttribute(target, 'i'));
-    EXPECT_NE(extendedAcl(target), "");
+    sh("touch target && setfacl -m u:nobody:r target && chattr +i target && ln -s target link");
+    EXPECT_EQ(clear(root + "/link"), okFor(root + "/link"));
+    EXPECT_TRUE(hasAttribute("target", 'i'));
+    EXPECT_NE(extendedAcl("target"), "");
 
-    const std::string fifo = root + "/fifo";
-    shell("mkfifo '" + fifo + "'");
-    EXPECT_EQ(clear(fifo), okFor(fifo));  // not opened, so no reader is needed
+    sh("mkfifo fifo");
+    EXPECT_EQ(clear(root + "/fifo"), okFor(root + "/fifo"));  // not opened, so no reader is needed
 
-    const std::string missing = root + "/missing";
-    EXPECT_EQ(clear(missing),
-              (std::vector<ItemResult>{{missing, ItemOutcome::notFound(), std::nullopt}}));
-
-    const auto denied = clear("/etc/passwd");
-    ASSERT_EQ(denied.size(), 1u);
-    EXPECT_TRUE(std::holds_alternative<ItemOutcome::PolicyDenied>(denied[0].outcome.kind));
-
+    EXPECT_EQ(clear(root + "/missing"),
+              (ItemResult{root + "/missing", ItemOutcome::notFound(), std::nullopt}));
+    EXPECT_TRUE(
+        std::holds_alternative<ItemOutcome::PolicyDenied>(clear("/etc/passwd").outcome.kind));
     EXPECT_EQ(clearProtection({root + "/x", 0}, asRoot(), {}),
               HelperResponse::error("uid 0 is not a user account this helper will act for"));
     EXPECT_EQ(clearProtection({"", account.uid()}, asRoot(), {}).kind.index(), 1u);  // items

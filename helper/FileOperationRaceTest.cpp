@@ -1,8 +1,7 @@
-// Remove, trash (with its re-own) and restore while another thread keeps swapping a
-// directory inside the item, or a parent of the item, for a symbolic link to a canary
-// directory outside it; a trashed item is never left in staging. The canary lies in a location the
-// policy denies, so no verdict can ever send the helper there legitimately: any change to it is a
-// fault.
+// Remove, trash (with its re-own) and restore while another thread keeps swapping a directory
+// inside the item, or a parent of the item, for a symbolic link to a canary directory outside it;
+// a trashed item is never left in staging. The canary lies in a location the policy denies, so no
+// verdict can ever send the helper there legitimately: any change to it is a fault.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <unistd.h>
@@ -22,40 +21,30 @@ using namespace kb::testing;
 
 constexpr int iterations = 500;
 
-// Keeps replacing `target` by a link to `linkTarget` and putting it back, until stopped.
+// Keeps replacing `target` by a link to `linkTarget` and putting it back, until destroyed.
 class Swapper {
   public:
     Swapper(std::string target, std::string linkTarget)
-        : target_(std::move(target)), link_(std::move(linkTarget)), thread_([this] { run(); }) {
+        : target_(std::move(target)), link_(std::move(linkTarget)) {
         while (cycles_ < 2) {
             sched_yield();
         }
     }
-    ~Swapper() {
-        stop_ = true;
-        thread_.join();
-        // Leave the real directory in place if the last swap was interrupted.
-        if (::rename((target_ + ".real").c_str(), target_.c_str()) != 0) {
-            ::unlink((target_ + ".real").c_str());
-        }
-    }
 
   private:
-    void run() {
+    void run(const std::stop_token& stop) {
         const std::string real = target_ + ".real";
         unsigned seed = 12345;
         auto pause = [&seed] {
-            // A few microseconds, varied, so that every step of the operation meets both
-            // states.
+            // A few microseconds, varied, so that every step of the operation meets both states.
             seed = seed * 1103515245u + 12345u;
             const auto until =
                 std::chrono::steady_clock::now() + std::chrono::microseconds((seed >> 16) % 40);
             while (std::chrono::steady_clock::now() < until) {
             }
         };
-        while (!stop_) {
+        for (; !stop.stop_requested(); ++cycles_) {
             if (::rename(target_.c_str(), real.c_str()) != 0) {
-                ++cycles_;
                 sched_yield();
                 continue;
             }
@@ -64,26 +53,27 @@ class Swapper {
                 ::unlink(target_.c_str());
             }
             ::rename(real.c_str(), target_.c_str());
-            ++cycles_;
             pause();
+        }
+        // Leave the real directory in place if the last swap was interrupted.
+        if (::rename(real.c_str(), target_.c_str()) != 0) {
+            ::unlink(real.c_str());
         }
     }
 
     std::string target_;
     std::string link_;
-    std::atomic<bool> stop_{false};
     std::atomic<int> cycles_{0};
-    std::thread thread_;
+    // Declared last: it starts after the members it uses and is joined before they go.
+    std::jthread thread_{[this](const std::stop_token& stop) { run(stop); }};
 };
 
 class FileOperationRace : public ::testing::Test {
   protected:
     FileOperationRace() : world(HomeLocation::tmpfs), canary("/var/lib") {
-        makeDirectories(canary / "item/sub");
-        makeDirectories(canary / "sub");
-        writeFile(canary / "item/sub/f", "canary");
+        putFile(canary / "item/sub/f", "canary");
         writeFile(canary / "item/g", "canary");
-        writeFile(canary / "sub/f", "canary");
+        putFile(canary / "sub/f", "canary");
         canaryBefore = listTree(canary.path());
     }
 
@@ -92,8 +82,7 @@ class FileOperationRace : public ::testing::Test {
         for (const char* name : {"race", "race.real", ".Trash"}) {
             std::filesystem::remove_all(world.at(name), ec);
         }
-        makeDirectories(world.at("race/item/sub"));
-        writeFile(world.at("race/item/sub/f"), "item");
+        putFile(world.at("race/item/sub/f"), "item");
         writeFile(world.at("race/item/g"), "item");
     }
 
@@ -109,11 +98,9 @@ class FileOperationRace : public ::testing::Test {
             {
                 Swapper swapper(world.at(i % 2 ? "race" : inner),
                                 i % 2 ? canary.path() : innerLink);
-                // Any outcome the operations define, but never sipProtected here.
                 EXPECT_FALSE(std::holds_alternative<ItemOutcome::SipProtected>(
                     onlyItem(operate()).outcome.kind));
             }
-            // Whatever happened, the item is in place or in the Trash, never left in staging.
             ASSERT_EQ(world.stagingLeftovers(), std::vector<std::string>{}) << "iteration " << i;
             if (i % 50 == 0 || i == iterations - 1) {
                 ASSERT_EQ(listTree(canary.path()), canaryBefore) << "after iteration " << i;
@@ -138,10 +125,7 @@ TEST_F(FileOperationRace, RestoreNeverTakesFromOrPutsIntoTheCanary) {
     race(
         ".Trash/box", canary.path(),
         [&] { return world.restore(world.trashed("box/item"), world.at("race/back")); },
-        [&] {
-            makeDirectories(world.at(".Trash/box/item/sub"));
-            writeFile(world.trashed("box/item/sub/f"), "trashed");
-        });
+        [&] { putFile(world.trashed("box/item/sub/f"), "trashed"); });
 }
 
 }  // namespace

@@ -16,12 +16,9 @@ using testing::asRoot;
 using Request = HelperRequest::ForgetReceipt;
 using Args = std::vector<std::string>;
 
-// How the tool's statuses and output become the answer is runTool's own test; here, the
-// identifier is checked before the tool is looked for, and the tool is called with --forget
-// and within the configured time.
+// How the tool's statuses and output become the answer is runTool's own test.
 TEST(ForgetReceipt, ValidatesTheIdentifierThenRunsTheToolWithForgetWithinItsTimeOut) {
-    RootFileOpsSettings settings;
-    settings.receiptToolPath = "";
+    RootFileOpsSettings settings{.receiptToolPath = ""};
     EXPECT_EQ(forgetReceipt(Request{"../x"}, asRoot(), settings),
               HelperResponse::error("'../x' is not a valid package identifier"));
     EXPECT_EQ(forgetReceipt(Request{"com.example.pkg"}, asRoot(), settings),

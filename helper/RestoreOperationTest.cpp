@@ -12,49 +12,37 @@ namespace {
 
 using namespace kb::testing;
 
-TEST(RestoreFromTrash, PutsTheItemBackAcrossFileSystemsTooOrRefusesToReplaceWhatIsThere) {
+TEST(RestoreFromTrash, PutsItBackButNotOverAnItemNorFromOutsideTheTrashNorToADeniedPath) {
     FileOpsScenario world;
-    makeDirectories(world.at("docs"));
-    writeFile(world.at("docs/a.txt"), "mine");
-    const auto trashed = onlyItem(world.trash({world.at("docs/a.txt")}));
-    ASSERT_EQ(trashed.trashedPath, world.trashed("a.txt"));
+    const std::string original = world.at("docs/a.txt");
+    const std::string trashed = world.trashed("a.txt");
+    const auto putBack = [&](const auto& to) { return onlyItem(world.restore(trashed, to)); };
+    putFile(original, "mine");
+    ASSERT_EQ(onlyItem(world.trash({original})).trashedPath, trashed);
 
-    writeFile(world.at("docs/a.txt"), "newer");
-    EXPECT_EQ(onlyItem(world.restore(world.trashed("a.txt"), world.at("docs/a.txt"))),
-              (ItemResult{world.at("docs/a.txt"),
-                          ItemOutcome::failed(
-                              EEXIST, "something already exists at " + world.at("docs/a.txt")),
-                          std::nullopt}));
-    EXPECT_EQ(readFile(world.at("docs/a.txt")), "newer");
+    writeFile(original, "newer");
+    const auto exists = ItemOutcome::failed(EEXIST, "something already exists at " + original);
+    EXPECT_EQ(putBack(original), (ItemResult{original, exists, std::nullopt}));
+    EXPECT_EQ(readFile(original), "newer");
 
-    ASSERT_EQ(::unlink(world.at("docs/a.txt").c_str()), 0);
-    EXPECT_EQ(onlyItem(world.restore(world.trashed("a.txt"), world.at("docs/a.txt"))),
-              (ItemResult{world.at("docs/a.txt"), ItemOutcome::ok(), std::nullopt}));
-    EXPECT_EQ(readFile(world.at("docs/a.txt")), "mine");
-    EXPECT_FALSE(pathExists(world.trashed("a.txt")));
-
-    EXPECT_EQ(onlyItem(world.restore(world.trashed("a.txt"), world.at("docs/a.txt"))).outcome,
-              ItemOutcome::notFound());
-    EXPECT_EQ(onlyItem(world.restore(world.trashed("a.txt"), world.at("gone/a.txt"))).outcome,
-              ItemOutcome::notFound());
+    ASSERT_EQ(::unlink(original.c_str()), 0);
+    EXPECT_EQ(putBack(original), (ItemResult{original, ItemOutcome::ok(), std::nullopt}));
+    EXPECT_EQ(readFile(original), "mine");
+    EXPECT_FALSE(pathExists(trashed));
+    EXPECT_EQ(putBack(original).outcome, ItemOutcome::notFound());
+    EXPECT_EQ(putBack(world.at("gone/a.txt")).outcome, ItemOutcome::notFound());
 
     ScratchMount mount(world.at("mnt"));
     ASSERT_TRUE(mount.mounted());
-    makeDirectories(world.at(".Trash/tree/sub"));
-    writeFile(world.trashed("tree/sub/f"), "data");
+    putFile(world.trashed("tree/sub/f"), "data");
     EXPECT_EQ(onlyItem(world.restore(world.trashed("tree"), world.at("mnt/tree"))).outcome,
               ItemOutcome::ok());
     EXPECT_EQ(readFile(world.at("mnt/tree/sub/f")), "data");
     EXPECT_FALSE(pathExists(world.trashed("tree")));
-}
 
-TEST(RestoreFromTrash, PathsThatAreNotItemsInsideTheTrashOrADeniedOriginalAreRefused) {
-    FileOpsScenario world;
     TempDir outside;
-    makeDirectories(world.at(".Trash/box"));
-    writeFile(world.trashed("box/item"), "x");
-    makeDirectories(world.at(".Trash/.dev.kestrelbay.staging-Ab12Cd/deep"));
-    writeFile(world.trashed(".dev.kestrelbay.staging-Ab12Cd/deep/item"), "staged");
+    putFile(world.trashed("box/item"), "x");
+    putFile(world.trashed(".dev.kestrelbay.staging-Ab12Cd/deep/item"), "staged");
     ASSERT_EQ(::symlink(".dev.kestrelbay.staging-Ab12Cd", world.trashed("staged").c_str()), 0);
     writeFile(outside / "item", "outside");
     ASSERT_EQ(::symlink(outside.path().c_str(), world.trashed("out").c_str()), 0);

@@ -37,12 +37,10 @@ TEST(RunTool, StatusesAndStandardErrorDecideTheAnswer) {
         testing::CapturedLog log;
         EXPECT_EQ(runTool(tool, {"a", "-b c"}, {0, 113}, "the subject", 500ms), answer);
         EXPECT_EQ(script.lastArguments(), (std::vector<std::string>{"a", "-b c"}));
-        std::vector<LogRecord> expectedLog;
-        if (std::holds_alternative<HelperResponse::Done>(answer.kind)) {
-            expectedLog.push_back(
-                {"operations", LogLevel::standard, tool + " succeeded for the subject"});
-        }
-        EXPECT_EQ(log.records(), expectedLog);
+        const LogRecord success{"operations", LogLevel::standard,
+                                tool + " succeeded for the subject"};
+        EXPECT_EQ(log.records(), answer == HelperResponse::done() ? std::vector{success}
+                                                                  : std::vector<LogRecord>{});
     }
     EXPECT_EQ(runTool(dir / "missing", {}, {0}, "x", 10s),
               HelperResponse::error("could not run " + (dir / "missing") +

@@ -20,15 +20,10 @@ namespace {
 using namespace kb::testing;
 
 TEST(StagingRecord, RoundTripsAnyPathAndRefusesDamagedText) {
-    const StagingRecord record{StagingRecord::Contents::copy,
-                               "/home/a b/.Trash",
-                               std::string(stagingPrefix) + "X",
-                               {2049, 77},
-                               1000,
-                               1001,
-                               "/home/a b",
-                               "/home/a b/100% \n\x7f odd",
-                               "100% \n\x7f odd"};
+    const std::string odd = "100% \n\x7f odd";
+    const StagingRecord record(StagingRecord::Contents::copy, "/home/a b/.Trash",
+                               std::string(stagingPrefix) + "X", ObjectId{2049, 77}, 1000, 1001,
+                               "/home/a b", "/home/a b/" + odd, odd);
     EXPECT_EQ(StagingRecord::decode(record.encode()), record);
     std::string text = record.encode();
     EXPECT_EQ(StagingRecord::decode(text.substr(0, text.size() - 1)), std::nullopt);
@@ -41,10 +36,8 @@ TEST(StagingRecovery, AnItemLeftByAKilledHelperReachesItsOwnersTrash) {
     makeDirectories(world.at("tree/wide"));
     ASSERT_TRUE(makeManyFiles(world.at("tree/wide"), 50000));
     const std::string requestFile = world.scratch() / "request.json";
-    auto bytes = HelperCodec::encode(
-        HelperRequest{HelperRequest::TrashItems{{world.at("tree")}, world.uid()}});
-    ASSERT_TRUE(bytes.ok());
-    writeFile(requestFile, *bytes);
+    const HelperRequest request{HelperRequest::TrashItems{{world.at("tree")}, world.uid()}};
+    writeFile(requestFile, HelperCodec::encode(request).value());
 
     // env(1) execs the helper in its own place, so the pid is the helper's.
     const std::string state = "STATE_DIRECTORY=" + world.settings.stateDirectory;
@@ -81,9 +74,17 @@ TEST(StagingRecovery, AnItemLeftByAKilledHelperReachesItsOwnersTrash) {
 
 // Crafted leftovers: an item in a subdirectory the account renamed (named after the
 // directory of the item its record's note names, and its own name), a copy whose original is
-// still in place, and a record whose subdirectory is gone.
-TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDropped) {
+// still in place, a record whose subdirectory is gone, and the old staging directory with an
+// item of the account and one whose account is unknown (still root's: it stays, logged, and so
+// does the directory).
+TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDroppedOldStagingEmptied) {
     FileOpsScenario world;
+    const std::string legacy = world.settings.stagingDirectory;
+    putFile(legacy + "/UUID-1/tree/f", "theirs");
+    putFile(legacy + "/UUID-2/unowned", "root's");
+    ASSERT_EQ(::chmod(legacy.c_str(), 0700), 0);
+    ASSERT_EQ(::chown((legacy + "/UUID-1/tree").c_str(), world.uid(), world.account().gid()), 0);
+
     makeDirectories(world.trashed(""));
     writeFile(world.at("original"), "original");
     UniqueFd trash(::open(world.trashed("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -106,8 +107,7 @@ TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDropped) {
     shared.name = "noted";
     ASSERT_TRUE(records->noteItem(shared).ok());
     const std::string item = shared.staging;
-    makeDirectories(world.trashed(item + "/item/sub"));
-    writeFile(world.trashed(item + "/item/sub/f"), "item");
+    putFile(world.trashed(item + "/item/sub/f"), "item");
     // The account renames the subdirectory (it owns the Trash); recovery still finds it.
     ASSERT_EQ(::rename(world.trashed(item).c_str(),
                        world.trashed(std::string(stagingPrefix) + "renamed").c_str()),
@@ -129,20 +129,6 @@ TEST(StagingRecovery, ItemsGoToTheTrashCopiesAreDeletedStaleRecordsDropped) {
     EXPECT_EQ(1u, world.log.count("deleted an unfinished copy of " + world.at("original"),
                                   LogLevel::standard));
     EXPECT_EQ(world.stagingLeftovers(), std::vector<std::string>{});
-}
-
-// An item whose account is unknown (still root's) stays, logged, and so does the directory.
-TEST(StagingRecovery, TheOldStagingDirectoryIsEmptiedIntoItsItemsOwnersTrash) {
-    FileOpsScenario world;
-    const std::string legacy = world.settings.stagingDirectory;
-    makeDirectories(legacy + "/UUID-1/tree");
-    makeDirectories(legacy + "/UUID-2");
-    ASSERT_EQ(::chmod(legacy.c_str(), 0700), 0);
-    writeFile(legacy + "/UUID-1/tree/f", "theirs");
-    ASSERT_EQ(::chown((legacy + "/UUID-1/tree").c_str(), world.uid(), world.account().gid()), 0);
-    writeFile(legacy + "/UUID-2/unowned", "root's");
-
-    recoverStaging(world.settings);
     EXPECT_EQ(readFile(world.trashed("tree/f")), "theirs");
     EXPECT_EQ(ownerOf(world.trashed("tree")), world.uid());
     EXPECT_EQ(ownerOf(world.trashed("tree/f")), 0u);  // nothing says it may change hands

@@ -57,7 +57,7 @@ TEST(TerminateProcess, RefusalsComeInTheOrderOfTheChecks) {
     EXPECT_TRUE(log.records().empty());
 }
 
-TEST(TerminateProcess, DeliversTermAndKillToTheInspectedProcess) {
+TEST(TerminateProcess, SignalsTheInspectedProcessButNeverAnEndedOneAZombieOrAThread) {
     for (int signal : {SIGTERM, SIGKILL}) {
         Sleeper child;
         ASSERT_NE(child.startTime, 0u);
@@ -74,32 +74,27 @@ TEST(TerminateProcess, DeliversTermAndKillToTheInspectedProcess) {
         EXPECT_TRUE(audit.starts_with("terminateProcess " + pid)) << audit;
         EXPECT_TRUE(audit.ends_with("[root]")) << audit;  // the authority acted on
     }
-}
 
-TEST(TerminateProcess, AnEndedProcessAZombieOrAThreadIsNeverSignalled) {
-    // Reaped: the pid is free and may belong to someone else by now.
+    const auto notRunning = [](pid_t pid) {
+        return HelperResponse::error("no process " + std::to_string(pid) + " is running");
+    };
+    // Reaped: the pid is free, or already reused by an unrelated process that must not be the
+    // one signalled.
     Sleeper reaped;
     const pid_t pid = reaped.pid();
-    const auto startTime = reaped.startTime;
     ::kill(pid, SIGKILL);
     reaped.reap();
-    const auto answer = terminate(pid, startTime, SIGKILL);
-    if (processStartTime(pid).has_value()) {
-        // Reused at once by an unrelated process: it must not be the one signalled.
-        EXPECT_EQ(answer, HelperResponse::error("pid " + std::to_string(pid) +
-                                                " has been reused since it was inspected"));
-    } else {
-        EXPECT_EQ(answer,
-                  HelperResponse::error("no process " + std::to_string(pid) + " is running"));
-    }
+    const auto answer = terminate(pid, reaped.startTime, SIGKILL);
+    const std::string reused =
+        "pid " + std::to_string(pid) + " has been reused since it was inspected";
+    EXPECT_EQ(answer, processStartTime(pid) ? HelperResponse::error(reused) : notRunning(pid));
 
     // Ended but not yet reaped: a zombie is not running either.
     Sleeper zombie;
     ::kill(zombie.pid(), SIGKILL);
     siginfo_t info{};
     ::waitid(P_PID, static_cast<id_t>(zombie.pid()), &info, WEXITED | WNOWAIT);
-    EXPECT_EQ(terminate(zombie.pid(), zombie.startTime, SIGTERM),
-              HelperResponse::error("no process " + std::to_string(zombie.pid()) + " is running"));
+    EXPECT_EQ(terminate(zombie.pid(), zombie.startTime, SIGTERM), notRunning(zombie.pid()));
 
     // Nor is a thread of this process.
     std::promise<pid_t> tid;
@@ -109,9 +104,7 @@ TEST(TerminateProcess, AnEndedProcessAZombieOrAThreadIsNeverSignalled) {
         release.get_future().wait();
     });
     const pid_t id = tid.get_future().get();
-    const auto start = processStartTime(id).value_or(0);
-    EXPECT_EQ(terminate(id, start, SIGKILL),
-              HelperResponse::error("no process " + std::to_string(id) + " is running"));
+    EXPECT_EQ(terminate(id, processStartTime(id).value_or(0), SIGKILL), notRunning(id));
     release.set_value();
     thread.join();
 }

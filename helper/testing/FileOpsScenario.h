@@ -1,8 +1,7 @@
-// A scratch world for the root file-operation tests: a real account (home directory made by
-// useradd), a scratch state directory (staging records) and legacy staging directory, helpers to
-// build requests and read responses, and a capture of the helper's log lines. Optionally the
-// account's home lies on a tmpfs (fast for huge trees, and a second file system for cross-volume
-// cases).
+// A scratch world for the root file-operation tests: a real account (home made by useradd), a
+// scratch state directory (staging records) and legacy staging directory, helpers to build
+// requests and read responses, and the helper's captured log lines. The home may lie on a tmpfs
+// (fast for huge trees, and a second file system for cross-volume cases).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,15 +25,14 @@ enum class HomeLocation { disk, tmpfs };
 class FileOpsScenario {
   public:
     explicit FileOpsScenario(HomeLocation location = HomeLocation::disk) {
-        if (location == HomeLocation::tmpfs) {
-            mount_ = std::make_unique<ScratchMount>(scratch_ / "fs");
+        const bool tmpfs = location == HomeLocation::tmpfs;
+        const std::string base = tmpfs ? scratch_ / "fs" : scratch_.path();
+        if (tmpfs) {
+            mount_ = std::make_unique<ScratchMount>(base);
             EXPECT_TRUE(mount_->mounted());
-            account_ = std::make_unique<TestAccount>("kbops", scratch_ / "fs");
-            settings.stagingDirectory = scratch_ / "fs/staging";
-        } else {
-            account_ = std::make_unique<TestAccount>("kbops");
-            settings.stagingDirectory = scratch_ / "staging";
         }
+        account_ = std::make_unique<TestAccount>("kbops", tmpfs ? base : "/home");
+        settings.stagingDirectory = base + "/staging";
         settings.stateDirectory = scratch_ / "state";
     }
 
@@ -63,14 +61,12 @@ class FileOpsScenario {
     HelperResponse remove(std::vector<std::string> paths) const {
         return perform(HelperRequest::RemoveItems{std::move(paths), uid()});
     }
-    HelperResponse restore(std::string trashed, std::string original) const {
-        return perform(
-            HelperRequest::RestoreFromTrash{std::move(trashed), std::move(original), uid()});
+    HelperResponse restore(const std::string& trashed, const std::string& original) const {
+        return perform(HelperRequest::RestoreFromTrash{trashed, original, uid()});
     }
     template <class R>
-    HelperResponse perform(R request) const {
-        return RootFileOps::perform(HelperRequest{std::move(request)}, Caller::currentProcess(),
-                                    settings);
+    HelperResponse perform(R request, const Caller& caller = Caller::currentProcess()) const {
+        return RootFileOps::perform(HelperRequest{std::move(request)}, caller, settings);
     }
 
     // The operations as the account's own, on its own authority.
@@ -92,6 +88,12 @@ inline std::vector<ItemResult> itemsOf(const HelperResponse& response) {
     const auto* items = std::get_if<HelperResponse::Items>(&response.kind);
     EXPECT_NE(items, nullptr) << "not an items response";
     return items != nullptr ? items->results : std::vector<ItemResult>{};
+}
+
+// writeFile, making the missing directories above `path` first.
+inline void putFile(const std::string& path, std::string_view contents) {
+    makeDirectories(path.substr(0, path.rfind('/')));
+    writeFile(path, contents);
 }
 
 inline ItemResult onlyItem(const HelperResponse& response) {
