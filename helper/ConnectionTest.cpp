@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <asio/executor_work_guard.hpp>
+#include <atomic>
 #include <future>
+#include <map>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -27,8 +29,9 @@ using namespace std::chrono_literals;
 using testing::Gate;
 using WireFraming::Selector;
 
-class ConnectionTest : public ::testing::Test {
-  public:
+// A connection over a socket pair, served on a thread of its own until destroyed. Without a
+// performer, calls are counted in `served` and answered "done".
+struct ConnectionHarness {
     asio::io_context context;
     asio::executor_work_guard<asio::io_context::executor_type> work{context.get_executor()};
     std::thread runner;
@@ -37,8 +40,9 @@ class ConnectionTest : public ::testing::Test {
     IdleExitTimer timer{[this] { return now; }, [] {}};
     testing::CapturedLog log;
     std::promise<void> closed;
+    std::atomic<int> served = 0;
 
-    void TearDown() override {
+    ~ConnectionHarness() {
         client.reset();
         work.reset();
         if (runner.joinable()) {
@@ -47,8 +51,14 @@ class ConnectionTest : public ::testing::Test {
     }
 
     // `early` is written before the connection starts, as by a client that does not wait.
-    void start(HelperService::Performer performer, Connection::Limits limits = {},
+    void start(HelperService::Performer performer = {}, Connection::Limits limits = {},
                std::string_view early = {}) {
+        if (!performer) {
+            performer = [this](const HelperRequest&, const Caller&) {
+                ++served;
+                return HelperResponse::done();
+            };
+        }
         int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
         client.reset(fds[1]);
@@ -65,7 +75,7 @@ class ConnectionTest : public ::testing::Test {
     }
 
     // Starts and reads the greeting, as a client must before its first call.
-    void startGreeted(HelperService::Performer performer, Connection::Limits limits = {}) {
+    void startGreeted(HelperService::Performer performer = {}, Connection::Limits limits = {}) {
         start(std::move(performer), std::move(limits));
         EXPECT_EQ(nextBody(), std::string("\x01", 1));
     }
@@ -95,12 +105,6 @@ class ConnectionTest : public ::testing::Test {
     WireFraming::FrameReader reader_;
 };
 
-// A connection of its own for each row of a table.
-struct FreshConnection : ConnectionTest {
-    ~FreshConnection() override { TearDown(); }
-    void TestBody() override {}
-};
-
 std::string perform(std::uint64_t id, std::string_view request) {
     return WireFraming::encodeCall({id, Selector::perform, std::string(request)});
 }
@@ -113,41 +117,36 @@ std::string receipt(std::string_view id) {
     return std::string(R"({"forgetReceipt":{"packageID":")") + std::string(id) + "\"}}";
 }
 
-TEST_F(ConnectionTest, RepliesCarryTheirCallsIdsInCompletionOrder) {
+TEST(Connection, RepliesCarryTheirCallsIdsInCompletionOrder) {
+    ConnectionHarness f;
     Gate slow;
-    startGreeted([&](const HelperRequest& r, const Caller&) {
+    f.startGreeted([&](const HelperRequest& r, const Caller&) {
         if (std::get<HelperRequest::ForgetReceipt>(r.kind).packageID == "slow") {
             slow.pass();
         }
         return echoPackage(r);
     });
-    send(perform(1, receipt("slow")) + WireFraming::encodeCall({2, Selector::getVersion, ""}) +
-         perform(3, receipt("fast")));
+    f.send(perform(1, receipt("slow")) + WireFraming::encodeCall({2, Selector::getVersion, ""}) +
+           perform(3, receipt("fast")));
     ASSERT_TRUE(slow.waitEntered(1));
-    std::set<std::uint64_t> early;
+    std::map<std::uint64_t, std::string> early;
     for (int i = 0; i < 2; ++i) {
-        auto reply = receive();
+        auto reply = f.receive();
         ASSERT_TRUE(reply);
-        early.insert(reply->id);
-        if (reply->id == 2) {
-            EXPECT_EQ(WireFraming::decodeVersion(reply->payload).value(),
-                      HelperConstants::buildVersion());
-        } else {
-            EXPECT_EQ(reply->payload, R"({"error":{"_0":"fast"}})");
-        }
+        early[reply->id] = reply->payload;
     }
-    EXPECT_EQ(early, (std::set<std::uint64_t>{2, 3}));
+    const auto version = WireFraming::encodeVersionReply(2, HelperConstants::buildVersion());
+    EXPECT_EQ(early, (std::map<std::uint64_t, std::string>{
+                         {2, version.substr(WireFraming::lengthSize + WireFraming::callIdSize)},
+                         {3, R"({"error":{"_0":"fast"}})"}}));
     slow.open();
-    auto last = receive();
-    ASSERT_TRUE(last);
-    EXPECT_EQ(last->id, 1u);
-    EXPECT_EQ(last->payload, R"({"error":{"_0":"slow"}})");
-    EXPECT_EQ(settled().inFlight, 0);
+    EXPECT_EQ(f.receive(), (WireFraming::Reply{1, R"({"error":{"_0":"slow"}})"}));
+    EXPECT_EQ(f.settled().inFlight, 0);
 }
 
 // A violation closes the connection at once, a partial frame after its time-out; calls read
 // before either are answered, none after.
-TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
+TEST(Connection, ViolationsCloseTheConnectionAfterEarlierCallsAreAnswered) {
     const std::string unread = perform(2, R"({"getVersion":{}})");
     const std::tuple<std::string, std::string> cases[] = {
         {std::string("\x04\x00\x00\x01", 4) + unread,
@@ -161,21 +160,17 @@ TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
     };
     for (const auto& [bytes, line] : cases) {
         SCOPED_TRACE(line);
-        FreshConnection f;
-        f.startGreeted([](const HelperRequest&, const Caller&) { return HelperResponse::done(); },
-                       Connection::Limits{.partialFrameTimeout = 300ms});
+        ConnectionHarness f;
+        f.startGreeted({}, Connection::Limits{.partialFrameTimeout = 300ms});
         f.send(perform(1, R"({"getVersion":{}})") + bytes);
-        auto reply = f.receive();
-        ASSERT_TRUE(reply);
-        EXPECT_EQ(reply->id, 1u);
-        EXPECT_EQ(reply->payload, R"({"done":{}})");
+        EXPECT_EQ(f.receive(), (WireFraming::Reply{1, R"({"done":{}})"}));
         EXPECT_FALSE(f.receive());
         EXPECT_EQ(f.closed.get_future().wait_for(5s), std::future_status::ready);
         EXPECT_TRUE(f.log.count(line));
     }
 }
 
-TEST(ConnectionLimits, ReadingPausesUntilRepliesAreWrittenAndNoCallIsDropped) {
+TEST(Connection, ReadingPausesAtItsLimitsUntilRepliesAreWrittenAndNoCallIsDropped) {
     auto budget = std::make_shared<RequestBudget>(RequestBudget::Sizes{250'000, 1'000'000});
     const std::tuple<const char*, Connection::Limits, std::uint64_t, size_t> cases[] = {
         {"in flight", Connection::Limits{.maximumInFlight = 4}, 20, 3},
@@ -183,7 +178,7 @@ TEST(ConnectionLimits, ReadingPausesUntilRepliesAreWrittenAndNoCallIsDropped) {
     };
     for (const auto& [limit, limits, count, size] : cases) {
         SCOPED_TRACE(limit);
-        FreshConnection f;
+        ConnectionHarness f;
         Gate gate;
         f.startGreeted(
             [&](const HelperRequest& r, const Caller&) {
@@ -222,51 +217,41 @@ TEST(ConnectionLimits, ReadingPausesUntilRepliesAreWrittenAndNoCallIsDropped) {
     EXPECT_EQ(budget->held(), 0u);
 }
 
-TEST_F(ConnectionTest, AClientThatLeavesMidRequestStillCountsItsCallOut) {
+TEST(Connection, AClientThatLeavesMidRequestStillCountsItsCallOut) {
+    ConnectionHarness f;
     Gate gate;
-    startGreeted([&](const HelperRequest&, const Caller&) {
+    f.startGreeted([&](const HelperRequest&, const Caller&) {
         gate.pass();
         return HelperResponse::done();
     });
-    send(perform(1, R"({"getVersion":{}})"));
+    f.send(perform(1, R"({"getVersion":{}})"));
     ASSERT_TRUE(gate.waitEntered(1));
-    client.reset();
-    now = 200;
+    f.client.reset();
+    f.now = 200;
     gate.open();
-    EXPECT_EQ(closed.get_future().wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(settled(), (IdleExitTimer::State{0, 200}));
+    EXPECT_EQ(f.closed.get_future().wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(f.settled(), (IdleExitTimer::State{0, 200}));
 }
 
-TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServed) {
+TEST(Connection, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServed) {
     const std::string call = perform(1, R"({"getVersion":{}})");
     {
         SCOPED_TRACE("written before the greeting");
-        FreshConnection f;
-        int served = 0;
-        f.start(
-            [&](const HelperRequest&, const Caller&) {
-                ++served;
-                return HelperResponse::done();
-            },
-            {}, call);
-        auto greeting = f.nextBody();
-        ASSERT_TRUE(greeting);
-        EXPECT_EQ(WireFraming::decodeGreeting(*greeting).value(),
-                  (WireFraming::Greeting{
-                      false, "the program wrote to the helper before the helper's greeting"}));
+        ConnectionHarness f;
+        f.start({}, {}, call);
+        EXPECT_EQ(f.nextBody(),
+                  WireFraming::encodeGreeting(
+                      {false, "the program wrote to the helper before the helper's greeting"})
+                      .substr(WireFraming::lengthSize));
         EXPECT_FALSE(f.nextBody());
         EXPECT_TRUE(
             f.log.count("closing a connection that sent bytes before the helper's greeting"));
-        EXPECT_EQ(served, 0);
+        EXPECT_EQ(f.served, 0);
     }
     {
         SCOPED_TRACE("written by another process");
-        FreshConnection f;
-        int served = 0;
-        f.startGreeted([&](const HelperRequest&, const Caller&) {
-            ++served;
-            return HelperResponse::done();
-        });
+        ConnectionHarness f;
+        f.startGreeted();
         // The child holds the socket it inherited and writes a call, then waits to be let
         // go, so that it is alive when its bytes are read.
         int hold[2];
@@ -292,12 +277,12 @@ TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServ
         EXPECT_TRUE(f.log.count(
             "closing a connection that sent bytes written by a process other than the admitted "
             "one"));
-        EXPECT_EQ(served, 0);
+        EXPECT_EQ(f.served, 0);
     }
 }
 
-TEST(ConnectionTimeouts, RepliesLeftUnreadCloseTheConnection) {
-    FreshConnection f;
+TEST(Connection, RepliesLeftUnreadCloseTheConnection) {
+    ConnectionHarness f;
     f.startGreeted([](const HelperRequest&,
                       const Caller&) { return HelperResponse::error(std::string(1 << 20, 'r')); },
                    Connection::Limits{.replyTimeout = 300ms});

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -42,6 +43,8 @@ TEST(Logger, EscapingKeepsEachLineOneUnambiguousLine) {
     }
 }
 
+using Fields = std::multimap<std::string, std::string>;
+
 // Stands in for journald by binding its socket (only when no journal runs here) and reads
 // the native-protocol datagrams that log lines produce.
 class JournalSocket {
@@ -74,8 +77,7 @@ class JournalSocket {
 
     // The fields of the first datagram whose `name` field is `value` (other processes may
     // log here meanwhile); empty after a time-out.
-    std::multimap<std::string, std::string> entryWith(const std::string& name,
-                                                      const std::string& value) {
+    Fields entryWith(const std::string& name, const std::string& value) {
         std::vector<char> buffer(65536);
         for (;;) {
             const ssize_t n = ::recv(socket_.get(), buffer.data(), buffer.size(), 0);
@@ -83,19 +85,16 @@ class JournalSocket {
                 return {};
             }
             auto fields = parse(std::string_view(buffer.data(), static_cast<size_t>(n)));
-            const auto [first, last] = fields.equal_range(name);
-            for (auto it = first; it != last; ++it) {
-                if (it->second == value) {
-                    return fields;
-                }
+            if (std::ranges::count(fields, Fields::value_type{name, value}) != 0) {
+                return fields;
             }
         }
     }
 
   private:
     // NAME=value lines, or NAME, a line feed, a 64-bit little-endian length and the value.
-    static std::multimap<std::string, std::string> parse(std::string_view datagram) {
-        std::multimap<std::string, std::string> fields;
+    static Fields parse(std::string_view datagram) {
+        Fields fields;
         for (std::size_t at = 0, feed; (feed = datagram.find('\n', at)) != datagram.npos;) {
             const std::size_t equals = datagram.find('=', at);
             std::uint64_t length = 0;
@@ -118,7 +117,7 @@ class JournalSocket {
     UniqueFd socket_;
 };
 
-std::string field(const std::multimap<std::string, std::string>& fields, const std::string& name) {
+std::string field(const Fields& fields, const std::string& name) {
     const auto it = fields.find(name);
     return it == fields.end() ? "(none)" : it->second;
 }
@@ -156,13 +155,9 @@ TEST(AuditTrail, SinksSeeTheLineItsLevelAndItsFields) {
 
 TEST(AuditTrail, EveryEventHasItsOwnMessageId) {
     std::set<std::string_view> ids;
-    for (const auto event :
-         {AuditEvent::itemTrashed, AuditEvent::itemRemoved, AuditEvent::itemRestored,
-          AuditEvent::protectionCleared, AuditEvent::processSignalled, AuditEvent::serviceStopped,
-          AuditEvent::receiptForgotten, AuditEvent::requestRefused}) {
-        const std::string_view id = auditMessageId(event);
-        EXPECT_EQ(id.size(), 32u);
-        EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string_view::npos) << id;
+    for (int event = 0; event <= static_cast<int>(AuditEvent::requestRefused); ++event) {
+        const std::string_view id = auditMessageId(static_cast<AuditEvent>(event));
+        EXPECT_TRUE(id.size() == 32 && id.find_first_not_of("0123456789abcdef") == id.npos) << id;
         ids.insert(id);
     }
     EXPECT_EQ(ids.size(), 8u);

@@ -66,9 +66,6 @@ class AuthorityEndToEnd : public ::testing::Test {
             args, {},
             {testing::Credentials{account ? account->uid() : 0, account ? account->gid() : 0}});
     }
-    static std::string uidOf(const TestAccount* account) {
-        return std::to_string(account ? account->uid() : 0);
-    }
     static std::vector<std::string> terminate(const SleepingProcess& process) {
         return {"terminate", std::to_string(process.pid()),
                 std::to_string(processStartTime(process.pid()).value_or(0)), "15"};
@@ -84,7 +81,7 @@ class AuthorityEndToEnd : public ::testing::Test {
 
 TEST_F(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOneOrRootIsServed) {
     ASSERT_EQ(polkit.problem(), "");
-    const std::string uid = uidOf(&attacker);
+    const std::string uid = std::to_string(attacker.uid());
     testing::makeDirectories(victim.home() + "/notes");
     const std::string diary = ownedFile(victim, "notes/diary.txt", "secret");
     ::chmod(diary.c_str(), 0600);
@@ -124,7 +121,8 @@ TEST_F(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOn
     EXPECT_TRUE(rootProcess.running());
     EXPECT_EQ(as(&attacker, terminate(ownProcess)).out, "done\n");
     EXPECT_EQ(as(&attacker, {"bootout", unit}).err, refusedRequest);
-    EXPECT_EQ(as(&attacker, {"bootout", unit, "--gui", uidOf(&victim)}).err, refusedRequest);
+    EXPECT_EQ(as(&attacker, {"bootout", unit, "--gui", std::to_string(victim.uid())}).err,
+              refusedRequest);
     // The caller's own service manager is the caller's to manage: the tool runs.
     EXPECT_NE(as(&attacker, {"bootout", unit, "--gui", uid}).err, refusedRequest);
     // Deleting what root left in the caller's home is within the caller's rights.
@@ -136,22 +134,22 @@ TEST_F(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOn
         SCOPED_TRACE(account ? "authorized account" : "root");
         // Root acts for an account named in the request: the attacker's, here.
         const TestAccount& actedFor = account ? *account : attacker;
-        const std::string actedForUid = uidOf(&actedFor);
+        const std::string actedForUid = std::to_string(actedFor.uid());
         const std::string trash = actedFor.home() + "/.Trash/";
         writeFile(tool.path, rootScript);
         r = as(account, {"trash", tool.path, "--uid", actedForUid});
         EXPECT_EQ(r.out, tool.path + ": ok -> " + trash + tool.name + "\n");
         r = as(account, {"restore", trash + tool.name, restored.path, "--uid", actedForUid});
         EXPECT_EQ(r.out, restored.path + ": ok\n");
-        EXPECT_TRUE(testing::pathExists(restored.path));
-        ::unlink(restored.path.c_str());
+        EXPECT_EQ(::unlink(restored.path.c_str()), 0);
 
         SleepingProcess target(0, 0);
         EXPECT_EQ(as(account, terminate(target)).out, "done\n");
         EXPECT_NE(as(account, {"bootout", unit}).err, refusedRequest);
     }
-    EXPECT_EQ(as(&admin, {"remove", victim.home() + "/notes", "--uid", uidOf(&admin)}).out,
-              victim.home() + "/notes: ok\n");
+    EXPECT_EQ(
+        as(&admin, {"remove", victim.home() + "/notes", "--uid", std::to_string(admin.uid())}).out,
+        victim.home() + "/notes: ok\n");
     EXPECT_FALSE(testing::pathExists(diary));
 }
 

@@ -28,8 +28,8 @@ class RunningHelper {
     bool logged(const std::string& line) const;
     std::string log() const;
 
-    size_t openDescriptors() const;
-    size_t threads() const;
+    // How many entries the helper's /proc/PID/`name` holds: "fd" (descriptors) or "task".
+    size_t procEntries(const std::string& name) const;
 
   private:
     pid_t pid_ = -1;

@@ -1,5 +1,6 @@
 // The kestrelbay tool end to end: a real account's sample home, the tool run as that
 // account (alone, or with the real helper), the results checked on the disk.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,8 @@ namespace kb {
 namespace {
 
 using testing::ChildResult;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Every entry below `root` with its type, and each file with its content; the tool's own
 // journal and the Trash's bookkeeping left out.
@@ -64,10 +67,8 @@ TEST_F(KestrelbayTest, CleanThenUndoRestoresEveryItemAndABadRuleFileLeavesTheOth
     const auto before = snapshot(home_);
     const auto dryRun = run({"clean", "--dry-run"});
     EXPECT_EQ(dryRun.exitStatus, 0) << dryRun.err;
-    EXPECT_NE(dryRun.out.find("would trash " + home_ + "/.cache/thumbnails/normal ("),
-              std::string::npos)
-        << dryRun.out;
-    EXPECT_EQ(dryRun.out.find("Documents"), std::string::npos);
+    EXPECT_THAT(dryRun.out, HasSubstr("would trash " + home_ + "/.cache/thumbnails/normal ("));
+    EXPECT_THAT(dryRun.out, Not(HasSubstr("Documents")));
     EXPECT_EQ(run({"clean"}, "n\n").exitStatus, 0);  // declined
     EXPECT_EQ(snapshot(home_), before);
 
@@ -81,14 +82,13 @@ TEST_F(KestrelbayTest, CleanThenUndoRestoresEveryItemAndABadRuleFileLeavesTheOth
     EXPECT_TRUE(testing::pathExists(home_ + "/.local/share/Trash/files/0a"));
     EXPECT_TRUE(testing::pathExists(home_ + "/.local/share/Trash/info/0a.trashinfo"));
 
-    const auto history = run({"history"});
-    EXPECT_NE(history.out.find("clean browser.chromium"), std::string::npos) << history.out;
+    EXPECT_THAT(run({"history"}).out, HasSubstr("clean browser.chromium"));
 
     const auto undone = run({"undo"});
     EXPECT_EQ(undone.exitStatus, 0) << undone.err;
     EXPECT_EQ(snapshot(home_), before);
     EXPECT_FALSE(testing::pathExists(home_ + "/.local/share/Trash/info/0a.trashinfo"));
-    EXPECT_NE(run({"undo"}).out.find("Nothing to undo"), std::string::npos);
+    EXPECT_THAT(run({"undo"}).out, HasSubstr("Nothing to undo"));
 
     // A bad user rule file is reported and the other rules still work.
     const std::string rulesDirectory = home_ + "/.config/kestrelbay/rules.d";
@@ -102,15 +102,15 @@ TEST_F(KestrelbayTest, CleanThenUndoRestoresEveryItemAndABadRuleFileLeavesTheOth
     ownAll();
     const auto scan = run({"scan"});
     EXPECT_EQ(scan.exitStatus, 0) << scan.err;
-    EXPECT_NE(scan.err.find(rulesDirectory + "/broken.json: "), std::string::npos) << scan.err;
-    EXPECT_NE(scan.out.find("user.downloads"), std::string::npos);
-    EXPECT_NE(scan.out.find("browser.firefox"), std::string::npos);
+    EXPECT_THAT(scan.err, HasSubstr(rulesDirectory + "/broken.json: "));
+    EXPECT_THAT(scan.out, HasSubstr("user.downloads"));
+    EXPECT_THAT(scan.out, HasSubstr("browser.firefox"));
 
     EXPECT_EQ(run({"clean", "no.such.rule"}).exitStatus, 64);
     EXPECT_EQ(run({"frobnicate"}).exitStatus, 64);
     const auto json = run({"scan", "--catalog", "builtin", "--json"});
     EXPECT_EQ(json.exitStatus, 0);
-    EXPECT_NE(json.out.find("\"ruleID\" : \"xcode.derivedData\""), std::string::npos);
+    EXPECT_THAT(json.out, HasSubstr(R"("ruleID" : "xcode.derivedData")"));
 }
 
 // The helper wants authorization for another owner's item, which this account lacks.
@@ -135,10 +135,10 @@ TEST_F(KestrelbayTest, AnItemTheAccountCannotDeleteGoesToTheHelperAndItsRefusalI
 
     const auto cleaned =
         run({"clean", "test.rootCache", "--yes", "--socket", helper.socketPath()}, {}, tool);
-    EXPECT_NE(cleaned.out.find("1 items, "), std::string::npos) << cleaned.out;
-    EXPECT_NE(cleaned.out.find("1 through the helper"), std::string::npos) << cleaned.out;
+    EXPECT_THAT(cleaned.out, HasSubstr("1 items, "));
+    EXPECT_THAT(cleaned.out, HasSubstr("1 through the helper"));
     EXPECT_EQ(cleaned.exitStatus, 74);
-    EXPECT_NE(cleaned.err.find(item + ": the helper refused"), std::string::npos) << cleaned.err;
+    EXPECT_THAT(cleaned.err, HasSubstr(item + ": the helper refused"));
     EXPECT_EQ(testing::readFile(item + "/sub/data"), "made by root");
 }
 
