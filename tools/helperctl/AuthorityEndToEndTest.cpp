@@ -19,7 +19,6 @@
 namespace kb {
 namespace {
 
-using testing::ChildResult;
 using testing::PolkitFixture;
 using testing::readFile;
 using testing::RunningHelper;
@@ -44,43 +43,39 @@ struct SystemPath {
     std::string path;
 };
 
-class AuthorityEndToEnd : public ::testing::Test {
-  protected:
+std::vector<std::string> terminate(const SleepingProcess& process) {
+    return {"terminate", std::to_string(process.pid()),
+            std::to_string(processStartTime(process.pid()).value_or(0)), "15"};
+}
+
+std::string ownedFile(const TestAccount& owner, const std::string& name, const std::string& text) {
+    const std::string path = owner.home() + "/" + name;
+    writeFile(path, text);
+    EXPECT_EQ(::chown(path.c_str(), owner.uid(), owner.gid()), 0);
+    return path;
+}
+
+TEST(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOneOrRootIsServed) {
     TempDir dir;
-    TestAccount attacker{"kbauta"};
-    TestAccount victim{"kbautv"};
-    TestAccount admin{"kbautg"};  // authorized for every action
-    TestAccount groupOwner{"kbautc"};
-    PolkitFixture polkit{{
+    TestAccount attacker("kbauta");
+    TestAccount victim("kbautv");
+    TestAccount admin("kbautg");  // authorized for every action
+    TestAccount groupOwner("kbautc");
+    PolkitFixture polkit({
         {std::string(actionIdOf(Consent::manageFiles)), admin.name(), admin.uid()},
         {std::string(actionIdOf(Consent::signalProcesses)), admin.name(), admin.uid()},
         {std::string(actionIdOf(Consent::manageServices)), admin.name(), admin.uid()},
-    }};
-    RunningHelper helper{dir};
-    std::string client =
+    });
+    ASSERT_EQ(polkit.problem(), "");
+    RunningHelper helper(dir);
+    const std::string client =
         testing::installClient(dir, "client", groupOwner.gid(), testing::genuineAttestation());
-
-    ChildResult as(const TestAccount* account, std::vector<std::string> args) {
+    const auto as = [&](const TestAccount* account, std::vector<std::string> args) {
         args.insert(args.begin(), {client, "--socket", helper.socketPath()});
         return testing::runChild(
             args, {},
             {testing::Credentials{account ? account->uid() : 0, account ? account->gid() : 0}});
-    }
-    static std::vector<std::string> terminate(const SleepingProcess& process) {
-        return {"terminate", std::to_string(process.pid()),
-                std::to_string(processStartTime(process.pid()).value_or(0)), "15"};
-    }
-    std::string ownedFile(const TestAccount& owner, const std::string& name,
-                          const std::string& text) {
-        const std::string path = owner.home() + "/" + name;
-        writeFile(path, text);
-        EXPECT_EQ(::chown(path.c_str(), owner.uid(), owner.gid()), 0);
-        return path;
-    }
-};
-
-TEST_F(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOneOrRootIsServed) {
-    ASSERT_EQ(polkit.problem(), "");
+    };
     const std::string uid = std::to_string(attacker.uid());
     testing::makeDirectories(victim.home() + "/notes");
     const std::string diary = ownedFile(victim, "notes/diary.txt", "secret");

@@ -3,6 +3,7 @@
 // accounts from attested (or deliberately unattested) copies.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sysexits.h>
 
 #include <chrono>
 #include <thread>
@@ -16,35 +17,26 @@ namespace kb {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::ChildResult;
 using testing::installClient;
 using testing::RunningHelper;
 using testing::TestAccount;
 using testing::Tracing;
 
-constexpr int exUnavailable = 69;
-
-class ServiceEndToEnd : public ::testing::Test {
-  protected:
-    testing::TempDir dir;
-    TestAccount user{"kbsvc"};
-    TestAccount groupOwner{"kbsvcg"};  // its group owns the client copies
-    RunningHelper helper{dir};
-    std::string client =
-        installClient(dir, "client", groupOwner.gid(), testing::genuineAttestation());
-
-    ChildResult run(const std::string& executable, std::vector<std::string> args,
-                    const std::string& input = {}, Tracing tracing = Tracing::none) {
-        args.insert(args.begin(), {executable, "--socket", helper.socketPath()});
-        return testing::runChild(args, input, {{{user.uid(), user.gid()}}, tracing});
-    }
-};
-
 // Peers that fail admission are disconnected before any request. Which identities satisfy the
 // requirement is the requirement's own test; here the real executable, its attribute, its
 // mode, secure execution and a tracer.
-TEST_F(ServiceEndToEnd, OnlyAdmittedPeersAreServedAndClientsLeaveNoDescriptorOrThreadBehind) {
+TEST(ServiceEndToEnd, OnlyAdmittedPeersAreServedAndClientsLeaveNoDescriptorOrThreadBehind) {
+    testing::TempDir dir;
+    TestAccount user("kbsvc");
+    TestAccount groupOwner("kbsvcg");  // its group owns the client copies
+    RunningHelper helper(dir);
     const gid_t group = groupOwner.gid();
+    const std::string client = installClient(dir, "client", group, testing::genuineAttestation());
+    const auto run = [&](const std::string& executable, std::vector<std::string> args,
+                         const std::string& input = {}, Tracing tracing = Tracing::none) {
+        args.insert(args.begin(), {executable, "--socket", helper.socketPath()});
+        return testing::runChild(args, input, {{{user.uid(), user.gid()}}, tracing});
+    };
     const std::string unattested = installClient(dir, "unattested", group, std::nullopt);
     const std::string otherApp =
         installClient(dir, "otherapp", group, Attestation{"dev.other", "Q7Z2K4M9X1", false});
@@ -63,7 +55,7 @@ TEST_F(ServiceEndToEnd, OnlyAdmittedPeersAreServedAndClientsLeaveNoDescriptorOrT
     for (const auto& [peer, tracing, reason] : cases) {
         SCOPED_TRACE(peer + " " + reason);
         const auto r = run(peer, {"--json", "send", "-"}, R"({"getVersion":{}})", tracing);
-        EXPECT_EQ(r.exitStatus, exUnavailable);
+        EXPECT_EQ(r.exitStatus, EX_UNAVAILABLE);
         EXPECT_EQ(r.out, "");
         // The greeting told the client why, in words for its user.
         EXPECT_NE(r.err.find("this program is not admitted: " + reason), std::string::npos)
@@ -103,7 +95,7 @@ TEST_F(ServiceEndToEnd, OnlyAdmittedPeersAreServedAndClientsLeaveNoDescriptorOrT
     // This one goes away with its request still running.
     EXPECT_EQ(run(client, {"--timeout", "0.001", "send", "-"}, many + "],\"uid\":" + uid + "}}")
                   .exitStatus,
-              75);
+              EX_TEMPFAIL);
     for (auto& t : clients) {
         t.join();
     }
