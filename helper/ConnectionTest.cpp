@@ -34,7 +34,6 @@ using WireFraming::Selector;
 struct ConnectionHarness {
     asio::io_context context;
     asio::executor_work_guard<asio::io_context::executor_type> work{context.get_executor()};
-    std::thread runner;
     UniqueFd client;
     double now = 100;
     IdleExitTimer timer{[this] { return now; }, [] {}};
@@ -45,9 +44,6 @@ struct ConnectionHarness {
     ~ConnectionHarness() {
         client.reset();
         work.reset();
-        if (runner.joinable()) {
-            runner.join();
-        }
     }
 
     // `early` is written before the connection starts, as by a client that does not wait.
@@ -71,7 +67,7 @@ struct ConnectionHarness {
         Connection::start(std::move(socket),
                           HelperService(Caller::currentProcess(), std::move(performer), timer),
                           std::move(limits), [this] { closed.set_value(); });
-        runner = std::thread([this] { context.run(); });
+        runner = std::jthread([this] { context.run(); });
     }
 
     // Starts and reads the greeting, as a client must before its first call.
@@ -84,7 +80,7 @@ struct ConnectionHarness {
         ASSERT_TRUE(UnixSocket::sendAll(client.get(), bytes).ok());
     }
 
-    std::optional<std::string> nextBody() { return testing::nextFrame(client.get(), reader_); }
+    std::optional<std::string> nextBody() { return testing::nextFrame(client.get(), reader); }
 
     // The next reply, or nullopt at the end of the stream.
     std::optional<WireFraming::Reply> receive() {
@@ -101,8 +97,8 @@ struct ConnectionHarness {
         return timer.state();
     }
 
-  private:
-    WireFraming::FrameReader reader_;
+    WireFraming::FrameReader reader;
+    std::jthread runner;  // last, so that it has ended before the rest goes
 };
 
 std::string perform(std::uint64_t id, std::string_view request) {

@@ -47,40 +47,36 @@ using Fields = std::multimap<std::string, std::string>;
 
 // Stands in for journald by binding its socket (only when no journal runs here) and reads
 // the native-protocol datagrams that log lines produce.
-class JournalSocket {
-  public:
+struct JournalSocket {
     JournalSocket() {
-        if (testing::pathExists(path_)) {
+        if (testing::pathExists(path)) {
             return;
         }
-        madeDir_ = std::filesystem::create_directories(dir_);
-        socket_ = UniqueFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path_.c_str());
-        if (!socket_ || ::bind(socket_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr)) {
-            socket_.reset();
+        madeDir = std::filesystem::create_directories(dir);
+        socket = UniqueFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_un addr{AF_UNIX, {}};
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+        if (!socket || ::bind(socket.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr)) {
+            socket.reset();
             return;
         }
         timeval timeout{5, 0};
-        ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     }
     ~JournalSocket() {
-        if (socket_) {
-            ::unlink(path_.c_str());
-            if (madeDir_) {
-                std::filesystem::remove_all(dir_);
+        if (socket) {
+            ::unlink(path.c_str());
+            if (madeDir) {
+                std::filesystem::remove_all(dir);
             }
         }
     }
-    bool bound() const { return socket_.valid(); }
-
     // The fields of the first datagram whose `name` field is `value` (other processes may
     // log here meanwhile); empty after a time-out.
     Fields entryWith(const std::string& name, const std::string& value) {
         std::vector<char> buffer(65536);
         for (;;) {
-            const ssize_t n = ::recv(socket_.get(), buffer.data(), buffer.size(), 0);
+            const ssize_t n = ::recv(socket.get(), buffer.data(), buffer.size(), 0);
             if (n <= 0) {
                 return {};
             }
@@ -91,7 +87,6 @@ class JournalSocket {
         }
     }
 
-  private:
     // NAME=value lines, or NAME, a line feed, a 64-bit little-endian length and the value.
     static Fields parse(std::string_view datagram) {
         Fields fields;
@@ -111,10 +106,10 @@ class JournalSocket {
         return fields;
     }
 
-    const std::string dir_ = "/run/systemd/journal";
-    const std::string path_ = dir_ + "/socket";
-    bool madeDir_ = false;
-    UniqueFd socket_;
+    const std::string dir = "/run/systemd/journal";
+    const std::string path = dir + "/socket";
+    bool madeDir = false;
+    UniqueFd socket;
 };
 
 std::string field(const Fields& fields, const std::string& name) {
@@ -165,7 +160,7 @@ TEST(AuditTrail, EveryEventHasItsOwnMessageId) {
 
 TEST(AuditTrail, RawFieldsAndAnEscapedMessageReachTheJournalSocket) {
     JournalSocket journal;
-    if (!journal.bound()) {
+    if (!journal.socket) {
         GTEST_SKIP() << "a real journal runs here; its contents are not ours to read";
     }
     const std::string path = "/home/a/x\nMESSAGE=forged\n\\y";

@@ -19,13 +19,7 @@
 namespace kb {
 namespace {
 
-using testing::PolkitFixture;
-using testing::readFile;
-using testing::RunningHelper;
-using testing::SleepingProcess;
-using testing::TempDir;
-using testing::TestAccount;
-using testing::writeFile;
+using namespace testing;
 
 const std::string refusedItem = ": failed: Operation not permitted\n";
 const std::string refusedRequest = "error: " + std::string(notAuthorizedMessage) + "\n";

@@ -17,10 +17,7 @@ namespace kb {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::installClient;
-using testing::RunningHelper;
-using testing::TestAccount;
-using testing::Tracing;
+using namespace testing;
 
 // Peers that fail admission are disconnected before any request. Which identities satisfy the
 // requirement is the requirement's own test; here the real executable, its attribute, its
