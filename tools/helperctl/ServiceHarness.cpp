@@ -13,10 +13,6 @@
 
 namespace kb::testing {
 
-Attestation genuineAttestation() {
-    return Attestation{"dev.kestrelbay", "Q7Z2K4M9X1", false};
-}
-
 RunningHelper::RunningHelper(const TempDir& dir) {
     static std::atomic<int> counter{0};
     const std::string n = std::to_string(counter++);
