@@ -62,16 +62,14 @@ TEST(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOneO
     });
     ASSERT_EQ(polkit.problem(), "");
     RunningHelper helper(dir);
-    const std::string client =
-        testing::installClient(dir, "client", groupOwner.gid(), testing::genuineAttestation());
+    const std::string client = installClient(dir, "client", groupOwner.gid(), genuineAttestation());
     const auto as = [&](const TestAccount* account, std::vector<std::string> args) {
         args.insert(args.begin(), {client, "--socket", helper.socketPath()});
-        return testing::runChild(
-            args, {},
-            {testing::Credentials{account ? account->uid() : 0, account ? account->gid() : 0}});
+        return runChild(args, {},
+                        {Credentials{account ? account->uid() : 0, account ? account->gid() : 0}});
     };
     const std::string uid = std::to_string(attacker.uid());
-    testing::makeDirectories(victim.home() + "/notes");
+    makeDirectories(victim.home() + "/notes");
     const std::string diary = ownedFile(victim, "notes/diary.txt", "secret");
     ::chmod(diary.c_str(), 0600);
     SystemPath tool("tool");
@@ -99,10 +97,10 @@ TEST(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOneO
     EXPECT_EQ(r.exitStatus, 1);
 
     EXPECT_EQ(readFile(diary), "secret");
-    EXPECT_EQ(testing::ownerOf(diary), victim.uid());
+    EXPECT_EQ(ownerOf(diary), victim.uid());
     EXPECT_EQ(readFile(tool.path), rootScript);
-    EXPECT_FALSE(testing::pathExists(planted.path));
-    EXPECT_EQ(testing::ownerOf(rootLock), 0u);
+    EXPECT_FALSE(pathExists(planted.path));
+    EXPECT_EQ(ownerOf(rootLock), 0u);
 
     SleepingProcess rootProcess(0, 0);
     SleepingProcess ownProcess(attacker.uid(), attacker.gid());
@@ -139,7 +137,7 @@ TEST(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOneO
     EXPECT_EQ(
         as(&admin, {"remove", victim.home() + "/notes", "--uid", std::to_string(admin.uid())}).out,
         victim.home() + "/notes: ok\n");
-    EXPECT_FALSE(testing::pathExists(diary));
+    EXPECT_FALSE(pathExists(diary));
 }
 
 }  // namespace

@@ -23,25 +23,24 @@ using namespace testing;
 // requirement is the requirement's own test; here the real executable, its attribute, its
 // mode, secure execution and a tracer.
 TEST(ServiceEndToEnd, OnlyAdmittedPeersAreServedAndClientsLeaveNoDescriptorOrThreadBehind) {
-    testing::TempDir dir;
+    TempDir dir;
     TestAccount user("kbsvc");
     TestAccount groupOwner("kbsvcg");  // its group owns the client copies
     RunningHelper helper(dir);
     const gid_t group = groupOwner.gid();
-    const std::string client = installClient(dir, "client", group, testing::genuineAttestation());
+    const std::string client = installClient(dir, "client", group, genuineAttestation());
     const auto run = [&](const std::string& executable, std::vector<std::string> args,
                          const std::string& input = {}, Tracing tracing = Tracing::none) {
         args.insert(args.begin(), {executable, "--socket", helper.socketPath()});
-        return testing::runChild(args, input, {{{user.uid(), user.gid()}}, tracing});
+        return runChild(args, input, {{{user.uid(), user.gid()}}, tracing});
     };
     const std::string unattested = installClient(dir, "unattested", group, std::nullopt);
     const std::string otherApp =
         installClient(dir, "otherapp", group, Attestation{"dev.other", "Q7Z2K4M9X1", false});
-    const std::string notSetgid =
-        installClient(dir, "notsetgid", group, testing::genuineAttestation());
+    const std::string notSetgid = installClient(dir, "notsetgid", group, genuineAttestation());
     ASSERT_EQ(::chmod(notSetgid.c_str(), 0755), 0);
     const std::string ownGroup =  // set-group-id to the user's own group: no secure mode
-        installClient(dir, "owngroup", user.gid(), testing::genuineAttestation());
+        installClient(dir, "owngroup", user.gid(), genuineAttestation());
     const std::tuple<std::string, Tracing, std::string> cases[] = {
         {unattested, Tracing::none, "the executable is not attested"},
         {otherApp, Tracing::none, "its code identity does not satisfy the requirement"},
@@ -64,8 +63,8 @@ TEST(ServiceEndToEnd, OnlyAdmittedPeersAreServedAndClientsLeaveNoDescriptorOrThr
     }
     EXPECT_EQ(helper.log().find("accepted a client"), std::string::npos);
     // Root can attest or trace anything, so it needs neither.
-    const auto asRoot = testing::runChild({unattested, "--socket", helper.socketPath(), "version"},
-                                          {}, {{}, Tracing::tracedByRoot});
+    const auto asRoot = runChild({unattested, "--socket", helper.socketPath(), "version"}, {},
+                                 {{}, Tracing::tracedByRoot});
     EXPECT_EQ(asRoot.out, "7\n") << asRoot.err;
 
     // The refusals cost nothing: the genuine client is still served. Load is the service
