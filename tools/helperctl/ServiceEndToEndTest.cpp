@@ -84,16 +84,15 @@ TEST(ServiceEndToEnd, OnlyAdmittedPeersAreServedAndClientsLeaveNoDescriptorOrThr
     const std::string requests[] = {
         "not json at all", R"({"forgetReceipt":{"packageID":"bad id"}})",
         R"({"removeItems":{"paths":[")" + user.home() + R"(/absent"],"uid":)" + uid + "}}"};
-    std::vector<std::thread> clients;
-    for (int i = 0; i < 12; ++i) {
-        clients.emplace_back([&, i] { run(client, {"send", "-"}, requests[i % 3]); });
-    }
-    // This one goes away with its request still running.
-    EXPECT_EQ(run(client, {"--timeout", "0.001", "send", "-"}, many + "],\"uid\":" + uid + "}}")
-                  .exitStatus,
-              EX_TEMPFAIL);
-    for (auto& t : clients) {
-        t.join();
+    {
+        std::vector<std::jthread> clients;
+        for (int i = 0; i < 12; ++i) {
+            clients.emplace_back([&, i] { run(client, {"send", "-"}, requests[i % 3]); });
+        }
+        // This one goes away with its request still running.
+        const auto gone =
+            run(client, {"--timeout", "0.001", "send", "-"}, many + "],\"uid\":" + uid + "}}");
+        EXPECT_EQ(gone.exitStatus, EX_TEMPFAIL);
     }
     EXPECT_EQ(run(client, {"version"}).out, "7\n");
     for (int i = 0; i < 100 && helper.procEntries("fd") > descriptors; ++i) {

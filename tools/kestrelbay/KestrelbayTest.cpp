@@ -131,8 +131,7 @@ TEST(LinuxCatalogue, LoadsWholeAndItsCacheRuleLeavesTheSpecificCachesAlone) {
         EXPECT_TRUE(ids.insert(rule.id).second) << rule.id;
     }
     RuleFiles::deriveExclusions(loaded.rules);
-    const auto xdg = std::find_if(loaded.rules.begin(), loaded.rules.end(),
-                                  [](const CleanRule& r) { return r.id == "user.xdgCache"; });
+    const auto xdg = std::ranges::find(loaded.rules, "user.xdgCache", &CleanRule::id);
     ASSERT_NE(xdg, loaded.rules.end());
     EXPECT_EQ(std::set<std::string>(xdg->excludes.begin(), xdg->excludes.end()),
               (std::set<std::string>{"google-chrome", "chromium", "BraveSoftware", "microsoft-edge",
