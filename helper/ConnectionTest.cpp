@@ -26,7 +26,6 @@ namespace kb {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Gate;
 using WireFraming::Selector;
 
 // A connection over a socket pair, served on a thread of its own until destroyed. Without a
@@ -115,7 +114,7 @@ std::string receipt(std::string_view id) {
 
 TEST(Connection, RepliesCarryTheirCallsIdsInCompletionOrder) {
     ConnectionHarness f;
-    Gate slow;
+    testing::Gate slow;
     f.startGreeted([&](const HelperRequest& r, const Caller&) {
         if (std::get<HelperRequest::ForgetReceipt>(r.kind).packageID == "slow") {
             slow.pass();
@@ -175,7 +174,7 @@ TEST(Connection, ReadingPausesAtItsLimitsUntilRepliesAreWrittenAndNoCallIsDroppe
     for (const auto& [limit, limits, count, size] : cases) {
         SCOPED_TRACE(limit);
         ConnectionHarness f;
-        Gate gate;
+        testing::Gate gate;
         f.startGreeted(
             [&](const HelperRequest& r, const Caller&) {
                 gate.pass();
@@ -215,7 +214,7 @@ TEST(Connection, ReadingPausesAtItsLimitsUntilRepliesAreWrittenAndNoCallIsDroppe
 
 TEST(Connection, AClientThatLeavesMidRequestStillCountsItsCallOut) {
     ConnectionHarness f;
-    Gate gate;
+    testing::Gate gate;
     f.startGreeted([&](const HelperRequest&, const Caller&) {
         gate.pass();
         return HelperResponse::done();
@@ -274,11 +273,9 @@ TEST(Connection, RepliesLeftUnreadCloseTheConnection) {
     f.startGreeted([](const HelperRequest&,
                       const Caller&) { return HelperResponse::error(std::string(1 << 20, 'r')); },
                    Connection::Limits{.replyTimeout = 300ms});
-    std::string calls;
     for (std::uint64_t i = 0; i < 4; ++i) {
-        calls += perform(i, R"({"getVersion":{}})");
+        f.send(perform(i, R"({"getVersion":{}})"));
     }
-    f.send(calls);
     EXPECT_EQ(f.closed.get_future().wait_for(10s), std::future_status::ready);
     EXPECT_TRUE(f.log.count("closing a connection whose replies waited 0.3 s to be written"));
     EXPECT_EQ(f.settled().inFlight, 0);
