@@ -81,7 +81,6 @@ struct ConnectionHarness {
 
     std::optional<std::string> nextBody() { return testing::nextFrame(client.get(), reader); }
 
-    // The next reply, or nullopt at the end of the stream.
     std::optional<WireFraming::Reply> receive() {
         const auto body = nextBody();
         return body ? std::optional(WireFraming::decodeReply(*body).value()) : std::nullopt;

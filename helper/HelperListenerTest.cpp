@@ -72,7 +72,6 @@ struct ListenerHarness {
     }
 };
 
-// The unattested test program, run by root, is admitted with its identity pinned.
 TEST(HelperListener, TheCallerIsPinnedAndConnectionsPerUidAreLimitedAndReleasedOnClose) {
     HelperListener::Options options;
     options.limits.perUid = 3;

@@ -115,7 +115,6 @@ TEST(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOneO
     // Deleting what root left in the caller's home is within the caller's rights.
     EXPECT_EQ(as(&attacker, {"remove", rootLock, "--uid", uid}).out, rootLock + ": ok\n");
 
-    // The same requests are served for the authorized account and for root.
     SystemPath restored("restored");
     for (const TestAccount* account : std::vector<const TestAccount*>{&admin, nullptr}) {
         SCOPED_TRACE(account ? "authorized account" : "root");

@@ -53,7 +53,6 @@ TEST(ServiceEndToEnd, OnlyAdmittedPeersAreServedAndClientsLeaveNoDescriptorOrThr
         const auto r = run(peer, {"--json", "send", "-"}, R"({"getVersion":{}})", tracing);
         EXPECT_EQ(r.exitStatus, EX_UNAVAILABLE);
         EXPECT_EQ(r.out, "");
-        // The greeting told the client why, in words for its user.
         EXPECT_NE(r.err.find("this program is not admitted: " + reason), std::string::npos)
             << r.err;
         EXPECT_TRUE(helper.logged("[listener] error: refused a client (pid ") &&

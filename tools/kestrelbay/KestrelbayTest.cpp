@@ -18,7 +18,6 @@ namespace kb {
 namespace {
 
 using ::testing::HasSubstr;
-using ::testing::Not;
 
 // Every entry below `root` with its type, and each file with its content; the tool's own
 // journal and the Trash's bookkeeping left out.
@@ -57,7 +56,7 @@ TEST(Kestrelbay, CleanThenUndoRestoresEveryItemBadRuleFilesAreReportedAndRefusal
     const auto dryRun = run({"clean", "--dry-run"});
     EXPECT_EQ(dryRun.exitStatus, 0) << dryRun.err;
     EXPECT_THAT(dryRun.out, HasSubstr("would trash " + home + "/.cache/thumbnails/normal ("));
-    EXPECT_THAT(dryRun.out, Not(HasSubstr("Documents")));
+    EXPECT_EQ(dryRun.out.find("Documents"), std::string::npos);
     EXPECT_EQ(run({"clean"}, "n\n").exitStatus, 0);  // declined
     EXPECT_EQ(snapshot(home), before);
 
