@@ -24,14 +24,12 @@ TEST(Logger, EscapingKeepsEachLineOneUnambiguousLine) {
     const std::pair<std::string, std::string> table[] = {
         {"/home/a/plain caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81",
          "/home/a/plain caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81"},
-        {"a\nb\tc", "a\\nb\\tc"},
-        {"a\\nb", "a\\\\nb"},
+        {"a\nb\tc a\\nb", "a\\nb\\tc a\\\\nb"},
         {std::string("\x01\r\x1b[2J\x7f\0", 8), "\\x01\\x0d\\x1b[2J\\x7f\\x00"},
         {"\xc2\x9b"
          "31m \xc2\xa0",
          "\\xc2\\x9b31m \xc2\xa0"},
-        {"\xff\xfe", "\\xff\\xfe"},
-        {"\xe2\x82", "\\xe2\\x82"},
+        {"\xff\xfe \xe2\x82", "\\xff\\xfe \\xe2\\x82"},
         {"\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80",
          "\\xc0\\xaf \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80"},
         {std::string(maximumLoggedBytes, 'a'), std::string(maximumLoggedBytes, 'a')},
