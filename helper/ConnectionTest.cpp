@@ -2,14 +2,16 @@
 // replaced by a performer the test controls (the operations have their own tests).
 #include "helper/Connection.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <asio/executor_work_guard.hpp>
+#include <atomic>
 #include <future>
+#include <map>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -24,31 +26,34 @@ namespace kb {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Gate;
 using WireFraming::Selector;
 
-class ConnectionTest : public ::testing::Test {
-  public:
+// A connection over a socket pair, served on a thread of its own until destroyed. Without a
+// performer, calls are counted in `served` and answered "done".
+struct ConnectionHarness {
     asio::io_context context;
     asio::executor_work_guard<asio::io_context::executor_type> work{context.get_executor()};
-    std::thread runner;
     UniqueFd client;
     double now = 100;
     IdleExitTimer timer{[this] { return now; }, [] {}};
     testing::CapturedLog log;
     std::promise<void> closed;
+    std::atomic<int> served = 0;
 
-    void TearDown() override {
+    ~ConnectionHarness() {
         client.reset();
         work.reset();
-        if (runner.joinable()) {
-            runner.join();
-        }
     }
 
     // `early` is written before the connection starts, as by a client that does not wait.
-    void start(HelperService::Performer performer, Connection::Limits limits = {},
+    void start(HelperService::Performer performer = {}, Connection::Limits limits = {},
                std::string_view early = {}) {
+        if (!performer) {
+            performer = [this](const HelperRequest&, const Caller&) {
+                ++served;
+                return HelperResponse::done();
+            };
+        }
         int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
         client.reset(fds[1]);
@@ -61,11 +66,11 @@ class ConnectionTest : public ::testing::Test {
         Connection::start(std::move(socket),
                           HelperService(Caller::currentProcess(), std::move(performer), timer),
                           std::move(limits), [this] { closed.set_value(); });
-        runner = std::thread([this] { context.run(); });
+        runner = std::jthread([this] { context.run(); });
     }
 
     // Starts and reads the greeting, as a client must before its first call.
-    void startGreeted(HelperService::Performer performer, Connection::Limits limits = {}) {
+    void startGreeted(HelperService::Performer performer = {}, Connection::Limits limits = {}) {
         start(std::move(performer), std::move(limits));
         EXPECT_EQ(nextBody(), std::string("\x01", 1));
     }
@@ -74,9 +79,8 @@ class ConnectionTest : public ::testing::Test {
         ASSERT_TRUE(UnixSocket::sendAll(client.get(), bytes).ok());
     }
 
-    std::optional<std::string> nextBody() { return testing::nextFrame(client.get(), reader_); }
+    std::optional<std::string> nextBody() { return testing::nextFrame(client.get(), reader); }
 
-    // The next reply, or nullopt at the end of the stream.
     std::optional<WireFraming::Reply> receive() {
         const auto body = nextBody();
         return body ? std::optional(WireFraming::decodeReply(*body).value()) : std::nullopt;
@@ -91,14 +95,8 @@ class ConnectionTest : public ::testing::Test {
         return timer.state();
     }
 
-  private:
-    WireFraming::FrameReader reader_;
-};
-
-// A connection of its own for each row of a table.
-struct FreshConnection : ConnectionTest {
-    ~FreshConnection() override { TearDown(); }
-    void TestBody() override {}
+    WireFraming::FrameReader reader;
+    std::jthread runner;  // last, so that it has ended before the rest goes
 };
 
 std::string perform(std::uint64_t id, std::string_view request) {
@@ -113,41 +111,36 @@ std::string receipt(std::string_view id) {
     return std::string(R"({"forgetReceipt":{"packageID":")") + std::string(id) + "\"}}";
 }
 
-TEST_F(ConnectionTest, RepliesCarryTheirCallsIdsInCompletionOrder) {
-    Gate slow;
-    startGreeted([&](const HelperRequest& r, const Caller&) {
+TEST(Connection, RepliesCarryTheirCallsIdsInCompletionOrder) {
+    ConnectionHarness f;
+    testing::Gate slow;
+    f.startGreeted([&](const HelperRequest& r, const Caller&) {
         if (std::get<HelperRequest::ForgetReceipt>(r.kind).packageID == "slow") {
             slow.pass();
         }
         return echoPackage(r);
     });
-    send(perform(1, receipt("slow")) + WireFraming::encodeCall({2, Selector::getVersion, ""}) +
-         perform(3, receipt("fast")));
+    f.send(perform(1, receipt("slow")) + WireFraming::encodeCall({2, Selector::getVersion, ""}) +
+           perform(3, receipt("fast")));
     ASSERT_TRUE(slow.waitEntered(1));
-    std::set<std::uint64_t> early;
+    std::map<std::uint64_t, std::string> early;
     for (int i = 0; i < 2; ++i) {
-        auto reply = receive();
+        auto reply = f.receive();
         ASSERT_TRUE(reply);
-        early.insert(reply->id);
-        if (reply->id == 2) {
-            EXPECT_EQ(WireFraming::decodeVersion(reply->payload).value(),
-                      HelperConstants::buildVersion());
-        } else {
-            EXPECT_EQ(reply->payload, R"({"error":{"_0":"fast"}})");
-        }
+        early[reply->id] = reply->payload;
     }
-    EXPECT_EQ(early, (std::set<std::uint64_t>{2, 3}));
+    const auto version = WireFraming::encodeVersionReply(2, HelperConstants::buildVersion());
+    EXPECT_EQ(early, (std::map<std::uint64_t, std::string>{
+                         {2, version.substr(WireFraming::lengthSize + WireFraming::callIdSize)},
+                         {3, R"({"error":{"_0":"fast"}})"}}));
     slow.open();
-    auto last = receive();
-    ASSERT_TRUE(last);
-    EXPECT_EQ(last->id, 1u);
-    EXPECT_EQ(last->payload, R"({"error":{"_0":"slow"}})");
-    EXPECT_EQ(settled().inFlight, 0);
+    EXPECT_EQ(f.receive(), (WireFraming::Reply{1, R"({"error":{"_0":"slow"}})"}));
+    EXPECT_EQ(f.settled().inFlight, 0);
 }
 
 // A violation closes the connection at once, a partial frame after its time-out; calls read
 // before either are answered, none after.
-TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
+TEST(Connection, ViolationsCloseTheConnectionAfterEarlierCallsAreAnswered) {
     const std::string unread = perform(2, R"({"getVersion":{}})");
     const std::tuple<std::string, std::string> cases[] = {
         {std::string("\x04\x00\x00\x01", 4) + unread,
@@ -161,21 +154,17 @@ TEST(ConnectionViolations, CloseTheConnectionAfterEarlierCallsAreAnswered) {
     };
     for (const auto& [bytes, line] : cases) {
         SCOPED_TRACE(line);
-        FreshConnection f;
-        f.startGreeted([](const HelperRequest&, const Caller&) { return HelperResponse::done(); },
-                       Connection::Limits{.partialFrameTimeout = 300ms});
+        ConnectionHarness f;
+        f.startGreeted({}, Connection::Limits{.partialFrameTimeout = 300ms});
         f.send(perform(1, R"({"getVersion":{}})") + bytes);
-        auto reply = f.receive();
-        ASSERT_TRUE(reply);
-        EXPECT_EQ(reply->id, 1u);
-        EXPECT_EQ(reply->payload, R"({"done":{}})");
+        EXPECT_EQ(f.receive(), (WireFraming::Reply{1, R"({"done":{}})"}));
         EXPECT_FALSE(f.receive());
         EXPECT_EQ(f.closed.get_future().wait_for(5s), std::future_status::ready);
         EXPECT_TRUE(f.log.count(line));
     }
 }
 
-TEST(ConnectionLimits, ReadingPausesUntilRepliesAreWrittenAndNoCallIsDropped) {
+TEST(Connection, ReadingPausesAtItsLimitsUntilRepliesAreWrittenAndNoCallIsDropped) {
     auto budget = std::make_shared<RequestBudget>(RequestBudget::Sizes{250'000, 1'000'000});
     const std::tuple<const char*, Connection::Limits, std::uint64_t, size_t> cases[] = {
         {"in flight", Connection::Limits{.maximumInFlight = 4}, 20, 3},
@@ -183,8 +172,8 @@ TEST(ConnectionLimits, ReadingPausesUntilRepliesAreWrittenAndNoCallIsDropped) {
     };
     for (const auto& [limit, limits, count, size] : cases) {
         SCOPED_TRACE(limit);
-        FreshConnection f;
-        Gate gate;
+        ConnectionHarness f;
+        testing::Gate gate;
         f.startGreeted(
             [&](const HelperRequest& r, const Caller&) {
                 gate.pass();
@@ -222,90 +211,70 @@ TEST(ConnectionLimits, ReadingPausesUntilRepliesAreWrittenAndNoCallIsDropped) {
     EXPECT_EQ(budget->held(), 0u);
 }
 
-TEST_F(ConnectionTest, AClientThatLeavesMidRequestStillCountsItsCallOut) {
-    Gate gate;
-    startGreeted([&](const HelperRequest&, const Caller&) {
+TEST(Connection, AClientThatLeavesMidRequestStillCountsItsCallOut) {
+    ConnectionHarness f;
+    testing::Gate gate;
+    f.startGreeted([&](const HelperRequest&, const Caller&) {
         gate.pass();
         return HelperResponse::done();
     });
-    send(perform(1, R"({"getVersion":{}})"));
+    f.send(perform(1, R"({"getVersion":{}})"));
     ASSERT_TRUE(gate.waitEntered(1));
-    client.reset();
-    now = 200;
+    f.client.reset();
+    f.now = 200;
     gate.open();
-    EXPECT_EQ(closed.get_future().wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(settled(), (IdleExitTimer::State{0, 200}));
+    EXPECT_EQ(f.closed.get_future().wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(f.settled(), (IdleExitTimer::State{0, 200}));
 }
 
-TEST(ConnectionAdmission, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServed) {
+TEST(Connection, BytesBeforeTheGreetingOrFromAnotherProcessAreNeverServed) {
     const std::string call = perform(1, R"({"getVersion":{}})");
     {
         SCOPED_TRACE("written before the greeting");
-        FreshConnection f;
-        int served = 0;
-        f.start(
-            [&](const HelperRequest&, const Caller&) {
-                ++served;
-                return HelperResponse::done();
-            },
-            {}, call);
-        auto greeting = f.nextBody();
-        ASSERT_TRUE(greeting);
-        EXPECT_EQ(WireFraming::decodeGreeting(*greeting).value(),
-                  (WireFraming::Greeting{
-                      false, "the program wrote to the helper before the helper's greeting"}));
+        ConnectionHarness f;
+        f.start({}, {}, call);
+        EXPECT_EQ(f.nextBody(),
+                  WireFraming::encodeGreeting(
+                      {false, "the program wrote to the helper before the helper's greeting"})
+                      .substr(WireFraming::lengthSize));
         EXPECT_FALSE(f.nextBody());
         EXPECT_TRUE(
             f.log.count("closing a connection that sent bytes before the helper's greeting"));
-        EXPECT_EQ(served, 0);
+        EXPECT_EQ(f.served, 0);
     }
     {
         SCOPED_TRACE("written by another process");
-        FreshConnection f;
-        int served = 0;
-        f.startGreeted([&](const HelperRequest&, const Caller&) {
-            ++served;
-            return HelperResponse::done();
-        });
-        // The child holds the socket it inherited and writes a call, then waits to be let
-        // go, so that it is alive when its bytes are read.
-        int hold[2];
-        ASSERT_EQ(::pipe2(hold, O_CLOEXEC), 0);
+        ConnectionHarness f;
+        f.startGreeted();
+        // The child writes a call on the socket it inherited and stays alive while its bytes
+        // are read. It holds the helper's end too, so the end of stream comes once it has gone.
         const int fd = f.client.get();
         const pid_t child = ::fork();
         if (child == 0) {
-            ::close(hold[1]);
-            const bool sent = ::send(fd, call.data(), call.size(), MSG_NOSIGNAL) ==
-                              static_cast<ssize_t>(call.size());
-            char byte;
-            [[maybe_unused]] const ssize_t r = ::read(hold[0], &byte, 1);
-            ::_exit(sent ? 0 : 1);
+            [[maybe_unused]] const ssize_t sent =
+                ::send(fd, call.data(), call.size(), MSG_NOSIGNAL);
+            ::pause();
+            ::_exit(0);
         }
-        ::close(hold[0]);
-        // The child holds the helper's end too, so the end of stream comes once it has gone.
         EXPECT_EQ(f.closed.get_future().wait_for(5s), std::future_status::ready);
-        ::close(hold[1]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
         EXPECT_FALSE(f.receive());  // closed without a reply
         EXPECT_TRUE(f.log.count(
             "closing a connection that sent bytes written by a process other than the admitted "
             "one"));
-        EXPECT_EQ(served, 0);
+        EXPECT_EQ(f.served, 0);
     }
 }
 
-TEST(ConnectionTimeouts, RepliesLeftUnreadCloseTheConnection) {
-    FreshConnection f;
+TEST(Connection, RepliesLeftUnreadCloseTheConnection) {
+    ConnectionHarness f;
     f.startGreeted([](const HelperRequest&,
                       const Caller&) { return HelperResponse::error(std::string(1 << 20, 'r')); },
                    Connection::Limits{.replyTimeout = 300ms});
-    std::string calls;
     for (std::uint64_t i = 0; i < 4; ++i) {
-        calls += perform(i, R"({"getVersion":{}})");
+        f.send(perform(i, R"({"getVersion":{}})"));
     }
-    f.send(calls);
     EXPECT_EQ(f.closed.get_future().wait_for(10s), std::future_status::ready);
     EXPECT_TRUE(f.log.count("closing a connection whose replies waited 0.3 s to be written"));
     EXPECT_EQ(f.settled().inFlight, 0);

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
-#include <future>
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -19,6 +19,7 @@ namespace kb {
 namespace {
 
 using namespace std::chrono_literals;
+using WireFraming::Selector;
 
 // A job of the shared worker pool may still hold its connection when a test ends; the
 // context the connection's timers belong to is kept until the process ends, as the helper's.
@@ -48,37 +49,39 @@ struct ListenerHarness {
         runner.join();
     }
 
-    // Connects, reads the greeting and asks for the version; true when a reply came.
-    bool served(UniqueFd& fd) {
+    // Connects and reads the greeting; a connection that fails reads as refused.
+    WireFraming::Greeting connect(UniqueFd& fd) {
         auto connected = UnixSocket::connectToPath(path);
         if (!connected) {
-            return false;
+            return {};
         }
         fd = std::move(*connected);
         timeval timeout{5, 0};
         ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         WireFraming::FrameReader reader;
-        return greeting(fd.get()).admitted &&
-               UnixSocket::sendAll(
-                   fd.get(), WireFraming::encodeCall({1, WireFraming::Selector::getVersion, ""}))
-                   .ok() &&
-               testing::nextFrame(fd.get(), reader).has_value();
-    }
-    static WireFraming::Greeting greeting(int fd) {
-        WireFraming::FrameReader reader;
-        const auto body = testing::nextFrame(fd, reader);
-        const auto greeting = WireFraming::decodeGreeting(body.value_or(""));
+        const auto greeting =
+            WireFraming::decodeGreeting(testing::nextFrame(fd.get(), reader).value_or(""));
         return greeting ? *greeting : WireFraming::Greeting{};
+    }
+    // Connects, reads the greeting and performs a request; true when a reply came.
+    bool served(UniqueFd& fd) {
+        WireFraming::FrameReader reader;
+        const auto call = WireFraming::encodeCall({1, Selector::perform, R"({"getVersion":{}})"});
+        return connect(fd).admitted && UnixSocket::sendAll(fd.get(), call).ok() &&
+               testing::nextFrame(fd.get(), reader).has_value();
     }
 };
 
-// The unattested test program, run by root, is admitted with its identity pinned.
 TEST(HelperListener, TheCallerIsPinnedAndConnectionsPerUidAreLimitedAndReleasedOnClose) {
     HelperListener::Options options;
     options.limits.perUid = 3;
-    std::promise<Caller> seen;
+    std::atomic<int> performed = 0;
     options.performer = [&](const HelperRequest&, const Caller& caller) {
-        seen.set_value(caller);
+        EXPECT_EQ(caller.pid, ::getpid());
+        EXPECT_EQ(caller.uid, 0u);
+        EXPECT_TRUE(caller.pidfd && pidfdInode(caller.pidfd->get()) ==
+                                        pidfdInode(Caller::currentProcess().pidfd->get()));
+        ++performed;
         return HelperResponse::done();
     };
     ListenerHarness h(std::move(options));
@@ -86,25 +89,11 @@ TEST(HelperListener, TheCallerIsPinnedAndConnectionsPerUidAreLimitedAndReleasedO
     for (auto& fd : open) {
         EXPECT_TRUE(h.served(fd));
     }
-    ASSERT_TRUE(UnixSocket::sendAll(
-                    open[0].get(), WireFraming::encodeCall(
-                                       {2, WireFraming::Selector::perform, R"({"getVersion":{}})"}))
-                    .ok());
-    auto future = seen.get_future();
-    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
-    const Caller caller = future.get();
-    EXPECT_EQ(caller.pid, ::getpid());
-    EXPECT_EQ(caller.uid, 0u);
-    ASSERT_TRUE(caller.pidfd);
-    EXPECT_EQ(pidfdInode(caller.pidfd->get()), pidfdInode(Caller::currentProcess().pidfd->get()));
     UniqueFd fourth;
-    EXPECT_FALSE(h.served(fourth));
-    auto refused = UnixSocket::connectToPath(h.path);
-    ASSERT_TRUE(refused.ok());
     EXPECT_EQ(
-        ListenerHarness::greeting(refused->get()),
+        h.connect(fourth),
         (WireFraming::Greeting{false, "this account has too many connections to the helper open"}));
-    EXPECT_EQ(h.log.count("refused a client (pid "), 2u);
+    EXPECT_EQ(h.log.count("refused a client (pid "), 1u);
     EXPECT_EQ(h.log.count("accepted a client that satisfies the code-signing requirement"), 3u);
     open[0].reset();
     bool again = false;
@@ -114,6 +103,7 @@ TEST(HelperListener, TheCallerIsPinnedAndConnectionsPerUidAreLimitedAndReleasedO
         again = h.served(fd);
     }
     EXPECT_TRUE(again);
+    EXPECT_EQ(performed, 4);
 }
 
 TEST(HelperListener, AnUnparsableRequirementRefusesEveryClient) {

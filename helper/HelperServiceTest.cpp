@@ -17,11 +17,9 @@ using R = HelperRequest;
 // The root operations, which have their own tests, stand in as a recorder.
 TEST(HelperService, OnlyADecodableRequestForThePeersOwnUidReachesTheOperations) {
     IdleExitTimer timer;
-    Caller peer;
-    peer.uid = 1000;
     std::vector<HelperRequest> seen;
     HelperService service(
-        peer,
+        Caller{0, 1000, 0, "", nullptr},
         [&](const HelperRequest& r, const Caller&) {
             seen.push_back(r);
             return HelperResponse::done();

@@ -4,6 +4,7 @@
 
 #include <asio/io_context.hpp>
 #include <thread>
+#include <vector>
 
 #include "helper/testing/CapturedLog.h"
 
@@ -19,9 +20,21 @@ struct Harness {
     IdleExitTimer timer{[this] { return now; }, [this] { ++exits; }};
 };
 
-TEST(IdleExitTimer, ExitsOnlyAfterSixtySecondsWithNothingInFlight) {
+TEST(IdleExitTimer, ExitsOnlyAfterSixtySecondsWithNothingInFlightCountedFromAnyThread) {
     using D = IdleExitTimer::Decision;
     Harness h;
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < 8; ++t) {
+            threads.emplace_back([&] {
+                for (int i = 0; i < 10000; ++i) {
+                    h.timer.beginRequest();
+                    h.timer.touch();
+                    h.timer.endRequest();
+                }
+            });
+        }
+    }
     h.timer.endRequest();  // never below zero
     EXPECT_EQ(h.timer.state().inFlight, 0);
     h.timer.beginRequest();
@@ -48,24 +61,6 @@ TEST(IdleExitTimer, ExitsOnlyAfterSixtySecondsWithNothingInFlight) {
     EXPECT_EQ(h.log.count("idle for 60.000000s; exiting", LogLevel::standard), 1u);
 }
 
-TEST(IdleExitTimer, ConcurrentRequestsBalance) {
-    Harness h;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < 10000; ++i) {
-                h.timer.beginRequest();
-                h.timer.touch();
-                h.timer.endRequest();
-            }
-        });
-    }
-    for (auto& t : threads) {
-        t.join();
-    }
-    EXPECT_EQ(h.timer.state().inFlight, 0);
-}
-
 TEST(IdleExitTimer, AStartedTimerChecksOnItsOwnAndRunsTheExitAction) {
     asio::io_context context;
     Harness h;
@@ -77,7 +72,6 @@ TEST(IdleExitTimer, AStartedTimerChecksOnItsOwnAndRunsTheExitAction) {
     h.now += 60;
     context.run_for(IdleExitTimer::checkPeriod + std::chrono::seconds(5));
     EXPECT_EQ(h.exits, 1);
-    EXPECT_EQ(h.log.count("idle for 60.000000s; exiting", LogLevel::standard), 1u);
 }
 
 }  // namespace

@@ -38,10 +38,9 @@ class CapturedLog {
     // The plain lines that start with `start` (at `level`, when given).
     std::size_t count(const std::string& start, std::optional<LogLevel> level = {}) const {
         std::lock_guard guard(lock_);
-        return static_cast<std::size_t>(
-            std::count_if(records_.begin(), records_.end(), [&](const LogRecord& r) {
-                return r.message.rfind(start, 0) == 0 && (!level || r.level == *level);
-            }));
+        return static_cast<std::size_t>(std::ranges::count_if(records_, [&](const LogRecord& r) {
+            return r.message.starts_with(start) && (!level || r.level == *level);
+        }));
     }
 
   private:

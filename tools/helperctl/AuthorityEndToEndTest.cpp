@@ -19,14 +19,7 @@
 namespace kb {
 namespace {
 
-using testing::ChildResult;
-using testing::PolkitFixture;
-using testing::readFile;
-using testing::RunningHelper;
-using testing::SleepingProcess;
-using testing::TempDir;
-using testing::TestAccount;
-using testing::writeFile;
+using namespace testing;
 
 const std::string refusedItem = ": failed: Operation not permitted\n";
 const std::string refusedRequest = "error: " + std::string(notAuthorizedMessage) + "\n";
@@ -44,48 +37,39 @@ struct SystemPath {
     std::string path;
 };
 
-class AuthorityEndToEnd : public ::testing::Test {
-  protected:
+std::vector<std::string> terminate(const SleepingProcess& process) {
+    return {"terminate", std::to_string(process.pid()),
+            std::to_string(processStartTime(process.pid()).value_or(0)), "15"};
+}
+
+std::string ownedFile(const TestAccount& owner, const std::string& name, const std::string& text) {
+    const std::string path = owner.home() + "/" + name;
+    writeFile(path, text);
+    EXPECT_EQ(::chown(path.c_str(), owner.uid(), owner.gid()), 0);
+    return path;
+}
+
+TEST(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOneOrRootIsServed) {
     TempDir dir;
-    TestAccount attacker{"kbauta"};
-    TestAccount victim{"kbautv"};
-    TestAccount admin{"kbautg"};  // authorized for every action
-    TestAccount groupOwner{"kbautc"};
-    PolkitFixture polkit{{
+    TestAccount attacker("kbauta");
+    TestAccount victim("kbautv");
+    TestAccount admin("kbautg");  // authorized for every action
+    TestAccount groupOwner("kbautc");
+    PolkitFixture polkit({
         {std::string(actionIdOf(Consent::manageFiles)), admin.name(), admin.uid()},
         {std::string(actionIdOf(Consent::signalProcesses)), admin.name(), admin.uid()},
         {std::string(actionIdOf(Consent::manageServices)), admin.name(), admin.uid()},
-    }};
-    RunningHelper helper{dir};
-    std::string client =
-        testing::installClient(dir, "client", groupOwner.gid(), testing::genuineAttestation());
-
-    ChildResult as(const TestAccount* account, std::vector<std::string> args) {
-        args.insert(args.begin(), {client, "--socket", helper.socketPath()});
-        return testing::runChild(
-            args, {},
-            {testing::Credentials{account ? account->uid() : 0, account ? account->gid() : 0}});
-    }
-    static std::string uidOf(const TestAccount* account) {
-        return std::to_string(account ? account->uid() : 0);
-    }
-    static std::vector<std::string> terminate(const SleepingProcess& process) {
-        return {"terminate", std::to_string(process.pid()),
-                std::to_string(processStartTime(process.pid()).value_or(0)), "15"};
-    }
-    std::string ownedFile(const TestAccount& owner, const std::string& name,
-                          const std::string& text) {
-        const std::string path = owner.home() + "/" + name;
-        writeFile(path, text);
-        EXPECT_EQ(::chown(path.c_str(), owner.uid(), owner.gid()), 0);
-        return path;
-    }
-};
-
-TEST_F(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOneOrRootIsServed) {
+    });
     ASSERT_EQ(polkit.problem(), "");
-    const std::string uid = uidOf(&attacker);
-    testing::makeDirectories(victim.home() + "/notes");
+    RunningHelper helper(dir);
+    const std::string client = installClient(dir, "client", groupOwner.gid(), genuineAttestation());
+    const auto as = [&](const TestAccount* account, std::vector<std::string> args) {
+        args.insert(args.begin(), {client, "--socket", helper.socketPath()});
+        return runChild(args, {},
+                        {Credentials{account ? account->uid() : 0, account ? account->gid() : 0}});
+    };
+    const std::string uid = std::to_string(attacker.uid());
+    makeDirectories(victim.home() + "/notes");
     const std::string diary = ownedFile(victim, "notes/diary.txt", "secret");
     ::chmod(diary.c_str(), 0600);
     SystemPath tool("tool");
@@ -113,10 +97,10 @@ TEST_F(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOn
     EXPECT_EQ(r.exitStatus, 1);
 
     EXPECT_EQ(readFile(diary), "secret");
-    EXPECT_EQ(testing::ownerOf(diary), victim.uid());
+    EXPECT_EQ(ownerOf(diary), victim.uid());
     EXPECT_EQ(readFile(tool.path), rootScript);
-    EXPECT_FALSE(testing::pathExists(planted.path));
-    EXPECT_EQ(testing::ownerOf(rootLock), 0u);
+    EXPECT_FALSE(pathExists(planted.path));
+    EXPECT_EQ(ownerOf(rootLock), 0u);
 
     SleepingProcess rootProcess(0, 0);
     SleepingProcess ownProcess(attacker.uid(), attacker.gid());
@@ -124,35 +108,35 @@ TEST_F(AuthorityEndToEnd, AnOrdinaryAccountStaysWithinItsRightsAndAnAuthorizedOn
     EXPECT_TRUE(rootProcess.running());
     EXPECT_EQ(as(&attacker, terminate(ownProcess)).out, "done\n");
     EXPECT_EQ(as(&attacker, {"bootout", unit}).err, refusedRequest);
-    EXPECT_EQ(as(&attacker, {"bootout", unit, "--gui", uidOf(&victim)}).err, refusedRequest);
+    EXPECT_EQ(as(&attacker, {"bootout", unit, "--gui", std::to_string(victim.uid())}).err,
+              refusedRequest);
     // The caller's own service manager is the caller's to manage: the tool runs.
     EXPECT_NE(as(&attacker, {"bootout", unit, "--gui", uid}).err, refusedRequest);
     // Deleting what root left in the caller's home is within the caller's rights.
     EXPECT_EQ(as(&attacker, {"remove", rootLock, "--uid", uid}).out, rootLock + ": ok\n");
 
-    // The same requests are served for the authorized account and for root.
     SystemPath restored("restored");
     for (const TestAccount* account : std::vector<const TestAccount*>{&admin, nullptr}) {
         SCOPED_TRACE(account ? "authorized account" : "root");
         // Root acts for an account named in the request: the attacker's, here.
         const TestAccount& actedFor = account ? *account : attacker;
-        const std::string actedForUid = uidOf(&actedFor);
+        const std::string actedForUid = std::to_string(actedFor.uid());
         const std::string trash = actedFor.home() + "/.Trash/";
         writeFile(tool.path, rootScript);
         r = as(account, {"trash", tool.path, "--uid", actedForUid});
         EXPECT_EQ(r.out, tool.path + ": ok -> " + trash + tool.name + "\n");
         r = as(account, {"restore", trash + tool.name, restored.path, "--uid", actedForUid});
         EXPECT_EQ(r.out, restored.path + ": ok\n");
-        EXPECT_TRUE(testing::pathExists(restored.path));
-        ::unlink(restored.path.c_str());
+        EXPECT_EQ(::unlink(restored.path.c_str()), 0);
 
         SleepingProcess target(0, 0);
         EXPECT_EQ(as(account, terminate(target)).out, "done\n");
         EXPECT_NE(as(account, {"bootout", unit}).err, refusedRequest);
     }
-    EXPECT_EQ(as(&admin, {"remove", victim.home() + "/notes", "--uid", uidOf(&admin)}).out,
-              victim.home() + "/notes: ok\n");
-    EXPECT_FALSE(testing::pathExists(diary));
+    EXPECT_EQ(
+        as(&admin, {"remove", victim.home() + "/notes", "--uid", std::to_string(admin.uid())}).out,
+        victim.home() + "/notes: ok\n");
+    EXPECT_FALSE(pathExists(diary));
 }
 
 }  // namespace

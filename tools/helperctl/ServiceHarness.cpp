@@ -12,22 +12,9 @@
 #include "platform/UnixSocket.h"
 
 namespace kb::testing {
-namespace {
-
-std::atomic<int> counter{0};
-
-size_t countEntries(const std::string& path) {
-    std::error_code ec;
-    const std::filesystem::directory_iterator entries(path, ec);
-    return ec ? 0 : static_cast<size_t>(std::distance(entries, {}));
-}
-}  // namespace
-
-Attestation genuineAttestation() {
-    return Attestation{"dev.kestrelbay", "Q7Z2K4M9X1", false};
-}
 
 RunningHelper::RunningHelper(const TempDir& dir) {
+    static std::atomic<int> counter{0};
     const std::string n = std::to_string(counter++);
     socketPath_ = dir / ("helper" + n + ".sock");
     logPath_ = dir / ("helper" + n + ".log");
@@ -77,12 +64,11 @@ bool RunningHelper::logged(const std::string& line) const {
     return pathExists("/run/systemd/journal/socket") || log().find(line) != std::string::npos;
 }
 
-size_t RunningHelper::openDescriptors() const {
-    return countEntries("/proc/" + std::to_string(pid_) + "/fd");
-}
-
-size_t RunningHelper::threads() const {
-    return countEntries("/proc/" + std::to_string(pid_) + "/task");
+size_t RunningHelper::procEntries(const std::string& name) const {
+    std::error_code ec;
+    const std::filesystem::directory_iterator entries("/proc/" + std::to_string(pid_) + "/" + name,
+                                                      ec);
+    return ec ? 0 : static_cast<size_t>(std::distance(entries, {}));
 }
 
 std::string installClient(const TempDir& dir, const std::string& name, gid_t group,

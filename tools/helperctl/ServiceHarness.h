@@ -28,8 +28,8 @@ class RunningHelper {
     bool logged(const std::string& line) const;
     std::string log() const;
 
-    size_t openDescriptors() const;
-    size_t threads() const;
+    // How many entries the helper's /proc/PID/`name` holds: "fd" (descriptors) or "task".
+    size_t procEntries(const std::string& name) const;
 
   private:
     pid_t pid_ = -1;
@@ -45,6 +45,8 @@ std::string installClient(const TempDir& dir, const std::string& name, gid_t gro
                           const std::string& executable = KB_HELPERCTL_EXECUTABLE);
 
 // The attestation of the genuine application.
-Attestation genuineAttestation();
+inline Attestation genuineAttestation() {
+    return Attestation{"dev.kestrelbay", "Q7Z2K4M9X1", false};
+}
 
 }  // namespace kb::testing

@@ -1,5 +1,6 @@
 // The kestrelbay tool end to end: a real account's sample home, the tool run as that
 // account (alone, or with the real helper), the results checked on the disk.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +17,7 @@
 namespace kb {
 namespace {
 
-using testing::ChildResult;
+using ::testing::HasSubstr;
 
 // Every entry below `root` with its type, and each file with its content; the tool's own
 // journal and the Trash's bookkeeping left out.
@@ -33,112 +34,90 @@ std::map<std::string, std::string> snapshot(const std::string& root) {
     return entries;
 }
 
-class KestrelbayTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(account_.valid());
-        home_ = account_.home();
-        ASSERT_EQ(testing::runChild({"/bin/sh", KB_SAMPLE_HOME_SCRIPT, home_, "5"}).exitStatus, 0);
-        ownAll();
-    }
-
-    ChildResult run(std::vector<std::string> arguments, const std::string& input = {},
-                    const std::string& tool = KB_KESTRELBAY_EXECUTABLE) {
+TEST(Kestrelbay, CleanThenUndoRestoresEveryItemBadRuleFilesAreReportedAndRefusalsToo) {
+    testing::TestAccount account("kbtool");
+    ASSERT_TRUE(account.valid());
+    const std::string home = account.home();
+    const auto ownAll = [&] {
+        const std::string owner =
+            std::to_string(account.uid()) + ":" + std::to_string(account.gid());
+        ASSERT_EQ(testing::runChild({"/bin/chown", "-R", owner, home}).exitStatus, 0);
+    };
+    const auto run = [&](std::vector<std::string> arguments, const std::string& input = {},
+                         const std::string& tool = KB_KESTRELBAY_EXECUTABLE) {
         arguments.insert(arguments.begin(),
-                         {"/usr/bin/env", "-i", "HOME=" + home_, "PATH=/usr/bin:/bin", tool});
+                         {"/usr/bin/env", "-i", "HOME=" + home, "PATH=/usr/bin:/bin", tool});
         return testing::runChild(arguments, input,
-                                 {testing::Credentials{account_.uid(), account_.gid()}});
-    }
-    void ownAll() {
-        ASSERT_EQ(::system(("chown -R " + std::to_string(account_.uid()) + ":" +
-                            std::to_string(account_.gid()) + " " + home_)
-                               .c_str()),
-                  0);
-    }
-
-    testing::TestAccount account_{"kbtool"};
-    std::string home_;
-};
-
-TEST_F(KestrelbayTest, CleanThenUndoRestoresEveryItemAndABadRuleFileLeavesTheOthersWorking) {
-    const auto before = snapshot(home_);
+                                 {testing::Credentials{account.uid(), account.gid()}});
+    };
+    ASSERT_EQ(testing::runChild({"/bin/sh", KB_SAMPLE_HOME_SCRIPT, home, "5"}).exitStatus, 0);
+    ownAll();
+    const auto before = snapshot(home);
     const auto dryRun = run({"clean", "--dry-run"});
     EXPECT_EQ(dryRun.exitStatus, 0) << dryRun.err;
-    EXPECT_NE(dryRun.out.find("would trash " + home_ + "/.cache/thumbnails/normal ("),
-              std::string::npos)
-        << dryRun.out;
+    EXPECT_THAT(dryRun.out, HasSubstr("would trash " + home + "/.cache/thumbnails/normal ("));
     EXPECT_EQ(dryRun.out.find("Documents"), std::string::npos);
     EXPECT_EQ(run({"clean"}, "n\n").exitStatus, 0);  // declined
-    EXPECT_EQ(snapshot(home_), before);
+    EXPECT_EQ(snapshot(home), before);
 
-    const auto cleaned = run({"clean", "--yes"});
+    auto cleaned = run({"clean", "--yes"});
     ASSERT_EQ(cleaned.exitStatus, 0) << cleaned.err;
-    const auto after = snapshot(home_);
+    const auto after = snapshot(home);
     EXPECT_FALSE(after.contains("/.cache/go-build/0a"));
     EXPECT_FALSE(after.contains("/.cache/thumbnails/normal"));
     EXPECT_TRUE(after.contains("/.cache/pip/http-v2"));  // costs a download: not by default
     EXPECT_TRUE(after.contains("/Documents/notes.txt"));
-    EXPECT_TRUE(testing::pathExists(home_ + "/.local/share/Trash/files/0a"));
-    EXPECT_TRUE(testing::pathExists(home_ + "/.local/share/Trash/info/0a.trashinfo"));
+    EXPECT_TRUE(testing::pathExists(home + "/.local/share/Trash/files/0a"));
+    EXPECT_TRUE(testing::pathExists(home + "/.local/share/Trash/info/0a.trashinfo"));
 
-    const auto history = run({"history"});
-    EXPECT_NE(history.out.find("clean browser.chromium"), std::string::npos) << history.out;
+    EXPECT_THAT(run({"history"}).out, HasSubstr("clean browser.chromium"));
 
     const auto undone = run({"undo"});
     EXPECT_EQ(undone.exitStatus, 0) << undone.err;
-    EXPECT_EQ(snapshot(home_), before);
-    EXPECT_FALSE(testing::pathExists(home_ + "/.local/share/Trash/info/0a.trashinfo"));
-    EXPECT_NE(run({"undo"}).out.find("Nothing to undo"), std::string::npos);
+    EXPECT_EQ(snapshot(home), before);
+    EXPECT_FALSE(testing::pathExists(home + "/.local/share/Trash/info/0a.trashinfo"));
+    EXPECT_THAT(run({"undo"}).out, HasSubstr("Nothing to undo"));
 
-    // A bad user rule file is reported and the other rules still work.
-    const std::string rulesDirectory = home_ + "/.config/kestrelbay/rules.d";
-    testing::makeDirectories(rulesDirectory);
-    testing::writeFile(rulesDirectory + "/broken.json", R"([{"id": "user.broken"}])");
-    testing::writeFile(rulesDirectory + "/mine.json", R"({"id": "user.downloads",
+    const std::string rules = home + "/.config/kestrelbay/rules.d/";
+    testing::makeDirectories(rules);
+    testing::writeFile(rules + "broken.json", R"([{"id": "user.broken"}])");
+    testing::writeFile(rules + "mine.json", R"({"id": "user.downloads",
         "group": "systemJunk", "provider": {"globs": {"_0": ["~/Documents/*"]}},
         "safety": "review", "regenerationCost": "irreplaceable", "requiresRoot": false,
         "requiresFullDiskAccess": false, "busy": {"none": {}}, "mode": "trash",
         "excludes": [], "phase": 3})");
+    testing::writeFile(rules + "root.json", R"({"id": "test.rootCache", "group": "systemJunk",
+        "provider": {"globs": {"_0": ["~/.cache/rootOwned"]}}, "safety": "safe",
+        "regenerationCost": "free", "requiresRoot": true, "requiresFullDiskAccess": false,
+        "busy": {"none": {}}, "mode": "unlink", "excludes": [], "phase": 3})");
     ownAll();
     const auto scan = run({"scan"});
     EXPECT_EQ(scan.exitStatus, 0) << scan.err;
-    EXPECT_NE(scan.err.find(rulesDirectory + "/broken.json: "), std::string::npos) << scan.err;
-    EXPECT_NE(scan.out.find("user.downloads"), std::string::npos);
-    EXPECT_NE(scan.out.find("browser.firefox"), std::string::npos);
+    EXPECT_THAT(scan.err, HasSubstr(rules + "broken.json: "));
+    EXPECT_THAT(scan.out, HasSubstr("user.downloads"));
+    EXPECT_THAT(scan.out, HasSubstr("browser.firefox"));
 
     EXPECT_EQ(run({"clean", "no.such.rule"}).exitStatus, 64);
     EXPECT_EQ(run({"frobnicate"}).exitStatus, 64);
     const auto json = run({"scan", "--catalog", "builtin", "--json"});
     EXPECT_EQ(json.exitStatus, 0);
-    EXPECT_NE(json.out.find("\"ruleID\" : \"xcode.derivedData\""), std::string::npos);
-}
+    EXPECT_THAT(json.out, HasSubstr(R"("ruleID" : "xcode.derivedData")"));
 
-// The helper wants authorization for another owner's item, which this account lacks.
-TEST_F(KestrelbayTest, AnItemTheAccountCannotDeleteGoesToTheHelperAndItsRefusalIsReported) {
+    // Root's item goes to the helper, which wants an authorization this account lacks.
     testing::TempDir dir;
     testing::TestAccount groupOwner("kbclient");
-    const std::string item = home_ + "/.cache/rootOwned";
+    const std::string item = home + "/.cache/rootOwned";
     testing::makeDirectories(item + "/sub");
     testing::writeFile(item + "/sub/data", "made by root");
-    testing::makeDirectories(home_ + "/.config/kestrelbay/rules.d");
-    testing::writeFile(home_ + "/.config/kestrelbay/rules.d/root.json",
-                       R"({"id": "test.rootCache", "group": "systemJunk",
-        "provider": {"globs": {"_0": ["~/.cache/rootOwned"]}}, "safety": "safe",
-        "regenerationCost": "free", "requiresRoot": true, "requiresFullDiskAccess": false,
-        "busy": {"none": {}}, "mode": "unlink", "excludes": [], "phase": 3})");
-    ownAll();
-    ASSERT_EQ(::system(("chown -R 0:0 " + item).c_str()), 0);
     const std::string tool =
         testing::installClient(dir, "kestrelbay", groupOwner.gid(), testing::genuineAttestation(),
                                KB_KESTRELBAY_EXECUTABLE);
     testing::RunningHelper helper(dir);
-
-    const auto cleaned =
-        run({"clean", "test.rootCache", "--yes", "--socket", helper.socketPath()}, {}, tool);
-    EXPECT_NE(cleaned.out.find("1 items, "), std::string::npos) << cleaned.out;
-    EXPECT_NE(cleaned.out.find("1 through the helper"), std::string::npos) << cleaned.out;
+    cleaned = run({"clean", "test.rootCache", "--yes", "--socket", helper.socketPath()}, {}, tool);
+    EXPECT_THAT(cleaned.out, HasSubstr("1 items, "));
+    EXPECT_THAT(cleaned.out, HasSubstr("1 through the helper"));
     EXPECT_EQ(cleaned.exitStatus, 74);
-    EXPECT_NE(cleaned.err.find(item + ": the helper refused"), std::string::npos) << cleaned.err;
+    EXPECT_THAT(cleaned.err, HasSubstr(item + ": the helper refused"));
     EXPECT_EQ(testing::readFile(item + "/sub/data"), "made by root");
 }
 
@@ -151,8 +130,7 @@ TEST(LinuxCatalogue, LoadsWholeAndItsCacheRuleLeavesTheSpecificCachesAlone) {
         EXPECT_TRUE(ids.insert(rule.id).second) << rule.id;
     }
     RuleFiles::deriveExclusions(loaded.rules);
-    const auto xdg = std::find_if(loaded.rules.begin(), loaded.rules.end(),
-                                  [](const CleanRule& r) { return r.id == "user.xdgCache"; });
+    const auto xdg = std::ranges::find(loaded.rules, "user.xdgCache", &CleanRule::id);
     ASSERT_NE(xdg, loaded.rules.end());
     EXPECT_EQ(std::set<std::string>(xdg->excludes.begin(), xdg->excludes.end()),
               (std::set<std::string>{"google-chrome", "chromium", "BraveSoftware", "microsoft-edge",
