@@ -91,7 +91,6 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
     }
     makeLink(chain, dir / "deep");
     makeLink("../../d", chain + "/back");  // the parent of chain, through its grandparent
-    const std::string chainParent = chain.substr(0, chain.size() - 2);
 
     const std::string nfcName = "caf\u00e9";
     const std::string nfdName = "cafe\u0301";
@@ -113,7 +112,7 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
         {dir / "srv/x", escape("/srv/x", PolicyReason::deniedSubtree("/srv"))},
         {dir / "staged/x", escape(dir / ".dev.kestrelbay.staging-q/x",
                                   PolicyReason::deniedSubtree(dir / ".dev.kestrelbay.staging-q"))},
-        {dir / "deep/back/missing/x", allowed(chainParent + "/missing/x")},
+        {dir / "deep/back/missing/x", allowed(chain.substr(0, chain.size() - 2) + "/missing/x")},
         {chain + "/back/d/x", allowed(chain + "/x")},
     };
     for (const auto& path : {dir / "passwd", dir / "etc", dir / "missing/x/y", dir / "file/x",
@@ -133,9 +132,6 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
             EXPECT_EQ(policy.evaluate(path, request), expected) << path;
         }
     }
-    // A home outside every other reachable place, none of whose ancestors exists.
-    const PathPolicy elsewhere("/kbpol-nonexistent");
-    expectDecision(elsewhere, "/kbpol-nonexistent/a/b", allowed("/kbpol-nonexistent/a/b"));
 }
 
 TEST(PathPolicyResolution, OneRequestResolvesASharedParentAgainOnceItIsReplaced) {
@@ -181,8 +177,7 @@ TEST(PathPolicyResolution, LinksIntoTheHomeAreJudgedByWhereTheyLead) {
     expectDecision(policy, dir / "homelink/.cache/x", allowed(home + "/.cache/x"));
     expectDecision(policy, dir / "keys", allowed(dir / "keys"));
 
-    const PathPolicy missingHome(dir / "gone//home/");
-    EXPECT_EQ(missingHome.homeDirectory(), dir / "gone/home");
+    EXPECT_EQ(PathPolicy(dir / "gone//home/").homeDirectory(), dir / "gone/home");
 }
 
 TEST(PathPolicyResolution, ForUserTakesTheAccountsHomeAndAnUnsearchableParentIsUnresolvable) {
@@ -232,9 +227,6 @@ class FakeFileSystem final : public PolicyFileSystem {
             return c->second;
         }
         if (auto e = canonicalErrors.find(path); e != canonicalErrors.end()) {
-            return fail(e->second);
-        }
-        if (auto e = probeErrors.find(path); e != probeErrors.end()) {
             return fail(e->second);
         }
         return fail(ENOENT);
