@@ -20,10 +20,8 @@ namespace {
 using testing::TempDir;
 
 std::string describe(const PolicyDecision& decision) {
-    if (const auto* path = decision.resolvedPath()) {
-        return "allowed " + *path;
-    }
-    return "denied: " + decision.reason()->description();
+    const std::string* path = decision.resolvedPath();
+    return path ? "allowed " + *path : "denied: " + decision.reason()->description();
 }
 
 void expectDecision(const PathPolicy& policy, const std::string& path,
