@@ -134,19 +134,13 @@ TEST(SocketExecutor, ConcurrentCallsGetTheirOwnRepliesWhateverTheOrder) {
         readCalls(fd, 1);
     });
     SocketExecutor executor({dir / "s", 10s});
-    std::vector<std::thread> threads;
-    std::vector<std::string> answers(callers);
+    std::vector<std::jthread> threads;
     for (size_t i = 0; i < callers; ++i) {
         threads.emplace_back([&, i] {
-            auto r = executor.sendBytes("request " + std::to_string(i));
-            answers[i] = r.ok() ? *r : r.error().describe();
+            const std::string request = "request " + std::to_string(i);
+            auto r = executor.sendBytes(request);
+            EXPECT_EQ(r.ok() ? *r : r.error().describe(), request);
         });
-    }
-    for (auto& t : threads) {
-        t.join();
-    }
-    for (size_t i = 0; i < callers; ++i) {
-        EXPECT_EQ(answers[i], "request " + std::to_string(i));
     }
 }
 

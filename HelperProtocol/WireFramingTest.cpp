@@ -34,8 +34,7 @@ TEST(WireFraming, GreetingsAndRepliesDecodeBackAndViolationsAreReported) {
     for (const std::string& body : {std::string(), bytes({1, 'x'}), bytes({2})}) {
         EXPECT_FALSE(decodeGreeting(body).ok());
     }
-    const std::string reply = encodeVersionReply(9, INT64_MIN);
-    const auto decoded = decodeReply(std::string_view(reply).substr(4)).value();
+    const Reply decoded = decodeReply(encodeVersionReply(9, INT64_MIN).substr(lengthSize)).value();
     EXPECT_EQ(decoded.id, 9u);
     EXPECT_EQ(decodeVersion(decoded.payload).value(), INT64_MIN);
     const std::pair<std::string, Violation> cases[] = {
