@@ -37,13 +37,13 @@ TEST(HelperConstants, BuildVersionParsesTheWholeTextOrGivesZero) {
 }
 
 TEST(HelperValidation, IdentifiersAreShortAndOfSafeCharacters) {
-    for (const std::string& valid : {std::string("com.example.agent"), std::string("A-b_9.x"),
-                                     std::string("-starts-with-dash"), std::string(255, 'a')}) {
+    using namespace std::string_literals;
+    for (const std::string& valid :
+         {"com.example.agent"s, "A-b_9.x"s, "-starts-with-dash"s, std::string(255, 'a')}) {
         EXPECT_TRUE(HelperValidation::isValidIdentifier(valid)) << valid;
     }
     for (const std::string& invalid :
-         {std::string(256, 'a'), std::string(), std::string("has space"), std::string("a/b"),
-          std::string("a;b"), std::string("caf\xc3\xa9"), std::string("a\0b", 3)}) {
+         {std::string(256, 'a'), ""s, "has space"s, "a/b"s, "a;b"s, "caf\xc3\xa9"s, "a\0b"s}) {
         EXPECT_FALSE(HelperValidation::isValidIdentifier(invalid)) << invalid;
     }
 }

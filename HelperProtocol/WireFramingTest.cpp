@@ -34,11 +34,9 @@ TEST(WireFraming, GreetingsAndRepliesDecodeBackAndViolationsAreReported) {
     for (const std::string& body : {std::string(), bytes({1, 'x'}), bytes({2})}) {
         EXPECT_FALSE(decodeGreeting(body).ok());
     }
-    const std::string reply = encodeVersionReply(9, INT64_MIN);
-    auto decoded = decodeReply(std::string_view(reply).substr(4));
-    ASSERT_TRUE(decoded.ok());
-    EXPECT_EQ(decoded->id, 9u);
-    EXPECT_EQ(decodeVersion(decoded->payload).value(), INT64_MIN);
+    const Reply decoded = decodeReply(encodeVersionReply(9, INT64_MIN).substr(lengthSize)).value();
+    EXPECT_EQ(decoded.id, 9u);
+    EXPECT_EQ(decodeVersion(decoded.payload).value(), INT64_MIN);
     const std::pair<std::string, Violation> cases[] = {
         {"", Violation::bodyTooShort},
         {std::string(8, '\0'), Violation::bodyTooShort},
@@ -47,10 +45,7 @@ TEST(WireFraming, GreetingsAndRepliesDecodeBackAndViolationsAreReported) {
         {std::string(8, '\0') + '\xff' + "{}", Violation::unknownSelector},
     };
     for (const auto& [body, expected] : cases) {
-        SCOPED_TRACE(body.size());
-        auto call = decodeCall(body);
-        ASSERT_FALSE(call.ok());
-        EXPECT_EQ(call.error(), expected);
+        EXPECT_EQ(decodeCall(body).error(), expected) << body.size();
     }
     EXPECT_EQ(decodeReply("1234567").error(), Violation::bodyTooShort);
     EXPECT_EQ(decodeVersion("1234567").error(), Violation::badVersionReply);

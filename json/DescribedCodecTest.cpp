@@ -53,9 +53,7 @@ TEST(DescribedCodec, EncodesSortedDecodesExactCaseNamesAndHashesEveryMember) {
         EXPECT_EQ(fromRawValue<Colour>(other), std::nullopt) << other;
     }
     for (const auto& value : {plain, full}) {
-        const auto back = json::decode<Outer>(encoded(value));
-        ASSERT_TRUE(back.ok()) << back.error().message;
-        EXPECT_EQ(*back, value);
+        EXPECT_EQ(json::decode<Outer>(encoded(value)).value(), value);
     }
     Outer changed = full;
     EXPECT_EQ(hashOf(changed), hashOf(full));

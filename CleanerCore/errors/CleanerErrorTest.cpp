@@ -54,16 +54,13 @@ TEST(CleanerError, EveryCaseHasItsMessageAndJsonAndRoundTripsAndMalformedOnesAre
     errors.push_back(CleanerError::inUse("/opt/a b", {9001, 412}));
     errors.push_back(CleanerError::io("/h/x", 14));
     testing::expectRoundTripsAndHashes(errors);
+    // Field types and a bad nested reason; the codec kit's own rules are pinned by its tests.
     for (const char* text :
-         {R"({"notFound":{"path":"/a"},"cancelled":{}})",
-          R"({"io":{"path":"/a","errno":2147483648}})", R"({"inUse":{"path":"/a","pids":[1,"2"]}})",
+         {R"({"io":{"path":"/a","errno":2147483648}})", R"({"inUse":{"path":"/a","pids":[1,"2"]}})",
           R"({"permissionDenied":{"path":"/a","needs":"FullDiskAccess"}})",
-          R"({"policyDenied":{"path":"/a","reason":{"emptyPath":{},"notAbsolute":{}}}})",
-          R"({"cancelled":[]})"}) {
+          R"({"policyDenied":{"path":"/a","reason":{"deniedRoot":{}}}})"}) {
         EXPECT_FALSE(json::decode<CleanerError>(text)) << text;
     }
-    EXPECT_EQ(*json::decode<CleanerError>(R"({"extra":1,"notFound":{"path":"/a","more":true}})"),
-              CleanerError::notFound("/a"));
 }
 
 }  // namespace

@@ -20,10 +20,8 @@ namespace {
 using testing::TempDir;
 
 std::string describe(const PolicyDecision& decision) {
-    if (const auto* path = decision.resolvedPath()) {
-        return "allowed " + *path;
-    }
-    return "denied: " + decision.reason()->description();
+    const std::string* path = decision.resolvedPath();
+    return path ? "allowed " + *path : "denied: " + decision.reason()->description();
 }
 
 void expectDecision(const PathPolicy& policy, const std::string& path,
@@ -91,12 +89,9 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
     }
     makeLink(chain, dir / "deep");
     makeLink("../../d", chain + "/back");  // the parent of chain, through its grandparent
-    const std::string chainParent = chain.substr(0, chain.size() - 2);
 
-    const std::string nfcName = "caf\u00e9";
-    const std::string nfdName = "cafe\u0301";
-    makeDir(dir / nfdName);
-    makeLink(dir / nfdName, dir / nfcName);
+    makeDir(dir / "cafe\u0301");  // decomposed, behind a precomposed link
+    makeLink(dir / "cafe\u0301", dir / "caf\u00e9");
 
     std::vector<std::pair<std::string, PolicyDecision>> rows = {
         {dir / "etc/passwd", escape("/etc/passwd", PolicyReason::deniedSubtree("/etc"))},
@@ -113,11 +108,11 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
         {dir / "srv/x", escape("/srv/x", PolicyReason::deniedSubtree("/srv"))},
         {dir / "staged/x", escape(dir / ".dev.kestrelbay.staging-q/x",
                                   PolicyReason::deniedSubtree(dir / ".dev.kestrelbay.staging-q"))},
-        {dir / "deep/back/missing/x", allowed(chainParent + "/missing/x")},
+        {dir / "deep/back/missing/x", allowed(chain.substr(0, chain.size() - 2) + "/missing/x")},
         {chain + "/back/d/x", allowed(chain + "/x")},
     };
     for (const auto& path : {dir / "passwd", dir / "etc", dir / "missing/x/y", dir / "file/x",
-                             dir / "dangling", dir / (nfcName + "/x")}) {
+                             dir / "dangling", dir / "caf\u00e9/x"}) {
         rows.push_back({path, allowed(path)});
     }
     const PathPolicy reference("/home/nobody-kbpol", {}, std::make_shared<ReferenceFileSystem>());
@@ -133,9 +128,6 @@ TEST(PathPolicyResolution, ParentsAreResolvedAndTheFinalComponentNeverIs) {
             EXPECT_EQ(policy.evaluate(path, request), expected) << path;
         }
     }
-    // A home outside every other reachable place, none of whose ancestors exists.
-    const PathPolicy elsewhere("/kbpol-nonexistent");
-    expectDecision(elsewhere, "/kbpol-nonexistent/a/b", allowed("/kbpol-nonexistent/a/b"));
 }
 
 TEST(PathPolicyResolution, OneRequestResolvesASharedParentAgainOnceItIsReplaced) {
@@ -181,8 +173,7 @@ TEST(PathPolicyResolution, LinksIntoTheHomeAreJudgedByWhereTheyLead) {
     expectDecision(policy, dir / "homelink/.cache/x", allowed(home + "/.cache/x"));
     expectDecision(policy, dir / "keys", allowed(dir / "keys"));
 
-    const PathPolicy missingHome(dir / "gone//home/");
-    EXPECT_EQ(missingHome.homeDirectory(), dir / "gone/home");
+    EXPECT_EQ(PathPolicy(dir / "gone//home/").homeDirectory(), dir / "gone/home");
 }
 
 TEST(PathPolicyResolution, ForUserTakesTheAccountsHomeAndAnUnsearchableParentIsUnresolvable) {
@@ -232,9 +223,6 @@ class FakeFileSystem final : public PolicyFileSystem {
             return c->second;
         }
         if (auto e = canonicalErrors.find(path); e != canonicalErrors.end()) {
-            return fail(e->second);
-        }
-        if (auto e = probeErrors.find(path); e != probeErrors.end()) {
             return fail(e->second);
         }
         return fail(ENOENT);

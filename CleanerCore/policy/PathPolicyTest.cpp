@@ -21,10 +21,8 @@ constexpr auto location = &denial<PolicyReason::protectedLocation>;
 constexpr auto byUser = &denial<PolicyReason::userProtected>;
 
 std::string describe(const PolicyDecision& decision) {
-    if (const auto* path = decision.resolvedPath()) {
-        return "allowed " + *path;
-    }
-    return "denied: " + decision.reason()->description();
+    const std::string* path = decision.resolvedPath();
+    return path ? "allowed " + *path : "denied: " + decision.reason()->description();
 }
 
 void expectTable(const PathPolicy& policy,

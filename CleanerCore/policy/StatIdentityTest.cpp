@@ -19,10 +19,7 @@ using testing::TempDir;
 using testing::writeFile;
 
 StatIdentity captured(const std::string& path) {
-    auto identity = StatIdentity::capture(path);
-    EXPECT_TRUE(identity) << path << ": " << identity.error().userMessage();
-    EXPECT_TRUE(identity && identity->has_value()) << path;
-    return identity && identity->has_value() ? **identity : StatIdentity{};
+    return StatIdentity::capture(path).value().value();
 }
 
 void setModificationTime(const std::string& path, time_t seconds, long nanoseconds) {
@@ -58,10 +55,25 @@ TEST(StatIdentity, CapturesEachKindOfEntryWithoutFollowingLinksAndNamesFailures)
               CleanerError::io("/shown/path", ENOTDIR));
 }
 
-TEST(StatIdentity, ModificationSecondsDecideMatchingButSubSecondsDoNot) {
+TEST(StatIdentity, SecondsDecideMatchingNotSubSecondsOwnerModeOrFlagsWhichMirrorInodeAttributes) {
     TempDir dir;
     const std::string path = dir / "file";
     writeFile(path, "x");
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(fd);
+    for (const std::uint32_t set : {fileFlagImmutable, fileFlagAppendOnly, fileFlagNoDump,
+                                    fileFlagImmutable | fileFlagAppendOnly | fileFlagNoDump, 0u}) {
+        SCOPED_TRACE(set);
+        ASSERT_TRUE(setFileFlags(fd.get(), set));
+        const StatIdentity identity = captured(path);
+        EXPECT_EQ(identity.flags, set);
+        EXPECT_EQ(identity.isSystemImmutable(), (set & fileFlagImmutable) != 0);
+        EXPECT_EQ(identity.isSystemAppendOnly(), (set & fileFlagAppendOnly) != 0);
+        EXPECT_FALSE(identity.isUserImmutable());
+        EXPECT_FALSE(identity.isSIPRestricted());
+        EXPECT_EQ(StatIdentity::captureOpenFile(fd.get(), path).value(), identity);
+    }
+
     setModificationTime(path, 1700000000, 100);
     const StatIdentity first = captured(path);
     setModificationTime(path, 1700000000, 999999999);
@@ -79,27 +91,6 @@ TEST(StatIdentity, ModificationSecondsDecideMatchingButSubSecondsDoNot) {
     const StatIdentity changed = captured(path);
     EXPECT_TRUE(changed.matches(later));
     EXPECT_NE(changed, later);
-}
-
-TEST(StatIdentity, InodeAttributesMapToFlagBits) {
-    TempDir dir;
-    const std::string path = dir / "file";
-    writeFile(path, "x");
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    ASSERT_TRUE(fd);
-
-    for (const std::uint32_t set : {fileFlagImmutable, fileFlagAppendOnly, fileFlagNoDump,
-                                    fileFlagImmutable | fileFlagAppendOnly | fileFlagNoDump, 0u}) {
-        SCOPED_TRACE(set);
-        ASSERT_TRUE(setFileFlags(fd.get(), set));
-        const StatIdentity identity = captured(path);
-        EXPECT_EQ(identity.flags, set);
-        EXPECT_EQ(identity.isSystemImmutable(), (set & fileFlagImmutable) != 0);
-        EXPECT_EQ(identity.isSystemAppendOnly(), (set & fileFlagAppendOnly) != 0);
-        EXPECT_FALSE(identity.isUserImmutable());
-        EXPECT_FALSE(identity.isSIPRestricted());
-        EXPECT_EQ(StatIdentity::captureOpenFile(fd.get(), path).value(), identity);
-    }
 }
 
 TEST(StatIdentity, JsonHasSixIntegersRoundTripsAndEveryFieldCounts) {
