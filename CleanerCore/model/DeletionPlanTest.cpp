@@ -51,16 +51,6 @@ TEST(DeletionPlan, APlanAndEveryStepHaveTheirExactJson) {
               R"("steps":[],"usesTrash":false})");
 }
 
-TEST(DeletionPlan, DecodingRefusesMalformedSteps) {
-    for (const char* text : {R"({"forceUnlock":{"_0":"file:///y","_2":"unmount"}})",
-                             R"({"forceUnlock":{"_0":"file:///y","_1":"Unmount"}})",
-                             R"({"forceUnlock":{"_0":"/y","_1":"unmount"}})",
-                             R"({"forceunlock":{"_0":"file:///y","_1":"unmount"}})"}) {
-        EXPECT_FALSE(json::decode<Step>(text).ok()) << text;
-    }
-    EXPECT_FALSE(json::decode<Origin>(R"({"orphans": {}, "forceDelete": {}})").ok());
-}
-
 TEST(DeletionPlan, NeedsHelperOnlyForRootSteps) {
     const auto unlock = [](ForceRemedy remedy) {
         return Step{Step::ForceUnlock{url("/x"), remedy}};

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include "testing/TempDir.h"

@@ -17,16 +17,7 @@ const InstalledApp minimalApp{
     .architecture = CPUArchitecture::arm64,
 };
 
-TEST(InstalledApp, IsRunningOnlyWithASampledProcess) {
-    InstalledApp app = minimalApp;
-    EXPECT_FALSE(app.isRunning());
-    app.runtime = AppRuntimeStatus{.sampledAt = Date(std::chrono::seconds(0))};
-    EXPECT_FALSE(app.isRunning());
-    app.runtime->processes.push_back({.pid = 7, .startTime = 1, .name = "x"});
-    EXPECT_TRUE(app.isRunning());
-}
-
-TEST(InstalledApp, AbsentOptionalsHaveNoKeys) {
+TEST(InstalledApp, AbsentOptionalsHaveNoKeysAndOnlyASampledProcessIsRunning) {
     EXPECT_EQ(testing::domainJson(minimalApp),
               R"({"architecture":"arm64","embeddedBundleIDs":[],"entitlementGroups":[],)"
               R"("id":"app-1","isAppleSystem":false,"isProtected":false,"launchItems":[],)"
@@ -35,6 +26,12 @@ TEST(InstalledApp, AbsentOptionalsHaveNoKeys) {
     EXPECT_EQ(
         testing::domainJson(LaunchItem{.id = "x", .kind = LaunchItem::Kind::privilegedHelper}),
         R"({"id":"x","kind":"privilegedHelper"})");
+    InstalledApp app = minimalApp;
+    EXPECT_FALSE(app.isRunning());
+    app.runtime = AppRuntimeStatus{.sampledAt = Date(std::chrono::seconds(0))};
+    EXPECT_FALSE(app.isRunning());
+    app.runtime->processes.push_back({.pid = 7, .startTime = 1, .name = "x"});
+    EXPECT_TRUE(app.isRunning());
 }
 
 }  // namespace

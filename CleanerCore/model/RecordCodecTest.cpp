@@ -184,6 +184,10 @@ TEST(Records, DecodingErrorsNameTheNestedTypes) {
               R"(InstalledApp: missing key "name")");
     EXPECT_EQ(message(json::decode<ScanResult>(R"({"ruleID":"r","items":{}})")),
               "ScanResult.items: array: expected an array");
+    EXPECT_EQ(message(json::decode<SkipReason>(R"({"busy":{}})")),
+              R"(busy: missing key "process")");
+    EXPECT_EQ(message(json::decode<Step>(R"({"forceUnlock":{"_0":"file:///y","_2":"unmount"}})")),
+              R"(forceUnlock: missing key "_1")");
 }
 
 }  // namespace

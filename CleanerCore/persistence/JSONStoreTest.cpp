@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <thread>
@@ -54,7 +53,6 @@ TEST(JSONStore, AMissingFileGivesTheDefaultAndSavingMakesAPrivateChainAndAPretty
     EXPECT_EQ(updated->totalBytes, 1u);
     // The cached default stays even after the file appears.
     EXPECT_EQ(*reader.load(), defaults);
-    EXPECT_EQ(*Store(urlOf(path), defaults).load(), *updated);
     for (const char* made : {"a", "a/b", "a/b/c"}) {
         EXPECT_EQ(modeOf(dir / made), 0700u) << made;
     }
@@ -96,17 +94,14 @@ TEST(JSONStore, FailedLoadsAndSavesLeaveTheFileAndTheCacheAsTheyWere) {
     // The directory belongs to root and is 0755: the account may read the file, not replace it.
     const int status = account.runAs([&] {
         Store store(urlOf(path), defaults);
-        if (!store.load().ok()) {
-            return 1;
-        }
+        const bool loaded = store.load().ok();
         const auto saved = store.save(defaults);
         const auto* io =
             saved.ok() ? nullptr : std::get_if<PersistenceError::Io>(&saved.error().kind);
-        if (io == nullptr || io->error.code != EACCES) {
-            return 2;
-        }
         // An update fails the same way; the cache keeps what the file holds.
-        return !store.update(counted).ok() && *store.load() == stored ? 0 : 3;
+        const bool refused =
+            io != nullptr && io->error.code == EACCES && !store.update(counted).ok();
+        return loaded && refused && *store.load() == stored ? 0 : 1;
     });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(readFile(path), before);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -75,7 +74,6 @@ TEST(OperationJournal, AppendCreatesWhatIsMissingAndReadSkipsWhatIsNotAnEntry) {
     const auto first = entry(Action::trashed, "/a", planA, "/t/a");
     ASSERT_TRUE(journal.append(first).ok());
     EXPECT_EQ(readFile(path), line(first));
-    EXPECT_EQ(journal.readAll(), std::vector{first});
     const auto plain = dir / "journal.jsonl";
     ASSERT_TRUE(OperationJournal(urlOf(plain)).prune(60, now).ok());
     EXPECT_EQ(readFile(plain), "");
@@ -133,7 +131,6 @@ TEST(OperationJournal, PruneKeepsOnlyEntriesYoungerThanMaxAge) {
 
     ASSERT_TRUE(journal.prune(-7200, now).ok());
     EXPECT_EQ(readFile(path), "");
-    EXPECT_TRUE(journal.readAll().empty());
 
     const auto refused = journal.prune(std::nan(""), now);
     ASSERT_FALSE(refused.ok());

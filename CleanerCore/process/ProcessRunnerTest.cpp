@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -75,13 +76,8 @@ TEST(ProcessRunner, MoreThanAPipeHoldsFlowsBothWays) {
     for (int i = 0; input.size() < (3u << 20); ++i) {
         input += std::to_string(i) + '\n';
     }
-    struct Case {
-        std::string script;
-        std::optional<std::string> input;
-        std::string out;
-        std::string err;
-    };
-    const Case cases[] = {
+    // Each: the script, its input, what it writes to its output and to its error stream.
+    const std::tuple<std::string, std::optional<std::string>, std::string, std::string> cases[] = {
         {"cat", input, input, ""},
         {"cat", std::string(), "", ""},
         {"head -c 1048576 /dev/zero; head -c 1048577 /dev/zero >&2; head -c 1048578 /dev/zero",
@@ -91,11 +87,11 @@ TEST(ProcessRunner, MoreThanAPipeHoldsFlowsBothWays) {
         {"exec 0<&-; echo closed", std::string(8u << 20, 'x'), "closed\n", ""},
         {"head -c 5", std::string(8u << 20, 'y'), "yyyyy", ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.script);
-        const auto r = sh(c.script, c.input);
+    for (const auto& [script, in, out, err] : cases) {
+        SCOPED_TRACE(script);
+        const auto r = sh(script, in);
         ASSERT_TRUE(r.ok());
-        EXPECT_EQ(*r, (ProcessOutput{0, TerminationReason::exit, c.out, c.err}));
+        EXPECT_EQ(*r, (ProcessOutput{0, TerminationReason::exit, out, err}));
     }
     // No limit in practice: the deadline must not overflow into the past.
     EXPECT_EQ(

@@ -1,13 +1,14 @@
 #include "CleanerCore/scanner/RuleScanner.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
+
+#include "testing/ChildProcess.h"
 #include "testing/ScratchTree.h"
 #include "testing/TempDir.h"
 #include "testing/TestAccount.h"
@@ -19,22 +20,6 @@ using testing::makeDirectories;
 using testing::writeFile;
 
 constexpr double day = 86400;
-
-// Three days old; a link itself, not its target.
-void makeOld(const std::string& path) {
-    const timespec stamp{::time(nullptr) - 3 * 86400, 0};
-    const timespec times[2] = {stamp, stamp};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
-}
-
-// The bytes allocated to the regular files `files` of `cache`, as `du` adds them up.
-std::uint64_t allocated(const std::string& cache, std::initializer_list<const char*> files) {
-    std::uint64_t total = 0;
-    for (const char* file : files) {
-        total += testing::statusOf(cache + "/" + file).blocks * 512;
-    }
-    return total;
-}
 
 CleanRule cacheRule(std::vector<std::string> patterns, BusyCheck busy = BusyCheck::none()) {
     return CleanRule("test.cache", "systemJunk", RuleProvider::globs(std::move(patterns)),
@@ -64,17 +49,22 @@ TEST(RuleScanner, FindsOldItemsWithTheirSizesAndLeavesTheRestAloneUnlessTheRuleI
     writeFile(cache + "/file.bin", std::string(5000, 'z'));
     writeFile(cache + "/rootOwned/x/data", "root");
     ASSERT_EQ(::symlink("/etc", (cache + "/link").c_str()), 0);
-    ASSERT_EQ(::system(("chown -R " + std::to_string(owner.uid()) + ":" +
-                        std::to_string(owner.gid()) + " " + owner.home())
-                           .c_str()),
-              0);
+    ASSERT_EQ(::system(("chown -R " + owner.name() + ": " + owner.home()).c_str()), 0);
     ASSERT_EQ(::chown((cache + "/rootOwned").c_str(), 0, 0), 0);
     testing::ScratchMount mount(cache + "/old/mounted");
     ASSERT_TRUE(mount.mounted());
     writeFile(cache + "/old/mounted/elsewhere", std::string(90000, 'm'));
+    // Three days old; a link itself, not its target.
+    const timespec old{::time(nullptr) - 3 * 86400, 0};
+    const timespec times[2] = {old, old};
     for (const char* name : {"old", "kept", "byPath", "rootOwned", "file.bin", "link"}) {
-        makeOld(cache + "/" + name);
+        const auto path = cache + "/" + name;
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
     }
+    // The bytes allocated to a regular file, as `du` adds them up.
+    const auto allocated = [&](const char* file) {
+        return testing::statusOf(cache + "/" + file).blocks * 512;
+    };
     const auto account = ScanAccount::withDefaults(owner.uid(), owner.home());
 
     auto processes = ProcessTable::read(account.uid);
@@ -88,9 +78,9 @@ TEST(RuleScanner, FindsOldItemsWithTheirSizesAndLeavesTheRestAloneUnlessTheRuleI
     // link is an item of its own (never entered), and the mount below "old" adds nothing.
     EXPECT_EQ(paths(result->items),
               (std::vector<std::string>{cache + "/file.bin", cache + "/link", cache + "/old"}));
-    EXPECT_EQ(result->items[0].size, allocated(cache, {"file.bin"}));
+    EXPECT_EQ(result->items[0].size, allocated("file.bin"));
     EXPECT_EQ(result->items[1].size, 0u);
-    EXPECT_EQ(result->items[2].size, allocated(cache, {"old/one", "old/a/b/two"}));
+    EXPECT_EQ(result->items[2].size, allocated("old/one") + allocated("old/a/b/two"));
     EXPECT_TRUE(result->items[2].isDirectory);
     ASSERT_EQ(result->skipped.size(), 1u);
     EXPECT_EQ(result->skipped[0].path.path(), cache + "/rootOwned");
@@ -122,31 +112,23 @@ TEST(RuleScanner, FindsOldItemsWithTheirSizesAndLeavesTheRestAloneUnlessTheRuleI
     testing::TempDir bin;
     const std::string browser = bin / "kbfakebrowser";
     ASSERT_EQ(::system(("cp /bin/sleep " + browser).c_str()), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(owner.gid()) != 0 ||
-            ::setuid(owner.uid()) != 0) {
-            ::_exit(1);
-        }
-        ::execl(browser.c_str(), "kbfakebrowser", "30", nullptr);
-        ::_exit(1);
-    }
-    ASSERT_GT(child, 0);
+    std::jthread running([&] {
+        testing::runChild({browser, "30"}, {}, {.as = {{owner.uid(), owner.gid()}}});
+    });
     // The child shows its new name only once it has executed the copy.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        processes = ProcessTable::read(account.uid);
-        if (processes.findByName("kbfakebrowser")) {
-            break;
-        }
+    const ProcessInfo* browserProcess = nullptr;
+    for (int attempt = 0; attempt < 100 && browserProcess == nullptr; ++attempt) {
         ::usleep(20000);
+        processes = ProcessTable::read(account.uid);
+        browserProcess = processes.findByName("kbfakebrowser");
     }
+    ASSERT_NE(browserProcess, nullptr);
     const auto busy =
         scanRule(cacheRule({"~/.cache/*"}, BusyCheck::processRunning({"other", "kbfakebrowser"})),
                  account, processes, {});
     const auto other = scanRule(cacheRule({"~/.cache/*"}, BusyCheck::processRunning({"other"})),
                                 account, processes, {});
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    ::kill(browserProcess->pid, SIGKILL);
     ASSERT_TRUE(busy.ok());
     EXPECT_TRUE(busy->items.empty());
     EXPECT_EQ(busy->skipped.front().reason, SkipReason::busy("kbfakebrowser"));
