@@ -66,7 +66,6 @@ TEST(TrashItems, TakenNamesGiveTheNextFreeOneEvenToEightThreadsAndTheTrashIsTheA
             workers.emplace_back([&, i] { results[i] = onlyItem(world.trash({item(i)})); });
         }
     }
-    // Eight different contents read back: no two items share a place.
     std::set<std::string> contents;
     for (const auto& r : results) {
         ASSERT_EQ(r.outcome, ItemOutcome::ok()) << r.path;

@@ -36,7 +36,6 @@ TEST(DirectoryEntries, ListsEveryNameBeyondOneBatchAndOpensNoLinkOrFileAsADirect
     DirectoryReader reader;
     const auto names = listAll(fd->get(), reader);
     EXPECT_EQ(names.size(), 2002u);
-    EXPECT_EQ(names.count(".") + names.count(".."), 0u);
     EXPECT_EQ(names.at(padding + "1999"), EntryType::regular);
     EXPECT_EQ(names.at("sub"), EntryType::directory);
     EXPECT_EQ(names.at("link"), EntryType::symbolicLink);
