@@ -1,4 +1,3 @@
-// terminateProcess against real child processes.
 #include "helper/TerminateOperation.h"
 
 #include <sys/wait.h>
