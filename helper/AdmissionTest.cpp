@@ -14,7 +14,7 @@ namespace {
 
 using namespace kb::testing;
 
-TEST(Admission, RefusalTextsDependOnlyOnTheNumberOfPathsAndARefusalTouchesNothing) {
+TEST(Admission, RefusalTextsDependOnlyOnTheNumberOfPathsAndAnAdmittedRequestAnswersEveryPath) {
     FileOpsScenario world;
     putFile(world.at("dir/sub/file"), "x");
     writeFile(world.at("file"), "x");
@@ -43,6 +43,21 @@ TEST(Admission, RefusalTextsDependOnlyOnTheNumberOfPathsAndARefusalTouchesNothin
     }
     EXPECT_EQ(listTree(world.home()), before);
     EXPECT_FALSE(pathExists(world.settings.stagingDirectory));
+
+    const std::string relative = "not/absolute";
+    const auto results = itemsOf(
+        world.remove({relative, world.home(), "/etc/passwd", world.at("file"), world.at("file")}));
+    ASSERT_EQ(results.size(), 5u);
+    EXPECT_EQ(results[0], (ItemResult{relative, ItemOutcome::policyDenied("path is not absolute"),
+                                      std::nullopt}));
+    EXPECT_EQ(results[1].outcome,
+              ItemOutcome::policyDenied("'" + world.home() + "' is a protected root"));
+    EXPECT_TRUE(std::holds_alternative<ItemOutcome::PolicyDenied>(results[2].outcome.kind));
+    EXPECT_EQ(results[3], (ItemResult{world.at("file"), ItemOutcome::ok(), std::nullopt}));
+    EXPECT_EQ(results[4], (ItemResult{world.at("file"), ItemOutcome::notFound(), std::nullopt}));
+    EXPECT_EQ(world.log.records().at(0), (LogRecord{"service", LogLevel::standard,
+                                                    "refused not/absolute: path is not absolute"}));
+    EXPECT_TRUE(pathExists("/etc/passwd"));
 }
 
 TEST(Admission, AnAccountIsAdmittedWithItsGroupAndAHomeResolvedAnewForEveryRequest) {
@@ -94,25 +109,6 @@ TEST(Admission, APeerOtherThanRootActsOnlyForItsOwnUid) {
         SCOPED_TRACE(request.kind.index());
         EXPECT_EQ(peerUidRefusal(request, peer), refusal);
     }
-}
-
-TEST(ItemPipeline, DeniedAndAllowedPathsGiveResultsInRequestOrderAndTheDenialIsLogged) {
-    FileOpsScenario world;
-    writeFile(world.at("file"), "x");
-    const std::string relative = "not/absolute";
-    const auto results = itemsOf(
-        world.remove({relative, world.home(), "/etc/passwd", world.at("file"), world.at("file")}));
-    ASSERT_EQ(results.size(), 5u);
-    EXPECT_EQ(results[0], (ItemResult{relative, ItemOutcome::policyDenied("path is not absolute"),
-                                      std::nullopt}));
-    EXPECT_EQ(results[1].outcome,
-              ItemOutcome::policyDenied("'" + world.home() + "' is a protected root"));
-    EXPECT_TRUE(std::holds_alternative<ItemOutcome::PolicyDenied>(results[2].outcome.kind));
-    EXPECT_EQ(results[3], (ItemResult{world.at("file"), ItemOutcome::ok(), std::nullopt}));
-    EXPECT_EQ(results[4], (ItemResult{world.at("file"), ItemOutcome::notFound(), std::nullopt}));
-    EXPECT_EQ(world.log.records().at(0), (LogRecord{"service", LogLevel::standard,
-                                                    "refused not/absolute: path is not absolute"}));
-    EXPECT_TRUE(pathExists("/etc/passwd"));
 }
 
 }  // namespace

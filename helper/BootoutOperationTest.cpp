@@ -33,7 +33,6 @@ TEST(BootoutLaunchd, RefusesBadLabelsAndSystemUidsWithoutRunningTheTool) {
     const std::tuple<std::string, LaunchdDomain, std::string> cases[] = {
         {"a;reboot", LaunchdDomain::gui(1000), "'a;reboot' is not a valid launchd label"},
         {"ok", LaunchdDomain::gui(0), "refusing to touch the gui domain of uid 0"},
-        {"ok", LaunchdDomain::gui(501), "refusing to touch the gui domain of uid 501"},
         {"ok", LaunchdDomain::gui(999), "refusing to touch the gui domain of uid 999"},
         // A uid in the user range with no account behind it.
         {"ok", LaunchdDomain::gui(3999999), "refusing to touch the gui domain of uid 3999999"},

@@ -1,4 +1,3 @@
-// terminateProcess against real child processes.
 #include "helper/TerminateOperation.h"
 
 #include <sys/wait.h>
@@ -99,14 +98,13 @@ TEST(TerminateProcess, SignalsTheInspectedProcessButNeverAnEndedOneAZombieOrAThr
     // Nor is a thread of this process.
     std::promise<pid_t> tid;
     std::promise<void> release;
-    std::thread thread([&] {
+    std::jthread thread([&] {
         tid.set_value(::gettid());
         release.get_future().wait();
     });
     const pid_t id = tid.get_future().get();
     EXPECT_EQ(terminate(id, processStartTime(id).value_or(0), SIGKILL), notRunning(id));
     release.set_value();
-    thread.join();
 }
 
 }  // namespace

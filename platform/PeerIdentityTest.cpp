@@ -8,6 +8,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "platform/UnixSocket.h"
 #include "testing/TempDir.h"
 
@@ -17,11 +19,7 @@ namespace {
 using testing::TempDir;
 
 TEST(PeerIdentity, AttestationTextsParseStrictly) {
-    struct Case {
-        std::string text;
-        std::optional<Attestation> expected;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, std::optional<Attestation>> cases[] = {
         {"identifier=dev.kestrelbay team=Q7Z2K4M9X1 development=0",
          Attestation{"dev.kestrelbay", "Q7Z2K4M9X1", false}},
         {"identifier=dev.kestrelbay development=1\n", Attestation{"dev.kestrelbay", "", true}},
@@ -35,9 +33,8 @@ TEST(PeerIdentity, AttestationTextsParseStrictly) {
         {"identifier=a  team=T", std::nullopt},
         {"identifier", std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(parseAttestation(c.text), c.expected);
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(parseAttestation(text), expected) << text;
     }
     const Attestation a{"dev.kestrelbay", "Q7Z2K4M9X1", true};
     EXPECT_EQ(parseAttestation(formatAttestation(a)), a);
@@ -48,12 +45,7 @@ TEST(PeerIdentity, OnlyARootOwnedProtectedSetGroupIdFileCanBeAttested) {
     const std::string file = dir / "app";
     const std::string attribute(attestationAttribute);
     testing::writeFile(file, "#!/bin/sh\n");
-    struct Case {
-        uid_t owner;
-        mode_t mode;
-        std::string problem;
-    };
-    const Case cases[] = {
+    const std::tuple<uid_t, mode_t, std::string> cases[] = {
         {0, 02755, ""},
         {0, 02711, ""},
         {0, 0755, "the executable is not set-group-id"},
@@ -61,14 +53,14 @@ TEST(PeerIdentity, OnlyARootOwnedProtectedSetGroupIdFileCanBeAttested) {
         {0, 02757, "the executable is writable by group or others"},
         {1, 02755, "the executable is not owned by root"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.problem);
-        ASSERT_EQ(::chown(file.c_str(), c.owner, 0), 0);
-        ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+    for (const auto& [owner, mode, problem] : cases) {
+        SCOPED_TRACE(problem);
+        ASSERT_EQ(::chown(file.c_str(), owner, 0), 0);
+        ASSERT_EQ(::chmod(file.c_str(), mode), 0);
         EXPECT_EQ(executableProblem(UniqueFd(::open(file.c_str(), O_RDONLY | O_CLOEXEC)).get()),
-                  c.problem);
-        EXPECT_EQ(attestExecutable(file, Attestation{"x", "", false}).ok(), c.problem.empty());
-        EXPECT_EQ(::getxattr(file.c_str(), attribute.c_str(), nullptr, 0) > 0, c.problem.empty());
+                  problem);
+        EXPECT_EQ(attestExecutable(file, Attestation{"x", "", false}).ok(), problem.empty());
+        EXPECT_EQ(::getxattr(file.c_str(), attribute.c_str(), nullptr, 0) > 0, problem.empty());
         ::removexattr(file.c_str(), attribute.c_str());
     }
     EXPECT_FALSE(attestExecutable(dir.path(), Attestation{"x", "", false}).ok());

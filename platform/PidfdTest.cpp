@@ -1,4 +1,3 @@
-// Real child processes signalled and reaped through pidfds.
 #include "platform/Pidfd.h"
 
 #include <sys/wait.h>

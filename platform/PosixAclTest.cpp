@@ -27,12 +27,9 @@ UniqueFd openForReading(const std::string& path) {
 }
 
 TEST(PosixAcl, RemovingAListNeverWidensTheOwningGroupAndFailsOnAnImmutableEntry) {
-    struct Case {
-        std::string make;  // shell commands that make "$f"
-        mode_t after;
-    };
+    // Shell commands that make "$f", and its mode once the list is gone.
     const std::string file = "touch \"$f\" && chmod ";
-    const Case cases[] = {
+    const std::pair<std::string, mode_t> cases[] = {
         // The mask had widened the group bits.
         {file + "0640 \"$f\" && setfacl -m u:nobody:rwx \"$f\"", 0640},
         // The mask had narrowed the group entry.
@@ -45,15 +42,15 @@ TEST(PosixAcl, RemovingAListNeverWidensTheOwningGroupAndFailsOnAnImmutableEntry)
     };
     testing::TempDir dir;
     const std::string path = dir / "item";
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.make);
-        shell("f='" + path + "'; rm -rf \"$f\"; " + c.make);
+    for (const auto& [make, after] : cases) {
+        SCOPED_TRACE(make);
+        shell("f='" + path + "'; rm -rf \"$f\"; " + make);
         const bool listed = !extendedEntries(path).empty();
         const auto fd = openForReading(path);
         EXPECT_EQ(hasPosixAcl(fd.get()).value(), listed);
         ASSERT_TRUE(removePosixAcl(fd.get()).ok());
         EXPECT_EQ(extendedEntries(path), "");
-        EXPECT_EQ(testing::statusOf(path).mode & 07777, c.after);
+        EXPECT_EQ(testing::statusOf(path).mode & 07777, after);
         EXPECT_FALSE(hasPosixAcl(fd.get()).value());
     }
     // An immutable entry keeps its list, and the error says why.

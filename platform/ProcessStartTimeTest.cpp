@@ -23,11 +23,7 @@ std::string statRecord(const std::string& comm, const std::string& state,
 }
 
 TEST(ProcessStartTime, ParsesTheStartFieldAfterTheLastParenthesisAndTheBootTimeLine) {
-    struct Case {
-        std::string text;
-        std::optional<std::uint64_t> ticks;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, std::optional<std::uint64_t>> cases[] = {
         {statRecord("bash", "S", "98765"), 98765},
         {statRecord("a) (b 1 2 3", "R", "5"), 5},
         {statRecord(") ) )", "D", "0"), 0},
@@ -39,9 +35,8 @@ TEST(ProcessStartTime, ParsesTheStartFieldAfterTheLastParenthesisAndTheBootTimeL
         {"no parenthesis at all", std::nullopt},
         {"", std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(startTicksFromStat(c.text), c.ticks);
+    for (const auto& [text, ticks] : cases) {
+        EXPECT_EQ(startTicksFromStat(text), ticks) << text;
     }
     EXPECT_EQ(bootTimeFromSystemStat("cpu  1 2 3\nintr 5\nbtime 1700000000\nprocesses 9\n"),
               1700000000u);

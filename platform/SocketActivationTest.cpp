@@ -43,11 +43,8 @@ int takeInChild(const Passed& passed) {
             std::getenv("LISTEN_FDNAMES")) {
             ::_exit(leftInEnvironment);
         }
-        if (!taken) {
-            ::_exit(refused);
-        }
-        if (!*taken) {
-            ::_exit(noSocket);
+        if (!taken || !*taken) {
+            ::_exit(taken ? noSocket : refused);
         }
         const bool closesOnExec = (::fcntl((*taken)->get(), F_GETFD) & FD_CLOEXEC) != 0;
         ::_exit((*taken)->get() == 3 && closesOnExec ? listeningSocket : refused);

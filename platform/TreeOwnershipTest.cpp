@@ -31,7 +31,7 @@ ReownReport reownAt(const std::string& path, ForeignEntries foreign = ForeignEnt
                      foreign);
 }
 
-TEST(TreeOwnership, EveryEntryBelongsToTheAccountButNotLinkTargetsForeignHardLinksOrMounts) {
+TEST(TreeOwnership, EveryEntryBelongsToTheAccountButNotLinkTargetsOthersEntriesOrMounts) {
     TempDir dir;
     writeFile(dir / "target", "t");
     writeFile(dir / "system-file", "secret");
@@ -59,24 +59,22 @@ TEST(TreeOwnership, EveryEntryBelongsToTheAccountButNotLinkTargetsForeignHardLin
     }
     EXPECT_EQ(report.skippedCount, 1u);
     EXPECT_EQ(report.keptOwner, std::vector<std::string>{"c/hardlink"});
-}
 
-TEST(TreeOwnership, KeepingTheirOwnerChangesOnlyTheAccountsOwnEntries) {
-    TempDir dir;
-    makeDirectories(dir / "item/sub");
-    writeFile(dir / "item/sub/roots", "secret");
-    writeFile(dir / "item/own", "x");
-    for (const char* mine : {"item", "item/sub", "item/own"}) {
+    // Keeping their owner, only the account's own entries change.
+    makeDirectories(dir / "own/sub");
+    writeFile(dir / "own/sub/roots", "secret");
+    writeFile(dir / "own/file", "x");
+    for (const char* mine : {"own", "own/sub", "own/file"}) {
         ASSERT_EQ(::lchown((dir / mine).c_str(), someUid, 0), 0);
     }
-    const auto report = reownAt(dir / "item", ForeignEntries::keepTheirOwner);
-    EXPECT_FALSE(report.firstError.has_value());
-    for (const char* mine : {"item", "item/sub", "item/own"}) {
+    const auto kept = reownAt(dir / "own", ForeignEntries::keepTheirOwner);
+    EXPECT_FALSE(kept.firstError.has_value());
+    for (const char* mine : {"own", "own/sub", "own/file"}) {
         EXPECT_EQ(groupOf(dir / mine), someGid) << mine;
     }
-    EXPECT_EQ(ownerOf(dir / "item/sub/roots"), 0u);
-    EXPECT_EQ(groupOf(dir / "item/sub/roots"), 0u);
-    EXPECT_EQ(report.keptOwner, std::vector<std::string>{"sub/roots"});
+    EXPECT_EQ(ownerOf(dir / "own/sub/roots"), 0u);
+    EXPECT_EQ(groupOf(dir / "own/sub/roots"), 0u);
+    EXPECT_EQ(kept.keptOwner, std::vector<std::string>{"sub/roots"});
 }
 
 // Both ways an entry is changed: by name in a directory only root may modify, through the

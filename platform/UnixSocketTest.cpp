@@ -21,9 +21,7 @@ TEST(UnixSocket, ListensWithTheGivenModeReplacingOnlyAStaleSocketNeverAnotherFil
     EXPECT_EQ(testing::statusOf(path).mode, S_IFSOCK | 0666u);
     EXPECT_EQ(UnixSocket::boundPath(second->get()), path);
 
-    auto client = UnixSocket::connectToPath(path);
-    ASSERT_TRUE(client.ok());
-    EXPECT_TRUE(UnixSocket::sendAll(client->get(), "ping").ok());
+    EXPECT_TRUE(UnixSocket::connectToPath(path).ok());
 
     auto grouped = UnixSocket::listenOnPath(path, 0660, 8, gid_t{4});
     ASSERT_TRUE(grouped.ok()) << grouped.error().describe();

@@ -1,7 +1,6 @@
-// A scratch world for the root file-operation tests: a real account (home made by useradd), a
-// scratch state directory (staging records) and legacy staging directory, helpers to build
-// requests and read responses, and the helper's captured log lines. The home may lie on a tmpfs
-// (fast for huge trees, and a second file system for cross-volume cases).
+// A scratch world for the root file-operation tests: a real account (home made by useradd),
+// scratch state (staging records) and legacy staging directories, request helpers and the
+// captured log. The home may lie on a tmpfs (fast for huge trees, a second file system).
 #pragma once
 
 #include <gtest/gtest.h>
