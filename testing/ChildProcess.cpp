@@ -33,6 +33,7 @@ ChildResult runChild(const std::vector<std::string>& argv, const std::string& in
     // Built before fork: the child of a threaded process may only call async-signal-safe
     // functions, and allocating is not one.
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }

@@ -102,7 +102,7 @@ bool grantHolds(const PolkitGrant& grant) {
 
 }  // namespace
 
-PolkitFixture::PolkitFixture(std::vector<PolkitGrant> grants) {
+PolkitFixture::PolkitFixture(const std::vector<PolkitGrant>& grants) {
     problem_ = startBusAndPolkitd();
     if (!problem_.empty()) {
         return;

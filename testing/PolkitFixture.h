@@ -21,7 +21,7 @@ struct PolkitGrant {
 class PolkitFixture {
   public:
     // Waits (a few seconds at most) until polkitd answers yes for every grant.
-    explicit PolkitFixture(std::vector<PolkitGrant> grants);
+    explicit PolkitFixture(const std::vector<PolkitGrant>& grants);
     ~PolkitFixture();
     PolkitFixture(const PolkitFixture&) = delete;
     PolkitFixture& operator=(const PolkitFixture&) = delete;
