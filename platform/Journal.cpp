@@ -1,6 +1,7 @@
 #include "platform/Journal.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -19,6 +20,11 @@ namespace {
 // The logger caps the text a client chose at a few kilobytes, so an entry fits in a datagram;
 // one that did not would go to standard error, which the service manager also journals.
 constexpr const char* journalSocketPath = "/run/systemd/journal/socket";
+
+bool journalAvailable() {
+    struct stat st;
+    return ::stat(journalSocketPath, &st) == 0 && S_ISSOCK(st.st_mode);
+}
 
 void appendField(std::string& entry, std::string_view name, std::string_view value) {
     entry += name;
@@ -72,19 +78,19 @@ const char* levelName(JournalPriority priority) {
 void journalSend(JournalPriority priority, std::string_view subsystem, std::string_view category,
                  std::string_view message,
                  const std::vector<std::pair<std::string, std::string>>& fields) {
-    // Sent without looking for the socket first: where there is none (a container, a
-    // chroot) the send fails at once, and one system call per line is saved everywhere else.
-    std::string entry;
-    appendField(entry, "MESSAGE", message);
-    appendField(entry, "PRIORITY", std::to_string(syslogPriority(priority)));
-    appendField(entry, "SYSLOG_IDENTIFIER", "dev.kestrelbay.helper");
-    appendField(entry, "KESTRELBAY_SUBSYSTEM", subsystem);
-    appendField(entry, "KESTRELBAY_CATEGORY", category);
-    for (const auto& [name, value] : fields) {
-        appendField(entry, name, value);
-    }
-    if (sendToJournal(entry)) {
-        return;
+    if (journalAvailable()) {
+        std::string entry;
+        appendField(entry, "MESSAGE", message);
+        appendField(entry, "PRIORITY", std::to_string(syslogPriority(priority)));
+        appendField(entry, "SYSLOG_IDENTIFIER", "dev.kestrelbay.helper");
+        appendField(entry, "KESTRELBAY_SUBSYSTEM", subsystem);
+        appendField(entry, "KESTRELBAY_CATEGORY", category);
+        for (const auto& [name, value] : fields) {
+            appendField(entry, name, value);
+        }
+        if (sendToJournal(entry)) {
+            return;
+        }
     }
     std::string line = "dev.kestrelbay.helper[";
     line += category;

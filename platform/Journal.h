@@ -1,7 +1,7 @@
 // Writes one log line to journald with the helper's identity fields:
 // SYSLOG_IDENTIFIER=dev.kestrelbay.helper, KESTRELBAY_SUBSYSTEM, KESTRELBAY_CATEGORY and
-// PRIORITY, then `fields` ({NAME, value}, values sent as raw bytes). When the journal cannot
-// take the line (no socket: a container, a chroot), it goes to standard error instead, as
+// PRIORITY, then `fields` ({NAME, value}, values sent as raw bytes). When the journal's socket does
+// not exist (a container, a chroot), the line goes to standard error instead, as
 // "dev.kestrelbay.helper[category] level: message". Thread-safe.
 #pragma once
 
