@@ -25,6 +25,8 @@ TEST(Admission, RefusalTextsDependOnlyOnTheNumberOfPathsAndAnAdmittedRequestAnsw
         {std::vector<std::string>(10001, world.at("x")), world.uid(),
          "a single request may not carry 10001 paths"},
         {one, 0, "uid 0 is not a user account this helper will act for"},
+        {one, 1,
+         "uid 1 is not a user account this helper will act for"},  // daemon, a system account
         {one, 999, "uid 999 is not a user account this helper will act for"},
         {one, 4242999, "uid 4242999 is not a user account this helper will act for"},  // unknown
     };
