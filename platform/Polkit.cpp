@@ -4,7 +4,6 @@
 #include <systemd/sd-bus.h>
 
 #include <memory>
-#include <optional>
 
 #include "platform/SystemError.h"
 
